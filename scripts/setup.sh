@@ -12,6 +12,7 @@ PKGS=(
   libfreetype-dev libfontconfig-dev libharfbuzz-dev fonts-dejavu-core fonts-liberation2
   libpixman-1-dev libswscale-dev libavutil-dev libavformat-dev libavcodec-dev
   libsdl2-dev
+  ccache
   xvfb xauth xdotool xclip x11-utils x11-apps imagemagick
 )
 missing=()
