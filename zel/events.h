@@ -1,0 +1,98 @@
+// The engine's messages to threads of control: input events and the command message, which
+// the engine defines for the host, and the device notifications it sends to the render manager.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "qar/message.h"
+
+namespace zel {
+
+enum : int32_t {
+  mouse_event_id = 222,
+  key_event_id = 223,
+  notification_event_id = 224,
+  communication_event_id = 225,
+};
+
+// Notification codes.
+enum : int32_t {
+  notification_device_lost = 0,      // the device is about to be reset; resources are lost
+  notification_device_restored = 1,  // the device has been reset; resources may be recreated
+};
+
+// Input event: the host defines the meaning of the fields; the engine only copies them.
+class zel_event : public qar_message {
+ public:
+  zel_event() = default;
+  zel_event(const zel_event&) = default;
+  zel_event& operator=(const zel_event&) = default;
+  ~zel_event() override = default;
+
+  int32_t field1 = 0;
+  int32_t field2 = 0;
+  int32_t field3 = 0;
+  int32_t field4 = 0;
+  uint64_t field5 = 0;
+
+ protected:
+  explicit zel_event(int32_t id) : qar_message(id) {}
+};
+
+class mouse_event : public zel_event {
+ public:
+  mouse_event() : zel_event(mouse_event_id) {}
+  mouse_event(const mouse_event&) = default;
+  mouse_event& operator=(const mouse_event&) = default;
+  ~mouse_event() override = default;
+};
+
+class key_event : public zel_event {
+ public:
+  key_event() : zel_event(key_event_id) {}
+  key_event(const key_event&) = default;
+  key_event& operator=(const key_event&) = default;
+  ~key_event() override = default;
+
+  int32_t field6 = 0;
+};
+
+// Device lost (0) or restored (1); the code is held in the message's first parameter field.
+class notification_event : public qar_message {
+ public:
+  explicit notification_event(int32_t code) : qar_message(notification_event_id) { param1 = code; }
+  notification_event(const notification_event&) = default;
+  notification_event& operator=(const notification_event&) = default;
+  ~notification_event() override = default;
+
+  int32_t code() const { return param1; }
+};
+
+// A command for the host: a command word and its arguments.
+class communication_event : public qar_message {
+ public:
+  // A command word, a blank, then the arguments. The command ends at the first blank or zero.
+  //
+  // From a bare pointer only one terminating zero can be relied on, so this form never reads
+  // past the first zero: the arguments are the text after the blank up to that zero, followed
+  // by one zero (the item terminator of the argument list) when they are not empty. "play"
+  // gives the command play and no arguments; "go to" the command go and the arguments "to",
+  // zero. A list of several zero-separated items needs the form with a length.
+  // Null or empty text: both strings empty.
+  explicit communication_event(const char16_t* text);
+  // The double-zero-terminated form: reads at most `length` code units (the end of the buffer
+  // counts as zeros). After the command, code units (embedded zeros included) are appended to
+  // the arguments until two zeros in a row follow: "cmd a\0b\0\0" gives the command cmd and the
+  // arguments "a\0b\0"; "play\0\0" gives play and no arguments.
+  communication_event(const char16_t* text, size_t length);
+  // Copies each non-null, non-empty text.
+  communication_event(const char16_t* command, const char16_t* arguments);
+  communication_event(const communication_event&) = default;
+  communication_event& operator=(const communication_event&) = default;
+  ~communication_event() override = default;
+
+  std::u16string command;
+  std::u16string arguments;
+};
+
+}  // namespace zel
