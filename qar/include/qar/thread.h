@@ -107,6 +107,7 @@ class ThreadOfControl {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<envelope> queue_;
+  std::mutex join_mutex_;  // guards thread_
   std::thread thread_;
   std::thread::id thread_id_;
   std::atomic<bool> stop_{false};
