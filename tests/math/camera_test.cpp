@@ -1,0 +1,194 @@
+// Cameras: registry, lazy movement and rotation, view and projection matrices.
+#include "zel/math/camera.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "math/math_testing.h"
+
+using namespace zel;
+using zel_test::near3;
+using zel_test::near_mat;
+
+namespace {
+
+const float kPi = 3.14159265f;
+
+vec3 view_of(Camera& c, const vec3& p) {
+  vec3 r;
+  return mult(r, c.get_view(), p);
+}
+
+}  // namespace
+
+TEST(Camera, Registry) {
+  auto a = Camera::create_camera(u"cam test registry");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->name(), u"cam test registry");
+  EXPECT_EQ(Camera::create_camera(u"cam test registry"), a);
+  EXPECT_EQ(Camera::get_camera(u"cam test registry"), a);
+  EXPECT_FALSE(Camera::get_camera(u"cam test none"));
+  a->move(1, 2, 3);
+  Camera::destroy_camera(u"cam test registry");
+  EXPECT_FALSE(Camera::get_camera(u"cam test registry"));
+  // The old camera lives on with its owner; a new one is made under the name.
+  a->get_view();
+  EXPECT_EQ(a->position(), vec3(1, 2, 3));
+  auto b = Camera::create_camera(u"cam test registry");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(b->position(), vec3(0, 0, 0));
+  Camera::destroy_camera(u"cam test registry");
+  Camera::destroy_camera(u"cam test registry");  // absent: nothing happens
+}
+
+TEST(Camera, FreshCameraIsIdentity) {
+  Camera c(u"fresh");
+  EXPECT_TRUE(near_mat(c.get_view(), mat4(), 0.0f));
+  EXPECT_TRUE(near_mat(c.get_project(), mat4(), 0.0f));
+  EXPECT_EQ(c.position(), vec3(0, 0, 0));
+  EXPECT_EQ(c.target(), vec3(0, 0, 1));
+  EXPECT_EQ(c.up(), vec3(0, 1, 0));
+  EXPECT_TRUE(c.projection_changed());
+}
+
+TEST(Camera, MoveIsAppliedOnceOnDemand) {
+  Camera c;
+  c.move(1, 0, 0);
+  EXPECT_EQ(c.position(), vec3(0, 0, 0));  // pending
+  c.get_view();
+  EXPECT_EQ(c.position(), vec3(1, 0, 0));
+  EXPECT_EQ(c.target(), vec3(1, 0, 1));
+  mat4 first = c.get_view();
+  c.get_view();
+  EXPECT_EQ(c.position(), vec3(1, 0, 0));
+  EXPECT_TRUE(near_mat(c.get_view(), first, 0.0f));
+  // The world origin appears one unit to the left.
+  EXPECT_TRUE(near3(view_of(c, vec3(0, 0, 0)), vec3(-1, 0, 0)));
+  // Moves accumulate.
+  c.move(vec3(0, 0, -5));
+  c.move(0, 0, 1);
+  EXPECT_TRUE(near3(view_of(c, vec3(1, 0, 0)), vec3(0, 0, 4)));
+}
+
+TEST(Camera, DirectionalMoves) {
+  Camera c;
+  c.move_forward_back(3);
+  c.get_view();
+  EXPECT_TRUE(near3(c.position(), vec3(0, 0, 3)));
+  c.move_up_down(-2);
+  c.get_view();
+  EXPECT_TRUE(near3(c.position(), vec3(0, -2, 3)));
+  c.move_right_left(4);
+  c.get_view();
+  EXPECT_TRUE(near3(c.position(), vec3(4, -2, 3)));
+  EXPECT_TRUE(near3(c.target(), vec3(4, -2, 4)));
+
+  // After pointing elsewhere from a position off the origin, "right" is still to the right of
+  // the line of sight.
+  Camera d;
+  d.move(0, 0, 5);
+  d.get_view();
+  d.point_at(vec3(10, 0, 5));  // look along +x
+  d.move_right_left(1);
+  d.get_view();
+  // Left-handed, up +y, looking +x: right is -z.
+  EXPECT_TRUE(near3(d.position(), vec3(0, 0, 4)));
+  d.move_forward_back(2);
+  d.get_view();
+  EXPECT_TRUE(near3(d.position(), vec3(2, 0, 4)));
+}
+
+TEST(Camera, PointAt) {
+  Camera c;
+  c.point_at(vec3(1, 0, 0), vec3(0, 0, 1));
+  EXPECT_EQ(c.target(), vec3(1, 0, 0));
+  // Looking along +x with up +z: world +z is view +y, world +x is view +z.
+  EXPECT_TRUE(near3(view_of(c, vec3(0, 0, 1)), vec3(0, 1, 0)));
+  EXPECT_TRUE(near3(view_of(c, vec3(2, 0, 0)), vec3(0, 0, 2)));
+  mat3 r;
+  c.get_view().get_rot(r);
+  EXPECT_TRUE(zel_test::is_rotation(r));
+}
+
+TEST(Camera, Rotations) {
+  Camera c;
+  c.rotate_right_left(kPi);
+  c.get_view();
+  EXPECT_TRUE(near3(c.target(), vec3(0, 0, -1)));
+  EXPECT_TRUE(near3(c.up(), vec3(0, 1, 0)));
+
+  Camera d;
+  d.rotate_up_down(kPi / 2);  // about right (+x): z turns to -y
+  d.get_view();
+  EXPECT_TRUE(near3(d.target(), vec3(0, -1, 0)));
+  EXPECT_TRUE(near3(d.up(), vec3(0, 0, 1)));
+
+  Camera e;
+  e.rotate_c_cc(kPi / 2);  // roll about the sight line (+z): up turns to -x
+  e.get_view();
+  EXPECT_TRUE(near3(e.up(), vec3(-1, 0, 0)));
+  EXPECT_TRUE(near3(e.target(), vec3(0, 0, 1)));
+
+  // Rotations accumulate and turn the position about the origin after the pending move.
+  Camera f;
+  f.move(0, 0, -10);
+  f.rotate(vec3(0, 2, 0), kPi / 4);
+  f.rotate(vec3(0, 1, 0), kPi / 4);
+  f.get_view();
+  EXPECT_TRUE(near3(f.position(), vec3(-10, 0, 0), 1e-4f));
+  EXPECT_TRUE(near3(f.target(), vec3(-9, 0, 0), 1e-4f));
+  EXPECT_TRUE(near3(view_of(f, vec3(0, 0, 0)), vec3(0, 0, 10), 1e-4f));
+
+  // A zero axis is no rotation.
+  Camera g;
+  g.rotate(vec3(0, 0, 0), 1.0f);
+  g.get_view();
+  EXPECT_EQ(g.target(), vec3(0, 0, 1));
+}
+
+TEST(Camera, ScaleReplaces) {
+  Camera c;
+  c.scale(2, 2, 2);
+  c.scale(vec3(2, 2, 2));
+  mat4 want;
+  want.set_scale(vec3(2, 2, 2));
+  EXPECT_TRUE(near_mat(c.get_view(), want, 0.0f));
+  c.scale(1, 3, 1);
+  EXPECT_TRUE(near3(view_of(c, vec3(1, 1, 1)), vec3(1, 3, 1)));
+}
+
+TEST(Camera, Projections) {
+  Camera c;
+  c.clear_projection_changed();
+  c.ortho(0, 200, 0, 100, -800, 800);
+  EXPECT_TRUE(c.projection_changed());
+  vec3 p;
+  mult_pos(p, c.get_project(), vec3(200, 100, 800));
+  EXPECT_TRUE(near3(p, vec3(1, 1, 1)));
+  mult_pos(p, c.get_project(), vec3(100, 50, -800));
+  EXPECT_TRUE(near3(p, vec3(0, 0, 0)));
+
+  c.clear_projection_changed();
+  EXPECT_FALSE(c.projection_changed());
+  // 90 degrees vertically, 2:1; depth 1..11 to 0..1; the corner of the far plane to (1, 1, 1).
+  c.perspective(kPi / 2, 2.0f, 1.0f, 11.0f);
+  EXPECT_TRUE(c.projection_changed());
+  vec4 q;
+  mult(q, c.get_project(), vec4(22, 11, 11, 1));
+  EXPECT_TRUE(zel_test::near4(vec4(q.x / q.w, q.y / q.w, q.z / q.w, 1), vec4(1, 1, 1, 1)));
+  mult(q, c.get_project(), vec4(0, 0, 1, 1));
+  EXPECT_NEAR(q.z / q.w, 0.0f, 1e-6f);
+}
+
+TEST(Camera, CopiesAreIndependent) {
+  Camera a(u"a");
+  a.move(1, 0, 0);
+  Camera b = a;
+  b.move(0, 1, 0);
+  a.get_view();
+  b.get_view();
+  EXPECT_EQ(a.position(), vec3(1, 0, 0));
+  EXPECT_EQ(b.position(), vec3(1, 1, 0));
+  EXPECT_EQ(b.name(), u"a");
+}

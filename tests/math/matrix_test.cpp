@@ -1,0 +1,398 @@
+// Matrices: layout, rotations, products, inverses, views and projections.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "math/math_testing.h"
+#include "zel/math/vec.h"
+
+using namespace zel;
+using zel_test::identity3;
+using zel_test::is_rotation;
+using zel_test::near3;
+using zel_test::near4;
+using zel_test::near_mat;
+
+namespace {
+
+const float kPi = 3.14159265f;
+
+mat4 random_full(zel_test::Rng& rng) {
+  mat4 m;
+  for (int k = 0; k < 16; ++k) m.mat_array[k] = rng.next(-1, 1);
+  for (int i = 0; i < 4; ++i) m(i, i) += 3.0f;
+  return m;
+}
+
+}  // namespace
+
+TEST(Matrix, LayoutIsColumnMajor) {
+  mat4 id;
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(id(i, j), i == j ? 1.0f : 0.0f);
+  }
+  float f[16];
+  for (int k = 0; k < 16; ++k) f[k] = static_cast<float>(k);
+  mat4 m(f);
+  EXPECT_EQ(m(1, 0), 1.0f);   // second float: row 1, column 0
+  EXPECT_EQ(m(0, 1), 4.0f);   // fifth float: row 0, column 1
+  EXPECT_EQ(m(2, 3), 14.0f);  // translation z
+  EXPECT_EQ(m[1], vec4(1, 5, 9, 13));
+  EXPECT_EQ(m.col(3), vec4(12, 13, 14, 15));
+  mat4 m2(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  EXPECT_TRUE(near_mat(m, m2, 0.0f));
+  m.set_row(2, vec4(-1, -2, -3, -4));
+  EXPECT_EQ(m.mat_array[2], -1.0f);
+  EXPECT_EQ(m.mat_array[14], -4.0f);
+  m.set_col(1, vec4(7, 7, 7, 7));
+  EXPECT_EQ(m.mat_array[4], 7.0f);
+  EXPECT_EQ(m.mat_array[7], 7.0f);
+  EXPECT_EQ(m.mat_array[8], 8.0f);
+
+  mat3 zero;
+  for (float v : zero.mat_array) EXPECT_EQ(v, 0.0f);
+  mat3 a(1, 2, 3, 4, 5, 6, 7, 8, 9);
+  EXPECT_EQ(a(2, 0), 3.0f);
+  EXPECT_EQ(a(0, 2), 7.0f);
+  EXPECT_EQ(a[0], vec3(1, 4, 7));
+  EXPECT_EQ(a.col(1), vec3(4, 5, 6));
+  a.set_row(1, vec3(0, 0, 0));
+  EXPECT_EQ(a.col(2), vec3(7, 0, 9));
+  a.set_col(0, vec3(-1, -1, -1));
+  EXPECT_EQ(a[2], vec3(-1, 6, 9));
+}
+
+TEST(Matrix, Mat3Norms) {
+  mat3 a(1, -2, 3, -4, 5, -6, 7, -8, 9);  // columns (1,-2,3), (-4,5,-6), (7,-8,9)
+  EXPECT_EQ(a.norm_one(), 24.0f);         // |7|+|-8|+|9|
+  EXPECT_EQ(a.norm_inf(), 18.0f);         // row 2: 3+6+9
+  EXPECT_EQ(mat3().norm_one(), 0.0f);
+  EXPECT_EQ(mat3().norm_inf(), 0.0f);
+  mat3 b = a;
+  b *= 2.0f;
+  EXPECT_EQ(b(1, 1), 10.0f);
+  b -= a;
+  EXPECT_TRUE(near_mat(b, a, 0.0f));
+}
+
+TEST(Matrix, AxisRotation) {
+  mat3 r;
+  r.set_rot(kPi / 2, vec3(0, 0, 1));
+  vec3 v;
+  // Right-hand rule about +z: x goes to y.
+  EXPECT_TRUE(near3(mult(v, r, vec3(1, 0, 0)), vec3(0, 1, 0)));
+  EXPECT_TRUE(near3(mult(v, r, vec3(0, 1, 0)), vec3(-1, 0, 0)));
+  // Formula elements for a general axis.
+  vec3 axis(1, 2, 2);
+  axis.normalize();
+  float ang = 0.7f, c = std::cos(ang), s = std::sin(ang), t = 1 - c;
+  r.set_rot(ang, axis);
+  EXPECT_NEAR(r(0, 1), axis.x * axis.y * t - axis.z * s, 1e-6f);
+  EXPECT_NEAR(r(2, 0), axis.x * axis.z * t - axis.y * s, 1e-6f);
+  EXPECT_NEAR(r(1, 1), axis.y * axis.y * t + c, 1e-6f);
+  EXPECT_TRUE(is_rotation(r));
+  EXPECT_TRUE(near3(mult(v, r, axis), axis));  // the axis is fixed
+
+  // mat4 writes only the 3x3 block.
+  mat4 m;
+  m.set_translation(vec3(5, 6, 7));
+  m(3, 0) = 9.0f;
+  m.set_rot(ang, axis);
+  mat3 block;
+  m.get_rot(block);
+  EXPECT_TRUE(near_mat(block, r, 0.0f));
+  EXPECT_EQ(m(0, 3), 5.0f);
+  EXPECT_EQ(m(3, 0), 9.0f);
+
+  mat4 x;
+  x.set_rotx(kPi / 2);
+  vec3 out;
+  EXPECT_TRUE(near3(mult(out, x, vec3(0, 1, 0)), vec3(0, 0, 1)));
+  EXPECT_EQ(x(0, 0), 1.0f);
+}
+
+TEST(Matrix, RotationBetweenVectors) {
+  zel_test::Rng rng(11);
+  for (int k = 0; k < 200; ++k) {
+    vec3 u = rng.vec(-1, 1), v = rng.vec(-1, 1);
+    u.normalize();
+    v.normalize();
+    if (k % 4 == 1) v = u;   // equal
+    if (k % 4 == 2) v = -u;  // opposite: must still be a rotation
+    if (k % 4 == 3) {        // nearly opposite
+      v = -u + vec3(1e-4f, -2e-4f, 1e-4f);
+      v.normalize();
+    }
+    mat3 r;
+    r.set_rot(u, v);
+    EXPECT_TRUE(is_rotation(r, 2e-4f)) << "case " << k;
+    vec3 w;
+    EXPECT_TRUE(near3(mult(w, r, u), v, 2e-4f)) << "case " << k;
+    mat4 m;
+    m.set_translation(vec3(1, 2, 3));
+    m.set_rot(u, v);
+    mat3 block;
+    m.get_rot(block);
+    EXPECT_TRUE(near_mat(block, r, 0.0f));
+    EXPECT_EQ(m(1, 3), 2.0f);
+  }
+  // The opposite case along the coordinate axes too.
+  const vec3 axes[3] = {vec3(1, 0, 0), vec3(0, 1, 0), vec3(0, 0, 1)};
+  for (const vec3& u : axes) {
+    mat3 r;
+    r.set_rot(u, -u);
+    EXPECT_TRUE(is_rotation(r));
+    vec3 w;
+    EXPECT_TRUE(near3(mult(w, r, u), -u));
+  }
+}
+
+TEST(Matrix, ScaleTranslationAccessors) {
+  mat4 m;
+  m.set_scale(vec3(2, 3, 4));
+  m.set_translation(vec3(-1, -2, -3));
+  vec3 s, t;
+  m.get_scale(s);
+  m.get_translation(t);
+  EXPECT_EQ(s, vec3(2, 3, 4));
+  EXPECT_EQ(t, vec3(-1, -2, -3));
+  EXPECT_EQ(m.mat_array[12], -1.0f);
+  EXPECT_EQ(m.mat_array[14], -3.0f);
+  vec3 p;
+  EXPECT_EQ(mult(p, m, vec3(1, 1, 1)), vec3(1, 1, 1));
+  mat3 rot(0, 1, 0, -1, 0, 0, 0, 0, 1);
+  m.set_rot(rot);
+  EXPECT_EQ(m(1, 0), 1.0f);
+  EXPECT_EQ(m(0, 3), -1.0f);
+}
+
+TEST(Matrix, ProductsApplyRightOperandFirst) {
+  mat4 t, r;
+  t.set_translation(vec3(10, 0, 0));
+  r.set_rot(kPi / 2, vec3(0, 0, 1));
+  vec3 p;
+  // (T * R) p: rotate then translate.
+  EXPECT_TRUE(near3(mult(p, t * r, vec3(1, 0, 0)), vec3(10, 1, 0)));
+  // (R * T) p: translate then rotate.
+  EXPECT_TRUE(near3(mult(p, r * t, vec3(1, 0, 0)), vec3(0, 11, 0)));
+  mat4 m;
+  mult(m, t, r);
+  EXPECT_TRUE(near_mat(m, t * r, 0.0f));
+  // Aliasing the result with an operand.
+  mat4 a = t;
+  mult(a, a, r);
+  EXPECT_TRUE(near_mat(a, t * r, 0.0f));
+  a = r;
+  mult(a, t, a);
+  EXPECT_TRUE(near_mat(a, t * r, 0.0f));
+
+  mat3 x(1, 2, 3, 4, 5, 6, 7, 8, 10), y(0, 1, 0, 1, 0, 0, 0, 0, 2), z;
+  mult(z, x, y);
+  // Column 0 of x*y is x times column 0 of y = x's column 1.
+  EXPECT_EQ(z.col(0), vec3(4, 5, 6));
+  EXPECT_EQ(z.col(2), vec3(14, 16, 20));
+  mult(x, x, y);
+  EXPECT_TRUE(near_mat(x, z, 0.0f));
+
+  mat4 s = t;
+  add(s, r);
+  EXPECT_EQ(s(0, 3), 10.0f);
+  EXPECT_EQ(s(0, 0), 1.0f + r(0, 0));
+  add(s, t, t);
+  EXPECT_EQ(s(0, 3), 20.0f);
+  EXPECT_EQ(s(3, 3), 2.0f);
+  add(s, s, s);
+  EXPECT_EQ(s(0, 3), 40.0f);
+  mat3 q(1, 1, 1, 1, 1, 1, 1, 1, 1);
+  add(q, q);
+  EXPECT_EQ(q(2, 2), 2.0f);
+  add(q, q, identity3());
+  EXPECT_EQ(q(1, 1), 3.0f);
+  EXPECT_EQ(q(1, 0), 2.0f);
+}
+
+TEST(Matrix, VectorProducts) {
+  mat4 m(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+  vec4 r;
+  // Column vector: row i dot v.
+  EXPECT_EQ(mult(r, m, vec4(1, 0, 0, 0)), vec4(1, 2, 3, 4));
+  EXPECT_EQ(mult(r, m, vec4(0, 0, 0, 1)), vec4(13, 14, 15, 16));
+  // Row vector: v * M picks rows.
+  EXPECT_EQ(mult(r, vec4(1, 0, 0, 0), m), vec4(1, 5, 9, 13));
+  mat4 mt;
+  transpose(mt, m);
+  vec4 a, b;
+  mult(a, vec4(1, -2, 3, 0.5f), m);
+  mult(b, mt, vec4(1, -2, 3, 0.5f));
+  EXPECT_EQ(a, b);
+
+  vec3 p;
+  // Affine: w = 1, fourth row ignored.
+  EXPECT_EQ(mult(p, m, vec3(1, 1, 1)), vec3(1 + 5 + 9 + 13, 2 + 6 + 10 + 14, 3 + 7 + 11 + 15));
+  EXPECT_EQ(mult(p, vec3(1, 0, 0), m), vec3(1 + 4, 5 + 8, 9 + 12));
+  mat3 n(1, 2, 3, 4, 5, 6, 7, 8, 9);
+  EXPECT_EQ(mult(p, n, vec3(0, 1, 0)), vec3(4, 5, 6));
+  EXPECT_EQ(mult(p, vec3(0, 1, 0), n), vec3(2, 5, 8));
+  EXPECT_EQ(mult_dir(p, m, vec3(1, 0, 0)), vec3(1, 2, 3));
+  EXPECT_EQ(mult_dir(p, vec3(1, 0, 0), m), vec3(1, 5, 9));
+  // Aliasing the result with the input vector.
+  vec3 v(0, 1, 0);
+  mult(v, n, v);
+  EXPECT_EQ(v, vec3(4, 5, 6));
+
+  // mult_pos divides by the fourth component.
+  mat4 proj;
+  proj(3, 3) = 2.0f;
+  EXPECT_EQ(mult_pos(p, proj, vec3(2, 4, 6)), vec3(1, 2, 3));
+  EXPECT_EQ(mult_pos(p, vec3(2, 4, 6), proj), vec3(1, 2, 3));
+  // ... but not when it is (near) zero: the undivided affine product comes back.
+  mat4 flat;
+  flat(3, 3) = 0.0f;
+  flat.set_translation(vec3(1, 1, 1));
+  EXPECT_EQ(mult_pos(p, flat, vec3(2, 4, 6)), vec3(3, 5, 7));
+  mat4 flat_t;
+  transpose(flat_t, flat);
+  EXPECT_EQ(mult_pos(p, vec3(2, 4, 6), flat_t), vec3(3, 5, 7));
+}
+
+TEST(Matrix, TransposeNegate) {
+  mat4 m(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+  mat4 t = m;
+  transpose(t);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(t(i, j), m(j, i));
+  }
+  transpose(t, t);
+  EXPECT_TRUE(near_mat(t, m, 0.0f));
+  negate(t);
+  EXPECT_EQ(t(2, 1), -m(2, 1));
+  mat3 a(1, 2, 3, 4, 5, 6, 7, 8, 9), b = a;
+  transpose(b);
+  EXPECT_EQ(b(0, 1), 2.0f);
+  transpose(b, b);
+  EXPECT_TRUE(near_mat(a, b, 0.0f));
+  negate(b);
+  EXPECT_EQ(b(2, 2), -9.0f);
+}
+
+TEST(Matrix, InverseTimesMatrixIsIdentity) {
+  zel_test::Rng rng(3);
+  for (int k = 0; k < 100; ++k) {
+    mat4 m = random_full(rng), inv, p;
+    invert(inv, m);
+    mult(p, m, inv);
+    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f)) << "case " << k;
+    mult(p, inv, m);
+    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f)) << "case " << k;
+    // In place.
+    mat4 same = m;
+    invert(same, same);
+    EXPECT_TRUE(near_mat(same, inv, 0.0f));
+
+    mat3 a, ai, q;
+    m.get_rot(a);
+    invert(ai, a);
+    mult(q, a, ai);
+    EXPECT_TRUE(near_mat(q, identity3(), 1e-5f)) << "case " << k;
+  }
+  // A known inverse.
+  mat4 s;
+  s.set_scale(vec3(2, 4, 8));
+  s.set_translation(vec3(1, 2, 3));
+  mat4 si;
+  invert(si, s);
+  EXPECT_TRUE(
+      near_mat(si, mat4(0.5f, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 0.125f, 0, -0.5f, -0.5f, -0.375f, 1)));
+}
+
+TEST(Matrix, RigidInverse) {
+  zel_test::Rng rng(5);
+  for (int k = 0; k < 50; ++k) {
+    vec3 axis = rng.vec(-1, 1);
+    axis.normalize();
+    mat4 m;
+    m.set_rot(rng.next(-3, 3), axis);
+    m.set_translation(rng.vec(-50, 50));
+    mat4 inv, full, p;
+    invert_rot_trans(inv, m);
+    invert(full, m);
+    EXPECT_TRUE(near_mat(inv, full, 1e-4f));
+    mult(p, inv, m);
+    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f));
+  }
+}
+
+TEST(Matrix, LookAtIsLeftHanded) {
+  mat4 v;
+  look_at(v, vec3(0, 0, 0), vec3(0, 0, 1), vec3(0, 1, 0));
+  EXPECT_TRUE(near_mat(v, mat4(), 0.0f));
+  // Eye at (0, 0, -5) looking at the origin: the origin is 5 units ahead on +z.
+  look_at(v, vec3(0, 0, -5), vec3(0, 0, 0), vec3(0, 1, 0));
+  vec3 p;
+  EXPECT_TRUE(near3(mult(p, v, vec3(0, 0, 0)), vec3(0, 0, 5)));
+  EXPECT_TRUE(near3(mult(p, v, vec3(1, 2, 0)), vec3(1, 2, 5)));
+  // Looking along +x from (1, 2, 3) with up +y: +x in the world is ahead, -z is to the right
+  // (left-handed: x = up cross forward).
+  look_at(v, vec3(1, 2, 3), vec3(11, 2, 3), vec3(0, 1, 0));
+  EXPECT_TRUE(near3(mult(p, v, vec3(4, 2, 3)), vec3(0, 0, 3)));
+  EXPECT_TRUE(near3(mult(p, v, vec3(1, 2, 2)), vec3(1, 0, 0)));
+  EXPECT_TRUE(near3(mult(p, v, vec3(1, 7, 3)), vec3(0, 5, 0)));
+  mat3 r;
+  v.get_rot(r);
+  EXPECT_TRUE(is_rotation(r));
+  // A non-orthogonal up vector still gives orthonormal axes.
+  look_at(v, vec3(0, 0, 0), vec3(1, 1, 1), vec3(0, 1, 0.3f));
+  v.get_rot(r);
+  EXPECT_TRUE(is_rotation(r));
+  EXPECT_EQ(v[3], vec4(0, 0, 0, 1));
+}
+
+TEST(Matrix, OrthoMapsDepthToZeroOne) {
+  mat4 m;
+  const float w = 640, h = 480;
+  ortho(m, 0, w, 0, h, 0, 1);
+  vec3 p;
+  EXPECT_TRUE(near3(mult_pos(p, m, vec3(0, 0, 0)), vec3(-1, -1, 0)));
+  EXPECT_TRUE(near3(mult_pos(p, m, vec3(w, h, 1)), vec3(1, 1, 1)));
+  ortho(m, -100, 300, 50, 250, -800, 800);
+  EXPECT_TRUE(near3(mult_pos(p, m, vec3(100, 150, 0)), vec3(0, 0, 0.5f)));
+  EXPECT_TRUE(near3(mult_pos(p, m, vec3(-100, 250, -800)), vec3(-1, 1, 0)));
+  EXPECT_EQ(m[3], vec4(0, 0, 0, 1));
+}
+
+TEST(Matrix, PerspectiveProjections) {
+  mat4 m;
+  // frustum: clip depth -1 at the near plane, +1 at the far plane (right-handed, looking -z).
+  frustum(m, -1, 1, -1, 1, 1, 10);
+  vec4 c;
+  mult(c, m, vec4(1, 1, -1, 1));
+  EXPECT_TRUE(near4(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(1, 1, -1, 1)));
+  mult(c, m, vec4(-10, 0, -10, 1));
+  EXPECT_TRUE(near4(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(-1, 0, 1, 1)));
+  EXPECT_EQ(m(3, 2), -1.0f);
+  EXPECT_EQ(m(3, 3), 0.0f);
+
+  // perspective: 90 degrees vertical, aspect 2: the top edge of the near plane is at n.
+  mat4 p;
+  perspective(p, 90.0f, 2.0f, 1.0f, 100.0f);
+  mult(c, p, vec4(2, 1, -1, 1));
+  EXPECT_NEAR(c.x / c.w, 1.0f, 1e-5f);
+  EXPECT_NEAR(c.y / c.w, 1.0f, 1e-5f);
+  EXPECT_NEAR(c.z / c.w, -1.0f, 1e-5f);
+
+  // matix_perspective: left-handed, depth 0 at zn and 1 at zf; writes only its five elements.
+  mat4 q;
+  for (float& f : q.mat_array) f = 0.0f;
+  matix_perspective(q, kPi / 2, 1.0f, 1.0f, 101.0f);
+  mult(c, q, vec4(0, 0, 1, 1));
+  EXPECT_NEAR(c.z / c.w, 0.0f, 1e-6f);
+  mult(c, q, vec4(101, -101, 101, 1));
+  EXPECT_NEAR(c.z / c.w, 1.0f, 1e-6f);
+  EXPECT_NEAR(c.x / c.w, 1.0f, 1e-5f);
+  EXPECT_NEAR(c.y / c.w, -1.0f, 1e-5f);
+  mat4 marked;
+  marked(0, 1) = 42.0f;
+  matix_perspective(marked, kPi / 2, 1.0f, 1.0f, 101.0f);
+  EXPECT_EQ(marked(0, 1), 42.0f);
+  EXPECT_EQ(marked(3, 3), 1.0f);  // left as it was
+}
