@@ -33,8 +33,10 @@ class error : public std::runtime_error {
 // How long invoke waits for the GUI thread to start the work, unless told otherwise.
 constexpr std::chrono::milliseconds default_timeout{10000};
 
-// Makes the calling thread the GUI thread (zelInit). Work queued earlier stays queued.
-void attach();
+// Makes the calling thread the GUI thread (zelInit) and remembers the host's window (an X11
+// Window id, 0 for none). Work queued earlier stays queued.
+void attach(uint64_t host_window = 0);
+uint64_t host_window();
 // Closes the dispatcher (zelUninit): queued work is withdrawn and its waiting callers get
 // gui::error; later invokes fail at once.
 void detach();

@@ -1,0 +1,32 @@
+#include "zel/engine.h"
+
+#include <cstdint>
+
+#include "qar/context.h"
+#include "qar/trace.h"
+#include "zel/context.h"
+#include "zel/gui_dispatcher.h"
+#include "zel/platform/x11/x11_window.h"
+#include "zel/plugins.h"
+
+extern "C" void zelInit(void* host_window) {
+  qar::guarded([&] {
+    zelContext::init();
+    zel::plugins::scan_devices_and_media_streams();
+    zel::plugins::scan_image_decoders();
+    const uint64_t window = reinterpret_cast<uintptr_t>(host_window);
+    // A host that has not told its context about its window gets the one it gave us.
+    if (window && qarContext::instance().main_window() == 0)
+      qarContext::instance().set_main_window(window);
+    zel::gui::attach(window);
+  });
+}
+
+extern "C" void zelUninit() {
+  qar::guarded([] {
+    zel::gui::detach();
+    zel::x11::close_display();
+    zel::plugins::release();
+    zelContext::uninit();
+  });
+}
