@@ -1,0 +1,204 @@
+#include "zel/layer.h"
+
+#include <algorithm>
+
+#include "qar/trace.h"
+#include "zel/events.h"
+#include "zel/facet.h"
+#include "zel/renderable.h"
+
+namespace zel {
+
+Layer::Layer(int32_t depth) {
+  init(depth, std::u16string(), 0, 255);
+}
+
+Layer::Layer(int32_t depth, const std::u16string& name) {
+  init(depth, name, 0, 255);
+}
+
+Layer::~Layer() = default;
+
+void Layer::init(int32_t depth, std::u16string name, uint32_t colorkey, uint8_t alpha) {
+  qar::lock_it lk(*this);
+  depth_ = depth;
+  colorkey_ = colorkey;
+  alpha_ = alpha;
+  if (name.empty()) {
+    std::string d = std::to_string(depth);
+    name.assign(d.begin(), d.end());
+  }
+  name_ = std::move(name);
+}
+
+int32_t Layer::get_depth() const {
+  qar::lock_it lk(*this);
+  return depth_;
+}
+
+void Layer::set_depth(int32_t d) {
+  qar::lock_it lk(*this);
+  depth_ = d;
+  for (auto& e : entries_)
+    if (auto f = e.facet.lock()) f->set_depth(d);
+}
+
+std::u16string Layer::get_name() const {
+  qar::lock_it lk(*this);
+  return name_;
+}
+
+void Layer::set_name(const std::u16string& name) {
+  qar::lock_it lk(*this);
+  name_ = name;
+}
+
+uint8_t Layer::get_alpha() const {
+  qar::lock_it lk(*this);
+  return alpha_;
+}
+
+void Layer::set_alpha(uint8_t a) {
+  qar::lock_it lk(*this);
+  alpha_ = a;
+}
+
+uint32_t Layer::get_colorkey() const {
+  qar::lock_it lk(*this);
+  return colorkey_;
+}
+
+void Layer::set_colorkey(uint32_t key) {
+  qar::lock_it lk(*this);
+  colorkey_ = key;
+}
+
+std::vector<std::shared_ptr<Facet>> Layer::get_list() const {
+  qar::lock_it lk(*this);
+  std::vector<std::shared_ptr<Facet>> out;
+  out.reserve(entries_.size());
+  for (auto& e : entries_)
+    if (auto f = e.facet.lock()) out.push_back(std::move(f));
+  return out;
+}
+
+size_t Layer::size() const {
+  qar::lock_it lk(*this);
+  return entries_.size();
+}
+
+void Layer::drop_dead_locked() {
+  entries_.erase(
+      std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.alive(); }),
+      entries_.end());
+}
+
+void Layer::put_facet(std::shared_ptr<Facet> f) {
+  if (!f) return;
+  {
+    qar::lock_it lk(*this);
+    entries_.push_back(Entry{f, nullptr});
+    f->set_depth(depth_);
+    int32_t n = 0;
+    for (auto& e : entries_)
+      if (auto live = e.facet.lock()) live->set_order(n++);
+  }
+  // Derived facets may call back into the layer from the hook: run it without the lock.
+  f->notify_depth_change();
+}
+
+void Layer::del_facet(std::shared_ptr<Facet> f) {
+  if (!f) return;
+  qar::lock_it lk(*this);
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (!it->other && it->facet.lock() == f) {
+      entries_.erase(it);
+      return;
+    }
+  }
+}
+
+void Layer::put_renderable(std::shared_ptr<Renderable> r) {
+  if (!r) return;
+  if (auto f = std::dynamic_pointer_cast<Facet>(r)) {
+    put_facet(std::move(f));
+    return;
+  }
+  qar::lock_it lk(*this);
+  entries_.push_back(Entry{std::weak_ptr<Facet>(), std::move(r)});
+}
+
+void Layer::del_renderable(std::shared_ptr<Renderable> r) {
+  if (!r) return;
+  if (auto f = std::dynamic_pointer_cast<Facet>(r)) {
+    del_facet(std::move(f));
+    return;
+  }
+  std::shared_ptr<Renderable> keep;
+  qar::lock_it lk(*this);
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (it->other == r) {
+      keep = std::move(it->other);
+      entries_.erase(it);
+      return;
+    }
+  }
+}
+
+void Layer::render(RenderDevice& device) {
+  // Facets whose last owner lets go while they are drawn are destroyed after the lock.
+  std::vector<std::shared_ptr<Facet>> hold;
+  qar::lock_it lk(*this);
+  drop_dead_locked();
+  hold.reserve(entries_.size());
+  for (auto& e : entries_) {
+    Renderable* r = e.other.get();
+    if (!r) {
+      auto f = e.facet.lock();
+      if (!f) continue;
+      r = f.get();
+      hold.push_back(std::move(f));
+    }
+    qar::guarded([&] { r->render(device); });
+  }
+}
+
+void Layer::on_notification(const notification_event* ev) {
+  std::vector<std::shared_ptr<Facet>> hold;
+  qar::lock_it lk(*this);
+  drop_dead_locked();
+  for (auto& e : entries_) {
+    Renderable* r = e.other.get();
+    if (!r) {
+      auto f = e.facet.lock();
+      if (!f) continue;
+      r = f.get();
+      hold.push_back(std::move(f));
+    }
+    qar::guarded([&] { r->on_notification(ev); });
+  }
+}
+
+void Layer::clear() {
+  std::vector<Entry> old;
+  {
+    qar::lock_it lk(*this);
+    old.swap(entries_);
+    // Under the lock so that no frame draws a facet whose resources are being released.
+    for (auto& e : old)
+      if (auto f = e.facet.lock()) f->free_resources();
+  }
+  // Renderables the layer kept alive go now, outside the lock.
+}
+
+std::shared_ptr<Facet> Layer::get_facet_under(int32_t x, int32_t y) const {
+  qar::lock_it lk(*this);
+  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+    if (it->other) continue;
+    auto f = it->facet.lock();
+    if (f && f->is_inside(x, y)) return f;
+  }
+  return nullptr;
+}
+
+}  // namespace zel
