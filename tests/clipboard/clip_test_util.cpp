@@ -1,0 +1,147 @@
+#include "clipboard/clip_test_util.h"
+
+#include <fcntl.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "zel/pixel_format.h"
+
+namespace cliptest {
+
+static uint8_t scale(uint32_t v, uint32_t max) {
+  return uint8_t(std::lround(double(v) * 255.0 / double(max)));
+}
+
+void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
+  uint32_t w16 = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+  switch (format) {
+    case zel::bimage_x1r5g5b5:
+    case zel::bimage_a1r5g5b5:
+      out[0] = scale((w16 >> 10) & 0x1F, 31);
+      out[1] = scale((w16 >> 5) & 0x1F, 31);
+      out[2] = scale(w16 & 0x1F, 31);
+      out[3] = format == zel::bimage_a1r5g5b5 ? ((w16 >> 15) ? 255 : 0) : 255;
+      break;
+    case zel::bimage_r5g6b5:
+      out[0] = scale(w16 >> 11, 31);
+      out[1] = scale((w16 >> 5) & 0x3F, 63);
+      out[2] = scale(w16 & 0x1F, 31);
+      out[3] = 255;
+      break;
+    case zel::bimage_r8g8b8:
+      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
+      break;
+    case zel::bimage_x8r8g8b8:
+      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
+      break;
+    case zel::bimage_a8r8g8b8:
+      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = p[3];
+      break;
+    default:
+      std::abort();
+  }
+}
+
+std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch) {
+  const int bpp = zel::pixel_format_bits(format) / 8;
+  std::vector<uint8_t> px(size_t(pitch) * size_t(height), 0xEE);
+  uint32_t seed = 0x12345678u ^ format;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      uint32_t v = seed >> 5;
+      if (x == 0 && y == 0) v = 0;            // black, transparent
+      if (x == 1 && y == 0) v = 0xFFFFFFFFu;  // white, opaque
+      for (int b = 0; b < bpp; ++b)
+        px[size_t(y) * size_t(pitch) + size_t(x * bpp + b)] = uint8_t(v >> (8 * b));
+    }
+  return px;
+}
+
+bool decode_png(const std::string& png, Rgba& out) {
+  png_image img;
+  std::memset(&img, 0, sizeof img);
+  img.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return false;
+  img.format = PNG_FORMAT_RGBA;
+  out.width = int(img.width);
+  out.height = int(img.height);
+  out.px.assign(PNG_IMAGE_SIZE(img), 0);
+  if (!png_image_finish_read(&img, nullptr, out.px.data(), 0, nullptr)) {
+    png_image_free(&img);
+    return false;
+  }
+  return true;
+}
+
+uint32_t u32_at(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(s.at(at + size_t(i)));
+  return v;
+}
+
+uint16_t u16_at(const std::string& s, size_t at) {
+  return uint16_t(uint8_t(s.at(at)) | (uint8_t(s.at(at + 1)) << 8));
+}
+
+bool run_capture(const std::string& command, std::string& out) {
+  out.clear();
+  std::string cmd = "timeout 20 " + command;
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  int st = pclose(f);
+  return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+pid_t spawn_with_input(const std::vector<std::string>& argv, const std::string& input) {
+  char path[] = "/tmp/zel_clip_inputXXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return -1;
+  size_t done = 0;
+  while (done < input.size()) {
+    ssize_t w = write(fd, input.data() + done, input.size() - done);
+    if (w <= 0) break;
+    done += size_t(w);
+  }
+  lseek(fd, 0, SEEK_SET);
+  unlink(path);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fd, 0);
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(fd);
+  return pid;
+}
+
+void stop_process(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int st = 0;
+  waitpid(pid, &st, 0);
+}
+
+std::string bytes(const char* s) {
+  return std::string(s);
+}
+
+}  // namespace cliptest

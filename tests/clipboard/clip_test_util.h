@@ -1,0 +1,40 @@
+// Helpers of the clipboard tests: reference pixel conversion, PNG decoding, BMP fields and
+// running xclip.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cliptest {
+
+// A picture as R, G, B, A bytes, rows top-down.
+struct Rgba {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> px;
+};
+
+// The colour a source pixel stands for, worked out from the format's bit layout.
+void reference_rgba(const uint8_t* src, uint32_t format, uint8_t out[4]);
+// Fills a picture of the given format with a pattern that uses every channel's range; rows are
+// `pitch` bytes apart and the bytes past each row are filled with 0xEE.
+std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch);
+// Decodes PNG bytes; false when they are not a PNG.
+bool decode_png(const std::string& png, Rgba& out);
+// Little-endian fields of a byte string.
+uint32_t u32_at(const std::string& s, size_t at);
+uint16_t u16_at(const std::string& s, size_t at);
+
+// Runs a shell command with a time limit, giving its standard output; false on failure.
+bool run_capture(const std::string& command, std::string& out);
+// Starts a command in the background with `input` on its standard input; returns its pid.
+pid_t spawn_with_input(const std::vector<std::string>& argv, const std::string& input);
+// Ends a process started by spawn_with_input.
+void stop_process(pid_t pid);
+
+// UTF-8 text of a u8"" literal as std::string.
+std::string bytes(const char* s);
+
+}  // namespace cliptest

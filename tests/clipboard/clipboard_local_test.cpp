@@ -1,0 +1,401 @@
+// The process-local clipboard (run with DISPLAY empty): text, HTML, pictures, sessions.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "clipboard/clip_test_util.h"
+#include "zel/controls/clipboard.h"
+#include "zel/pixel_format.h"
+
+using zel::Clipboard;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string data_of(const std::string& target) {
+  Clipboard c;
+  std::string out;
+  EXPECT_TRUE(c.get_data(target, out)) << target;
+  return out;
+}
+
+bool has_target(const std::string& target) {
+  Clipboard c;
+  std::vector<std::string> t;
+  EXPECT_TRUE(c.get_targets(t));
+  for (const auto& n : t)
+    if (n == target) return true;
+  return false;
+}
+
+class LocalClipboard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Clipboard::set_timeout(2000ms);
+    Clipboard().erase();
+  }
+};
+
+TEST_F(LocalClipboard, RunsWithoutDisplay) {
+  EXPECT_FALSE(Clipboard::is_system());
+}
+
+TEST_F(LocalClipboard, TextRoundTripsInEveryEncoding) {
+  const std::u16string text = u"Привет, café 😀";
+  Clipboard c;
+  ASSERT_TRUE(c.paste(text));
+  EXPECT_FALSE(c) << "a call that opened the clipboard closes it again";
+  std::u16string back;
+  ASSERT_TRUE(c.get(back));
+  EXPECT_EQ(back, text);
+  const std::string utf8 = cliptest::bytes(u8"Привет, café 😀");
+  EXPECT_EQ(data_of("UTF8_STRING"), utf8);
+  EXPECT_EQ(data_of("text/plain;charset=utf-8"), utf8);
+  // Latin-1: each Cyrillic letter and the emoji (a surrogate pair) become one '?'.
+  EXPECT_EQ(data_of("STRING"), std::string("??????, caf\xE9 ?"));
+  // TEXT carries UTF-8 when the text is not all Latin-1.
+  EXPECT_EQ(data_of("TEXT"), utf8);
+}
+
+TEST_F(LocalClipboard, Latin1TextIsOfferedAsStringUnderText) {
+  ASSERT_TRUE(Clipboard().paste(u"na\u00efve"));
+  EXPECT_EQ(data_of("STRING"), std::string("na\xEFve"));
+  EXPECT_EQ(data_of("TEXT"), std::string("na\xEFve"));
+  EXPECT_EQ(data_of("UTF8_STRING"), std::string("na\xC3\xAFve"));
+}
+
+TEST_F(LocalClipboard, UnpairedSurrogateBecomesReplacementCharacter) {
+  const char16_t bad[] = {u'a', char16_t(0xD800), u'b', 0};
+  ASSERT_TRUE(Clipboard().paste(bad));
+  EXPECT_EQ(data_of("UTF8_STRING"), std::string("a\xEF\xBF\xBD"
+                                                "b"));
+}
+
+TEST_F(LocalClipboard, BadOrEmptyTextLeavesClipboardUntouched) {
+  ASSERT_TRUE(Clipboard().paste(u"keep me"));
+  Clipboard c;
+  EXPECT_FALSE(c.paste(u""));
+  EXPECT_FALSE(c.paste(std::u16string()));
+  EXPECT_FALSE(c.paste(nullptr, -1));
+  EXPECT_FALSE(c.paste(u"abc", 0));
+  EXPECT_FALSE(c.paste(u"abc", -2));
+  const char16_t starts_with_zero[] = {0, u'x', u'y'};
+  EXPECT_FALSE(c.paste(starts_with_zero, 3));
+  std::u16string back;
+  ASSERT_TRUE(c.get(back));
+  EXPECT_EQ(back, u"keep me");
+}
+
+TEST_F(LocalClipboard, LengthCountsCodeUnitsAndStopsAtZero) {
+  Clipboard c;
+  ASSERT_TRUE(c.paste(u"abcdef", 3));
+  std::u16string back;
+  ASSERT_TRUE(c.get(back));
+  EXPECT_EQ(back, u"abc");
+  const char16_t with_zero[] = {u'a', u'b', 0, u'c', u'd'};
+  ASSERT_TRUE(c.paste(with_zero, 5));
+  ASSERT_TRUE(c.get(back));
+  EXPECT_EQ(back, u"ab");
+  EXPECT_EQ(data_of("UTF8_STRING"), "ab");
+}
+
+TEST_F(LocalClipboard, GetIntoBufferFollowsWcsncpy) {
+  ASSERT_TRUE(Clipboard().paste(u"0123456789"));
+  Clipboard c;
+  char16_t small[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
+  ASSERT_TRUE(c.get(small, 4));
+  EXPECT_EQ(std::u16string(small, 6), u"0123##") << "4 units, no terminator, nothing beyond";
+  char16_t large[14];
+  std::fill(std::begin(large), std::end(large), u'#');
+  ASSERT_TRUE(c.get(large, 13));
+  EXPECT_EQ(std::u16string(large, 10), u"0123456789");
+  for (int i = 10; i < 13; ++i) EXPECT_EQ(large[i], 0) << "padded with zeros at " << i;
+  EXPECT_EQ(large[13], u'#');
+  EXPECT_FALSE(c.get(nullptr, 4));
+  EXPECT_FALSE(c.get(small, -1));
+}
+
+TEST_F(LocalClipboard, EraseEmptiesEverything) {
+  ASSERT_TRUE(Clipboard().paste(u"x"));
+  ASSERT_TRUE(Clipboard().paste_html("<b>x</b>"));
+  Clipboard c(true);
+  ASSERT_TRUE(c);
+  c.erase();
+  EXPECT_TRUE(c) << "erase keeps an open clipboard open";
+  std::u16string back;
+  EXPECT_FALSE(c.get(back));
+  std::string html;
+  EXPECT_FALSE(c.get_html(html));
+  std::vector<std::string> targets;
+  ASSERT_TRUE(c.get_targets(targets));
+  EXPECT_EQ(targets, (std::vector<std::string>{"TARGETS", "TIMESTAMP"}));
+}
+
+TEST_F(LocalClipboard, PastesOfDifferentKindsLiveTogether) {
+  Clipboard c(true);
+  ASSERT_TRUE(c.paste(u"plain"));
+  ASSERT_TRUE(c.paste_html("<p>rich</p>"));
+  std::vector<uint8_t> px = cliptest::make_picture(zel::bimage_r8g8b8, 2, 2, 8);
+  ASSERT_TRUE(c.paste_img(px.data(), 2, 2, 8, zel::bimage_r8g8b8));
+  std::u16string text;
+  ASSERT_TRUE(c.get(text));
+  EXPECT_EQ(text, u"plain");
+  std::string html;
+  ASSERT_TRUE(c.get_html(html));
+  EXPECT_EQ(html, "<p>rich</p>");
+  EXPECT_TRUE(has_target("image/png"));
+  EXPECT_TRUE(has_target("image/bmp"));
+  // A new text replaces the text only.
+  ASSERT_TRUE(c.paste(u"second"));
+  ASSERT_TRUE(c.get(text));
+  EXPECT_EQ(text, u"second");
+  ASSERT_TRUE(c.get_html(html));
+  EXPECT_EQ(html, "<p>rich</p>");
+  // After erase a paste stands alone.
+  c.erase();
+  ASSERT_TRUE(c.paste(u"third"));
+  EXPECT_FALSE(has_target("text/html"));
+  EXPECT_FALSE(has_target("image/png"));
+}
+
+// Reads one eight-digit field of the "HTML Format" header.
+size_t field(const std::string& wrapped, const char* name) {
+  size_t at = wrapped.find(name);
+  EXPECT_NE(at, std::string::npos) << name;
+  if (at == std::string::npos) return 0;
+  return size_t(std::stoul(wrapped.substr(at + std::strlen(name), 8)));
+}
+
+TEST_F(LocalClipboard, HtmlFragmentIsWrappedWithOffsets) {
+  const std::string frag = "<b>bold</b> текст";
+  ASSERT_TRUE(Clipboard().paste_html(frag.c_str()));
+  EXPECT_EQ(data_of("text/html"), frag);
+  const std::string w = data_of("HTML Format");
+  ASSERT_EQ(w.rfind("Version:0.9\r\nStartHTML:", 0), 0u);
+  const size_t start_html = field(w, "StartHTML:"), end_html = field(w, "EndHTML:");
+  const size_t start_frag = field(w, "StartFragment:"), end_frag = field(w, "EndFragment:");
+  EXPECT_EQ(w.compare(start_html, 14, "<html><body>\r\n"), 0);
+  EXPECT_EQ(end_html, w.size());
+  EXPECT_EQ(w.compare(start_frag, 20, "<!--StartFragment-->"), 0);
+  EXPECT_EQ(w.compare(end_frag, 18, "<!--EndFragment-->"), 0);
+  EXPECT_EQ(w.substr(start_frag + 20 + 14, frag.size()), frag);
+  EXPECT_EQ(w.substr(end_frag), "<!--EndFragment-->\r\n</body>\r\n</html>");
+}
+
+TEST_F(LocalClipboard, HtmlDocumentKeepsItsOwnHtmlElement) {
+  const std::string doc = "<!DOCTYPE html>\n<html><body><p>x</p></body></html>\n";
+  ASSERT_TRUE(Clipboard().paste_html(doc.c_str(), int32_t(doc.size())));
+  const std::string w = data_of("HTML Format");
+  const size_t start_html = field(w, "StartHTML:");
+  EXPECT_EQ(w.compare(start_html, 6, "<html>"), 0);
+  EXPECT_EQ(w.find("<html><body>\r\n"), std::string::npos) << "nothing inserted";
+  EXPECT_EQ(field(w, "EndHTML:"), w.size());
+  EXPECT_EQ(w.substr(field(w, "EndFragment:")), "<!--EndFragment-->\r\n");
+}
+
+TEST_F(LocalClipboard, HtmlMarkersInsideTheTextDoNotMoveOffsets) {
+  const std::string tricky = "a<!--EndFragment-->b<html>";
+  ASSERT_TRUE(Clipboard().paste_html(tricky.c_str()));
+  const std::string w = data_of("HTML Format");
+  EXPECT_EQ(w.substr(field(w, "EndFragment:")), "<!--EndFragment-->\r\n");
+  EXPECT_EQ(w.substr(field(w, "StartHTML:")), "<html><!--EndFragment-->\r\n");
+}
+
+TEST_F(LocalClipboard, HtmlBadInputIsRejected) {
+  ASSERT_TRUE(Clipboard().paste_html("<i>old</i>"));
+  Clipboard c;
+  EXPECT_FALSE(c.paste_html(nullptr));
+  EXPECT_FALSE(c.paste_html(""));
+  EXPECT_FALSE(c.paste_html("abc", -5));
+  std::string html;
+  ASSERT_TRUE(c.get_html(html));
+  EXPECT_EQ(html, "<i>old</i>");
+  ASSERT_TRUE(c.paste_html("abcdef", 3));
+  ASSERT_TRUE(c.get_html(html));
+  EXPECT_EQ(html, "abc");
+}
+
+TEST(HtmlWrap, RefusesTextTooLongForTheHeader) {
+  std::string big(100000000, 'x');
+  EXPECT_TRUE(zel::clip::wrap_html(big).empty());
+  big.resize(1000);
+  EXPECT_FALSE(zel::clip::wrap_html(big).empty());
+}
+
+struct FormatCase {
+  uint32_t format;
+  int bits;
+  uint32_t compression;
+  uint32_t masks[3];
+  bool alpha;
+};
+
+const FormatCase kFormats[] = {
+    {zel::bimage_x1r5g5b5, 16, 3, {0x7C00, 0x03E0, 0x001F}, false},
+    {zel::bimage_a1r5g5b5, 16, 3, {0x7C00, 0x03E0, 0x001F}, true},
+    {zel::bimage_r5g6b5, 16, 3, {0xF800, 0x07E0, 0x001F}, false},
+    {zel::bimage_r8g8b8, 24, 0, {0, 0, 0}, false},
+    {zel::bimage_x8r8g8b8, 32, 3, {0xFF0000, 0x00FF00, 0x0000FF}, false},
+    {zel::bimage_a8r8g8b8, 32, 3, {0xFF0000, 0x00FF00, 0x0000FF}, true},
+};
+
+TEST_F(LocalClipboard, PicturesBecomeFaithfulPngAndBmp) {
+  const int w = 7, h = 5;
+  for (const FormatCase& f : kFormats) {
+    SCOPED_TRACE(f.format);
+    const int bpp = f.bits / 8;
+    const int pitch = w * bpp + 9;  // rows further apart than needed
+    std::vector<uint8_t> px = cliptest::make_picture(f.format, w, h, pitch);
+    ASSERT_TRUE(Clipboard().paste_img(px.data(), w, h, pitch, f.format));
+
+    cliptest::Rgba img;
+    ASSERT_TRUE(cliptest::decode_png(data_of("image/png"), img));
+    ASSERT_EQ(img.width, w);
+    ASSERT_EQ(img.height, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint8_t want[4];
+        cliptest::reference_rgba(&px[size_t(y * pitch + x * bpp)], f.format, want);
+        const uint8_t* got = &img.px[size_t((y * w + x) * 4)];
+        for (int ch = 0; ch < 4; ++ch)
+          ASSERT_EQ(int(got[ch]), int(want[ch])) << "x " << x << " y " << y << " ch " << ch;
+      }
+
+    const std::string bmp = data_of("image/bmp");
+    const size_t stride = size_t((w * f.bits + 31) / 32 * 4);
+    const size_t offset = 14 + 40 + (f.compression == 3 ? 12 : 0);
+    ASSERT_EQ(bmp.size(), offset + stride * h);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(cliptest::u32_at(bmp, 2), bmp.size());
+    EXPECT_EQ(cliptest::u32_at(bmp, 10), offset);
+    EXPECT_EQ(cliptest::u32_at(bmp, 14), 40u);
+    EXPECT_EQ(cliptest::u32_at(bmp, 18), uint32_t(w));
+    EXPECT_EQ(cliptest::u32_at(bmp, 22), uint32_t(h));
+    EXPECT_EQ(cliptest::u16_at(bmp, 26), 1);
+    EXPECT_EQ(cliptest::u16_at(bmp, 28), f.bits);
+    EXPECT_EQ(cliptest::u32_at(bmp, 30), f.compression);
+    if (f.compression == 3) {
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(cliptest::u32_at(bmp, 54 + 4 * size_t(i)), f.masks[i]);
+    }
+    for (int row = 0; row < h; ++row) {
+      const size_t at = offset + stride * size_t(row);
+      const uint8_t* src = &px[size_t((h - 1 - row) * pitch)];
+      EXPECT_EQ(bmp.substr(at, size_t(w * bpp)),
+                std::string(reinterpret_cast<const char*>(src), size_t(w * bpp)))
+          << "BMP row " << row << " is source row " << h - 1 - row;
+      for (size_t pad = size_t(w * bpp); pad < stride; ++pad)
+        EXPECT_EQ(bmp[at + pad], 0) << "padding of row " << row;
+    }
+  }
+}
+
+TEST_F(LocalClipboard, SmallRgbPictureMatchesTheDibLayout) {
+  // 2 x 2, 24-bit, pitch 8: 16 bytes of rows, the source's second row first.
+  const uint8_t px[16] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
+  ASSERT_TRUE(Clipboard().paste_img(px, 2, 2, 8, zel::bimage_r8g8b8));
+  const std::string bmp = data_of("image/bmp");
+  ASSERT_EQ(bmp.size(), 14u + 40u + 16u);
+  EXPECT_EQ(cliptest::u16_at(bmp, 28), 24);
+  EXPECT_EQ(cliptest::u32_at(bmp, 30), 0u);
+  EXPECT_EQ(bmp.substr(54),
+            std::string("\x07\x08\x09\x0A\x0B\x0C\0\0\x01\x02\x03\x04\x05\x06\0\0", 16));
+}
+
+TEST_F(LocalClipboard, UnacceptedPicturesAreRefused) {
+  ASSERT_TRUE(Clipboard().paste(u"unchanged"));
+  std::vector<uint8_t> px(64 * 64 * 4, 0x55);
+  Clipboard c;
+  for (uint32_t f : {uint32_t(zel::bimage_p8), uint32_t(zel::bimage_a8), uint32_t(zel::bimage_cmyk),
+                     uint32_t(zel::bimage_a4r4g4b4), 0u, 0x12345678u})
+    EXPECT_FALSE(c.paste_img(px.data(), 4, 4, 16, f)) << f;
+  EXPECT_FALSE(c.paste_img(nullptr, 4, 4, 16, zel::bimage_a8r8g8b8));
+  EXPECT_FALSE(c.paste_img(px.data(), 0, 4, 16, zel::bimage_a8r8g8b8));
+  EXPECT_FALSE(c.paste_img(px.data(), 4, -1, 16, zel::bimage_a8r8g8b8));
+  EXPECT_FALSE(c.paste_img(px.data(), 4, 4, 15, zel::bimage_a8r8g8b8))
+      << "pitch shorter than a row";
+  EXPECT_FALSE(c.paste_img(px.data(), 4, 4, -16, zel::bimage_a8r8g8b8));
+  EXPECT_FALSE(c.paste_img(px.data(), 65536, 65536, 262144, zel::bimage_a8r8g8b8)) << "too large";
+  EXPECT_FALSE(has_target("image/png"));
+  std::u16string text;
+  ASSERT_TRUE(c.get(text));
+  EXPECT_EQ(text, u"unchanged");
+}
+
+TEST_F(LocalClipboard, OpenCloseAndCopiesShareOneSession) {
+  Clipboard a(true);
+  ASSERT_TRUE(a);
+  {
+    Clipboard nested(true);  // the same thread joins the session
+    EXPECT_TRUE(nested);
+  }
+  EXPECT_TRUE(a);
+  Clipboard b(a);
+  EXPECT_TRUE(b);
+  Clipboard::set_timeout(50ms);
+  std::atomic<int> other{-1};
+  std::thread([&] { other = Clipboard(true) ? 1 : 0; }).join();
+  EXPECT_EQ(other.load(), 0) << "another thread waits, then fails";
+  a.close();
+  EXPECT_FALSE(a);
+  EXPECT_TRUE(b) << "the copy still holds the session";
+  std::thread([&] { other = Clipboard(true) ? 1 : 0; }).join();
+  EXPECT_EQ(other.load(), 0);
+  b.close();
+  std::thread([&] { other = Clipboard(true) ? 1 : 0; }).join();
+  EXPECT_EQ(other.load(), 1) << "free once the last holder closed";
+  Clipboard::set_timeout(2000ms);
+}
+
+TEST_F(LocalClipboard, FailedOpenIsRetriedByPaste) {
+  Clipboard::set_timeout(2000ms);
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    Clipboard c(true);
+    held = true;
+    while (!release) std::this_thread::sleep_for(1ms);
+  });
+  while (!held) std::this_thread::sleep_for(1ms);
+  Clipboard::set_timeout(20ms);
+  Clipboard mine(true);
+  EXPECT_FALSE(mine) << "could not open while another thread holds it";
+  release = true;
+  holder.join();
+  Clipboard::set_timeout(2000ms);
+  EXPECT_TRUE(mine.paste(u"retried"));
+  EXPECT_FALSE(mine) << "paste opened and closed it for the call";
+  std::u16string text;
+  ASSERT_TRUE(mine.get(text));
+  EXPECT_EQ(text, u"retried");
+}
+
+TEST_F(LocalClipboard, WaitingOpenSucceedsWhenTheHolderCloses) {
+  std::atomic<bool> held{false};
+  std::thread holder([&] {
+    Clipboard c(true);
+    c.paste(u"from holder");
+    held = true;
+    std::this_thread::sleep_for(30ms);
+  });
+  while (!held) std::this_thread::sleep_for(1ms);
+  Clipboard c(true);  // waits up to two seconds
+  EXPECT_TRUE(c);
+  holder.join();
+  std::u16string text;
+  ASSERT_TRUE(c.get(text));
+  EXPECT_EQ(text, u"from holder");
+}
+
+TEST_F(LocalClipboard, ShutdownStartsAfresh) {
+  ASSERT_TRUE(Clipboard().paste(u"before"));
+  Clipboard::shutdown();
+  std::u16string text;
+  EXPECT_FALSE(Clipboard().get(text)) << "a new local clipboard is empty";
+  ASSERT_TRUE(Clipboard().paste(u"after"));
+  ASSERT_TRUE(Clipboard().get(text));
+  EXPECT_EQ(text, u"after");
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+// The X11 CLIPBOARD selection against xclip and a raw Xlib client (needs DISPLAY).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "clipboard/clip_test_util.h"
+#include "qar/string.h"
+#include "zel/controls/clipboard.h"
+#include "zel/pixel_format.h"
+
+// Xlib last: its macros (None, Bool, Status) clash with GoogleTest.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+using zel::Clipboard;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string xclip_out(const std::string& target = std::string()) {
+  std::string out;
+  std::string cmd = "xclip -selection clipboard -o";
+  if (!target.empty()) cmd += " -t '" + target + "'";
+  EXPECT_TRUE(cliptest::run_capture(cmd + " 2>/dev/null", out)) << cmd;
+  return out;
+}
+
+// Starts xclip owning the clipboard with `data` and waits until we read `expect` from it.
+pid_t xclip_in(const std::string& data, const std::u16string& expect,
+               const std::string& target = std::string()) {
+  std::vector<std::string> argv = {"xclip", "-selection", "clipboard", "-i", "-quiet"};
+  if (!target.empty()) argv.insert(argv.end(), {"-t", target});
+  pid_t pid = cliptest::spawn_with_input(argv, data);
+  EXPECT_GT(pid, 0);
+  auto until = Clock::now() + 10s;
+  std::u16string got;
+  while (Clock::now() < until) {
+    if (Clipboard().get(got) && got == expect) break;
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(got == expect) << "read " << got.size() << " units, expected " << expect.size();
+  return pid;
+}
+
+// A plain Xlib client of the test's own.
+struct RawClient {
+  Display* d = nullptr;
+  Window w = 0;
+  Atom clipboard = None, incr = None, prop = None;
+
+  RawClient() {
+    d = XOpenDisplay(nullptr);
+    if (!d) return;
+    w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(d, w, PropertyChangeMask);
+    clipboard = XInternAtom(d, "CLIPBOARD", False);
+    incr = XInternAtom(d, "INCR", False);
+    prop = XInternAtom(d, "RAW_CLIENT_DATA", False);
+    XSync(d, False);
+  }
+  ~RawClient() {
+    if (d) XCloseDisplay(d);
+  }
+
+  bool wait_for(int type, XEvent& ev, std::chrono::milliseconds limit) {
+    auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+      while (XPending(d)) {
+        XNextEvent(d, &ev);
+        if (ev.type == type) {
+          if (type != PropertyNotify ||
+              (ev.xproperty.atom == prop && ev.xproperty.state == PropertyNewValue))
+            return true;
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  }
+
+  // Takes the property off our window: its type and bytes.
+  bool take(Atom& type, std::string& bytes) {
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, w, prop, 0, 1 << 26, True, AnyPropertyType, &type, &format, &n,
+                           &after, &data) != Success)
+      return false;
+    bytes.assign(reinterpret_cast<char*>(data), format == 8 ? n : 0);
+    if (data) XFree(data);
+    return after == 0;
+  }
+
+  // Asks for a target; gives the type of the first answer (INCR for large data).
+  bool request(const char* target, Atom& type, std::string& bytes) {
+    XConvertSelection(d, clipboard, XInternAtom(d, target, False), prop, w, CurrentTime);
+    XFlush(d);
+    XEvent ev;
+    if (!wait_for(SelectionNotify, ev, 5s) || ev.xselection.property == None) return false;
+    return take(type, bytes);
+  }
+
+  // Reads the chunks of an INCR transfer after its announcement was taken.
+  bool read_incr(std::string& all, Atom& chunk_type, int& chunks) {
+    chunks = 0;
+    for (;;) {
+      XEvent ev;
+      if (!wait_for(PropertyNotify, ev, 5s)) return false;
+      std::string part;
+      if (!take(chunk_type, part)) return false;
+      if (part.empty()) return true;
+      all += part;
+      ++chunks;
+    }
+  }
+};
+
+class X11Clipboard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "no X display";
+    if (std::system("command -v xclip >/dev/null 2>&1") != 0) GTEST_SKIP() << "xclip missing";
+    Clipboard::set_timeout(3000ms);
+  }
+};
+
+const std::u16string kTexts[] = {u"Hello, world! 0123 ~", u"Съешь же ещё этих мягких булок",
+                                 u"😀 emoji 🎉 and 漢字"};
+
+TEST_F(X11Clipboard, UsesTheXSelection) {
+  EXPECT_TRUE(Clipboard::is_system());
+}
+
+TEST_F(X11Clipboard, OurTextIsReadByXclipByteExactly) {
+  for (const auto& t : kTexts) {
+    ASSERT_TRUE(Clipboard().paste(t));
+    EXPECT_EQ(xclip_out(), qar::to_utf8(t));
+    EXPECT_EQ(xclip_out("UTF8_STRING"), qar::to_utf8(t));
+    EXPECT_EQ(xclip_out("text/plain;charset=utf-8"), qar::to_utf8(t));
+  }
+  ASSERT_TRUE(Clipboard().paste(u"café"));
+  EXPECT_EQ(xclip_out("STRING"), std::string("caf\xE9"));
+  const std::string targets = xclip_out("TARGETS");
+  for (const char* name : {"TARGETS", "TIMESTAMP", "MULTIPLE", "UTF8_STRING", "STRING", "TEXT",
+                           "text/plain;charset=utf-8"})
+    EXPECT_NE(targets.find(name), std::string::npos) << name << " in " << targets;
+  EXPECT_EQ(targets.find("image/png"), std::string::npos);
+}
+
+TEST_F(X11Clipboard, XclipTextIsReadByUs) {
+  for (const auto& t : kTexts) {
+    pid_t pid = xclip_in(qar::to_utf8(t), t);
+    char16_t buf[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_TRUE(Clipboard().get(buf, 3));
+    EXPECT_EQ(std::u16string(buf, 3), t.substr(0, 3));
+    EXPECT_EQ(buf[3], u'#');
+    cliptest::stop_process(pid);
+  }
+}
+
+TEST_F(X11Clipboard, Latin1StringFromXclipIsRead) {
+  // xclip offering only STRING: we fall back to it and read Latin-1.
+  pid_t pid = xclip_in(std::string("na\xEFve caf\xE9"), u"naïve café", "STRING");
+  cliptest::stop_process(pid);
+}
+
+TEST_F(X11Clipboard, HtmlIsOfferedAsTextHtml) {
+  const std::string html = "<p>Привет <b>мир</b></p>";
+  Clipboard c(true);
+  c.erase();
+  ASSERT_TRUE(c.paste(u"Привет мир"));
+  ASSERT_TRUE(c.paste_html(html.c_str()));
+  c.close();
+  EXPECT_EQ(xclip_out("text/html"), html);
+  EXPECT_EQ(xclip_out(), cliptest::bytes(u8"Привет мир"));
+  const std::string wrapped = xclip_out("HTML Format");
+  EXPECT_EQ(wrapped, zel::clip::wrap_html(html));
+  EXPECT_NE(wrapped.find(html), std::string::npos);
+}
+
+TEST_F(X11Clipboard, PictureIsReadBackPixelByPixel) {
+  const int w = 37, h = 23;
+  for (uint32_t format : {uint32_t(zel::bimage_a8r8g8b8), uint32_t(zel::bimage_r5g6b5),
+                          uint32_t(zel::bimage_r8g8b8)}) {
+    SCOPED_TRACE(format);
+    const int bpp = zel::pixel_format_bits(format) / 8;
+    const int pitch = (w * bpp + 3) / 4 * 4;
+    std::vector<uint8_t> px = cliptest::make_picture(format, w, h, pitch);
+    ASSERT_TRUE(Clipboard().paste_img(px.data(), w, h, pitch, format));
+    cliptest::Rgba img;
+    ASSERT_TRUE(cliptest::decode_png(xclip_out("image/png"), img));
+    ASSERT_EQ(img.width, w);
+    ASSERT_EQ(img.height, h);
+    int mismatches = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint8_t want[4];
+        cliptest::reference_rgba(&px[size_t(y * pitch + x * bpp)], format, want);
+        if (std::memcmp(want, &img.px[size_t((y * w + x) * 4)], 4) != 0) ++mismatches;
+      }
+    EXPECT_EQ(mismatches, 0);
+    const std::string bmp = xclip_out("image/bmp");
+    const size_t offset = cliptest::u32_at(bmp, 10);
+    ASSERT_EQ(bmp.size(), offset + size_t(pitch) * h);
+    for (int row = 0; row < h; ++row)
+      EXPECT_EQ(0, std::memcmp(&bmp[offset + size_t(row * pitch)],
+                               &px[size_t((h - 1 - row) * pitch)], size_t(w * bpp)))
+          << "row " << row;
+  }
+}
+
+// About 8 MB of text: numbered lines, Cyrillic in each.
+void big_text(std::u16string& u16, std::string& utf8) {
+  utf8.clear();
+  for (int i = 0; utf8.size() < (8u << 20); ++i)
+    utf8 += "line " + std::to_string(i) + cliptest::bytes(u8": строка данных, ещё немного\n");
+  u16 = qar::to_u16(utf8);
+}
+
+TEST_F(X11Clipboard, LargeTextGoesThroughIncrBothWays) {
+  std::u16string u16;
+  std::string utf8;
+  big_text(u16, utf8);
+  ASSERT_TRUE(Clipboard().paste(u16));
+  // xclip reads it.
+  const std::string out = xclip_out();
+  EXPECT_EQ(out.size(), utf8.size());
+  EXPECT_TRUE(out == utf8);
+  // A raw requestor sees the INCR protocol and gets every byte in several chunks.
+  {
+    RawClient raw;
+    ASSERT_NE(raw.d, nullptr);
+    Atom type = None;
+    std::string first;
+    ASSERT_TRUE(raw.request("UTF8_STRING", type, first));
+    EXPECT_EQ(type, raw.incr);
+    std::string all;
+    Atom chunk_type = None;
+    int chunks = 0;
+    ASSERT_TRUE(raw.read_incr(all, chunk_type, chunks));
+    EXPECT_EQ(chunk_type, XInternAtom(raw.d, "UTF8_STRING", False));
+    EXPECT_GT(chunks, 1);
+    EXPECT_TRUE(all == utf8);
+  }
+  // And we read it from xclip (which sends it through INCR too).
+  pid_t pid = xclip_in(utf8, u16);
+  std::string raw_bytes;
+  EXPECT_TRUE(Clipboard().get_data("UTF8_STRING", raw_bytes));
+  EXPECT_TRUE(raw_bytes == utf8);
+  cliptest::stop_process(pid);
+}
+
+TEST_F(X11Clipboard, RequestorVanishingDuringIncrIsHarmless) {
+  std::u16string u16;
+  std::string utf8;
+  big_text(u16, utf8);
+  ASSERT_TRUE(Clipboard().paste(u16));
+  {
+    RawClient raw;
+    ASSERT_NE(raw.d, nullptr);
+    Atom type = None;
+    std::string first;
+    ASSERT_TRUE(raw.request("UTF8_STRING", type, first));
+    ASSERT_EQ(type, raw.incr);
+    XDestroyWindow(raw.d, raw.w);  // gone before the first chunk arrives
+    XSync(raw.d, False);
+  }
+  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(Clipboard().paste(u"still alive"));
+  EXPECT_EQ(xclip_out(), "still alive");
+}
+
+TEST_F(X11Clipboard, GetReturnsWhenNobodyOwnsTheClipboard) {
+  ASSERT_TRUE(Clipboard().paste(u"soon gone"));
+  {
+    RawClient raw;
+    ASSERT_NE(raw.d, nullptr);
+    XSetSelectionOwner(raw.d, raw.clipboard, None, CurrentTime);
+    XSync(raw.d, False);
+  }
+  std::u16string text;
+  bool got = true;
+  for (int i = 0; i < 200 && got; ++i) {  // until our side saw the SelectionClear
+    got = Clipboard().get(text);
+    if (got) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(got);
+  auto t0 = Clock::now();
+  EXPECT_FALSE(Clipboard().get(text, 3000ms));
+  EXPECT_LT(Clock::now() - t0, 2000ms) << "no owner: refused at once, not timed out";
+  std::string bytes;
+  EXPECT_FALSE(Clipboard().get_data("image/png", bytes));
+}
+
+TEST_F(X11Clipboard, GetTimesOutWhenTheOwnerNeverAnswers) {
+  RawClient raw;
+  ASSERT_NE(raw.d, nullptr);
+  XSetSelectionOwner(raw.d, raw.clipboard, raw.w, CurrentTime);
+  XSync(raw.d, False);
+  ASSERT_EQ(XGetSelectionOwner(raw.d, raw.clipboard), raw.w);
+  std::this_thread::sleep_for(50ms);
+  for (int i = 0; i < 2; ++i) {
+    std::u16string text = u"untouched";
+    auto t0 = Clock::now();
+    EXPECT_FALSE(Clipboard().get(text, 300ms));
+    auto took = Clock::now() - t0;
+    EXPECT_GE(took, 250ms);
+    EXPECT_LT(took, 3000ms) << "the wait is bounded";
+    EXPECT_EQ(text, u"untouched");
+  }
+  // Once we own it again everything works, late answers or not.
+  ASSERT_TRUE(Clipboard().paste(u"fresh"));
+  EXPECT_EQ(xclip_out(), "fresh");
+  std::u16string text;
+  ASSERT_TRUE(Clipboard().get(text));
+  EXPECT_EQ(text, u"fresh");
+}
+
+TEST_F(X11Clipboard, MultipleConvertsSeveralTargets) {
+  ASSERT_TRUE(Clipboard().paste(u"multi"));
+  RawClient raw;
+  ASSERT_NE(raw.d, nullptr);
+  Atom p1 = XInternAtom(raw.d, "RAW_P1", False), p2 = XInternAtom(raw.d, "RAW_P2", False);
+  long pairs[4] = {long(XInternAtom(raw.d, "UTF8_STRING", False)), long(p1),
+                   long(XInternAtom(raw.d, "image/png", False)), long(p2)};
+  XChangeProperty(raw.d, raw.w, raw.prop, XInternAtom(raw.d, "ATOM_PAIR", False), 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(pairs), 4);
+  XConvertSelection(raw.d, raw.clipboard, XInternAtom(raw.d, "MULTIPLE", False), raw.prop, raw.w,
+                    CurrentTime);
+  XFlush(raw.d);
+  XEvent ev;
+  bool notified = false;
+  auto until = Clock::now() + 5s;
+  while (!notified && Clock::now() < until) {
+    while (XPending(raw.d)) {
+      XNextEvent(raw.d, &ev);
+      if (ev.type == SelectionNotify) notified = true;
+    }
+    if (!notified) std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(notified);
+  ASSERT_EQ(ev.xselection.property, raw.prop);
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char* data = nullptr;
+  ASSERT_EQ(XGetWindowProperty(raw.d, raw.w, raw.prop, 0, 64, True, AnyPropertyType, &type, &format,
+                               &n, &after, &data),
+            Success);
+  ASSERT_EQ(n, 4u);
+  const long* back = reinterpret_cast<const long*>(data);
+  EXPECT_EQ(Atom(back[1]), p1);
+  EXPECT_EQ(Atom(back[3]), Atom(None)) << "no picture on the clipboard";
+  XFree(data);
+  ASSERT_EQ(XGetWindowProperty(raw.d, raw.w, p1, 0, 64, True, AnyPropertyType, &type, &format, &n,
+                               &after, &data),
+            Success);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), n), "multi");
+  XFree(data);
+}
+
+TEST_F(X11Clipboard, ShutdownAndRestart) {
+  ASSERT_TRUE(Clipboard().paste(u"first life"));
+  Clipboard::shutdown();
+  std::string out;
+  cliptest::run_capture("xclip -selection clipboard -o 2>/dev/null", out);
+  EXPECT_NE(out, "first life") << "our window is gone with the connection";
+  ASSERT_TRUE(Clipboard().paste(u"second life"));
+  EXPECT_EQ(xclip_out(), "second life");
+}
+
+}  // namespace

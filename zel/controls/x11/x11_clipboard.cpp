@@ -1,0 +1,744 @@
+// The X11 clipboard: the CLIPBOARD selection owned by a hidden window on a connection of our own.
+//
+// One thread, "zel clipboard", owns the connection: it takes ownership when asked, answers
+// SelectionRequest (TARGETS, TIMESTAMP, MULTIPLE and every target of the published content,
+// large data through INCR), notices SelectionClear, and reads other owners' data (following
+// INCR). Other threads hand it commands and wait, each with a deadline, so nothing blocks for
+// good when an owner never answers or the server is slow.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "qar/trace.h"
+#include "zel/controls/clipboard.h"
+
+namespace zel {
+namespace clip {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Largest data read from another owner.
+constexpr size_t kMaxRead = size_t(256) << 20;
+// An INCR transfer to a requestor that makes no progress for this long is dropped.
+constexpr std::chrono::seconds kTransferIdle(10);
+// Properties on our window that receive converted data; reads rotate through them so that a
+// late answer to a read that timed out never lands in the next read's property.
+constexpr int kReadProps = 4;
+
+class X11Backend;
+
+// X errors are reported through one process-wide handler. Ours counts the errors of the
+// clipboard's connections (a requestor window that went away is normal) and hands every other
+// connection's errors to the handler that was installed before.
+std::mutex g_err_mutex;
+std::vector<std::pair<Display*, std::atomic<unsigned>*>> g_err_displays;
+XErrorHandler g_prev_handler = nullptr;
+std::once_flag g_handler_once;
+
+int on_x_error(Display* d, XErrorEvent* e) {
+  {
+    std::lock_guard<std::mutex> g(g_err_mutex);
+    for (auto& p : g_err_displays)
+      if (p.first == d) {
+        p.second->fetch_add(1);
+        return 0;
+      }
+  }
+  return g_prev_handler ? g_prev_handler(d, e) : 0;
+}
+
+void on_io_exit(Display*, void* user);
+
+struct PublishCmd {
+  std::shared_ptr<const Content> content;
+  bool done = false;
+  bool ok = false;
+};
+
+struct ReadCmd {
+  std::string target;
+  Clock::time_point deadline;
+  std::chrono::milliseconds idle{0};  // how far each INCR chunk moves the deadline
+  Item out;
+  ReadStatus status = ReadStatus::failed;
+  bool done = false;
+  bool abandoned = false;
+};
+
+// An INCR transfer to one requestor.
+struct Transfer {
+  Window requestor;
+  Atom property;
+  Atom type;
+  std::shared_ptr<const Content> content;  // keeps `data` alive
+  const std::string* data;
+  size_t offset;
+  bool last_sent;  // the zero-length chunk that ends the transfer was written
+  Clock::time_point last_activity;
+};
+
+class X11Backend : public Backend {
+ public:
+  static std::unique_ptr<X11Backend> create(const std::string& name) {
+    std::call_once(g_handler_once, [] { g_prev_handler = XSetErrorHandler(on_x_error); });
+    Display* d = XOpenDisplay(name.c_str());
+    if (!d) return nullptr;
+    std::unique_ptr<X11Backend> b(new X11Backend(d));
+    if (!b->start()) return nullptr;
+    return b;
+  }
+
+  ~X11Backend() override {
+    {
+      std::lock_guard<std::mutex> g(m_);
+      stop_ = true;
+    }
+    wake();
+    if (thread_.joinable()) thread_.join();
+    {
+      std::lock_guard<std::mutex> g(g_err_mutex);
+      g_err_displays.erase(std::remove_if(g_err_displays.begin(), g_err_displays.end(),
+                                          [&](const auto& p) { return p.first == d_; }),
+                           g_err_displays.end());
+    }
+    if (win_ && !io_error_.load()) XDestroyWindow(d_, win_);
+    XCloseDisplay(d_);
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+  }
+
+  bool publish(std::shared_ptr<const Content> content) override {
+    auto cmd = std::make_shared<PublishCmd>();
+    cmd->content = std::move(content);
+    std::unique_lock<std::mutex> lock(m_);
+    if (stop_ || dead_) return false;
+    publish_q_.push_back(cmd);
+    lock.unlock();
+    wake();
+    lock.lock();
+    cv_.wait_until(lock, Clock::now() + Clipboard::timeout() + std::chrono::milliseconds(500),
+                   [&] { return cmd->done; });
+    return cmd->done && cmd->ok;
+  }
+
+  std::shared_ptr<const Content> owned() override {
+    std::lock_guard<std::mutex> g(m_);
+    return owned_;
+  }
+
+  ReadStatus read(const std::string& target, Item& out, Clock::time_point deadline) override {
+    auto cmd = std::make_shared<ReadCmd>();
+    cmd->target = target;
+    cmd->deadline = deadline;
+    cmd->idle =
+        std::max(std::chrono::milliseconds(1),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    std::unique_lock<std::mutex> lock(m_);
+    if (stop_ || dead_) return ReadStatus::failed;
+    read_q_.push_back(cmd);
+    lock.unlock();
+    wake();
+    lock.lock();
+    // The thread ends every read by its deadline; the margin only covers a stalled thread.
+    while (!cmd->done) {
+      if (cv_.wait_until(lock, cmd->deadline + std::chrono::milliseconds(500)) ==
+              std::cv_status::timeout &&
+          Clock::now() >= cmd->deadline + std::chrono::milliseconds(500))
+        break;
+    }
+    if (!cmd->done) {
+      cmd->abandoned = true;
+      return ReadStatus::timed_out;
+    }
+    if (cmd->status == ReadStatus::ok) out = std::move(cmd->out);
+    return cmd->status;
+  }
+
+  bool alive() override {
+    std::lock_guard<std::mutex> g(m_);
+    return !dead_;
+  }
+
+  // Called by Xlib when the connection breaks; the thread sees the flag and stops.
+  void mark_io_error() { io_error_.store(true); }
+
+ private:
+  explicit X11Backend(Display* d) : d_(d) {}
+
+  bool start() {
+    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_fd_ < 0) return false;
+    XSetIOErrorExitHandler(d_, on_io_exit, this);
+    {
+      std::lock_guard<std::mutex> g(g_err_mutex);
+      g_err_displays.push_back({d_, &x_errors_});
+    }
+    XSetWindowAttributes attr;
+    std::memset(&attr, 0, sizeof attr);
+    attr.event_mask = PropertyChangeMask;
+    win_ = XCreateWindow(d_, DefaultRootWindow(d_), -10, -10, 1, 1, 0, CopyFromParent, InputOnly,
+                         CopyFromParent, CWEventMask, &attr);
+    if (!win_) return false;
+    XStoreName(d_, win_, "zel clipboard");
+    clipboard_ = atom("CLIPBOARD");
+    targets_ = atom("TARGETS");
+    timestamp_ = atom("TIMESTAMP");
+    multiple_ = atom("MULTIPLE");
+    incr_ = atom("INCR");
+    atom_pair_ = atom("ATOM_PAIR");
+    time_prop_ = atom("ZEL_CLIPBOARD_TIME");
+    for (int i = 0; i < kReadProps; ++i)
+      read_props_[i] = atom("ZEL_CLIPBOARD_" + std::to_string(i));
+    long max_req = XExtendedMaxRequestSize(d_);
+    if (max_req <= 0) max_req = XMaxRequestSize(d_);
+    chunk_ = std::min<size_t>(size_t(max_req) * 4 - 1024, size_t(256) << 10);
+    XSync(d_, False);
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return false;
+    }
+    return true;
+  }
+
+  void wake() {
+    uint64_t one = 1;
+    ssize_t r = ::write(wake_fd_, &one, sizeof one);
+    (void)r;  // a full counter already means "wake up"
+  }
+
+  Atom atom(const std::string& name) {
+    auto it = atoms_.find(name);
+    if (it != atoms_.end()) return it->second;
+    Atom a = XInternAtom(d_, name.c_str(), False);
+    atoms_[name] = a;
+    return a;
+  }
+
+  std::string atom_name(Atom a) {
+    for (const auto& p : atoms_)
+      if (p.second == a) return p.first;
+    std::string name;
+    unsigned before = x_errors_.load();
+    char* n = XGetAtomName(d_, a);
+    if (n && x_errors_.load() == before) {
+      name = n;
+      atoms_[name] = a;
+    }
+    if (n) XFree(n);
+    return name;
+  }
+
+  // ---- the thread -------------------------------------------------------------------------
+
+  void run() {
+    qar::guarded([this] { loop(); });
+    // Whatever is still waiting fails now.
+    std::lock_guard<std::mutex> g(m_);
+    dead_ = true;
+    owned_.reset();
+    for (auto& c : publish_q_) c->done = true;
+    for (auto& c : awaiting_time_) c.first->done = true;
+    for (auto& c : read_q_) c->done = true;
+    if (cur_read_) cur_read_->done = true;
+    publish_q_.clear();
+    awaiting_time_.clear();
+    read_q_.clear();
+    cur_read_.reset();
+    cv_.notify_all();
+  }
+
+  void loop() {
+    const int xfd = ConnectionNumber(d_);
+    for (;;) {
+      std::deque<std::shared_ptr<PublishCmd>> publishes;
+      {
+        std::lock_guard<std::mutex> g(m_);
+        if (stop_) break;
+        publishes.swap(publish_q_);
+      }
+      if (io_error_.load()) break;
+      // Ownership needs a server timestamp: a zero-length append to a property of our window
+      // brings a PropertyNotify that carries one.
+      for (auto& p : publishes) {
+        XChangeProperty(d_, win_, time_prop_, XA_STRING, 8, PropModeAppend, nullptr, 0);
+        awaiting_time_.push_back({p, Clock::now()});
+      }
+      if (!cur_read_) start_next_read();
+      check_timeouts();
+      while (!io_error_.load() && XPending(d_) > 0) {
+        XEvent ev;
+        XNextEvent(d_, &ev);
+        handle(ev);
+      }
+      if (io_error_.load()) break;
+      XFlush(d_);
+
+      int wait_ms = next_wait_ms();
+      pollfd fds[2] = {{xfd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      int r = ::poll(fds, 2, wait_ms);
+      if (r > 0 && (fds[1].revents & POLLIN)) {
+        uint64_t v;
+        ssize_t n = ::read(wake_fd_, &v, sizeof v);
+        (void)n;
+      }
+      if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP))) {
+        qar::tracef("clipboard: X connection closed");
+        break;
+      }
+    }
+  }
+
+  int next_wait_ms() {
+    auto now = Clock::now();
+    auto next = now + std::chrono::seconds(1);
+    if (cur_read_) next = std::min(next, read_deadline_);
+    for (const auto& t : transfers_) next = std::min(next, t.last_activity + kTransferIdle);
+    if (!awaiting_time_.empty())
+      next = std::min(next, awaiting_time_.front().second + std::chrono::seconds(5));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+    return int(std::max<int64_t>(0, std::min<int64_t>(ms, 1000)));
+  }
+
+  void complete_read(ReadStatus status) {
+    if (!cur_read_) return;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      cur_read_->status = status;
+      if (status == ReadStatus::ok) cur_read_->out = std::move(read_item_);
+      cur_read_->done = true;
+    }
+    cv_.notify_all();
+    read_item_ = Item();
+    cur_read_.reset();
+    incr_reading_ = false;
+    start_next_read();
+  }
+
+  void start_next_read() {
+    for (;;) {
+      std::shared_ptr<ReadCmd> cmd;
+      {
+        std::lock_guard<std::mutex> g(m_);
+        if (read_q_.empty()) return;
+        cmd = read_q_.front();
+        read_q_.pop_front();
+        if (cmd->abandoned) continue;
+        if (Clock::now() >= cmd->deadline) {
+          cmd->status = ReadStatus::timed_out;
+          cmd->done = true;
+          cv_.notify_all();
+          continue;
+        }
+        read_deadline_ = cmd->deadline;
+      }
+      cur_read_ = cmd;
+      read_item_ = Item();
+      incr_reading_ = false;
+      cur_prop_ = read_props_[next_prop_];
+      next_prop_ = (next_prop_ + 1) % kReadProps;
+      cur_target_ = atom(cmd->target);
+      XDeleteProperty(d_, win_, cur_prop_);
+      XConvertSelection(d_, clipboard_, cur_target_, cur_prop_, win_, CurrentTime);
+      XFlush(d_);
+      return;
+    }
+  }
+
+  void check_timeouts() {
+    auto now = Clock::now();
+    bool abandoned = false;
+    if (cur_read_) {
+      std::lock_guard<std::mutex> g(m_);
+      abandoned = cur_read_->abandoned;
+    }
+    if (cur_read_ && (now >= read_deadline_ || abandoned)) {
+      XDeleteProperty(d_, win_, cur_prop_);
+      complete_read(ReadStatus::timed_out);
+    }
+    for (size_t i = 0; i < transfers_.size();) {
+      if (now - transfers_[i].last_activity >= kTransferIdle) {
+        Window w = transfers_[i].requestor;
+        transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
+        release_requestor(w);
+      } else {
+        ++i;
+      }
+    }
+    // A server that never sends the timestamp event: the publish fails.
+    while (!awaiting_time_.empty() &&
+           now - awaiting_time_.front().second >= std::chrono::seconds(5)) {
+      {
+        std::lock_guard<std::mutex> g(m_);
+        awaiting_time_.front().first->done = true;
+      }
+      cv_.notify_all();
+      awaiting_time_.pop_front();
+    }
+  }
+
+  void handle(XEvent& ev) {
+    switch (ev.type) {
+      case PropertyNotify:
+        on_property(ev.xproperty);
+        break;
+      case SelectionRequest:
+        on_request(ev.xselectionrequest);
+        break;
+      case SelectionClear:
+        on_clear(ev.xselectionclear);
+        break;
+      case SelectionNotify:
+        on_notify(ev.xselection);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void on_property(const XPropertyEvent& e) {
+    if (e.window == win_ && e.atom == time_prop_ && e.state == PropertyNewValue) {
+      take_ownership(e.time);
+      return;
+    }
+    if (e.window == win_ && cur_read_ && incr_reading_ && e.atom == cur_prop_ &&
+        e.state == PropertyNewValue) {
+      read_incr_chunk();
+      return;
+    }
+    if (e.state == PropertyDelete) {
+      for (size_t i = 0; i < transfers_.size(); ++i)
+        if (transfers_[i].requestor == e.window && transfers_[i].property == e.atom) {
+          send_chunk(i);
+          return;
+        }
+    }
+  }
+
+  void take_ownership(Time t) {
+    while (!awaiting_time_.empty()) {
+      std::shared_ptr<PublishCmd> cmd = awaiting_time_.front().first;
+      awaiting_time_.pop_front();
+      XSetSelectionOwner(d_, clipboard_, win_, t);
+      bool ok = XGetSelectionOwner(d_, clipboard_) == win_;
+      if (ok) {
+        owner_time_ = t;
+        serving_ = cmd->content;
+      }
+      {
+        std::lock_guard<std::mutex> g(m_);
+        if (ok) owned_ = cmd->content;
+        cmd->ok = ok;
+        cmd->done = true;
+      }
+      cv_.notify_all();
+    }
+  }
+
+  void on_clear(const XSelectionClearEvent& e) {
+    if (e.selection != clipboard_ || e.window != win_) return;
+    // A clear that predates a newer ownership of ours is stale.
+    if (XGetSelectionOwner(d_, clipboard_) == win_) return;
+    serving_.reset();
+    std::lock_guard<std::mutex> g(m_);
+    owned_.reset();
+  }
+
+  // ---- serving ----------------------------------------------------------------------------
+
+  void on_request(const XSelectionRequestEvent& r) {
+    XSelectionEvent reply;
+    std::memset(&reply, 0, sizeof reply);
+    reply.type = SelectionNotify;
+    reply.display = d_;
+    reply.requestor = r.requestor;
+    reply.selection = r.selection;
+    reply.target = r.target;
+    reply.time = r.time;
+    reply.property = None;
+    // Obsolete requestors give no property: the target's name is used.
+    Atom prop = r.property == None ? r.target : r.property;
+    if (r.selection == clipboard_ && r.owner == win_ && serving_ &&
+        (r.time == CurrentTime || r.time >= owner_time_)) {
+      bool ok = false;
+      if (r.target == multiple_)
+        ok = r.property != None && convert_multiple(r.requestor, prop);
+      else
+        ok = convert(r.requestor, r.target, prop);
+      if (ok) reply.property = prop;
+    }
+    XSendEvent(d_, r.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+    XFlush(d_);
+  }
+
+  // Converts one target into `prop` on the requestor's window; false when it is not offered.
+  bool convert(Window requestor, Atom target, Atom prop) {
+    if (target == targets_) {
+      std::vector<long> list = {long(targets_), long(timestamp_), long(multiple_)};
+      for (const auto& i : serving_->items) list.push_back(long(atom(i.first)));
+      XChangeProperty(d_, requestor, prop, XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
+      return true;
+    }
+    if (target == timestamp_) {
+      long t = long(owner_time_);
+      XChangeProperty(d_, requestor, prop, XA_INTEGER, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char*>(&t), 1);
+      return true;
+    }
+    std::string name = atom_name(target);
+    const Item* item = name.empty() ? nullptr : serving_->find(name);
+    if (!item) return false;
+    Atom type = atom(item->type);
+    if (item->bytes.size() <= chunk_) {
+      XChangeProperty(d_, requestor, prop, type, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(item->bytes.data()),
+                      int(item->bytes.size()));
+      return true;
+    }
+    // Large data: announce INCR and send chunks each time the requestor deletes the property.
+    for (size_t i = 0; i < transfers_.size(); ++i)
+      if (transfers_[i].requestor == requestor && transfers_[i].property == prop) {
+        transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
+        break;
+      }
+    unsigned before = x_errors_.load();
+    XSelectInput(d_, requestor, PropertyChangeMask);
+    long size = long(item->bytes.size());
+    XChangeProperty(d_, requestor, prop, incr_, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&size), 1);
+    XSync(d_, False);
+    if (x_errors_.load() != before) return false;  // the requestor went away
+    transfers_.push_back({requestor, prop, type, serving_, &item->bytes, 0, false, Clock::now()});
+    return true;
+  }
+
+  bool convert_multiple(Window requestor, Atom prop) {
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    unsigned before = x_errors_.load();
+    int st = XGetWindowProperty(d_, requestor, prop, 0, 0x100000, False, AnyPropertyType, &type,
+                                &format, &n, &after, &data);
+    if (st != Success || x_errors_.load() != before || format != 32 || n % 2 != 0) {
+      if (data) XFree(data);
+      return false;
+    }
+    std::vector<long> pairs(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + n);
+    XFree(data);
+    for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+      Atom t = Atom(pairs[i]), p = Atom(pairs[i + 1]);
+      if (t == multiple_ || p == None || !convert(requestor, t, p)) pairs[i + 1] = long(None);
+    }
+    XChangeProperty(d_, requestor, prop, atom_pair_, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(pairs.data()), int(pairs.size()));
+    return true;
+  }
+
+  void send_chunk(size_t i) {
+    Transfer& t = transfers_[i];
+    if (t.last_sent) {
+      Window w = t.requestor;
+      transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
+      release_requestor(w);
+      return;
+    }
+    size_t n = std::min(chunk_, t.data->size() - t.offset);
+    unsigned before = x_errors_.load();
+    XChangeProperty(d_, t.requestor, t.property, t.type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(t.data->data() + t.offset), int(n));
+    XSync(d_, False);
+    t.offset += n;
+    t.last_activity = Clock::now();
+    if (n == 0) t.last_sent = true;  // the zero-length chunk ends the transfer
+    if (x_errors_.load() != before) {
+      Window w = t.requestor;
+      transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
+      release_requestor(w);
+    }
+  }
+
+  // Stops listening to a requestor's property changes once no transfer goes to it.
+  void release_requestor(Window w) {
+    for (const auto& t : transfers_)
+      if (t.requestor == w) return;
+    XSelectInput(d_, w, NoEventMask);
+    XSync(d_, False);
+  }
+
+  // ---- reading ----------------------------------------------------------------------------
+
+  void on_notify(const XSelectionEvent& e) {
+    if (e.requestor != win_ || e.selection != clipboard_) return;
+    if (!cur_read_ || incr_reading_ || e.target != cur_target_ ||
+        (e.property != None && e.property != cur_prop_)) {
+      // A late answer to a read that timed out.
+      if (e.property != None && e.property != cur_prop_) XDeleteProperty(d_, win_, e.property);
+      return;
+    }
+    if (e.property == None) {
+      complete_read(ReadStatus::refused);
+      return;
+    }
+    Atom type = None;
+    std::string bytes;
+    if (!take_property(type, bytes)) {
+      complete_read(ReadStatus::failed);
+      return;
+    }
+    if (type == incr_) {
+      // The deletion done by take_property asks the owner for the first chunk.
+      incr_reading_ = true;
+      extend_deadline();
+      return;
+    }
+    if (type == None) {
+      complete_read(ReadStatus::refused);
+      return;
+    }
+    read_item_.type = atom_name(type);
+    if (cur_target_ == targets_) bytes = atom_list_names(bytes);
+    read_item_.bytes = std::move(bytes);
+    complete_read(ReadStatus::ok);
+  }
+
+  void read_incr_chunk() {
+    Atom type = None;
+    std::string bytes;
+    if (!take_property(type, bytes)) {
+      complete_read(ReadStatus::failed);
+      return;
+    }
+    if (bytes.empty()) {
+      if (read_item_.type.empty()) read_item_.type = atom_name(type);
+      complete_read(ReadStatus::ok);
+      return;
+    }
+    if (read_item_.bytes.size() + bytes.size() > kMaxRead) {
+      qar::tracef("clipboard: incoming data larger than %zu bytes dropped", kMaxRead);
+      complete_read(ReadStatus::failed);
+      return;
+    }
+    if (read_item_.type.empty()) read_item_.type = atom_name(type);
+    read_item_.bytes += bytes;
+    extend_deadline();
+  }
+
+  // Each INCR chunk that arrives gives the owner the read's full wait again.
+  void extend_deadline() {
+    std::lock_guard<std::mutex> g(m_);
+    read_deadline_ = std::max(read_deadline_, Clock::now() + cur_read_->idle);
+    cur_read_->deadline = read_deadline_;
+  }
+
+  // Reads and deletes the read property. Data of format 32 is returned as 32-bit values.
+  bool take_property(Atom& type, std::string& bytes) {
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    unsigned before = x_errors_.load();
+    int st = XGetWindowProperty(d_, win_, cur_prop_, 0, long(kMaxRead / 4), True, AnyPropertyType,
+                                &type, &format, &n, &after, &data);
+    if (st != Success || x_errors_.load() != before) {
+      if (data) XFree(data);
+      return false;
+    }
+    bool ok = after == 0;
+    if (ok && data) {
+      if (format == 8) {
+        bytes.assign(reinterpret_cast<char*>(data), n);
+      } else if (format == 16) {
+        bytes.assign(reinterpret_cast<char*>(data), n * 2);
+      } else if (format == 32) {
+        // Xlib hands out 32-bit items as longs.
+        const long* v = reinterpret_cast<const long*>(data);
+        bytes.resize(n * 4);
+        for (unsigned long i = 0; i < n; ++i) {
+          uint32_t x = uint32_t(v[i]);
+          std::memcpy(&bytes[i * 4], &x, 4);
+        }
+      }
+    }
+    if (data) XFree(data);
+    return ok;
+  }
+
+  std::string atom_list_names(const std::string& bytes) {
+    std::string names;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+      uint32_t a;
+      std::memcpy(&a, &bytes[i], 4);
+      std::string n = a ? atom_name(Atom(a)) : std::string();
+      if (n.empty()) continue;
+      if (!names.empty()) names += '\n';
+      names += n;
+    }
+    return names;
+  }
+
+  Display* d_;
+  Window win_ = 0;
+  int wake_fd_ = -1;
+  std::thread thread_;
+  std::atomic<unsigned> x_errors_{0};
+  std::atomic<bool> io_error_{false};
+
+  // Shared with callers, under m_.
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  bool dead_ = false;
+  std::deque<std::shared_ptr<PublishCmd>> publish_q_;
+  std::deque<std::shared_ptr<ReadCmd>> read_q_;
+  std::shared_ptr<const Content> owned_;
+  Clock::time_point read_deadline_;  // written by the thread under m_
+
+  // The thread's own.
+  std::map<std::string, Atom> atoms_;
+  Atom clipboard_ = None, targets_ = None, timestamp_ = None, multiple_ = None, incr_ = None,
+       atom_pair_ = None, time_prop_ = None;
+  Atom read_props_[kReadProps] = {};
+  size_t chunk_ = 0;
+  std::deque<std::pair<std::shared_ptr<PublishCmd>, Clock::time_point>> awaiting_time_;
+  Time owner_time_ = CurrentTime;
+  std::shared_ptr<const Content> serving_;
+  std::vector<Transfer> transfers_;
+  std::shared_ptr<ReadCmd> cur_read_;
+  Item read_item_;
+  bool incr_reading_ = false;
+  Atom cur_prop_ = None, cur_target_ = None;
+  int next_prop_ = 0;
+};
+
+void on_io_exit(Display*, void* user) {
+  static_cast<X11Backend*>(user)->mark_io_error();
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> make_x11_backend(const std::string& display_name) {
+  try {
+    return X11Backend::create(display_name);
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+  } catch (...) {
+  }
+  return nullptr;
+}
+
+}  // namespace clip
+}  // namespace zel
