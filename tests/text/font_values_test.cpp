@@ -1,0 +1,147 @@
+// Colours, measures and font descriptions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "text/soft_device.h"
+#include "zel/font.h"
+
+using namespace zel;
+
+TEST(Color, PacksArgbAndDrawsOtherFormatsWhite) {
+  ColorARGB half_red(128, 255, 0, 0);
+  EXPECT_EQ(pack_color(&half_red), 0x80FF0000u);
+  ColorARGB mixed(0x12, 0x34, 0x56, 0x78);
+  EXPECT_EQ(pack_color(&mixed), 0x12345678u);
+  // Components are taken modulo 256.
+  ColorARGB wide(0x1FF, -1, 0x100, 0x2AB);
+  EXPECT_EQ(pack_color(&wide), 0xFFFF00ABu);
+
+  Color rgb24(0x10000007);
+  EXPECT_EQ(pack_color(&rgb24), 0xFFFFFFFFu);
+  EXPECT_EQ(pack_color(nullptr), 0xFFFFFFFFu);
+  ColorT<0x10000008> xrgb(0, 1, 2, 3);
+  EXPECT_EQ(pack_color(&xrgb), 0xFFFFFFFFu);
+}
+
+TEST(Color, ComponentsAndCopies) {
+  ColorARGB c(10, 20, 30, 40);
+  EXPECT_EQ(c.code(), 0x10000009);
+  EXPECT_EQ(c[0], 10);
+  EXPECT_EQ(c[1], 20);
+  EXPECT_EQ(c[2], 30);
+  EXPECT_EQ(c[3], 40);
+  EXPECT_EQ(c[4], 0);
+  EXPECT_EQ(c[-1], 0);
+  ColorARGB d;
+  EXPECT_EQ(d.code(), 0x10000009);
+  EXPECT_EQ(pack_color(&d), 0u);
+  d = c;
+  EXPECT_EQ(pack_color(&d), pack_color(&c));
+  const Color& base = c;
+  EXPECT_EQ(base[2], 30);  // through the base, the derived components
+  Color plain(0x10000009);
+  EXPECT_EQ(plain[1], 0);
+}
+
+TEST(Unit, PixelsFromEachMeasure) {
+  test::SoftDevice dev(8, 8, 96);
+  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dev), 16);
+  EXPECT_EQ(unit(10.0, unit::points).to_pixels(&dev), 13);  // 13.33 truncated
+  EXPECT_EQ(unit(1.5, unit::inches).to_pixels(&dev), 144);
+  EXPECT_EQ(unit(25.4, unit::millimetres).to_pixels(&dev), 96);
+  EXPECT_EQ(unit(7.9, unit::pixels).to_pixels(&dev), 7);
+  EXPECT_EQ(unit(-7.9, unit::pixels).to_pixels(&dev), -7);  // toward zero
+  EXPECT_EQ(unit(150.0, unit::percent).to_pixels(&dev), 150);
+  EXPECT_EQ(unit(2.5, unit::factor).to_pixels(&dev), 2);
+  EXPECT_EQ(unit(3.0, unit::none).to_pixels(&dev), 3);
+  EXPECT_EQ(unit(3.0, 42).to_pixels(&dev), 3);
+
+  test::SoftDevice dense(8, 8, 144);
+  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dense), 24);
+  EXPECT_EQ(unit(1.0, unit::inches).to_pixels(&dense), 144);
+
+  // Without a device the value is used as it is.
+  EXPECT_EQ(unit(12.0, unit::points).to_pixels(nullptr), 12);
+  EXPECT_EQ(unit(2.0, unit::inches).to_pixels(nullptr), 2);
+}
+
+TEST(Unit, EmAndExFollowTheCurrentFont) {
+  test::SoftDevice dev(8, 8, 96);
+  EXPECT_EQ(unit(3.0, unit::em).to_pixels(&dev), 0);  // no current font
+  EXPECT_EQ(unit(3.0, unit::ex).to_pixels(&dev), 0);
+  auto f = dev.create_font(
+      logical_font(unit(30.0, unit::pixels), u"DejaVu Sans", logical_font::fw_normal, 0));
+  ASSERT_TRUE(f);
+  dev.select_font(f);
+  EXPECT_GT(f->get_height(), 30);
+  EXPECT_EQ(unit(3.0, unit::em).to_pixels(&dev), f->get_height());  // the value is not used
+  EXPECT_EQ(unit(0.0, unit::ex).to_pixels(&dev), f->get_height() / 2);
+}
+
+TEST(Unit, OutOfRangeValuesStayDefined) {
+  EXPECT_EQ(unit(std::nan(""), unit::pixels).to_pixels(nullptr), 0);
+  EXPECT_EQ(unit(1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(unit(-1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::min());
+  test::SoftDevice dev(8, 8, 96);
+  EXPECT_EQ(unit(1e12, unit::inches).to_pixels(&dev), std::numeric_limits<int32_t>::max());
+}
+
+TEST(LogicalFont, ConstructorsSetTheirMasks) {
+  logical_font def;
+  EXPECT_EQ(def.mask, 12);
+  EXPECT_EQ(def.size, unit(0.0, unit::pixels));
+  EXPECT_TRUE(def.face.empty());
+  EXPECT_EQ(def.weight, unit(0.0, unit::none));
+  EXPECT_EQ(def.style, 0);
+
+  logical_font full(unit(12.0, unit::points), u"Arial", logical_font::fw_bold,
+                    logical_font::italic | logical_font::underline);
+  EXPECT_EQ(full.mask, 15);
+  EXPECT_EQ(full.face, u"Arial");
+  EXPECT_EQ(full.weight.value, 700.0);
+  EXPECT_EQ(full.style, 3);
+
+  logical_font null_face(unit(1.0, unit::pixels), static_cast<const char16_t*>(nullptr),
+                         logical_font::fw_normal, 0);
+  EXPECT_TRUE(null_face.face.empty());
+
+  logical_font styled(3);
+  EXPECT_EQ(styled.mask, 8);
+  EXPECT_EQ(styled.style, 3);
+  EXPECT_EQ(styled.size, unit(0.0, unit::pixels));
+  EXPECT_EQ(styled.weight, unit(0.0, unit::pixels));
+}
+
+TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
+  logical_font base(unit(12.0, unit::points), u"Arial", logical_font::fw_normal, 0);
+  base.mask = 12;  // as a default description would have
+  logical_font r = base;
+  r.combine(logical_font(3));
+  EXPECT_EQ(r.style, 3);
+  EXPECT_EQ(r.face, u"Arial");
+  EXPECT_EQ(r.size, unit(12.0, unit::points));
+  EXPECT_EQ(r.weight, logical_font::fw_normal);
+  EXPECT_EQ(r.mask, 12);
+
+  logical_font d;
+  d.combine(logical_font(3));
+  EXPECT_EQ(d.mask, 12);
+  EXPECT_EQ(d.style, 3);
+  EXPECT_EQ(d.size, logical_font().size);
+
+  logical_font face_only;
+  face_only.face = u"Courier New";
+  face_only.mask = logical_font::face_set;
+  logical_font e(2);
+  EXPECT_EQ(&e.combine(face_only), &e);
+  EXPECT_EQ(e.face, u"Courier New");
+  EXPECT_EQ(e.style, 2);
+  EXPECT_EQ(e.mask, 8 | 2);
+
+  logical_font all(unit(9.0, unit::pixels), u"X", logical_font::fw_light, 4);
+  logical_font f;
+  f.combine(all);
+  EXPECT_EQ(f, all);
+}

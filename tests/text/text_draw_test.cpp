@@ -1,0 +1,282 @@
+// Drawing text through a device: where the ink lands, its colour, underline and strike-out,
+// and the glyph atlas behind it. The device here rasterises in memory.
+#include <gtest/gtest.h>
+
+#include "text/ink.h"
+#include "text/soft_device.h"
+#include "zel/font.h"
+#include "zel/text/font_backend.h"
+
+using namespace zel;
+using test::ink_box;
+using test::SoftDevice;
+
+namespace {
+
+constexpr uint32_t kBlack = 0xFF000000u;
+
+std::shared_ptr<Font> font(SoftDevice& dev, double px, int32_t style = 0,
+                           const char16_t* face = u"DejaVu Sans") {
+  return dev.create_font(
+      logical_font(unit(px, unit::pixels), face, logical_font::fw_normal, style));
+}
+
+ink_box ink(const SoftDevice& dev) {
+  return test::find_ink(dev.frame.data(), dev.width(), dev.height(), kBlack);
+}
+
+}  // namespace
+
+TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
+  struct sample {
+    const char16_t* s;
+    int32_t style;
+  };
+  for (const sample& t : {sample{u"Hello, world", 0}, sample{u"Typography gjpqy", 0},
+                          sample{u"|", 0}, sample{u"AVAV WAW", 0}, sample{u"Italic fff", 1}}) {
+    const char16_t* s = t.s;
+    SoftDevice dev(400, 120);
+    dev.use_whole_frame();
+    auto f = font(dev, 28, t.style);
+    ASSERT_TRUE(f);
+    const auto box = dev.calc_text(s, -1, f);
+    dev.render_text(s, -1, 17, 23, nullptr, f);
+    const ink_box b = ink(dev);
+    ASSERT_FALSE(b.empty()) << "nothing drawn";
+    SCOPED_TRACE(testing::Message() << "box " << box.first << "x" << box.second << " ink " << b.x0
+                                    << "," << b.y0 << "-" << b.x1 << "," << b.y1);
+    // A letter may reach a pixel left of its cell, as 'T' does in DejaVu Sans.
+    EXPECT_GE(b.x0, 17 - 1);
+    EXPECT_GE(b.y0, 23);
+    EXPECT_LE(b.x1, 17 + box.first);
+    EXPECT_LE(b.y1, 23 + box.second);
+    // And the text fills most of its box: not drawn at some other scale.
+    if (std::u16string(s).size() > 2) EXPECT_GT(b.x1 - b.x0, box.first * 3 / 4);
+  }
+}
+
+TEST(TextDraw, GlyphsSitOnTheBaseline) {
+  SoftDevice dev(200, 100);
+  dev.use_whole_frame();
+  auto f = font(dev, 40);
+  dev.render_text(u"H", -1, 10, 10, nullptr, f);
+  const ink_box h = ink(dev);
+  // A capital H ends on the baseline and rises about 0.73 em above it (DejaVu: 1493/2048).
+  EXPECT_EQ(h.y1, 10 + f->get_ascent());
+  EXPECT_NEAR(h.y1 - h.y0, 29, 1);
+  dev.clear(kBlack);
+  dev.render_text(u"p", -1, 10, 10, nullptr, f);
+  EXPECT_GT(ink(dev).y1, 10 + f->get_ascent());  // the descender goes below
+}
+
+TEST(TextDraw, ColourOfTheText) {
+  SoftDevice dev(200, 60);
+  dev.use_whole_frame();
+  auto f = font(dev, 30);
+  ColorARGB red(255, 255, 0, 0);
+  dev.render_text(u"IIII", -1, 5, 5, &red, f);
+  test::colour_stats st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  ASSERT_GT(st.ink, 0);
+  EXPECT_EQ(st.max_r, 255);
+  EXPECT_EQ(st.max_g, 0);
+  EXPECT_EQ(st.max_b, 0);
+  EXPECT_GT(st.full, 20);  // solid stems: fully covered pixels in exactly the colour
+
+  // Without a colour: the device's text colour.
+  dev.clear(kBlack);
+  dev.set_text_color(std::make_shared<ColorARGB>(255, 0, 200, 0));
+  dev.render_text(u"IIII", -1, 5, 5, nullptr, f);
+  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  EXPECT_EQ(st.max_r, 0);
+  EXPECT_EQ(st.max_g, 200);
+  EXPECT_EQ(st.max_b, 0);
+
+  // A colour of another format draws white.
+  dev.clear(kBlack);
+  Color rgb(0x10000007);
+  dev.render_text(u"IIII", -1, 5, 5, &rgb, f);
+  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  EXPECT_EQ(st.max_r, 255);
+  EXPECT_EQ(st.max_g, 255);
+  EXPECT_EQ(st.max_b, 255);
+
+  // Half-transparent blue over black: half as bright.
+  dev.clear(kBlack);
+  ColorARGB half(128, 0, 0, 255);
+  dev.render_text(u"IIII", -1, 5, 5, &half, f);
+  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  EXPECT_NEAR(st.max_b, 128, 1);
+  EXPECT_EQ(st.max_r, 0);
+}
+
+TEST(TextDraw, UnderlineAndStrikeOutRows) {
+  SoftDevice dev(300, 100);
+  dev.use_whole_frame();
+  const int32_t x = 20, y = 15;
+  auto plain = font(dev, 32);
+  auto under = font(dev, 32, logical_font::underline);
+  auto strike = font(dev, 32, logical_font::strikeout);
+  ASSERT_TRUE(plain && under && strike);
+  ASSERT_NE(plain, under);
+  const int32_t w = dev.calc_text(u"oo", -1, plain).first;
+  const int32_t base = y + plain->get_ascent();
+
+  auto solid_rows = [&](int32_t from, int32_t to) {
+    std::vector<int32_t> rows;
+    for (int32_t r = from; r < to; ++r) {
+      bool full = true;
+      for (int32_t c = x; c < x + w && full; ++c) full = dev.at(c, r) != kBlack;
+      if (full) rows.push_back(r);
+    }
+    return rows;
+  };
+
+  dev.render_text(u"oo", -1, x, y, nullptr, plain);
+  EXPECT_TRUE(solid_rows(y, y + plain->get_height()).empty());
+
+  dev.clear(kBlack);
+  dev.render_text(u"oo", -1, x, y, nullptr, under);
+  std::vector<int32_t> rows = solid_rows(y, y + plain->get_height());
+  ASSERT_FALSE(rows.empty());
+  for (int32_t r : rows) {
+    EXPECT_GT(r, base - 1) << "underline above the baseline";
+    EXPECT_LT(r, y + plain->get_height());
+    EXPECT_EQ(dev.at(x + w / 2, r), 0xFFFFFFFFu);
+  }
+
+  dev.clear(kBlack);
+  dev.render_text(u"oo", -1, x, y, nullptr, strike);
+  rows = solid_rows(y, y + plain->get_height());
+  ASSERT_FALSE(rows.empty());
+  for (int32_t r : rows) {
+    EXPECT_LT(r, base);
+    EXPECT_GT(r, y + plain->get_ascent() / 3) << "strike-out too high";
+  }
+
+  // Both at once.
+  dev.clear(kBlack);
+  auto both = font(dev, 32, logical_font::underline | logical_font::strikeout);
+  dev.render_text(u"oo", -1, x, y, nullptr, both);
+  rows = solid_rows(y, y + plain->get_height());
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.front(), base);
+  EXPECT_GE(rows.back(), base);
+}
+
+TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
+  SoftDevice a(200, 80), b(200, 80);
+  a.use_whole_frame();
+  b.use_whole_frame();
+  auto fa = font(a, 30), fb = font(b, 30);
+  const int32_t space = fa->measure(u" ", 1).first;
+  ASSERT_GT(space, 3);
+  for (int32_t x : {0, 3, space, 40}) {
+    a.clear(kBlack);
+    b.clear(kBlack);
+    a.render_char(u'W', x, 7, nullptr, fa);
+    b.render_text(u"W", -1, x, 7, nullptr, fb);
+    EXPECT_EQ(a.frame, b.frame) << "x = " << x;
+    EXPECT_FALSE(ink(a).empty());
+  }
+  // At x = 0 the character starts at the left edge.
+  a.clear(kBlack);
+  a.render_char(u'I', 0, 7, nullptr, fa);
+  EXPECT_LT(ink(a).x0, space);
+}
+
+TEST(TextDraw, NothingOutsideAScene) {
+  SoftDevice dev(100, 50);
+  dev.use_whole_frame();
+  auto f = font(dev, 20);
+  dev.on_scene = false;
+  dev.render_text(u"abc", -1, 5, 5, nullptr, f);
+  EXPECT_TRUE(ink(dev).empty());
+  dev.on_scene = true;
+  dev.render_text(u"abc", 0, 5, 5, nullptr, f);
+  dev.render_text(nullptr, 3, 5, 5, nullptr, f);
+  dev.render_text(std::u16string(), 5, 5, nullptr, f);
+  dev.render_text(u"abc", -1, 5, 5, nullptr, nullptr);  // no font at all
+  EXPECT_TRUE(ink(dev).empty());
+  dev.select_font(f);
+  dev.render_text(u"abc", -1, 5, 5, nullptr, nullptr);  // the current font
+  EXPECT_FALSE(ink(dev).empty());
+}
+
+TEST(TextDraw, PlacedInTargetPixelsWhateverTheCameraAndViewport) {
+  SoftDevice dev(200, 100);
+  dev.view = qar::Rect(30, 10, 180, 90);
+  mat4 odd;
+  odd(0, 0) = 3.0f;
+  odd(1, 3) = 7.0f;
+  dev.set_world_mat(odd);
+  dev.set_projection_mat(odd);
+  auto f = font(dev, 20);
+  const auto box = dev.calc_text(u"Hext", -1, f);
+  dev.render_text(u"Hext", -1, 40, 20, nullptr, f);
+  const ink_box b = ink(dev);
+  ASSERT_FALSE(b.empty());
+  EXPECT_GE(b.x0, 40);
+  EXPECT_GE(b.y0, 20);
+  EXPECT_LE(b.x1, 40 + box.first);
+  EXPECT_LE(b.y1, 20 + box.second);
+  // The matrices are given back.
+  EXPECT_EQ(0, memcmp(dev.get_world_mat().mat_array, odd.mat_array, sizeof odd.mat_array));
+  EXPECT_EQ(0, memcmp(dev.get_projection_mat().mat_array, odd.mat_array, sizeof odd.mat_array));
+}
+
+TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
+  SoftDevice dev(1000, 300);
+  dev.use_whole_frame();
+  auto f = font(dev, 250);
+  ASSERT_TRUE(f);
+  // Each glyph at this size takes a good part of a page: more characters than pages hold.
+  const std::u16string chars = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (char16_t c : chars) {
+    dev.clear(kBlack);
+    const char16_t s[2] = {c, 0};
+    dev.render_text(s, -1, 10, 10, nullptr, f);
+    EXPECT_FALSE(ink(dev).empty()) << char(c);
+  }
+  EXPECT_GT(dev.textures->created, 1);
+  // Drawing the first letter again still gives the same picture as a fresh device.
+  dev.clear(kBlack);
+  dev.render_text(u"A", -1, 10, 10, nullptr, f);
+  SoftDevice fresh(1000, 300);
+  fresh.use_whole_frame();
+  fresh.render_text(u"A", -1, 10, 10, nullptr, font(fresh, 250));
+  EXPECT_EQ(dev.frame, fresh.frame);
+}
+
+TEST(TextDraw, GlyphsAreUploadedOnce) {
+  SoftDevice dev(300, 60);
+  dev.use_whole_frame();
+  auto f = font(dev, 20);
+  dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
+  const int created = dev.textures->created;
+  const std::vector<uint32_t> first = dev.frame;
+  for (int i = 0; i < 5; ++i) {
+    dev.clear(kBlack);
+    dev.render_text(u"cab", -1, 0, 0, nullptr, f);
+  }
+  EXPECT_EQ(dev.textures->created, created);
+  // After free_resources the glyphs come back in new textures and draw the same.
+  text::free_resources(dev);
+  f = font(dev, 20);
+  dev.clear(kBlack);
+  dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
+  EXPECT_GT(dev.textures->created, created);
+  EXPECT_EQ(dev.frame, first);
+}
+
+TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
+  std::shared_ptr<Font> f;
+  {
+    SoftDevice dev(100, 40);
+    dev.use_whole_frame();
+    f = font(dev, 20);
+    dev.render_text(u"abc", -1, 0, 0, nullptr, f);
+  }
+  // The device is gone: drawing does nothing, measuring still works.
+  f->draw(u"abc", 3, 0, 0, nullptr);
+  EXPECT_GT(f->measure(u"abc", 3).first, 0);
+}
