@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -29,6 +30,14 @@ class Font;
 class Primitive;
 class VideoSource;
 struct logical_font;
+class zel_event;
+
+// The host's input handler: mouse and key events of a device's window are handed to it (on the
+// device's event thread) as mouse_event / key_event (zel/events.h; field1 the message number,
+// see the device). With no handler set, input is dropped.
+using input_handler = std::function<void(const zel_event& event)>;
+void set_input_handler(input_handler handler);
+void deliver_input(const zel_event& event);
 
 // A display mode: 23 32-bit fields, of which the device reads the width, height, colour depth,
 // refresh rate, the windowed flag and the window handle. The window handle is pointer-sized
@@ -295,3 +304,20 @@ class render_target {
 };
 
 }  // namespace zel
+
+namespace zel {
+class zelContext;
+}
+
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
+// Makes a device by name: a plug-in device registered under the name, else the built-in OpenGL
+// device for "OpenGL" or "Direct3D8"; stores it in the context's device and env_driver. Returns
+// the context's device (unchanged, possibly empty, for an unknown name).
+extern "C" std::shared_ptr<zel::RenderDevice> ZEL_createDevice(const std::u16string& name,
+                                                               zel::zelContext& context);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif

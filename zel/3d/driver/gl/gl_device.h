@@ -1,0 +1,228 @@
+// The built-in render device over OpenGL ES 3.0 through EGL (Mesa llvmpipe or a GPU).
+//
+// Drawing happens in an offscreen framebuffer of the mode's size whose rows are stored top
+// down; end_frame presents it into the window (when there is one). The device adopts the
+// host's X11 window, makes a window of its own when a display is available, or renders headless
+// (ZEL_HEADLESS=1 forces that).
+//
+// Threads: only the thread that draws (the render thread) touches GL; the context becomes
+// current on the first thread that draws. Textures and vertex buffers keep a CPU copy that any
+// thread may write under the object's lock; the render thread uploads what changed when it
+// binds them, and recreates everything from these copies after a context loss.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zel/render_device.h"
+
+namespace zel {
+namespace gl {
+
+class GLDevice;
+class X11Window;
+struct EglState;
+
+// What textures and vertex buffers share with their device: the context generation (GL names
+// from an older generation are stale) and the GL names to delete on the render thread.
+struct GLShared {
+  std::atomic<uint32_t> generation{1};
+  std::mutex mutex;
+  std::vector<uint32_t> dead_textures;  // names of `generation`
+  std::vector<uint32_t> dead_buffers;
+  std::vector<uint32_t> dead_arrays;
+  std::atomic<bool> device_alive{true};
+  void bury(std::vector<uint32_t> GLShared::*list, uint32_t name, uint32_t gen);
+};
+
+class GLTexture : public Texture {
+ public:
+  GLTexture(std::shared_ptr<GLShared> shared, int32_t w2, int32_t h2, int32_t w, int32_t h,
+            eTextureType type, bool render_target);
+  ~GLTexture() override;
+
+  bool load_image(std::shared_ptr<BitmapImage> image, const qar::Rect* src,
+                  const qar::Rect* dst) override;
+  bool load_texture(std::shared_ptr<Texture> texture, const qar::Rect* src,
+                    const qar::Rect* dst) override;
+  bool load_memory(const void* pixels, eTextureType type, int32_t width, int32_t height,
+                   ptrdiff_t pitch, int32_t x, int32_t y, int32_t w, int32_t h) override;
+  std::shared_ptr<BitmapImage> read_back(int32_t x, int32_t y, int32_t w, int32_t h) override;
+  eTextureType pixel_type() const override { return type_; }
+  void* native_handle() override { return &name_; }
+  int32_t alpha_at(int32_t x, int32_t y) override;
+
+  bool is_render_target() const { return render_target_; }
+  ptrdiff_t pitch() const { return pitch_; }
+
+  // Render thread: makes sure the GL texture exists in the current generation and holds the
+  // CPU copy; returns its name (0 on failure).
+  uint32_t bind_name();
+  // Render thread: the GL texture was drawn into; copy it back into the CPU copy.
+  void pull_from_gl();
+
+ private:
+  friend class GLDevice;
+  // Copies src into the CPU copy at the destination rectangle (lock held).
+  bool store(const void* pixels, uint32_t type, int32_t sw, int32_t sh, ptrdiff_t pitch,
+             const qar::Rect& s, const qar::Rect& d, const uint8_t* palette);
+
+  std::shared_ptr<GLShared> shared_;
+  bool render_target_;
+  ptrdiff_t pitch_;
+  std::vector<uint8_t> pixels_;   // CPU copy, rows top down, in type_
+  std::vector<uint8_t> palette_;  // 256 x (red, green, blue) for P8 / A8P8; empty: grey
+  uint32_t name_ = 0;             // GL texture name
+  uint32_t name_gen_ = 0;         // generation of name_
+  bool dirty_ = true;             // CPU copy newer than the GL texture
+};
+
+class GLVertexBuffer : public VertexBuffer {
+ public:
+  GLVertexBuffer(std::shared_ptr<GLShared> shared, uint32_t type, uint32_t count, bool dynamic);
+  ~GLVertexBuffer() override;
+  void* lock() override;
+  void unlock() override;
+
+  // Render thread: binds the vertex array, uploading the CPU copy when it changed.
+  bool bind();
+
+ private:
+  std::shared_ptr<GLShared> shared_;
+  bool dynamic_;
+  std::mutex mutex_;
+  std::vector<uint8_t> data_;
+  bool locked_ = false;
+  bool dirty_ = true;
+  uint32_t vbo_ = 0, vao_ = 0, gen_ = 0;
+};
+
+class GLTextureManager : public TextureManager {
+ public:
+  explicit GLTextureManager(std::shared_ptr<GLShared> shared) : shared_(std::move(shared)) {}
+  std::shared_ptr<Texture> create(const std::u16string& name, int32_t width, int32_t height,
+                                  eTextureType type, int32_t kind, int32_t usage, int32_t levels,
+                                  float factor, int32_t extra) override;
+  // Largest texture side accepted.
+  static constexpr int32_t max_size = 8192;
+
+ private:
+  std::shared_ptr<GLShared> shared_;
+};
+
+class GLEnvIndepDriver : public EnvIndepDriver {
+ public:
+  eTextureType best_alpha_format() override { return tt_a8; }
+  bool convert(eTextureType dst_type, void* dst, ptrdiff_t dst_pitch, eTextureType src_type,
+               const void* src, ptrdiff_t src_pitch, int32_t width, int32_t height) override;
+};
+
+class GLDevice : public RenderDevice {
+ public:
+  GLDevice();
+  ~GLDevice() override;
+
+  bool init() override;
+  void reset() override;
+  int32_t ppi_x() const override { return ppi_x_; }
+  int32_t ppi_y() const override { return ppi_y_; }
+  qar::Rect get_view_rect() const override;
+  qar::Rect get_device_rect() override;
+  bool set_display(void* window, const DeviceMode& mode) override;
+  std::vector<DeviceMode> get_display_mode() override;
+  bool begin_frame(bool unused, int a, int r, int g, int b) override;
+  bool begin_scene() override;
+  void end_scene() override;
+  void end_frame() override;
+  bool restory() override;
+  bool is_lost() const override { return lost_.load(); }
+  bool toggle_mode(const DeviceMode& mode) override;
+  void force_windowed() override {}
+  void force_fullscreen() override {}
+  bool is_autoget_minmaps() const override { return false; }
+  bool begin_2D_mode() override;
+  void set_world_mat(const mat4& m) override;
+  mat4 get_world_mat() const override { return world_; }
+  void set_view_mat(const mat4& m) override;
+  mat4 get_view_mat() const override { return view_; }
+  void set_projection_mat(const mat4& m) override;
+  mat4 get_projection_mat() const override { return proj_; }
+  void adjust(const mat4& m) override;
+  void trans_viewpoint2scene(vec3& v) override;
+  std::shared_ptr<VertexBuffer> create_vertexbuffer(uint32_t type, uint32_t count,
+                                                    uint32_t usage) override;
+  std::shared_ptr<Font> create_font(const logical_font& lf) override;
+  std::shared_ptr<Font> get_font() const override { return font_; }
+  int32_t get_kerning_pair(char16_t first, char16_t second,
+                           std::shared_ptr<Font> font) const override;
+  bool is_on_scene() override { return on_scene_; }
+  void render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
+                   std::shared_ptr<Font> font) override;
+  void render_text(const char16_t* text, int32_t length, int32_t x, int32_t y, const Color* color,
+                   std::shared_ptr<Font> font) override;
+  std::pair<int32_t, int32_t> calc_text(const char16_t* text, int32_t length,
+                                        std::shared_ptr<Font> font) override;
+  using RenderDevice::calc_text;
+  using RenderDevice::render_text;
+  void set_texture(uint32_t stage, std::shared_ptr<Texture> texture) override;
+  void set_vertex(uint32_t stream, std::shared_ptr<VertexBuffer> vb) override;
+  void set_render_target(std::shared_ptr<Texture> texture) override;
+  void save_render_target() override;
+  void restore_render_target() override;
+  void* get_device() override;
+  void set_state(DeviceStateType type, uint32_t value) override;
+  void render_primitive(std::shared_ptr<Primitive> primitive) override;
+  void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) override;
+  void render_poligon(const vec3* begin, const vec3* end, Color* color) override;
+  void draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) override;
+  std::shared_ptr<BitmapImage> read_frame() override;
+
+  // --- beyond the abstract device ---
+  // Whether the device renders without a window.
+  bool is_headless() const { return headless_; }
+  // The X11 window drawn into (0 when headless).
+  uintptr_t window() const;
+  const std::shared_ptr<TextureManager>& texture_manager() const { return textures_; }
+  // Test hook: the context is lost at the next end_frame as if the driver had reset it; a new
+  // one can be made once `frames_until_possible` further restore attempts have found the reset
+  // still in progress (those waits do not count toward the limit of failed resets).
+  void simulate_loss(int frames_until_possible = 0);
+  // Test hook: the next `n` attempts to make a new context fail.
+  void fail_next_resets(int n) { fail_resets_ = n; }
+  // Consecutive failed resets after which restory throws RenderDevice::lost.
+  static constexpr int max_failed_resets = 100;
+  // The current mode (as last set by set_display or a mode change).
+  DeviceMode mode() const;
+  // Runs `fn` on the window's thread (the GUI dispatcher when one is attached, else here).
+  static bool run_on_window_thread(const std::function<bool()>& fn);
+
+ private:
+  friend class X11Window;
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+  std::shared_ptr<GLShared> shared_;
+  std::shared_ptr<TextureManager> textures_;
+  bool headless_ = true;
+  bool on_scene_ = false;
+  int32_t scene_depth_ = 0;
+  mat4 world_, view_, proj_;
+  std::atomic<int> fail_resets_{0};
+
+  bool make_current();
+  bool create_context();
+  void destroy_context();
+  bool ensure_frame_buffer();
+  void apply_draw_state(bool textured);
+  void update_matrix();
+  void notify(int32_t code);
+  bool reset_context();
+  void present();
+};
+
+}  // namespace gl
+}  // namespace zel

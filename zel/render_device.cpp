@@ -1,0 +1,215 @@
+#include "zel/render_device.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "qar/trace.h"
+#include "zel/events.h"
+#include "zel/font.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/math/camera.h"
+
+namespace zel {
+
+// ---------------------------------------------------------------------------------------------
+// Host input
+
+namespace {
+std::mutex& input_mutex() {
+  static std::mutex m;
+  return m;
+}
+std::shared_ptr<input_handler>& input_slot() {
+  static std::shared_ptr<input_handler> h;
+  return h;
+}
+}  // namespace
+
+void set_input_handler(input_handler handler) {
+  std::lock_guard<std::mutex> g(input_mutex());
+  input_slot() = handler ? std::make_shared<input_handler>(std::move(handler)) : nullptr;
+}
+
+void deliver_input(const zel_event& event) {
+  std::shared_ptr<input_handler> h;
+  {
+    std::lock_guard<std::mutex> g(input_mutex());
+    h = input_slot();
+  }
+  if (h) qar::guarded([&] { (*h)(event); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texture
+
+Texture::~Texture() = default;
+
+void Texture::finish() {}
+
+bool Texture::set_real_width(uint32_t w) {
+  if (int64_t(w) > int64_t(width_)) return false;
+  real_width_.store(int32_t(w));
+  return true;
+}
+
+bool Texture::set_real_height(uint32_t h) {
+  if (int64_t(h) > int64_t(height_)) return false;
+  real_height_.store(int32_t(h));
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TextureManager
+
+TextureManager::~TextureManager() = default;
+
+std::shared_ptr<Texture> TextureManager::create_from_image(const std::u16string& name,
+                                                           std::shared_ptr<BitmapImage> image,
+                                                           int32_t levels, float factor) {
+  if (!image) return nullptr;
+  const int32_t w = image->width(), h = image->height();
+  const uint32_t type = image->type();
+  std::shared_ptr<Texture> t = create(name, w, h, eTextureType(type), 1, 0, levels, factor, 1);
+  if (!t && type == bimage_r8g8b8) t = create(name, w, h, tt_x8r8g8b8, 1, 0, levels, factor, 1);
+  if (!t) return nullptr;
+  qar::Rect r(0, 0, w, h);
+  // A texture that could not take the picture is no texture of it.
+  if (!t->load_image(image, &r, &r)) return nullptr;
+  return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// VertexBuffer, EnvIndepDriver
+
+VertexBuffer::VertexBuffer(uint32_t ver_size, uint32_t count, eVertexType type)
+    : ver_size_(ver_size), ver_num_(int32_t(count)), type_(type) {}
+
+VertexBuffer::~VertexBuffer() = default;
+
+EnvIndepDriver::~EnvIndepDriver() = default;
+
+// ---------------------------------------------------------------------------------------------
+// RenderDevice
+
+RenderDevice::RenderDevice() = default;
+RenderDevice::~RenderDevice() = default;
+
+std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16string&) {
+  // Devices that decode video themselves override this; the engine's own video path makes its
+  // sources from the media stream.
+  return nullptr;
+}
+
+qar::Rect RenderDevice::get_device_rect() {
+  return device_rect_;
+}
+
+std::shared_ptr<Font> RenderDevice::select_font(std::shared_ptr<Font> font) {
+  std::shared_ptr<Font> old = std::move(font_);
+  font_ = std::move(font);
+  return old;
+}
+
+std::shared_ptr<Color> RenderDevice::set_text_color(std::shared_ptr<Color> color) {
+  std::shared_ptr<Color> old = std::move(text_color_);
+  text_color_ = std::move(color);
+  return old;
+}
+
+bool RenderDevice::is_on_scene() {
+  return false;
+}
+
+std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
+  return nullptr;
+}
+
+namespace {
+
+// libpng reports errors by longjmp: nothing here changes after setjmp but the file's contents.
+bool write_png(png_structp png, png_infop info, FILE* f, BitmapImage& frame, uint8_t* row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  const int32_t w = frame.width(), h = frame.height();
+  png_init_io(png, f);
+  png_set_IHDR(png, info, uint32_t(w), uint32_t(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* s = frame.pixmap(y);
+    for (int32_t x = 0; x < w; ++x) {
+      row[3 * x] = s[4 * x + 2];
+      row[3 * x + 1] = s[4 * x + 1];
+      row[3 * x + 2] = s[4 * x];
+    }
+    png_write_row(png, row);
+  }
+  png_write_end(png, info);
+  return true;
+}
+
+}  // namespace
+
+bool RenderDevice::save_frame_png(const std::string& path) {
+  std::shared_ptr<BitmapImage> frame = read_frame();
+  if (!frame || frame->width() < 1 || frame->height() < 1 || frame->type() != bimage_a8r8g8b8)
+    return false;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  std::vector<uint8_t> row(size_t(frame->width()) * 3);
+  bool ok = png && info && write_png(png, info, f, *frame, row.data());
+  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
+void RenderDevice::render_text(const std::u16string& text, int32_t x, int32_t y, const Color* color,
+                               std::shared_ptr<Font> font) {
+  if (text.empty()) return;
+  render_text(text.data(), int32_t(text.size()), x, y, color, std::move(font));
+}
+
+std::pair<int32_t, int32_t> RenderDevice::calc_text(const std::u16string& text,
+                                                    std::shared_ptr<Font> font) {
+  if (text.empty()) return {0, 0};
+  return calc_text(text.data(), int32_t(text.size()), std::move(font));
+}
+
+// ---------------------------------------------------------------------------------------------
+// render_target
+
+render_target::render_target(RenderDevice& device, std::shared_ptr<Texture> texture, int32_t x,
+                             int32_t y)
+    : device_(device), world_(device.get_world_mat()) {
+  device_.save_render_target();
+  device_.set_render_target(texture);
+  if (!texture) return;
+  // World: flip y and z, with the target's top-left at scene (x, y).
+  mat4 flip;
+  flip(1, 1) = -1.0f;
+  flip(2, 2) = -1.0f;
+  mat4 move;
+  move(0, 3) = -float(x);
+  move(1, 3) = -float(y) - float(texture->height());
+  device_.set_world_mat(flip * move);
+  camera_ = Camera::create_camera(u"RTarg");
+  camera_->point_at(vec3(0, 0, 1), vec3(0, 1, 0));
+  camera_->ortho(0, float(texture->width()), 0, float(texture->height()), -800, 800);
+  device_.set_projection_mat(camera_->get_project());
+  device_.set_view_mat(camera_->get_view());
+}
+
+render_target::~render_target() {
+  qar::guarded([&] {
+    device_.restore_render_target();
+    Camera::destroy_camera(u"RTarg");
+    device_.set_world_mat(world_);
+  });
+}
+
+}  // namespace zel
