@@ -43,21 +43,30 @@ class X11Backend;
 // X errors are reported through one process-wide handler. Ours counts the errors of the
 // clipboard's connections (a requestor window that went away is normal) and hands every other
 // connection's errors to the handler that was installed before.
-std::mutex g_err_mutex;
-std::vector<std::pair<Display*, std::atomic<unsigned>*>> g_err_displays;
-XErrorHandler g_prev_handler = nullptr;
+// The registry is never destroyed: a backend may be stopped during static destruction.
+struct ErrorRegistry {
+  std::mutex m;
+  std::vector<std::pair<Display*, std::atomic<unsigned>*>> displays;
+};
+ErrorRegistry& errors() {
+  static ErrorRegistry* r = new ErrorRegistry;
+  return *r;
+}
+std::atomic<XErrorHandler> g_prev_handler{nullptr};
 std::once_flag g_handler_once;
 
 int on_x_error(Display* d, XErrorEvent* e) {
   {
-    std::lock_guard<std::mutex> g(g_err_mutex);
-    for (auto& p : g_err_displays)
+    ErrorRegistry& r = errors();
+    std::lock_guard<std::mutex> g(r.m);
+    for (auto& p : r.displays)
       if (p.first == d) {
         p.second->fetch_add(1);
         return 0;
       }
   }
-  return g_prev_handler ? g_prev_handler(d, e) : 0;
+  XErrorHandler prev = g_prev_handler.load();
+  return prev ? prev(d, e) : 0;
 }
 
 void on_io_exit(Display*, void* user);
@@ -109,10 +118,11 @@ class X11Backend : public Backend {
     wake();
     if (thread_.joinable()) thread_.join();
     {
-      std::lock_guard<std::mutex> g(g_err_mutex);
-      g_err_displays.erase(std::remove_if(g_err_displays.begin(), g_err_displays.end(),
-                                          [&](const auto& p) { return p.first == d_; }),
-                           g_err_displays.end());
+      ErrorRegistry& r = errors();
+      std::lock_guard<std::mutex> g(r.m);
+      r.displays.erase(std::remove_if(r.displays.begin(), r.displays.end(),
+                                      [&](const auto& p) { return p.first == d_; }),
+                       r.displays.end());
     }
     if (win_ && !io_error_.load()) XDestroyWindow(d_, win_);
     XCloseDisplay(d_);
@@ -182,8 +192,9 @@ class X11Backend : public Backend {
     if (wake_fd_ < 0) return false;
     XSetIOErrorExitHandler(d_, on_io_exit, this);
     {
-      std::lock_guard<std::mutex> g(g_err_mutex);
-      g_err_displays.push_back({d_, &x_errors_});
+      ErrorRegistry& r = errors();
+      std::lock_guard<std::mutex> g(r.m);
+      r.displays.push_back({d_, &x_errors_});
     }
     XSetWindowAttributes attr;
     std::memset(&attr, 0, sizeof attr);
