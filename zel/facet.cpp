@@ -25,9 +25,9 @@ struct FacetVertex {
 static_assert(sizeof(FacetVertex) == 24, "facet vertex layout");
 constexpr uint32_t kFacetVertexType = vt_position | vt_diffuse | vt_tex1;  // 0x122
 
-// OpenGL samples pixel centres at half-integers, so a quad on integer edges covers exactly the
-// pixels it spans and its texels line up with them; no half-pixel shift is needed.
-constexpr float kPixelShift = 0.0f;
+// Devices put pixel centres on integer coordinates (as Direct3D does): shifting the quad by
+// half a pixel makes it cover exactly the pixels it spans, with texel centres on pixel centres.
+constexpr float kPixelShift = 0.5f;
 
 std::shared_ptr<TextureManager> texture_manager() {
   return zelContext::is_init() ? zelContext::instance().texture_manager : nullptr;

@@ -118,7 +118,11 @@ float FragTexture::scale_y() const {
 qar::Rect FragTexture::device_rect() {
   if (!zelContext::is_init()) return qar::Rect();
   auto dev = zelContext::instance().device;
-  return dev ? dev->get_device_rect() : qar::Rect();
+  if (!dev) return qar::Rect();
+  qar::Rect r = dev->get_device_rect();
+  // Before the first frame has adjusted the device, its viewport is the screen.
+  if (r.width() <= 0 || r.height() <= 0) r = dev->get_view_rect();
+  return r;
 }
 
 qar::Rect FragTexture::fragment_rect_locked() const {

@@ -157,7 +157,9 @@ void RenderMng::pause(bool p, bool wait) {
   if (std::this_thread::get_id() == thread_id()) return;
   // Until the render thread is in its paused wait; the state is read under the lock, so a
   // signal given before this wait starts is not missed.
-  frame_signal_.wait(lk, [&] { return in_paused_wait_ || !loop_running_ || !paused_; });
+  // A thread still setting up its device counts as running: the wait ends when it is paused.
+  frame_signal_.wait(lk,
+                     [&] { return in_paused_wait_ || loop_ended_ || !paused_ || !is_running(); });
 }
 
 bool RenderMng::is_pause() const {
@@ -474,6 +476,7 @@ void RenderMng::work_thread_proc() {
   if (!dev || (need_display && !set_display_now())) {
     QAR_THROW(std::runtime_error("не удалось создать устройства вывода"));
   }
+  dev->adjust(get_world_mat());
   // With no mode given, the screen projection follows the device's own rectangle.
   if (get_mode().width <= 0 || get_mode().height <= 0) {
     qar::Rect r = dev->get_view_rect();

@@ -34,15 +34,19 @@ Renderable& Renderable::operator=(const Renderable& other) {
 Renderable::~Renderable() = default;
 
 void Renderable::set_rotate(vec3 axis, vec3 center, float angle) {
-  std::lock_guard<std::mutex> lk(rot_mutex_);
-  rotating_ = true;
-  // Move the centre to the origin, turn, and move it back: rotation = T(c) * R * T(-c) * old.
-  rotation_.set_translation(vec3(-center.x, -center.y, -center.z));
+  // rotation = T(center) * R(angle, axis) * T(-center): points turn about the centre by exactly
+  // `angle`. (Multiplying by a second copy of R while moving the centre back would turn them by
+  // twice the angle.)
+  mat4 to_origin;
+  to_origin.set_translation(vec3(-center.x, -center.y, -center.z));
   mat4 r;
   r.set_rot(angle, axis);
-  rotation_ = r * rotation_;
-  r.set_translation(center);
-  rotation_ = r * rotation_;
+  mat4 back;
+  back.set_translation(center);
+  const mat4 m = back * (r * to_origin);
+  std::lock_guard<std::mutex> lk(rot_mutex_);
+  rotating_ = true;
+  rotation_ = m;
 }
 
 void Renderable::cancel_rotate() {

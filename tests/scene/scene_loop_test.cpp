@@ -1,0 +1,218 @@
+// The render loop on its own thread: it starts paused, paces frames, pauses without losing
+// signals, keeps an engine clock that excludes pauses, and hands device notifications on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "scene_util.h"
+#include "zel/3d/driver/gl/gl_device.h"
+#include "zel/events.h"
+#include "zel/renderable.h"
+
+using namespace scene_test;
+using namespace std::chrono;
+using zel::Facet;
+
+namespace {
+
+class SceneLoop : public SceneFixture {};
+
+// Records every update time; optionally lingers in update.
+class Recorder : public zel::Updatable {
+ public:
+  explicit Recorder(int linger_ms = 0) : linger_ms_(linger_ms) {}
+  ~Recorder() override { unregister_updatable(); }
+  bool reg() { return register_updatable(); }
+  void update(uint64_t t) override {
+    inside = true;
+    if (linger_ms_) std::this_thread::sleep_for(milliseconds(linger_ms_));
+    {
+      std::lock_guard<std::mutex> lk(m);
+      times.push_back(t);
+    }
+    if (on_update) on_update();
+    inside = false;
+  }
+  std::vector<uint64_t> snapshot() {
+    std::lock_guard<std::mutex> lk(m);
+    return times;
+  }
+  std::atomic<bool> inside{false};
+  std::function<void()> on_update;
+  std::mutex m;
+  std::vector<uint64_t> times;
+
+ private:
+  int linger_ms_;
+};
+
+TEST_F(SceneLoop, StartsPausedAndPacesFrames) {
+  start();
+  EXPECT_TRUE(mng_->is_pause());
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(mng_->get_frame_count(), 0u);
+  Recorder rec;
+  ASSERT_TRUE(rec.reg());
+  mng_->set_fps(25);
+  const auto t0 = steady_clock::now();
+  mng_->pause(false, false);
+  ASSERT_TRUE(mng_->wait_frames(50, seconds(20)));
+  const double took = duration<double>(steady_clock::now() - t0).count();
+  EXPECT_GE(took, 2.0);
+  mng_->pause(true, true);
+  auto times = rec.snapshot();
+  ASSERT_GE(times.size(), 50u);
+  for (size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i], times[i - 1]);
+    // Each frame lasts at least 1/25 s of engine time.
+    EXPECT_GE(times[i] - times[i - 1], 39000u) << i;
+  }
+}
+
+TEST_F(SceneLoop, UnlimitedRateRunsFramesBackToBack) {
+  start();
+  mng_->set_fps(0);
+  const auto t0 = steady_clock::now();
+  mng_->pause(false, false);
+  ASSERT_TRUE(mng_->wait_frames(30, seconds(20)));
+  EXPECT_LT(duration<double>(steady_clock::now() - t0).count(), 30 / 25.0);
+}
+
+TEST_F(SceneLoop, PauseWaitsForTheFrameToEnd) {
+  start();
+  Recorder slow(120);
+  ASSERT_TRUE(slow.reg());
+  mng_->set_fps(0);
+  mng_->pause(false, false);
+  for (int i = 0; i < 5; ++i) {
+    // Catch the render thread inside a slow update, then pause and wait.
+    while (!slow.inside) std::this_thread::yield();
+    mng_->pause(true, true);
+    EXPECT_FALSE(slow.inside);
+    const uint64_t n = mng_->get_frame_count();
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(mng_->get_frame_count(), n);
+    // Asking again returns at once.
+    const auto t0 = steady_clock::now();
+    mng_->pause(true, true);
+    EXPECT_LT(duration<double>(steady_clock::now() - t0).count(), 0.05);
+    mng_->pause(false, false);
+  }
+}
+
+TEST_F(SceneLoop, PauseFromTheRenderThreadItselfDoesNotBlock) {
+  start();
+  Recorder rec;
+  std::atomic<int> returned{0};
+  rec.on_update = [&] {
+    mng_->pause(true, true);
+    ++returned;
+  };
+  ASSERT_TRUE(rec.reg());
+  mng_->pause(false, false);
+  const auto t0 = steady_clock::now();
+  while (returned == 0 && steady_clock::now() - t0 < seconds(10))
+    std::this_thread::sleep_for(milliseconds(5));
+  EXPECT_EQ(returned, 1);
+  // The loop then pauses by itself, and another thread's wait returns.
+  mng_->pause(true, true);
+  EXPECT_TRUE(mng_->is_pause());
+}
+
+TEST_F(SceneLoop, PausedTimeIsNotEngineTime) {
+  start();
+  Recorder rec;
+  ASSERT_TRUE(rec.reg());
+  mng_->set_fps(25);
+  mng_->pause(false, false);
+  ASSERT_TRUE(mng_->wait_frames(5, seconds(10)));
+  mng_->pause(true, true);
+  const uint64_t e0 = mng_->get_engine_time();
+  const size_t before = rec.snapshot().size();
+  std::this_thread::sleep_for(milliseconds(500));
+  EXPECT_LT(mng_->get_engine_time() - e0, 40000u);
+  mng_->pause(false, false);
+  const uint64_t n = mng_->get_frame_count();
+  ASSERT_TRUE(mng_->wait_frames(n + 2, seconds(10)));
+  mng_->pause(true, true);
+  auto times = rec.snapshot();
+  ASSERT_GT(times.size(), before);
+  // The first update after the pause sees the clock less than a frame past the pause.
+  EXPECT_LT(times[before] - e0, 40000u);
+  EXPECT_LT(times[before] - times[before - 1], 80000u);
+}
+
+class Listener : public Facet {
+ public:
+  void on_notification(const zel::notification_event* ev) override {
+    if (ev->code() == 0) ++lost;
+    if (ev->code() == 1) ++restored;
+  }
+  std::atomic<int> lost{0}, restored{0};
+};
+
+TEST_F(SceneLoop, DeviceLossNotificationsReachEveryFacet) {
+  start();
+  std::vector<std::shared_ptr<Listener>> fs;
+  for (int depth : {0, 4, 9})
+    for (int i = 0; i < 3; ++i) {
+      auto f = std::make_shared<Listener>();
+      ASSERT_TRUE(f->put_image(solid_rgb(8, 8, 0x336699), true));
+      mng_->get_layer(depth, true)->put_facet(f);
+      fs.push_back(f);
+    }
+  auto* gl = dynamic_cast<zel::gl::GLDevice*>(dev_.get());
+  ASSERT_NE(gl, nullptr);
+  mng_->set_fps(100);
+  mng_->pause(false, false);
+  ASSERT_TRUE(mng_->wait_frames(2, seconds(10)));
+  gl->simulate_loss(2);
+  const auto t0 = steady_clock::now();
+  auto all_done = [&] {
+    for (auto& f : fs)
+      if (f->lost == 0 || f->restored == 0) return false;
+    return true;
+  };
+  while (!all_done() && steady_clock::now() - t0 < seconds(15))
+    std::this_thread::sleep_for(milliseconds(10));
+  mng_->pause(true, true);
+  for (auto& f : fs) {
+    EXPECT_EQ(f->lost, 1);
+    EXPECT_EQ(f->restored, 1);
+  }
+  EXPECT_FALSE(dev_->is_lost());
+  // Frames go on after the recovery.
+  const uint64_t n = mng_->get_frame_count();
+  mng_->pause(false, false);
+  EXPECT_TRUE(mng_->wait_frames(n + 3, seconds(10)));
+}
+
+TEST(SceneLoopNoDevice, AFailedDeviceEndsTheThreadAndReleasesWaiters) {
+  setenv("ZEL_HEADLESS", "1", 1);
+  zel::zelContext::uninit();
+  class NoDevice : public zel::RenderMng {
+   public:
+    NoDevice() : zel::RenderMng(u"NoSuchDevice") {}
+    void change_mode(const zel::DeviceMode&) override {}
+  };
+  auto mng = std::make_shared<NoDevice>();
+  EXPECT_FALSE(mng->init(u"NoSuchDevice", make_mode(64, 64)));
+  ASSERT_TRUE(qar::ThreadOfControl::start(mng, true));
+  const auto t0 = steady_clock::now();
+  while (!mng->has_ended() && steady_clock::now() - t0 < seconds(10))
+    std::this_thread::sleep_for(milliseconds(5));
+  EXPECT_TRUE(mng->has_ended());
+  mng->pause(false, false);
+  mng->pause(true, true);  // returns: no render thread to wait for
+  EXPECT_FALSE(mng->wait_frames(1, milliseconds(100)));
+  mng->terminate();
+  EXPECT_EQ(mng->get_frame_count(), 0u);
+  mng.reset();
+  zel::zelContext::uninit();
+}
+
+}  // namespace

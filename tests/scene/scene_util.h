@@ -1,0 +1,147 @@
+// Helpers of the scene tests: a host render manager, pictures made in code and pixel reads.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "qar/thread.h"
+#include "zel/context.h"
+#include "zel/facet.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/layer.h"
+#include "zel/render_device.h"
+#include "zel/render_mng.h"
+
+namespace scene_test {
+
+// The smallest host: mode changes are not carried out.
+class Host : public zel::RenderMng {
+ public:
+  Host() : zel::RenderMng(u"OpenGL") {}
+  void change_mode(const zel::DeviceMode&) override {}
+};
+
+inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
+  zel::DeviceMode m;
+  m.width = w;
+  m.height = h;
+  m.depth = 32;
+  m.windowed = 1;
+  return m;
+}
+
+// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 32-bit ARGB.
+template <class F>
+std::shared_ptr<zel::BitmapImage> make_argb(int32_t w, int32_t h, F f) {
+  auto img = std::make_shared<zel::BitmapImage>();
+  img->create(w, h, zel::bimage_a8r8g8b8);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = img->pixmap(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t c = f(x, y);
+      row[x * 4 + 0] = uint8_t(c);
+      row[x * 4 + 1] = uint8_t(c >> 8);
+      row[x * 4 + 2] = uint8_t(c >> 16);
+      row[x * 4 + 3] = uint8_t(c >> 24);
+    }
+  }
+  return img;
+}
+
+// The same as 24-bit RGB (no alpha).
+template <class F>
+std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f) {
+  auto img = std::make_shared<zel::BitmapImage>();
+  img->create(w, h, zel::bimage_r8g8b8);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = img->pixmap(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t c = f(x, y);
+      row[x * 3 + 0] = uint8_t(c);
+      row[x * 3 + 1] = uint8_t(c >> 8);
+      row[x * 3 + 2] = uint8_t(c >> 16);
+    }
+  }
+  return img;
+}
+
+inline std::shared_ptr<zel::BitmapImage> solid_rgb(int32_t w, int32_t h, uint32_t rgb) {
+  return make_rgb(w, h, [rgb](int32_t, int32_t) { return rgb; });
+}
+
+// 0x00RRGGBB of a frame pixel (the frame is top-down 32-bit ARGB).
+inline uint32_t rgb_at(const zel::BitmapImage& img, int32_t x, int32_t y) {
+  const uint8_t* p = img.pixmap(y) + x * 4;
+  return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+inline int channel(uint32_t rgb, int shift) {
+  return int((rgb >> shift) & 0xFF);
+}
+
+// True when every channel is within `tol` of the expected colour.
+inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
+  for (int s : {0, 8, 16})
+    if (std::abs(channel(got, s) - channel(want, s)) > tol) return false;
+  return true;
+}
+
+// Owns a render manager on the headless GL device. Frames are drawn on the test's thread by
+// frame() (the thread that draws is the render thread), unless start() runs the loop.
+class SceneFixture : public ::testing::Test {
+ protected:
+  static constexpr int32_t kW = 320;
+  static constexpr int32_t kH = 240;
+
+  void SetUp() override {
+    setenv("ZEL_HEADLESS", "1", 1);
+    mng_ = std::make_shared<Host>();
+    ASSERT_TRUE(mng_->init(u"OpenGL", make_mode(kW, kH)));
+    dev_ = mng_->get_device();
+    ASSERT_TRUE(dev_);
+  }
+  void TearDown() override {
+    if (started_) mng_->terminate();
+    if (mng_) mng_->clear_all_layers();
+    dev_.reset();
+    mng_.reset();
+    zel::zelContext::uninit();
+  }
+  // Sets the display on this thread, for frames drawn by frame().
+  void manual() {
+    ASSERT_TRUE(dev_->set_display(nullptr, make_mode(kW, kH)));
+    mng_->set_world_mat(zel::mat4());
+  }
+  std::shared_ptr<zel::BitmapImage> frame() {
+    mng_->render_screen(0);
+    auto img = dev_->read_frame();
+    EXPECT_TRUE(img);
+    if (img) {
+      EXPECT_EQ(img->width(), kW);
+      EXPECT_EQ(img->height(), kH);
+    }
+    return img;
+  }
+  void start() {
+    ASSERT_TRUE(qar::ThreadOfControl::start(mng_, true));
+    started_ = true;
+    // Returns once the render thread has set the display and waits, paused, for the first frame.
+    mng_->pause(true, true);
+    ASSERT_FALSE(mng_->has_ended());
+  }
+  std::shared_ptr<zel::Facet> facet_with(std::shared_ptr<zel::BitmapImage> img, int32_t x,
+                                         int32_t y) {
+    auto f = std::make_shared<zel::Facet>();
+    EXPECT_TRUE(f->put_image(img, true));
+    f->set_topleft(x, y);
+    return f;
+  }
+
+  std::shared_ptr<Host> mng_;
+  std::shared_ptr<zel::RenderDevice> dev_;
+  bool started_ = false;
+};
+
+}  // namespace scene_test
