@@ -270,12 +270,12 @@ void ThreadOfControl::entry(std::shared_ptr<ThreadOfControl> self) {
       t->thread_id_ = std::this_thread::get_id();
     }
     get_ThreadOfControlMng().add(self, std::this_thread::get_id());
+    t->thread_init();
     {
       std::lock_guard<std::mutex> lock(t->mutex_);
       t->running_.store(true);
     }
     t->cv_.notify_all();
-    t->thread_init();
     t->thread_proc_impl();
   });
   get_ThreadOfControlMng().remove(t);

@@ -61,8 +61,8 @@ class ThreadOfControl {
   // kill(), then waits for the thread to end (unless called on the thread itself).
   void terminate();
 
-  // Starts the thread of `t`. With `wait` true, returns only once the thread runs and is found
-  // in the registry. Returns false when `t` is empty or was already started.
+  // Starts the thread of `t`. With `wait` true, returns only once the thread is found in the
+  // registry and its thread_init has run. Returns false when `t` is empty or was already started.
   static bool start(std::shared_ptr<ThreadOfControl> t, bool wait = true);
 
   const std::string& name() const { return name_; }

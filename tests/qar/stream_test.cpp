@@ -1,0 +1,118 @@
+#include "qar/stream.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qar/string.h"
+#include "qar/trace.h"
+
+namespace {
+
+std::vector<uint8_t> pattern(size_t n) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = uint8_t((i * 31 + 7) & 0xFF);
+  return v;
+}
+
+// Reads, seeks and bounds that every stream kind must share.
+void check_stream(qar::Stream& s, const std::vector<uint8_t>& data) {
+  ASSERT_EQ(s.length(), int64_t(data.size()));
+  EXPECT_EQ(s.position(), 0);
+  std::vector<uint8_t> buf(10);
+  ASSERT_EQ(s.read(buf.data(), 10), 10);
+  EXPECT_EQ(buf, std::vector<uint8_t>(data.begin(), data.begin() + 10));
+  EXPECT_EQ(s.position(), 10);
+
+  // The engine's peek pattern: read leading bytes, seek back by the count read.
+  EXPECT_EQ(s.seek(-10, qar::Stream::seek_current), 0);
+  uint8_t b = 0;
+  ASSERT_EQ(s.read(&b, 1), 1);
+  EXPECT_EQ(b, data[0]);
+
+  EXPECT_EQ(s.seek(-3, qar::Stream::seek_end), int64_t(data.size()) - 3);
+  std::vector<uint8_t> tail(16, 0xEE);
+  ASSERT_EQ(s.read(tail.data(), 16), 3);  // short read at the end
+  EXPECT_EQ(tail[0], data[data.size() - 3]);
+  EXPECT_EQ(tail[2], data[data.size() - 1]);
+  EXPECT_EQ(tail[3], 0xEE);               // nothing written past what was read
+  EXPECT_EQ(s.read(tail.data(), 16), 0);  // 0 at the end
+
+  // Bad seeks fail and leave the position alone.
+  EXPECT_EQ(s.seek(5, qar::Stream::seek_begin), 5);
+  EXPECT_EQ(s.seek(-1, qar::Stream::seek_begin), -1);
+  EXPECT_EQ(s.seek(-6, qar::Stream::seek_current), -1);
+  EXPECT_EQ(s.seek(0, 7), -1);
+  EXPECT_EQ(s.seek(INT64_MAX, qar::Stream::seek_current), -1);  // would overflow
+  EXPECT_EQ(s.position(), 5);
+
+  // Past the end is a valid position with nothing to read.
+  EXPECT_EQ(s.seek(100, qar::Stream::seek_end), int64_t(data.size()) + 100);
+  EXPECT_EQ(s.read(buf.data(), 4), 0);
+  // Zero or negative counts read nothing.
+  s.seek(0, qar::Stream::seek_begin);
+  EXPECT_EQ(s.read(buf.data(), 0), 0);
+  EXPECT_EQ(s.read(buf.data(), -5), 0);
+  EXPECT_EQ(s.position(), 0);
+
+  // Whole-content read in odd chunks reproduces the data.
+  std::vector<uint8_t> all;
+  std::vector<uint8_t> chunk(37);
+  for (int64_t n; (n = s.read(chunk.data(), 37)) > 0;)
+    all.insert(all.end(), chunk.begin(), chunk.begin() + n);
+  EXPECT_EQ(all, data);
+}
+
+TEST(Stream, MemoryStreamReadsSeeksAndBounds) {
+  auto data = pattern(1000);
+  qar::MemoryStream s(data, u"mem://x");
+  check_stream(s, data);
+  EXPECT_EQ(s.location(), u"mem://x");
+
+  qar::MemoryStream copy(data.data(), data.size());
+  EXPECT_EQ(copy.data(), data);
+  EXPECT_TRUE(copy.location().empty());
+
+  qar::MemoryStream empty;
+  uint8_t b;
+  EXPECT_EQ(empty.length(), 0);
+  EXPECT_EQ(empty.read(&b, 1), 0);
+}
+
+TEST(Stream, FileStreamReadsAFileAndKnowsItsAbsolutePath) {
+  auto dir = std::filesystem::temp_directory_path() / ("qar_stream_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto data = pattern(70000);
+  {
+    std::ofstream f(dir / "data.bin", std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+  }
+  auto old = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  {
+    qar::FileStream s("./data.bin");
+    check_stream(s, data);
+    EXPECT_EQ(qar::to_utf8(s.location()), (dir / "data.bin").string());
+  }
+  std::filesystem::current_path(old);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Stream, FileStreamFailures) {
+  std::vector<std::string> lines;
+  qar::set_trace_sink([&](const std::string& l) { lines.push_back(l); });
+  EXPECT_THROW(qar::FileStream("/nonexistent/zzz"), std::runtime_error);
+  EXPECT_THROW(qar::FileStream("/tmp"), std::runtime_error);  // a folder is no stream
+  EXPECT_EQ(qar::FileStream::open("/nonexistent/zzz"), nullptr);
+  qar::set_trace_sink(nullptr);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(" (throw) ->\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+#include "qar/thread.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qar/trace.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct add_msg : qar_message {
+  explicit add_msg(int32_t v) : qar_message(100) { param1 = v; }
+};
+
+// Adds message values to a total; id 101 sleeps, 102 throws, 103 sends to itself.
+class Worker : public qar::ThreadOfControl {
+ public:
+  explicit Worker(std::string name) : ThreadOfControl(std::move(name)) {}
+  std::atomic<int64_t> total{0};
+  std::atomic<int> dispatched{0};
+  std::atomic<bool> init_ran{false};
+  std::mutex order_mutex;
+  std::vector<int32_t> order;
+  qar::ThreadOfControl* self_in_registry = nullptr;  // not owning: no cycle
+
+ protected:
+  void thread_init() override {
+    init_ran = true;
+    self_in_registry = qar::get_ThreadOfControlMng().get().get();
+  }
+  int32_t dispatch_message(std::shared_ptr<qar_message> m) override {
+    ++dispatched;
+    switch (m->id) {
+      case 100:
+        total += m->param1;
+        {
+          std::lock_guard<std::mutex> l(order_mutex);
+          order.push_back(m->param1);
+        }
+        return m->param1 * 2;
+      case 101:
+        std::this_thread::sleep_for(std::chrono::milliseconds(m->param1));
+        return 1;
+      case 102:
+        throw std::runtime_error("dispatch failed");
+      case 103:
+        // Sending to ourselves runs inline; a queued send would deadlock here.
+        return send_message(std::make_shared<add_msg>(m->param1)) + 1;
+    }
+    return -1;
+  }
+};
+
+struct quiet {
+  quiet() {
+    qar::set_trace_sink([](const std::string&) {});
+  }
+  ~quiet() { qar::set_trace_sink(nullptr); }
+};
+
+TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
+  auto w = std::make_shared<Worker>("worker-a");
+  ASSERT_TRUE(qar::ThreadOfControl::start(w, true));
+  EXPECT_FALSE(qar::ThreadOfControl::start(w, true));  // only once
+  EXPECT_TRUE(w->is_running());
+  EXPECT_TRUE(w->init_ran);
+  EXPECT_EQ(w->self_in_registry, w.get());
+  for (int i = 1; i <= 50; ++i) EXPECT_TRUE(w->post_message(std::make_shared<add_msg>(i)));
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(1000)), 2000);
+  // Everything posted before the send has been dispatched, in order.
+  EXPECT_EQ(w->total.load(), 1275 + 1000);
+  {
+    std::lock_guard<std::mutex> l(w->order_mutex);
+    ASSERT_EQ(w->order.size(), 51u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(w->order[i], i + 1);
+  }
+  EXPECT_EQ(w->send_message(nullptr), qar::ThreadOfControl::message_failed);
+  EXPECT_EQ(w->send_message(std::make_shared<qar_message>(999)), -1);
+  w->terminate();
+  EXPECT_FALSE(w->is_running());
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(1)), qar::ThreadOfControl::message_failed);
+  EXPECT_FALSE(w->post_message(std::make_shared<add_msg>(1)));
+}
+
+TEST(ThreadOfControl, SendingToItselfDispatchesInline) {
+  auto w = std::make_shared<Worker>("worker-self");
+  ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  auto m = std::make_shared<add_msg>(21);
+  m->id = 103;
+  EXPECT_EQ(w->send_message(m), 43);
+  EXPECT_EQ(w->total.load(), 21);
+  w->terminate();
+}
+
+TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
+  auto a = std::make_shared<Worker>("reg-a");
+  auto b = std::make_shared<Worker>("reg-b");
+  ASSERT_TRUE(qar::ThreadOfControl::start(a));
+  ASSERT_TRUE(qar::ThreadOfControl::start(b));
+  auto& mng = qar::get_ThreadOfControlMng();
+  EXPECT_EQ(mng.get("reg-a"), a);
+  EXPECT_EQ(mng.get(std::string("reg-b")), b);
+  EXPECT_EQ(mng.get("reg-none"), nullptr);
+  EXPECT_EQ(mng.get(), nullptr);  // the test thread is no thread of control
+  EXPECT_EQ(mng.get(qar::thread(b->thread_id())), b);
+  EXPECT_EQ(b->self_in_registry, b.get());
+  a->terminate();
+  EXPECT_EQ(mng.get("reg-a"), nullptr);  // gone once ended
+  EXPECT_EQ(mng.get("reg-b"), b);
+  b->terminate();
+}
+
+TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
+  auto w = std::make_shared<Worker>("worker-kill");
+  ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  auto slow = std::make_shared<add_msg>(300);
+  slow->id = 101;
+  std::vector<std::future<int32_t>> results;
+  results.push_back(std::async(std::launch::async, [&] { return w->send_message(slow); }));
+  while (w->dispatched.load() == 0) std::this_thread::sleep_for(1ms);  // slow one is running
+  for (int i = 0; i < 8; ++i)
+    results.push_back(std::async(std::launch::async,
+                                 [&, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
+  while (w->queued_messages() < 8) std::this_thread::sleep_for(1ms);
+  auto t0 = std::chrono::steady_clock::now();
+  w->kill();
+  for (size_t i = 1; i < results.size(); ++i) {
+    ASSERT_EQ(results[i].wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(results[i].get(), qar::ThreadOfControl::message_failed);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 250ms);  // not held up by the slow message
+  EXPECT_EQ(results[0].get(), 1);  // the one being dispatched still gets its answer
+  w->terminate();
+  EXPECT_EQ(w->total.load(), 0);  // the queued ones never ran
+}
+
+// A thread that ends on its own while senders wait for it.
+class Quitter : public qar::ThreadOfControl {
+ public:
+  Quitter() : ThreadOfControl("quitter") {}
+  std::promise<void> go;
+  bool throw_at_end = false;
+
+ protected:
+  void thread_proc_impl() override {
+    go.get_future().wait();
+    if (throw_at_end) throw std::runtime_error("thread body failed");
+  }
+};
+
+TEST(ThreadOfControl, AThreadThatEndsReleasesItsSenders) {
+  for (bool throws : {false, true}) {
+    quiet q;
+    auto t = std::make_shared<Quitter>();
+    t->throw_at_end = throws;
+    ASSERT_TRUE(qar::ThreadOfControl::start(t));
+    std::vector<std::future<int32_t>> results;
+    for (int i = 0; i < 4; ++i)
+      results.push_back(std::async(std::launch::async,
+                                   [&] { return t->send_message(std::make_shared<add_msg>(1)); }));
+    while (t->queued_messages() < 4) std::this_thread::sleep_for(1ms);
+    t->go.set_value();
+    for (auto& r : results) {
+      ASSERT_EQ(r.wait_for(5s), std::future_status::ready);
+      EXPECT_EQ(r.get(), qar::ThreadOfControl::message_failed);
+    }
+    t->terminate();
+    EXPECT_FALSE(t->is_running());
+  }
+}
+
+TEST(ThreadOfControl, ExceptionsInDispatchAreContained) {
+  std::vector<std::string> lines;
+  std::mutex m;
+  qar::set_trace_sink([&](const std::string& l) {
+    std::lock_guard<std::mutex> g(m);
+    lines.push_back(l);
+  });
+  auto w = std::make_shared<Worker>("worker-throw");
+  ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  EXPECT_EQ(w->send_message(std::make_shared<qar_message>(102)), -1);
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(5)), 10);  // still serving
+  w->terminate();
+  qar::set_trace_sink(nullptr);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("dispatch failed ("), std::string::npos);
+  EXPECT_NE(lines[0].find("(catch) <-"), std::string::npos);
+}
+
+TEST(ThreadOfControl, SendBeforeStartFailsAtOnceAndPostsWait) {
+  auto w = std::make_shared<Worker>("worker-early");
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(1)), qar::ThreadOfControl::message_failed);
+  EXPECT_TRUE(w->post_message(std::make_shared<add_msg>(4)));  // kept for the thread
+  ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(1)), 2);
+  EXPECT_EQ(w->total.load(), 5);
+  w->terminate();
+}
+
+TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
+  std::weak_ptr<Worker> weak;
+  {
+    auto w = std::make_shared<Worker>("worker-owned");
+    weak = w;
+    ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  }
+  auto found = qar::get_ThreadOfControlMng().get("worker-owned");
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->send_message(std::make_shared<add_msg>(3)), 6);
+  found->kill();
+  found.reset();
+  // The thread drops the last reference and the object goes on that thread.
+  for (int i = 0; i < 500 && !weak.expired(); ++i) std::this_thread::sleep_for(2ms);
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST(ThreadOfControl, ManySendersAtOnce) {
+  auto w = std::make_shared<Worker>("worker-many");
+  ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  std::atomic<int64_t> answers{0};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 6; ++t)
+    senders.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        int32_t v = t * 1000 + i;
+        if (i % 3 == 0) {
+          w->post_message(std::make_shared<add_msg>(v));
+        } else {
+          answers += w->send_message(std::make_shared<add_msg>(v));
+        }
+      }
+    });
+  for (auto& s : senders) s.join();
+  int64_t expected_total = 0, expected_answers = 0;
+  for (int t = 0; t < 6; ++t)
+    for (int i = 0; i < 300; ++i) {
+      expected_total += t * 1000 + i;
+      if (i % 3) expected_answers += 2 * (t * 1000 + i);
+    }
+  EXPECT_EQ(answers.load(), expected_answers);
+  EXPECT_EQ(w->send_message(std::make_shared<add_msg>(0)), 0);  // flushes posted ones
+  EXPECT_EQ(w->total.load(), expected_total);
+  w->terminate();
+}
+
+// A thread with its own loop that takes messages between other work.
+class Looper : public qar::ThreadOfControl {
+ public:
+  Looper() : ThreadOfControl("looper") {}
+  std::atomic<int> turns{0};
+
+ protected:
+  void thread_proc_impl() override {
+    while (!stop_requested()) {
+      handle_next_message(false);
+      ++turns;
+      if (wait_for_stop(1)) break;
+    }
+  }
+  int32_t dispatch_message(std::shared_ptr<qar_message> m) override { return m->param1 + 1; }
+};
+
+TEST(ThreadOfControl, OwnLoopsHandleMessagesAndStopPromptly) {
+  auto l = std::make_shared<Looper>();
+  ASSERT_TRUE(qar::ThreadOfControl::start(l));
+  EXPECT_EQ(l->send_message(std::make_shared<add_msg>(9)), 10);
+  auto t0 = std::chrono::steady_clock::now();
+  l->terminate();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  EXPECT_GT(l->turns.load(), 0);
+}
+
+TEST(ThreadPrior, RaisesWhenAllowedAndAlwaysRestores) {
+  pid_t tid = pid_t(syscall(SYS_gettid));
+  int before = getpriority(PRIO_PROCESS, id_t(tid));
+  for (int level : {0, 1, 2, 3}) {
+    {
+      qar::thread_prior p(level);
+      int during = getpriority(PRIO_PROCESS, id_t(tid));
+      if (p.raised()) {
+        EXPECT_EQ(during, std::max(-20, before - 2 * level));
+      } else {
+        EXPECT_EQ(during, before);  // not allowed (or level 0): nothing changed, no failure
+      }
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), before);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include "qar/trace.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct capture {
+  std::vector<std::string> lines;
+  capture() {
+    qar::set_trace_sink([this](const std::string& l) { lines.push_back(l); });
+  }
+  ~capture() { qar::set_trace_sink(nullptr); }
+};
+
+TEST(Trace, SiteLinesHaveTheFixedFormat) {
+  using qar::trace_site;
+  EXPECT_EQ(qar::trace_site_text(trace_site::throw_site, nullptr, "12/31/26", "23:59:58", 1234),
+            " (12/31/26 23:59:58 1234) -  (throw) ->\n");
+  EXPECT_EQ(qar::trace_site_text(trace_site::catch_site, "boom", "01/02/26", "03:04:05", 7),
+            "boom (01/02/26 03:04:05 7) -  (catch) <-\n");
+  EXPECT_EQ(qar::trace_site_text(trace_site::rethrow_site, nullptr, "01/02/26", "03:04:05", 0),
+            " (01/02/26 03:04:05 0) -  (rethrow) ->\n");
+  // Now: month/day/two-digit year, hours:minutes:seconds, milliseconds since start.
+  std::string now = qar::trace_site_text(trace_site::throw_site);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      now, m,
+      std::regex(R"( \((\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) (\d+)\) -  \(throw\) ->\n)")));
+  EXPECT_LE(std::stoi(m[1]), 12);
+  EXPECT_LE(std::stoi(m[2]), 31);
+  EXPECT_LE(std::stoi(m[4]), 23);
+  long long clock = std::stoll(m[7]);
+  EXPECT_GE(clock, 0);
+  EXPECT_LE(clock, qar::process_clock_ms());
+}
+
+int thrower() {
+  QAR_THROW(std::runtime_error("bad thing"));
+}
+
+TEST(Trace, ThrowCatchAndRethrowSitesEachWriteOneLine) {
+  capture c;
+  try {
+    try {
+      thrower();
+    } catch (...) {
+      QAR_RETHROW();
+    }
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+  }
+  ASSERT_EQ(c.lines.size(), 3u);
+  EXPECT_NE(c.lines[0].find("trace_test.cpp("), std::string::npos);
+  EXPECT_NE(c.lines[0].find(" -  (throw) ->\n"), std::string::npos);
+  EXPECT_NE(c.lines[1].find(" -  (rethrow) ->\n"), std::string::npos);
+  EXPECT_NE(c.lines[2].find("): bad thing ("), std::string::npos);
+  EXPECT_NE(c.lines[2].find(" -  (catch) <-\n"), std::string::npos);
+}
+
+TEST(Trace, GuardedSwallowsAndTracesOnlyStdExceptions) {
+  capture c;
+  EXPECT_TRUE(qar::guarded([] {}));
+  EXPECT_FALSE(qar::guarded([] { throw std::logic_error("logic"); }));
+  EXPECT_FALSE(qar::guarded([] { throw 42; }));
+  ASSERT_EQ(c.lines.size(), 1u);  // the int is swallowed silently
+  EXPECT_NE(c.lines[0].find("logic ("), std::string::npos);
+}
+
+TEST(Trace, TracefFormatsAndEndsTheLine) {
+  capture c;
+  qar::tracef("%d %s", 5, "five");
+  qar::tracef("ends\n");
+  qar::trace("plain", nullptr, 0);
+  ASSERT_EQ(c.lines.size(), 3u);
+  EXPECT_EQ(c.lines[0], "5 five\n");
+  EXPECT_EQ(c.lines[1], "ends\n");
+  EXPECT_EQ(c.lines[2], "plain");
+}
+
+// Run in a child process (below) with QAR_TRACE_FILE set.
+TEST(TraceChild, WritesLines) {
+  if (!getenv("QAR_TRACE_FILE")) GTEST_SKIP() << "only run as a child";
+  qar::tracef("first %d", 1);
+  try {
+    QAR_THROW(std::runtime_error("to file"));
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+  }
+}
+
+TEST(Trace, EnvironmentVariableSendsTracesToAFile) {
+  std::string file = "/tmp/qar_trace_" + std::to_string(getpid()) + ".log";
+  unlink(file.c_str());
+  std::string env_file = "QAR_TRACE_FILE=" + file;
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) env.push_back(*e);
+  env.push_back(const_cast<char*>(env_file.c_str()));
+  env.push_back(nullptr);
+  const char* argv[] = {"/proc/self/exe", "--gtest_filter=TraceChild.WritesLines", nullptr};
+  pid_t pid;
+  ASSERT_EQ(
+      posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, const_cast<char**>(argv), env.data()),
+      0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(file);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
+  EXPECT_NE(text.find("first 1\n"), std::string::npos);
+  EXPECT_NE(text.find(" -  (throw) ->\n"), std::string::npos);
+  EXPECT_NE(text.find("to file ("), std::string::npos);
+  unlink(file.c_str());
+}
+
+}  // namespace

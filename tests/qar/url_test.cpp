@@ -1,0 +1,97 @@
+#include "qar/url.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using qar::url::combine;
+
+// RFC 3986, 5.4: every example, normal and abnormal, against its base.
+TEST(Url, Rfc3986ReferenceResolutionExamples) {
+  const std::string base = "http://a/b/c/d;p?q";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"g:h", "g:h"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"},
+      {"g#s", "http://a/b/c/g#s"},
+      {"g?y#s", "http://a/b/c/g?y#s"},
+      {";x", "http://a/b/c/;x"},
+      {"g;x", "http://a/b/c/g;x"},
+      {"g;x?y#s", "http://a/b/c/g;x?y#s"},
+      {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},
+      {"./", "http://a/b/c/"},
+      {"..", "http://a/b/"},
+      {"../", "http://a/b/"},
+      {"../g", "http://a/b/g"},
+      {"../..", "http://a/"},
+      {"../../", "http://a/"},
+      {"../../g", "http://a/g"},
+      // Abnormal examples.
+      {"../../../g", "http://a/g"},
+      {"../../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"/../g", "http://a/g"},
+      {"g.", "http://a/b/c/g."},
+      {".g", "http://a/b/c/.g"},
+      {"g..", "http://a/b/c/g.."},
+      {"..g", "http://a/b/c/..g"},
+      {"./../g", "http://a/b/g"},
+      {"./g/.", "http://a/b/c/g/"},
+      {"g/./h", "http://a/b/c/g/h"},
+      {"g/../h", "http://a/b/c/h"},
+      {"g;x=1/./y", "http://a/b/c/g;x=1/y"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+      {"g?y/./x", "http://a/b/c/g?y/./x"},
+      {"g?y/../x", "http://a/b/c/g?y/../x"},
+      {"g#s/./x", "http://a/b/c/g#s/./x"},
+      {"g#s/../x", "http://a/b/c/g#s/../x"},
+      {"http:g", "http:g"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(combine(base, c.first), c.second) << "href " << c.first;
+}
+
+TEST(Url, RemoveDotSegments) {
+  EXPECT_EQ(qar::url::remove_dot_segments("/a/b/c/./../../g"), "/a/g");
+  EXPECT_EQ(qar::url::remove_dot_segments("mid/content=5/../6"), "mid/6");
+  EXPECT_EQ(qar::url::remove_dot_segments("/.."), "/");
+  EXPECT_EQ(qar::url::remove_dot_segments(""), "");
+}
+
+TEST(Url, FileUrlsAndPlainPaths) {
+  EXPECT_EQ(combine("file:///home/u/doc/index.html", "img/a.png"), "file:///home/u/doc/img/a.png");
+  EXPECT_EQ(combine("file:///home/u/doc/index.html", "../b.html#top"), "file:///home/u/b.html#top");
+  EXPECT_EQ(combine("file:///home/u/doc/index.html", "/etc/x"), "file:///etc/x");
+  EXPECT_EQ(combine("file:///home/u/doc/index.html", "http://h/p"), "http://h/p");
+  // Plain absolute paths as the base give paths.
+  EXPECT_EQ(combine("/srv/show/page.html", "pics/a.jpg"), "/srv/show/pics/a.jpg");
+  EXPECT_EQ(combine("/srv/show/page.html", "../../../x.jpg"), "/x.jpg");
+  EXPECT_EQ(combine("/srv/show/page.html", "/abs/y.png"), "/abs/y.png");
+  // Plain relative paths keep what cannot be resolved.
+  EXPECT_EQ(combine("show/page.html", "pics/a.jpg"), "show/pics/a.jpg");
+  EXPECT_EQ(combine("show/page.html", "../a.jpg"), "a.jpg");
+  EXPECT_EQ(combine("show/page.html", "../../a.jpg"), "../a.jpg");
+  EXPECT_EQ(combine("page.html", "./a/./b/../c.jpg"), "a/c.jpg");
+  // An empty base leaves the reference alone; a full URL reference has its dots removed.
+  EXPECT_EQ(combine("", "x/../y"), "x/../y");
+  EXPECT_EQ(combine("/a/b", "http://h/a/../b"), "http://h/b");
+}
+
+TEST(Url, WideStringsKeepNonAscii) {
+  EXPECT_EQ(
+      combine(std::u16string(u"http://h/\u043F\u0430\u043F\u043A\u0430/i.html"), u"\u00E9.png"),
+      u"http://h/\u043F\u0430\u043F\u043A\u0430/\u00E9.png");
+  EXPECT_EQ(combine(std::u16string(), std::u16string(u"rel")), u"rel");
+}
+
+}  // namespace
