@@ -216,20 +216,26 @@ void normalize_angles(float angle1, float angle2, float& start, float& end) {
   start = std::min(angle1, angle2);
   end = std::max(angle1, angle2);
   if (!std::isfinite(start) || !std::isfinite(end)) return;
-  if (end - start > kTwoPi) {
-    end -= std::ceil((end - start - kTwoPi) / kTwoPi) * kTwoPi;
-    // Rounding may leave a hair over a full turn, or take a whole turn too much.
-    if (end - start > kTwoPi) end -= kTwoPi;
-    if (end < start) end += kTwoPi;
-  }
+  // At most a full turn: whole turns come off the end.
+  float span = end - start;
+  if (span > kTwoPi) span -= std::ceil((span - kTwoPi) / kTwoPi) * kTwoPi;
+  // Rounding (or angles too large for float to tell apart) can leave the span out of range.
+  if (!(span >= 0.0f)) span = 0.0f;
+  if (span > kTwoPi) span = kTwoPi;
+  // Both shifted by one multiple k of 2 pi: for a negative start the largest multiple not above
+  // it, otherwise the smallest one not below start - 2 pi (and not below 0).
   float k;
   if (start < 0.0f) {
-    k = std::floor(start / kTwoPi) * kTwoPi;  // the largest multiple not above start
+    k = std::floor(start / kTwoPi) * kTwoPi;
   } else {
     k = std::max(0.0f, std::ceil((start - kTwoPi) / kTwoPi)) * kTwoPi;
   }
   start -= k;
-  end -= k;
+  if (!(start >= 0.0f && start <= kTwoPi)) {
+    start = std::fmod(start, kTwoPi);
+    if (start < 0.0f) start += kTwoPi;
+  }
+  end = start + span;
 }
 
 }  // namespace polyline

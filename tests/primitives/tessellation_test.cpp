@@ -1,0 +1,288 @@
+// Thick-line tessellation: offsets, mitred joins, square ends, closed outlines, arcs, and the
+// degenerate inputs that must not produce NaN vertices or draw out of bounds.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "zel/math/polyline_geometry.h"
+
+using namespace zel;
+using namespace zel::polyline;
+
+namespace {
+
+const float kPi = 3.14159265f;
+
+::testing::AssertionResult at(const PrimitiveVertex& v, float x, float y, float eps = 1e-4f) {
+  if (std::fabs(v.x - x) <= eps && std::fabs(v.y - y) <= eps && v.z == 0.0f) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "vertex (" << v.x << ", " << v.y << ", " << v.z
+                                       << ") expected (" << x << ", " << y << ", 0)";
+}
+
+::testing::AssertionResult all_finite(const Tessellation& t) {
+  for (size_t i = 0; i < t.vertices.size(); ++i) {
+    const PrimitiveVertex& v = t.vertices[i];
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+      return ::testing::AssertionFailure() << "vertex " << i << " not finite";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Every drawn vertex lies within the given distance of the polyline's points' bounding box.
+::testing::AssertionResult near_box(const Tessellation& t, float x0, float y0, float x1, float y1,
+                                    float slack) {
+  for (const PrimitiveVertex& v : t.vertices) {
+    if (v.x < x0 - slack || v.x > x1 + slack || v.y < y0 - slack || v.y > y1 + slack) {
+      return ::testing::AssertionFailure() << "vertex (" << v.x << ", " << v.y << ") strays";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+const std::vector<vec2> kCorner = {vec2(0, 0), vec2(10, 0), vec2(10, 10)};
+const uint32_t kRed = 0xffff0000u;
+
+}  // namespace
+
+TEST(Tessellation, HalfWidthsLeanLeftForOddWidths) {
+  EXPECT_EQ(half_widths(4).h1, 2.0f);
+  EXPECT_EQ(half_widths(4).h2, 2.0f);
+  EXPECT_EQ(half_widths(3).h1, 2.0f);
+  EXPECT_EQ(half_widths(3).h2, 1.0f);
+  EXPECT_EQ(half_widths(1).h1, 1.0f);
+  EXPECT_EQ(half_widths(1).h2, 0.0f);
+  EXPECT_EQ(half_widths(0).h1, 1.0f);  // 0 counts as 1
+  EXPECT_EQ(half_widths(7).h1, 4.0f);
+  EXPECT_EQ(half_widths(7).h2, 3.0f);
+}
+
+TEST(Tessellation, WidthOneIsALineStripOfExactlyNVertices) {
+  Tessellation t = tessellate(kCorner, 1, kRed, false);
+  EXPECT_EQ(t.type, 3);
+  EXPECT_EQ(t.count, 2);
+  ASSERT_EQ(t.vertices.size(), 3u);
+  EXPECT_TRUE(at(t.vertices[0], 0, 0));
+  EXPECT_TRUE(at(t.vertices[1], 10, 0));
+  EXPECT_TRUE(at(t.vertices[2], 10, 10));
+  for (const PrimitiveVertex& v : t.vertices) EXPECT_EQ(v.color, kRed);
+  // Closed: back to the first point.
+  Tessellation c = tessellate(kCorner, 1, kRed, true);
+  EXPECT_EQ(c.count, 3);
+  ASSERT_EQ(c.vertices.size(), 4u);
+  EXPECT_TRUE(at(c.vertices[3], 0, 0));
+}
+
+TEST(Tessellation, WidthFourMitredCorner) {
+  Tessellation t = tessellate(kCorner, 4, kRed, false);
+  EXPECT_EQ(t.type, 5);
+  EXPECT_EQ(t.count, 4);
+  ASSERT_EQ(t.vertices.size(), 6u);
+  EXPECT_TRUE(at(t.vertices[0], 0, 2));
+  EXPECT_TRUE(at(t.vertices[1], 0, -2));
+  EXPECT_TRUE(at(t.vertices[2], 8, 2));
+  EXPECT_TRUE(at(t.vertices[3], 12, -2));
+  EXPECT_TRUE(at(t.vertices[4], 8, 10));
+  EXPECT_TRUE(at(t.vertices[5], 12, 10));
+  for (const PrimitiveVertex& v : t.vertices) EXPECT_EQ(v.color, kRed);
+}
+
+TEST(Tessellation, WidthThreeOffsetsTwoLeftOneRight) {
+  Tessellation t = tessellate({vec2(0, 5), vec2(20, 5)}, 3, kRed, false);
+  ASSERT_EQ(t.vertices.size(), 4u);
+  EXPECT_TRUE(at(t.vertices[0], 0, 7));
+  EXPECT_TRUE(at(t.vertices[1], 0, 4));
+  EXPECT_TRUE(at(t.vertices[2], 20, 7));
+  EXPECT_TRUE(at(t.vertices[3], 20, 4));
+}
+
+TEST(Tessellation, MitreOfAnObliqueJoin) {
+  // A 45-degree bend: the mitre lies at h / cos(22.5 degrees) from the corner along the
+  // bisector.
+  Tessellation t = tessellate({vec2(0, 0), vec2(10, 0), vec2(20, 10)}, 4, kRed, false);
+  ASSERT_EQ(t.vertices.size(), 6u);
+  const float d = 2.0f / std::cos(kPi / 8);
+  const float bis = kPi / 2 + kPi / 8;  // left normal of the bisector direction (22.5 deg)
+  EXPECT_TRUE(at(t.vertices[2], 10 + d * std::cos(bis), d * std::sin(bis)));
+  EXPECT_TRUE(at(t.vertices[3], 10 - d * std::cos(bis), -d * std::sin(bis)));
+}
+
+TEST(Tessellation, CollinearRepeatedAndReversedPointsStayFinite) {
+  // Three collinear points: the join is the plain offset point.
+  Tessellation t = tessellate({vec2(0, 0), vec2(5, 0), vec2(10, 0)}, 4, kRed, false);
+  ASSERT_EQ(t.vertices.size(), 6u);
+  EXPECT_TRUE(all_finite(t));
+  EXPECT_TRUE(at(t.vertices[2], 5, 2));
+  EXPECT_TRUE(at(t.vertices[3], 5, -2));
+  // A repeated point is dropped: the same as the plain two-point line.
+  Tessellation r = tessellate({vec2(0, 0), vec2(0, 0), vec2(10, 0), vec2(10, 0)}, 4, kRed, false);
+  EXPECT_TRUE(all_finite(r));
+  ASSERT_EQ(r.vertices.size(), 4u);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_TRUE(at(r.vertices[0], 0, 2));
+  EXPECT_TRUE(at(r.vertices[3], 10, -2));
+  // Going back on itself: finite, and nothing flies off.
+  Tessellation b = tessellate({vec2(0, 0), vec2(10, 0), vec2(0, 0)}, 4, kRed, false);
+  EXPECT_TRUE(all_finite(b));
+  EXPECT_TRUE(near_box(b, 0, 0, 10, 0, 2.01f));
+  // Nearly collinear: no spike far from the line.
+  Tessellation n = tessellate({vec2(0, 0), vec2(100, 0), vec2(200, 1e-4f)}, 6, kRed, false);
+  EXPECT_TRUE(all_finite(n));
+  EXPECT_TRUE(near_box(n, 0, 0, 200, 0, 3.01f));
+}
+
+TEST(Tessellation, TooFewPointsDrawNothing) {
+  for (uint32_t w : {1u, 4u}) {
+    for (bool closed : {false, true}) {
+      Tessellation none = tessellate({}, w, kRed, closed);
+      EXPECT_EQ(none.count, 0);
+      EXPECT_TRUE(none.vertices.empty());
+      Tessellation one = tessellate({vec2(3, 3)}, w, kRed, closed);
+      EXPECT_EQ(one.count, 0);
+      EXPECT_TRUE(one.vertices.empty());
+      Tessellation same = tessellate({vec2(3, 3), vec2(3, 3), vec2(3, 3)}, w, kRed, closed);
+      EXPECT_EQ(same.count, 0);
+      EXPECT_TRUE(same.vertices.empty());
+    }
+  }
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Tessellation bad = tessellate({vec2(0, 0), vec2(nan, 1), vec2(5, 5)}, 4, kRed, false);
+  EXPECT_EQ(bad.count, 0);
+  EXPECT_TRUE(bad.vertices.empty());
+}
+
+TEST(Tessellation, OptimizeMergesPointsCloserThanOne) {
+  std::vector<vec2> p = {vec2(0, 0), vec2(0.5f, 0), vec2(10, 0), vec2(10, 0.9f), vec2(20, 0)};
+  optimize(p);
+  // The earlier point of each close pair goes.
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0], vec2(0.5f, 0));
+  EXPECT_EQ(p[1], vec2(10, 0.9f));
+  EXPECT_EQ(p[2], vec2(20, 0));
+  // A run of close points collapses onto its last.
+  std::vector<vec2> run = {vec2(0, 0), vec2(0.6f, 0), vec2(1.2f, 0), vec2(1.8f, 0)};
+  optimize(run);
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(run[0], vec2(1.8f, 0));
+  // Exactly 1 apart is kept.
+  std::vector<vec2> keep = {vec2(0, 0), vec2(1, 0)};
+  optimize(keep);
+  EXPECT_EQ(keep.size(), 2u);
+  std::vector<vec2> empty;
+  optimize(empty);
+  EXPECT_TRUE(empty.empty());
+}
+
+TEST(Tessellation, ClosedOutlineIsMitredAtTheFirstCorner) {
+  const std::vector<vec2> square = {vec2(0, 0), vec2(10, 0), vec2(10, 10), vec2(0, 10)};
+  Tessellation t = tessellate(square, 4, kRed, true);
+  // Four points plus the closing copy: 10 vertices, 8 triangles.
+  ASSERT_EQ(t.vertices.size(), 10u);
+  EXPECT_EQ(t.count, 8);
+  EXPECT_TRUE(all_finite(t));
+  // Counter-clockwise square: the left rail is inside. First corner mitred both ends.
+  EXPECT_TRUE(at(t.vertices[0], 2, 2));
+  EXPECT_TRUE(at(t.vertices[1], -2, -2));
+  EXPECT_TRUE(at(t.vertices[8], 2, 2));
+  EXPECT_TRUE(at(t.vertices[9], -2, -2));
+  EXPECT_TRUE(at(t.vertices[2], 8, 2));
+  EXPECT_TRUE(at(t.vertices[3], 12, -2));
+  // Giving the closing point explicitly changes nothing.
+  std::vector<vec2> again = square;
+  again.push_back(square[0]);
+  Tessellation u = tessellate(again, 4, kRed, true);
+  ASSERT_EQ(u.vertices.size(), t.vertices.size());
+  for (size_t i = 0; i < t.vertices.size(); ++i) {
+    EXPECT_TRUE(at(u.vertices[i], t.vertices[i].x, t.vertices[i].y)) << i;
+  }
+  // Starting in the middle of a straight edge: the closure is collinear and still joins.
+  Tessellation m =
+      tessellate({vec2(5, 0), vec2(10, 0), vec2(10, 10), vec2(0, 10), vec2(0, 0)}, 4, kRed, true);
+  EXPECT_TRUE(all_finite(m));
+  const size_t n = m.vertices.size();
+  EXPECT_TRUE(at(m.vertices[0], 5, 2));
+  EXPECT_TRUE(at(m.vertices[n - 2], 5, 2));
+  EXPECT_TRUE(at(m.vertices[n - 1], 5, -2));
+}
+
+TEST(Tessellation, IntersectionOfLines) {
+  vec2 r = intersection(vec2(0, 2), vec2(10, 0), vec2(8, 0), vec2(0, 10));
+  EXPECT_EQ(r, vec2(8, 2));
+  r = intersection(vec2(0, 0), vec2(1, 1), vec2(4, 0), vec2(-1, 1));
+  EXPECT_NEAR(r.x, 2.0f, 1e-6f);
+  EXPECT_NEAR(r.y, 2.0f, 1e-6f);
+  EXPECT_THROW(intersection(vec2(0, 0), vec2(1, 0), vec2(0, 1), vec2(-1, 0)), ErrVecParallel);
+  EXPECT_THROW(intersection(vec2(0, 0), vec2(1, 0), vec2(0, 1), vec2(3, 0)), ErrVecParallel);
+  EXPECT_THROW(intersection(vec2(0, 0), vec2(0, 0), vec2(0, 1), vec2(3, 1)), ErrVecNull);
+  vec2 out(7, 7);
+  EXPECT_FALSE(try_intersection(vec2(0, 0), vec2(1, 0), vec2(0, 1), vec2(2, 0), out));
+  EXPECT_EQ(out, vec2(7, 7));
+  EXPECT_TRUE(try_intersection(vec2(0, 0), vec2(1, 0), vec2(5, 5), vec2(0, 1), out));
+  EXPECT_EQ(out, vec2(5, 0));
+}
+
+TEST(Tessellation, ArcAngles) {
+  float s, e;
+  normalize_angles(3 * kPi, 0, s, e);
+  EXPECT_NEAR(s, 0.0f, 1e-6f);
+  EXPECT_NEAR(e, kPi, 1e-5f);
+  normalize_angles(1.0f, 0.5f, s, e);
+  EXPECT_FLOAT_EQ(s, 0.5f);
+  EXPECT_FLOAT_EQ(e, 1.0f);
+  // A negative start moves up by whole turns.
+  normalize_angles(-kPi / 2, kPi / 2, s, e);
+  EXPECT_NEAR(s, 1.5f * kPi, 1e-5f);
+  EXPECT_NEAR(e, 2.5f * kPi, 1e-5f);
+  // A start beyond a turn moves down.
+  normalize_angles(5 * kPi, 5.5f * kPi, s, e);
+  EXPECT_NEAR(s, kPi, 1e-4f);
+  EXPECT_NEAR(e, 1.5f * kPi, 1e-4f);
+  // The full turn is kept.
+  normalize_angles(0, 6.2831855f, s, e);
+  EXPECT_EQ(s, 0.0f);
+  EXPECT_EQ(e, 6.2831855f);
+  EXPECT_TRUE(is_full_turn(s, e));
+  // Huge values finish (no stepping loop) and stay within a turn.
+  normalize_angles(1e30f, -1e30f, s, e);
+  EXPECT_TRUE(std::isfinite(s) && std::isfinite(e));
+  EXPECT_LE(e - s, 6.2831855f + 1e-5f);
+  EXPECT_GE(e - s, 0.0f);
+}
+
+TEST(Tessellation, ArcPoints) {
+  // A full circle of radius 10: 126 segments, every point on the circle.
+  std::vector<vec2> c = arc_points(vec2(50, 40), vec2(1, 0), 10, 10, 0, 6.2831855f);
+  ASSERT_EQ(c.size(), 127u);
+  for (const vec2& p : c) EXPECT_NEAR((p - vec2(50, 40)).norm(), 10.0f, 1e-3f);
+  EXPECT_NEAR(c[0].x, 60.0f, 1e-5f);
+  EXPECT_NEAR(c.back().x, 60.0f, 1e-2f);
+  EXPECT_NEAR(c.back().y, 40.0f, 1e-2f);
+  // Half a turn: ceil(pi / 0.05) = 63 segments; a short arc still gets 3.
+  EXPECT_EQ(arc_points(vec2(0, 0), vec2(1, 0), 5, 5, 0, kPi).size(), 64u);
+  EXPECT_EQ(arc_points(vec2(0, 0), vec2(1, 0), 5, 5, 0, 0.1f).size(), 4u);
+  // Ellipse turned 90 degrees: a along +y, b along -x.
+  std::vector<vec2> e = arc_points(vec2(0, 0), vec2(0, 3), 20, 5, 0, 6.2831855f);
+  EXPECT_NEAR(e[0].x, 0.0f, 1e-4f);
+  EXPECT_NEAR(e[0].y, 20.0f, 1e-4f);
+  // A quarter of the way round (index 126 / 4 is not whole; look for the extreme in x).
+  float minx = 0;
+  for (const vec2& p : e) minx = std::min(minx, p.x);
+  EXPECT_NEAR(minx, -5.0f, 1e-2f);
+  for (const vec2& p : e) {
+    // On the ellipse (y/a)^2 + (x/b)^2 = 1.
+    EXPECT_NEAR(p.y * p.y / 400 + p.x * p.x / 25, 1.0f, 1e-3f);
+  }
+  // A zero axis falls back to +x.
+  std::vector<vec2> z = arc_points(vec2(0, 0), vec2(0, 0), 10, 4, 0, 1.0f);
+  ASSERT_FALSE(z.empty());
+  EXPECT_NEAR(z[0].x, 10.0f, 1e-5f);
+  // Nothing for a zero or negative radius or a non-finite value.
+  EXPECT_TRUE(arc_points(vec2(0, 0), vec2(1, 0), 0, 0, 0, 6.2831855f).empty());
+  EXPECT_TRUE(arc_points(vec2(0, 0), vec2(1, 0), -3, -4, 0, 1).empty());
+  EXPECT_TRUE(
+      arc_points(vec2(0, 0), vec2(1, 0), 3, 3, 0, std::numeric_limits<float>::infinity()).empty());
+}
