@@ -1,0 +1,50 @@
+// zelshow: plays a presentation on the zel engine. Pictures named on the command line are shown
+// one after another; with none, a bundled demo scene shows what the engine can do.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zel/render_mng.h"
+#include "zel/renderable.h"
+
+namespace zelshow {
+
+struct Options {
+  int32_t width = 800;
+  int32_t height = 600;
+  int32_t fps = 25;
+  int64_t frames = 0;     // stop after this many frames; 0: run until interrupted
+  std::string out_dir;    // write every frame as a PNG here
+  bool headless = false;  // no window even where a display is available
+  double slide_seconds = 3.0;
+  bool help = false;
+  std::vector<std::string> files;
+};
+
+// Parses argv; false with `error` set (one line, no program name) on bad input.
+bool parse_options(int argc, const char* const* argv, Options& opt, std::string& error);
+std::string usage();
+
+// The host's render manager: mode changes are carried out on the GUI thread.
+class ShowMng : public zel::RenderMng {
+ public:
+  ShowMng() : zel::RenderMng(u"OpenGL") {}
+  void change_mode(const zel::DeviceMode& mode) override;
+};
+
+// Everything a presentation keeps alive while it plays.
+class Presentation {
+ public:
+  virtual ~Presentation() = default;
+};
+
+// Builds the demo scene into `mng` (whose device is ready).
+std::unique_ptr<Presentation> build_demo(zel::RenderMng& mng, const Options& opt);
+// Loads the pictures (all of them, before anything is shown). On a missing or broken file:
+// null with `error` set to one line naming the file.
+std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,
+                                              std::string& error);
+
+}  // namespace zelshow
