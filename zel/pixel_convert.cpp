@@ -377,12 +377,17 @@ bool scale_pixels(uint32_t dst_type, void* dst, ptrdiff_t dst_pitch, int32_t dst
   pixman_transform_init_scale(&tr, pixman_double_to_fixed(sx), pixman_double_to_fixed(sy));
   pixman_image_set_transform(si.img, &tr);
   pixman_image_set_repeat(si.img, PIXMAN_REPEAT_PAD);
-  // Triangle reconstruction; when shrinking, a box over the area each destination pixel covers.
+  // Enlarging: the triangle (tent) filter between neighbouring pixels. Shrinking: every source
+  // pixel counts by the area it covers in the destination pixel.
+  const bool shrink_x = sx > 1.0, shrink_y = sy > 1.0;
   int n_params = 0;
   pixman_fixed_t* params = pixman_filter_create_separable_convolution(
       &n_params, pixman_double_to_fixed(std::max(1.0, sx)),
-      pixman_double_to_fixed(std::max(1.0, sy)), PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_LINEAR,
-      PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 4, 4);
+      pixman_double_to_fixed(std::max(1.0, sy)),
+      shrink_x ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_LINEAR,
+      shrink_y ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_LINEAR,
+      shrink_x ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE,
+      shrink_y ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE, 4, 4);
   if (!params) return false;
   pixman_image_set_filter(si.img, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, n_params);
   free(params);

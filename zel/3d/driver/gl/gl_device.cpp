@@ -244,6 +244,9 @@ struct GLDevice::Impl {
   std::atomic<int> wait_frames{0};
   bool notified = false;
   int failed = 0;
+  // The clear a lost device could not do; done once the device is back in the same frame.
+  bool clear_pending = false;
+  float clear_rgba[4] = {0, 0, 0, 0};
 };
 
 GLDevice::GLDevice() : d_(new Impl), shared_(std::make_shared<GLShared>()) {
@@ -563,9 +566,20 @@ std::vector<DeviceMode> GLDevice::get_display_mode() {
 // Frames
 
 bool GLDevice::begin_frame(bool, int a, int r, int g, int b) {
-  // A lost device clears nothing, but the frame goes on so that begin_scene can restore it.
-  if (lost_.load() || !make_current()) return true;
   Impl& d = *d_;
+  d.clear_rgba[0] = float(r & 0xFF) / 255.0f;
+  d.clear_rgba[1] = float(g & 0xFF) / 255.0f;
+  d.clear_rgba[2] = float(b & 0xFF) / 255.0f;
+  d.clear_rgba[3] = float(a & 0xFF) / 255.0f;
+  d.blend = true;
+  d.color_op = 0;
+  // A lost device clears nothing, but the frame goes on so that begin_scene can restore it
+  // (and clear then).
+  if (lost_.load() || !make_current()) {
+    d.clear_pending = true;
+    return true;
+  }
+  d.clear_pending = false;
   // Names released by other threads.
   {
     std::vector<uint32_t> t, bf, va;
@@ -586,17 +600,21 @@ bool GLDevice::begin_frame(bool, int a, int r, int g, int b) {
   }
   if (!ensure_frame_buffer()) return true;
   if (!d.target) glBindFramebuffer(GL_FRAMEBUFFER, d.fbo);
-  glClearColor(float(r & 0xFF) / 255.0f, float(g & 0xFF) / 255.0f, float(b & 0xFF) / 255.0f,
-               float(a & 0xFF) / 255.0f);
+  glClearColor(d.clear_rgba[0], d.clear_rgba[1], d.clear_rgba[2], d.clear_rgba[3]);
   glClear(GL_COLOR_BUFFER_BIT);
-  d.blend = true;
-  d.color_op = 0;
   return true;
 }
 
 bool GLDevice::begin_scene() {
+  Impl& d = *d_;
   if (lost_.load() && !restory()) return false;
   if (!make_current()) return false;
+  if (d.clear_pending) {
+    d.clear_pending = false;
+    glBindFramebuffer(GL_FRAMEBUFFER, d.target ? d.rt_fbo : d.fbo);
+    glClearColor(d.clear_rgba[0], d.clear_rgba[1], d.clear_rgba[2], d.clear_rgba[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
   ++scene_depth_;
   on_scene_ = true;
   return true;

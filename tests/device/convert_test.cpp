@@ -1,0 +1,256 @@
+// Pixel conversion between every pair of formats, and filtered scaling.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "zel/3d/driver/gl/gl_device.h"
+#include "zel/pixel_convert.h"
+#include "zel/pixel_format.h"
+
+using namespace zel;
+
+namespace {
+
+const uint32_t kWritable[] = {bimage_p8,       bimage_x1r5g5b5, bimage_r5g6b5,   bimage_a1r5g5b5,
+                              bimage_r8g8b8,   bimage_x8r8g8b8, bimage_a8r8g8b8, bimage_a8,
+                              bimage_a4r4g4b4, bimage_a8r3g3b2, bimage_a8p8,     bimage_a8l8,
+                              bimage_a4l4};
+
+// What a format keeps of each channel: bits of alpha, red, green, blue (0: not held), and
+// whether the colour is reduced to a luminance (grey).
+struct Caps {
+  int a, r, g, b;
+  bool grey;
+};
+Caps caps(uint32_t t) {
+  switch (t) {
+    case bimage_p8:
+      return {0, 8, 8, 8, true};
+    case bimage_x1r5g5b5:
+      return {0, 5, 5, 5, false};
+    case bimage_r5g6b5:
+      return {0, 5, 6, 5, false};
+    case bimage_a1r5g5b5:
+      return {1, 5, 5, 5, false};
+    case bimage_r8g8b8:
+    case bimage_x8r8g8b8:
+      return {0, 8, 8, 8, false};
+    case bimage_a8r8g8b8:
+      return {8, 8, 8, 8, false};
+    case bimage_a8:
+      return {8, 0, 0, 0, false};
+    case bimage_a4r4g4b4:
+      return {4, 4, 4, 4, false};
+    case bimage_a8r3g3b2:
+      return {8, 3, 3, 2, false};
+    case bimage_a8p8:
+    case bimage_a8l8:
+      return {8, 8, 8, 8, true};
+    case bimage_a4l4:
+      return {4, 4, 4, 4, true};
+    default:
+      return {0, 0, 0, 0, false};
+  }
+}
+
+// Largest error of a channel of `bits` bits written from 8 bits and read back as 8 bits.
+int tolerance(int bits) {
+  return bits >= 8 ? 0 : (255 / ((1 << bits) - 1) + 1) / 2;
+}
+
+uint32_t decode(uint32_t t, const std::vector<uint8_t>& px, int x) {
+  return read_pixel_argb(t, px.data(), x);
+}
+
+int ch(uint32_t c, int shift) {
+  return int((c >> shift) & 0xFF);
+}
+
+TEST(PixelConvert, KnownValues) {
+  struct Case {
+    uint32_t type;
+    std::vector<uint8_t> bytes;
+    uint32_t argb;
+  } cases[] = {
+      {bimage_r5g6b5, {0x00, 0xF8}, 0xFFFF0000u},
+      {bimage_r5g6b5, {0xE0, 0x07}, 0xFF00FF00u},
+      {bimage_x1r5g5b5, {0x1F, 0x00}, 0xFF0000FFu},
+      {bimage_a1r5g5b5, {0x00, 0x7C}, 0x00FF0000u},
+      {bimage_a1r5g5b5, {0x00, 0xFC}, 0xFFFF0000u},
+      {bimage_a4r4g4b4, {0x00, 0x8F}, 0x88FF0000u},
+      {bimage_a8r3g3b2, {0xE0, 0x40}, 0x40FF0000u},
+      {bimage_a8r3g3b2, {0x03, 0xFF}, 0xFF0000FFu},
+      {bimage_a8l8, {0x40, 0x80}, 0x80404040u},
+      {bimage_a4l4, {0x3C}, 0x33CCCCCCu},
+      {bimage_a8, {0x7F}, 0x7FFFFFFFu},
+      {bimage_r8g8b8, {0x01, 0x02, 0x03}, 0xFF030201u},
+      {bimage_x8r8g8b8, {0x01, 0x02, 0x03, 0x00}, 0xFF030201u},
+      {bimage_a8r8g8b8, {0x01, 0x02, 0x03, 0x04}, 0x04030201u},
+      {bimage_p8, {0x55}, 0xFF555555u},
+      {bimage_a8p8, {0x55, 0x10}, 0x10555555u},
+      {bimage_cmyk, {0, 255, 255, 0}, 0xFFFF0000u},
+      {bimage_cmyk, {0, 0, 0, 255}, 0xFF000000u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.type);
+    EXPECT_EQ(decode(c.type, c.bytes, 0), c.argb);
+    std::vector<uint8_t> out(4);
+    ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, out.data(), 4, c.type, c.bytes.data(),
+                               ptrdiff_t(c.bytes.size()), 1, 1));
+    uint32_t v;
+    std::memcpy(&v, out.data(), 4);
+    EXPECT_EQ(v, c.argb);
+    // And back: the format's own bytes (ignored bits aside).
+    if (c.type != bimage_cmyk && c.type != bimage_x8r8g8b8 && c.type != bimage_x1r5g5b5) {
+      std::vector<uint8_t> back(c.bytes.size());
+      ASSERT_TRUE(convert_pixels(c.type, back.data(), 4, bimage_a8r8g8b8, out.data(), 4, 1, 1));
+      EXPECT_EQ(back, c.bytes);
+    }
+  }
+  // Sub-byte palette formats, most significant bits first, through a palette.
+  const uint8_t pal[6] = {10, 20, 30, 200, 100, 50};
+  const uint8_t p1 = 0x40;  // pixels 0, 1, 0, 0 ...
+  EXPECT_EQ(read_pixel_argb(bimage_p1, &p1, 1, pal), 0xFFC86432u);
+  EXPECT_EQ(read_pixel_argb(bimage_p1, &p1, 0, pal), 0xFF0A141Eu);
+  const uint8_t p4 = 0x1F;
+  EXPECT_EQ(read_pixel_argb(bimage_p4, &p4, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(read_pixel_argb(bimage_p4, &p4, 0), 0xFF111111u);
+}
+
+// Every pair: the destination holds the source colour as well as its channels allow.
+TEST(PixelConvert, EveryPairKeepsWhatTheDestinationCanHold) {
+  std::mt19937 rng(11);
+  const int n = 64;
+  for (uint32_t src : kWritable) {
+    const size_t sb = size_t(pixel_format_bits(src) / 8);
+    std::vector<uint8_t> s(sb * n);
+    for (auto& b : s) b = uint8_t(rng());
+    for (uint32_t dst : kWritable) {
+      SCOPED_TRACE(::testing::Message() << std::hex << src << " -> " << dst);
+      const size_t db = size_t(pixel_format_bits(dst) / 8);
+      std::vector<uint8_t> d(db * n, 0xCD);
+      ASSERT_TRUE(
+          convert_pixels(dst, d.data(), ptrdiff_t(db * n), src, s.data(), ptrdiff_t(sb * n), n, 1));
+      const Caps c = caps(dst);
+      for (int x = 0; x < n; ++x) {
+        const uint32_t in = decode(src, s, x), out = decode(dst, d, x);
+        // Alpha.
+        if (c.a == 0)
+          ASSERT_EQ(ch(out, 24), 255);
+        else if (c.a == 1)
+          ASSERT_EQ(ch(out, 24), ch(in, 24) >= 128 ? 255 : 0);
+        else
+          ASSERT_LE(std::abs(ch(out, 24) - ch(in, 24)), tolerance(c.a)) << x;
+        // Colour.
+        if (dst == bimage_a8) {
+          ASSERT_EQ(out & 0xFFFFFFu, 0xFFFFFFu);
+        } else if (c.grey) {
+          const bool keep_index =
+              (src == bimage_p8 || src == bimage_a8p8) && (dst == bimage_p8 || dst == bimage_a8p8);
+          const double l =
+              keep_index ? ch(in, 16) : 0.299 * ch(in, 16) + 0.587 * ch(in, 8) + 0.114 * ch(in, 0);
+          ASSERT_EQ(ch(out, 16), ch(out, 8));
+          ASSERT_EQ(ch(out, 8), ch(out, 0));
+          ASSERT_LE(std::abs(ch(out, 16) - l), tolerance(c.r) + 1.5) << x;
+        } else {
+          ASSERT_LE(std::abs(ch(out, 16) - ch(in, 16)), tolerance(c.r)) << x;
+          ASSERT_LE(std::abs(ch(out, 8) - ch(in, 8)), tolerance(c.g)) << x;
+          ASSERT_LE(std::abs(ch(out, 0) - ch(in, 0)), tolerance(c.b)) << x;
+        }
+      }
+    }
+  }
+}
+
+// Through a wider format and back, every format gets its own values back exactly.
+TEST(PixelConvert, RoundTripThroughArgbIsExact) {
+  for (uint32_t t : kWritable) {
+    SCOPED_TRACE(::testing::Message() << std::hex << t);
+    const size_t b = size_t(pixel_format_bits(t) / 8);
+    // Every value of one- and two-byte formats.
+    const int n = b == 1 ? 256 : 4096;
+    std::vector<uint8_t> s(b * size_t(n));
+    std::mt19937 rng(3);
+    for (int i = 0; i < n; ++i)
+      for (size_t k = 0; k < b; ++k) s[size_t(i) * b + k] = b == 1 ? uint8_t(i) : uint8_t(rng());
+    std::vector<uint8_t> wide(4 * size_t(n)), back(b * size_t(n));
+    ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, wide.data(), 0, t, s.data(), 0, n, 1));
+    ASSERT_TRUE(convert_pixels(t, back.data(), 0, bimage_a8r8g8b8, wide.data(), 0, n, 1));
+    for (int i = 0; i < n; ++i) ASSERT_EQ(decode(t, back, i), decode(t, s, i)) << i;
+  }
+}
+
+TEST(PixelConvert, PitchesRowsAndRefusals) {
+  // Two rows with padded pitches: rows land where the pitches say, padding untouched.
+  const uint8_t src[2 * 8] = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 7, 8, 9, 10, 11, 12, 0xEE, 0xEE};
+  uint8_t dst[2 * 12];
+  std::memset(dst, 0xAB, sizeof dst);
+  ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, dst, 12, bimage_r8g8b8, src, 8, 2, 2));
+  const uint8_t want_row1[8] = {7, 8, 9, 255, 10, 11, 12, 255};
+  EXPECT_EQ(std::memcmp(dst + 12, want_row1, 8), 0);
+  EXPECT_EQ(dst[8], 0xAB);
+  EXPECT_EQ(dst[23], 0xAB);
+  // Unknown formats and writing CMYK are refused and write nothing.
+  EXPECT_FALSE(convert_pixels(0x12345678u, dst, 12, bimage_r8g8b8, src, 8, 2, 2));
+  EXPECT_FALSE(convert_pixels(bimage_cmyk, dst, 12, bimage_r8g8b8, src, 8, 2, 2));
+  EXPECT_FALSE(convert_pixels(bimage_r8g8b8, dst, 12, bimage_none, src, 8, 2, 2));
+  EXPECT_FALSE(convert_pixels(bimage_r8g8b8, nullptr, 12, bimage_r8g8b8, src, 8, 2, 2));
+  EXPECT_FALSE(convert_pixels(bimage_r8g8b8, dst, 12, bimage_r8g8b8, src, 8, -1, 2));
+  EXPECT_EQ(dst[0], 1);
+  // In place between formats of different sizes.
+  uint8_t buf[8] = {0x00, 0xF8, 0xE0, 0x07, 0, 0, 0, 0};
+  ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, buf, 8, bimage_r5g6b5, buf, 4, 2, 1));
+  uint32_t v[2];
+  std::memcpy(v, buf, 8);
+  EXPECT_EQ(v[0], 0xFFFF0000u);
+  EXPECT_EQ(v[1], 0xFF00FF00u);
+}
+
+TEST(PixelConvert, ScalingFiltersWithoutBleedingTransparentColour) {
+  // 4 x 1: two red, two blue; halved: one red, one blue.
+  const uint32_t src[4] = {0xFFFF0000u, 0xFFFF0000u, 0xFF0000FFu, 0xFF0000FFu};
+  uint32_t half[2];
+  ASSERT_TRUE(scale_pixels(bimage_a8r8g8b8, half, 8, 2, 1, bimage_a8r8g8b8, src, 16, 4, 1));
+  EXPECT_EQ(half[0], 0xFFFF0000u);
+  EXPECT_EQ(half[1], 0xFF0000FFu);
+  // Doubled: the ends keep their colours, the middle pair is in between and ordered.
+  uint32_t twice[8];
+  ASSERT_TRUE(scale_pixels(bimage_a8r8g8b8, twice, 32, 8, 1, bimage_a8r8g8b8, src, 16, 4, 1));
+  EXPECT_EQ(twice[0], 0xFFFF0000u);
+  EXPECT_EQ(twice[7], 0xFF0000FFu);
+  EXPECT_GT((twice[3] >> 16) & 0xFF, (twice[4] >> 16) & 0xFF);
+  EXPECT_LT(twice[3] & 0xFF, twice[4] & 0xFF);
+  // A transparent green neighbour does not tint the red.
+  const uint32_t edge[2] = {0xFFFF0000u, 0x0000FF00u};
+  uint32_t one;
+  ASSERT_TRUE(scale_pixels(bimage_a8r8g8b8, &one, 4, 1, 1, bimage_a8r8g8b8, edge, 8, 2, 1));
+  EXPECT_EQ(one & 0xFFFFFFu, 0xFF0000u);
+  EXPECT_NEAR(double(one >> 24), 128.0, 1.0);
+  // An 8 x 8 checkerboard shrunk to 1 x 1 averages to the middle grey.
+  std::vector<uint8_t> chk(64);
+  for (int i = 0; i < 64; ++i) chk[size_t(i)] = ((i / 8 + i % 8) & 1) ? 255 : 0;
+  uint8_t avg;
+  ASSERT_TRUE(scale_pixels(bimage_p8, &avg, 1, 1, 1, bimage_p8, chk.data(), 8, 8, 8));
+  EXPECT_NEAR(avg, 128, 2);
+  EXPECT_FALSE(scale_pixels(bimage_a8r8g8b8, half, 8, 2, 1, bimage_a8r8g8b8, nullptr, 16, 4, 1));
+}
+
+TEST(PixelConvert, EnvironmentDriverConvertsAndChoosesAlphaFormat) {
+  gl::GLEnvIndepDriver drv;
+  EXPECT_EQ(drv.best_alpha_format(), tt_a8);
+  const uint8_t a8l8[2] = {0x20, 0x90};
+  uint8_t out[2] = {0, 0};
+  // A8L8 to A8L8 keeps the pixel (no zero bytes in place of the picture).
+  ASSERT_TRUE(drv.convert(tt_a8l8, out, 2, tt_a8l8, a8l8, 2, 1, 1));
+  EXPECT_EQ(out[0], 0x20);
+  EXPECT_EQ(out[1], 0x90);
+  uint8_t a8;
+  ASSERT_TRUE(drv.convert(tt_a8, &a8, 1, tt_a8l8, a8l8, 2, 1, 1));
+  EXPECT_EQ(a8, 0x90);
+  EXPECT_FALSE(drv.convert(tt_none, out, 2, tt_a8l8, a8l8, 2, 1, 1));
+}
+
+}  // namespace

@@ -1,0 +1,535 @@
+// Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "device_test_util.h"
+#include "zel/context.h"
+#include "zel/events.h"
+#include "zel/font.h"
+#include "zel/pixel_convert.h"
+#include "zel/render_mng.h"
+
+using namespace zel;
+using devtest::draw_quad;
+using devtest::make_argb_texture;
+using devtest::pixel;
+
+namespace {
+
+constexpr int32_t W = 160, H = 120;
+
+class GLDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dev = devtest::make_device(W, H);
+    if (!dev) GTEST_SKIP() << "no EGL device";
+    devtest::set_screen_space(*dev, W, H);
+  }
+  std::shared_ptr<gl::GLDevice> dev;
+
+  std::shared_ptr<BitmapImage> frame() {
+    auto f = dev->read_frame();
+    EXPECT_TRUE(f);
+    return f;
+  }
+};
+
+int channel_diff(uint32_t a, uint32_t b) {
+  int m = 0;
+  for (int s = 0; s < 32; s += 8)
+    m = std::max(m, std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)));
+  return m;
+}
+
+TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
+  for (bool flag : {false, true}) {
+    ASSERT_TRUE(dev->begin_frame(flag, 255, 12, 34, 56));
+    auto f = frame();
+    ASSERT_EQ(f->width(), W);
+    ASSERT_EQ(f->height(), H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*f, x, y), 0xFF0C2238u) << x << "," << y;
+    dev->end_frame();
+  }
+  // Components are masked to 8 bits.
+  dev->begin_frame(false, 0x1FF, 0x101, 0x2FE, 0);
+  EXPECT_EQ(pixel(*frame(), 5, 5), 0xFF01FE00u);
+}
+
+TEST_F(GLDeviceTest, PointSampledQuadCoversExactlyItsPixels) {
+  // 4 x 3 texels, each a different colour.
+  std::vector<uint32_t> px;
+  for (int i = 0; i < 12; ++i)
+    px.push_back(0xFF000000u | uint32_t(i * 20) << 16 | uint32_t(255 - i * 20));
+  auto tex = make_argb_texture(*dev, 4, 3, px);
+  ASSERT_TRUE(tex);
+  EXPECT_EQ(tex->width(), 4);
+  EXPECT_EQ(tex->height(), 4);
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->begin_2D_mode();
+  draw_quad(*dev, tex, 10, 20, 4, 3);
+  // Scaled by 3: every texel covers 3 x 3 pixels.
+  draw_quad(*dev, tex, 50, 40, 12, 9);
+  dev->end_scene();
+  auto f = frame();
+  for (int32_t y = 0; y < H; ++y) {
+    for (int32_t x = 0; x < W; ++x) {
+      uint32_t want = 0xFF000000u;
+      if (x >= 10 && x < 14 && y >= 20 && y < 23) want = px[size_t((y - 20) * 4 + (x - 10))];
+      if (x >= 50 && x < 62 && y >= 40 && y < 49)
+        want = px[size_t((y - 40) / 3 * 4 + (x - 50) / 3)];
+      ASSERT_EQ(pixel(*f, x, y), want) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
+  auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0x80FF0000u));
+  dev->begin_frame(false, 255, 0, 0, 255);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->set_state(RenderDevice::ds_alpha_blend, 1);
+  draw_quad(*dev, tex, 8, 8, 2, 2);
+  // Diffuse alpha multiplies the texture's: 0x80 x 0x80 / 255 = 64.
+  draw_quad(*dev, tex, 20, 8, 2, 2, 0x80FFFFFFu);
+  dev->end_scene();
+  auto f = frame();
+  const uint32_t half = pixel(*f, 8, 8);
+  EXPECT_LE(channel_diff(half, 0xFF80007Fu), 1) << std::hex << half;
+  const uint32_t quarter = pixel(*f, 21, 9);
+  EXPECT_LE(channel_diff(quarter, 0xFF4000BFu), 1) << std::hex << quarter;
+  EXPECT_EQ(pixel(*f, 7, 8), 0xFF0000FFu);
+  EXPECT_EQ(pixel(*f, 10, 8), 0xFF0000FFu);
+
+  // Blending off: the texel replaces the target, alpha included.
+  dev->begin_frame(false, 0, 0, 0, 255);
+  dev->set_state(RenderDevice::ds_alpha_blend, 0);
+  dev->begin_2D_mode();
+  draw_quad(*dev, tex, 8, 8, 2, 2);
+  EXPECT_EQ(pixel(*frame(), 8, 8) & 0x00FFFFFFu, 0x00FF0000u);
+}
+
+TEST_F(GLDeviceTest, MaskStageMultipliesAlpha) {
+  auto green = make_argb_texture(*dev, 4, 1, std::vector<uint32_t>(4, 0xFF00FF00u));
+  // A8 mask: opaque, half, clear, opaque.
+  auto mask = dev->texture_manager()->create(u"", 4, 1, tt_a8, 0, 0, 1, 1.0f, 0);
+  ASSERT_TRUE(mask);
+  const uint8_t m[4] = {255, 128, 0, 255};
+  ASSERT_TRUE(mask->load_memory(m, tt_a8, 4, 1, 4, 0, 0, -1, -1));
+
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->set_state(RenderDevice::ds_alpha_blend, 1);
+  dev->set_state(RenderDevice::ds_alpha_mask, 1);
+  dev->set_texture(1, mask);
+  draw_quad(*dev, green, 10, 10, 4, 1);
+  dev->set_state(RenderDevice::ds_alpha_mask, 0);
+  // Mask off: the same quad is opaque.
+  draw_quad(*dev, green, 10, 12, 4, 1);
+  dev->end_scene();
+  auto f = frame();
+  EXPECT_EQ(pixel(*f, 10, 10), 0xFF00FF00u);
+  EXPECT_LE(channel_diff(pixel(*f, 11, 10), 0xFF008000u), 1);
+  EXPECT_EQ(pixel(*f, 12, 10), 0xFF000000u);
+  EXPECT_EQ(pixel(*f, 13, 10), 0xFF00FF00u);
+  for (int x = 10; x < 14; ++x) EXPECT_EQ(pixel(*f, x, 12), 0xFF00FF00u);
+
+  // A mask asked for while blending is off has no effect.
+  dev->begin_frame(false, 255, 0, 0, 0);
+  dev->set_state(RenderDevice::ds_alpha_blend, 0);
+  dev->set_state(RenderDevice::ds_alpha_mask, 1);
+  dev->set_state(RenderDevice::ds_alpha_blend, 1);
+  dev->set_texture(1, mask);
+  draw_quad(*dev, green, 10, 10, 4, 1);
+  EXPECT_EQ(pixel(*frame(), 12, 10), 0xFF00FF00u);
+}
+
+const uint32_t kTextureFormats[] = {tt_p8,       tt_x1r5g5b5, tt_r5g6b5, tt_a1r5g5b5, tt_r8g8b8,
+                                    tt_x8r8g8b8, tt_a8r8g8b8, tt_a8,     tt_a4r4g4b4, tt_a8r3g3b2,
+                                    tt_a8p8,     tt_a8l8,     tt_a4l4};
+
+TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
+  std::mt19937 rng(7);
+  const int32_t w = 6, h = 3;
+  for (uint32_t fmt : kTextureFormats) {
+    SCOPED_TRACE(::testing::Message() << std::hex << fmt);
+    const int bpp = pixel_format_bits(fmt) / 8;
+    const ptrdiff_t pitch = ((w * bpp + 3) / 4) * 4 + 4;  // a padded pitch
+    std::vector<uint8_t> src(size_t(pitch) * h, 0xEE);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t i = 0; i < w * bpp; ++i) src[size_t(y * pitch + i)] = uint8_t(rng());
+    auto tex = dev->texture_manager()->create(u"", w, h, eTextureType(fmt), 0, 0, 1, 1.0f, 0);
+    ASSERT_TRUE(tex);
+    EXPECT_EQ(tex->pixel_type(), fmt);
+    ASSERT_TRUE(tex->load_memory(src.data(), eTextureType(fmt), w, h, pitch, 0, 0, -1, -1));
+
+    // Read back: the same bytes (X8R8G8B8 comes back as 24-bit RGB).
+    auto img = tex->read_back(0, 0, 0, 0);
+    ASSERT_TRUE(img);
+    ASSERT_EQ(img->width(), w);
+    ASSERT_EQ(img->height(), h);
+    if (fmt == tt_x8r8g8b8) {
+      ASSERT_EQ(uint32_t(img->type()), uint32_t(bimage_r8g8b8));
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+          for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(img->pixmap(y)[3 * x + c], src[size_t(y * pitch + 4 * x + c)]);
+    } else {
+      ASSERT_EQ(uint32_t(img->type()), fmt);
+      for (int32_t y = 0; y < h; ++y) {
+        // Ignored bits may be anything; compare what the format holds.
+        for (int32_t x = 0; x < w; ++x) {
+          uint32_t want = read_pixel_argb(fmt, src.data() + y * pitch, x);
+          uint32_t got = read_pixel_argb(fmt, img->pixmap(y), x);
+          ASSERT_EQ(got, want) << x << "," << y;
+        }
+      }
+    }
+
+    // Alpha of every texel.
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t argb = read_pixel_argb(fmt, src.data() + pitch, x);
+      EXPECT_EQ(uint32_t(tex->alpha_at(x, 1)), argb >> 24) << x;
+    }
+
+    // Drawn without blending, the colour reaches the screen as the format holds it.
+    dev->begin_frame(false, 255, 0, 0, 0);
+    dev->begin_2D_mode();
+    draw_quad(*dev, tex, 30, 30, float(w), float(h));
+    auto f = frame();
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        const uint32_t argb = read_pixel_argb(fmt, src.data() + y * pitch, x);
+        const uint32_t want = fmt == tt_a8 ? 0xFFFFFFu : (argb & 0xFFFFFFu);
+        ASSERT_EQ(pixel(*f, 30 + x, 30 + y) & 0xFFFFFFu, want) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
+  auto& tm = *dev->texture_manager();
+  auto t = tm.create(u"", 100, 30, tt_a8r8g8b8, 1, 0, 0, 1.0f, 0);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->size(), std::make_pair(128, 32));
+  EXPECT_EQ(t->real_width(), 100);
+  EXPECT_EQ(t->real_height(), 30);
+  EXPECT_FALSE(t->set_real_width(200));
+  EXPECT_EQ(t->real_width(), 100);
+  EXPECT_TRUE(t->set_real_width(128));
+  EXPECT_EQ(t->real_width(), 128);
+  EXPECT_FALSE(tm.create(u"", 0, 10, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0));
+  EXPECT_FALSE(tm.create(u"", 10, -1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0));
+  EXPECT_FALSE(tm.create(u"", 10, 10, tt_a8r8g8b8, 2, 0, 1, 1.0f, 0));
+  EXPECT_FALSE(tm.create(u"", 10, 10, tt_a8r8g8b8, 3, 0, 1, 1.0f, 0));
+  EXPECT_FALSE(tm.create(u"", 10, 10, eTextureType(bimage_cmyk), 1, 0, 1, 1.0f, 0));
+  auto one = tm.create(u"", 1, 1, tt_x8r8g8b8, 0, 0, 1, 1.0f, 0);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->size(), std::make_pair(1, 1));
+  EXPECT_EQ(one->alpha_at(0, 0), 255);
+  EXPECT_EQ(one->alpha_at(5, 5), 255);
+
+  auto a1 = tm.create(u"", 2, 1, tt_a1r5g5b5, 0, 0, 1, 1.0f, 0);
+  const uint16_t px[2] = {0x7FFF, 0x8000};
+  ASSERT_TRUE(a1->load_memory(px, tt_a1r5g5b5, 2, 1, 4, 0, 0, -1, -1));
+  EXPECT_EQ(a1->alpha_at(0, 0), 0);
+  EXPECT_EQ(a1->alpha_at(1, 0), 255);
+
+  // Out-of-range loads are refused and change nothing.
+  EXPECT_FALSE(a1->load_memory(px, tt_a1r5g5b5, 2, 1, 4, 1, 0, -1, -1));
+  EXPECT_FALSE(a1->load_memory(nullptr, tt_a1r5g5b5, 2, 1, 4, 0, 0, -1, -1));
+  EXPECT_EQ(a1->alpha_at(1, 0), 255);
+  EXPECT_FALSE(a1->read_back(0, 0, 5, 1));
+}
+
+TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
+  auto img = std::make_shared<BitmapImage>();
+  ASSERT_TRUE(img->create(4, 2, bimage_r8g8b8));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) {
+      uint8_t* p = img->pixmap(y) + 3 * x;
+      p[0] = uint8_t(x * 60);  // blue
+      p[1] = uint8_t(y * 200);
+      p[2] = 7;
+    }
+  auto t = dev->texture_manager()->create_from_image(u"", img, 1, 1.0f);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->real_width(), 4);
+  EXPECT_EQ(t->real_height(), 2);
+  auto back = t->read_back(0, 0, 0, 0);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(std::memcmp(back->pixmap(1), img->pixmap(1), 12), 0);
+
+  // Two uniform halves shrunk to 2 x 1 keep their colours; enlarged 4 times, the middle of
+  // each half keeps its colour and the boundary blends.
+  auto two = std::make_shared<BitmapImage>();
+  ASSERT_TRUE(two->create(4, 4, bimage_a8r8g8b8));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const uint32_t c = x < 2 ? 0xFFFF0000u : 0xFF0000FFu;
+      std::memcpy(two->pixmap(y) + 4 * x, &c, 4);
+    }
+  auto small = dev->texture_manager()->create(u"", 2, 1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
+  qar::Rect d(0, 0, 2, 1);
+  ASSERT_TRUE(small->load_image(two, nullptr, &d));
+  auto sb = small->read_back(0, 0, 0, 0);
+  EXPECT_EQ(pixel(*sb, 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*sb, 1, 0), 0xFF0000FFu);
+
+  auto big = dev->texture_manager()->create(u"", 16, 4, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
+  qar::Rect s(0, 0, 4, 1), d2(0, 0, 16, 4);
+  ASSERT_TRUE(big->load_image(two, &s, &d2));
+  EXPECT_EQ(big->real_width(), 16);
+  auto bb = big->read_back(0, 0, 0, 0);
+  EXPECT_EQ(pixel(*bb, 0, 2), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*bb, 15, 2), 0xFF0000FFu);
+  const uint32_t mid = pixel(*bb, 8, 2);
+  EXPECT_GT((mid >> 16) & 0xFF, 0x20u);
+  EXPECT_GT(mid & 0xFF, 0x20u);
+
+  // Texture to texture, with the same scaling.
+  auto copy = dev->texture_manager()->create(u"", 16, 4, tt_r5g6b5, 1, 0, 1, 1.0f, 0);
+  ASSERT_TRUE(copy->load_texture(big, nullptr, nullptr));
+  auto cb = copy->read_back(0, 0, 0, 0);
+  uint16_t v;
+  std::memcpy(&v, cb->pixmap(2), 2);
+  EXPECT_EQ(v, 0xF800);
+}
+
+TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
+  auto target = dev->texture_manager()->create(u"", 64, 32, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
+  ASSERT_TRUE(target);
+  auto red = make_argb_texture(*dev, 8, 4, std::vector<uint32_t>(32, 0xFFFF0000u));
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  {
+    render_target rt(*dev, target, 0, 0);
+    dev->begin_frame(false, 255, 0, 0, 255);  // clears the target
+    dev->begin_2D_mode();
+    // Scene (0, 0) is the target's top-left.
+    draw_quad(*dev, red, 0, 0, 8, 4);
+  }
+  auto back = target->read_back(0, 0, 0, 0);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(pixel(*back, 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*back, 7, 3), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*back, 8, 0), 0xFF0000FFu);
+  EXPECT_EQ(pixel(*back, 0, 4), 0xFF0000FFu);
+  EXPECT_EQ(pixel(*back, 63, 31), 0xFF0000FFu);
+
+  // Drawn on the screen, the red corner is at the top-left too.
+  devtest::set_screen_space(*dev, W, H);
+  dev->begin_2D_mode();
+  draw_quad(*dev, target, 20, 20, 64, 32);
+  dev->end_scene();
+  auto f = frame();
+  EXPECT_EQ(pixel(*f, 20, 20), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*f, 27, 23), 0xFFFF0000u);
+  EXPECT_EQ(pixel(*f, 28, 20), 0xFF0000FFu);
+  EXPECT_EQ(pixel(*f, 20, 24), 0xFF0000FFu);
+  EXPECT_EQ(pixel(*f, 19, 20), 0xFF000000u);
+
+  // Nested targets each return to their own.
+  auto inner = dev->texture_manager()->create(u"", 8, 8, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
+  dev->begin_frame(false, 255, 0, 0, 0);
+  {
+    render_target outer_rt(*dev, target, 0, 0);
+    dev->begin_frame(false, 255, 0, 255, 0);
+    {
+      render_target inner_rt(*dev, inner, 0, 0);
+      dev->begin_frame(false, 255, 255, 255, 255);
+    }
+    EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 64, 32));
+  }
+  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, W, H));
+  EXPECT_EQ(pixel(*frame(), 0, 0), 0xFF000000u);
+  EXPECT_EQ(pixel(*target->read_back(0, 0, 1, 1), 0, 0), 0xFF00FF00u);
+  EXPECT_EQ(pixel(*inner->read_back(0, 0, 1, 1), 0, 0), 0xFFFFFFFFu);
+}
+
+TEST_F(GLDeviceTest, PrimitivesAndLines) {
+  auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0xFFFFFFFFu));
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->begin_2D_mode();
+  auto vb = devtest::make_quad(*dev, 10, 10, 4, 4, 1, 1);
+  dev->set_texture(0, tex);
+  dev->set_vertex(0, vb);
+  // Unknown kinds and draws past the buffer's end draw nothing.
+  dev->render_primitive(zelRenderPrimitiv(0), 0, 2);
+  dev->render_primitive(zelRenderPrimitiv(7), 0, 2);
+  dev->render_primitive(zrp_triangle_strip, 0, 3);
+  dev->render_primitive(zrp_triangle_strip, -1, 2);
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 20; ++x) ASSERT_EQ(pixel(*frame(), x, y), 0xFF000000u);
+
+  ColorARGB red(255, 255, 0, 0);
+  // One point: nothing. Two: one line. Three: a strip of two lines.
+  vec3 one(5, 50, 0);
+  dev->render_poligon(&one, &one + 1, &red);
+  dev->draw_2dline(10, 40, 20, 40, &red);
+  const vec3 strip[3] = {vec3(30, 60, 0), vec3(40, 60, 0), vec3(40, 70, 0)};
+  dev->render_poligon(strip, strip + 3, &red);
+  dev->end_scene();
+  auto f = frame();
+  EXPECT_EQ(pixel(*f, 5, 50), 0xFF000000u);
+  for (int x = 11; x < 19; ++x) EXPECT_EQ(pixel(*f, x, 40), 0xFFFF0000u) << x;
+  EXPECT_EQ(pixel(*f, 15, 39), 0xFF000000u);
+  EXPECT_EQ(pixel(*f, 15, 41), 0xFF000000u);
+  for (int x = 31; x < 39; ++x) EXPECT_EQ(pixel(*f, x, 60), 0xFFFF0000u) << x;
+  for (int y = 62; y < 69; ++y) EXPECT_EQ(pixel(*f, 40, y), 0xFFFF0000u) << y;
+}
+
+TEST_F(GLDeviceTest, MatricesViewRectAndUnprojection) {
+  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, W, H));
+  mat4 m;
+  m(0, 3) = 5;
+  dev->adjust(m);
+  EXPECT_EQ(dev->get_world_mat()(0, 3), 5.0f);
+  EXPECT_EQ(dev->get_device_rect(), qar::Rect(0, 0, W, H));
+  // With the screen-space projection and the world moved by (5, 0), the screen point
+  // (40, 30) is the scene point (35, 30).
+  vec3 v(40, 30, 0);
+  dev->trans_viewpoint2scene(v);
+  EXPECT_NEAR(v.x, 35.0f, 1e-3);
+  EXPECT_NEAR(v.y, 30.0f, 1e-3);
+  EXPECT_FALSE(dev->is_autoget_minmaps());
+  EXPECT_EQ(dev->ppi_x(), 96);
+  EXPECT_EQ(dev->get_display_mode().size(), 1u);
+}
+
+TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
+  auto tex = make_argb_texture(*dev, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF123456u});
+  dev->begin_frame(false, 255, 9, 8, 7);
+  dev->begin_2D_mode();
+  draw_quad(*dev, tex, 3, 4, 2, 2);
+  dev->end_frame();
+  const std::string path = std::string(ZEL_TEST_BINARY_DIR) + "/gl_frame.png";
+  ASSERT_TRUE(dev->save_frame_png(path));
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> png;
+  ASSERT_TRUE(devtest::read_png(path, w, h, png));
+  ASSERT_EQ(w, W);
+  ASSERT_EQ(h, H);
+  auto f = frame();
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(png[size_t(y * W + x)], pixel(*f, x, y));
+  EXPECT_EQ(png[size_t(4 * W + 3)], 0xFFFF0000u);
+  EXPECT_EQ(png[size_t(5 * W + 4)], 0xFF123456u);
+  std::remove(path.c_str());
+  EXPECT_FALSE(dev->save_frame_png("/nonexistent-dir/x.png"));
+}
+
+// A render manager that records the messages posted to it.
+class RecordingMng : public RenderMng {
+ public:
+  void change_mode(const DeviceMode&) override {}
+  bool post_message(std::shared_ptr<qar_message> msg) override {
+    std::lock_guard<std::mutex> g(m);
+    if (msg->get_id() == notification_event_id) codes.push_back(msg->param1);
+    return true;
+  }
+  std::mutex m;
+  std::vector<int32_t> codes;
+};
+
+TEST_F(GLDeviceTest, ForcedLossNotifiesAndRestoresTheSamePixels) {
+  auto mng = std::make_shared<RecordingMng>();
+  zelContext::instance().render_mng = mng.get();
+  std::vector<uint32_t> px;
+  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x0F0F0F));
+  auto tex = make_argb_texture(*dev, 4, 4, px);
+  auto vb = devtest::make_quad(*dev, 12, 14, 8, 8, 1, 1);
+  auto draw = [&] {
+    dev->begin_frame(false, 255, 30, 60, 90);
+    if (!dev->begin_scene()) return false;
+    devtest::set_screen_space(*dev, W, H);
+    dev->begin_2D_mode();
+    dev->set_texture(0, tex);
+    dev->set_vertex(0, vb);
+    dev->render_primitive(zrp_triangle_strip, 0, 2);
+    dev->end_scene();
+    return true;
+  };
+  ASSERT_TRUE(draw());
+  auto before = frame();
+  dev->end_frame();
+
+  dev->simulate_loss(2);
+  ASSERT_TRUE(draw());
+  dev->end_frame();
+  EXPECT_TRUE(dev->is_lost());
+  EXPECT_FALSE(draw());  // reset not possible yet
+  EXPECT_FALSE(draw());
+  EXPECT_TRUE(dev->is_lost());
+  ASSERT_TRUE(draw());  // restored, drawn from the CPU copies
+  EXPECT_FALSE(dev->is_lost());
+  auto after = frame();
+  ASSERT_TRUE(after);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*after, x, y), pixel(*before, x, y));
+  {
+    std::lock_guard<std::mutex> g(mng->m);
+    EXPECT_EQ(mng->codes, (std::vector<int32_t>{0, 1}));
+  }
+  zelContext::instance().render_mng = nullptr;
+}
+
+TEST_F(GLDeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
+  dev->fail_next_resets(1000);
+  dev->simulate_loss(150);
+  dev->begin_frame(false, 0, 0, 0, 0);
+  dev->end_frame();
+  ASSERT_TRUE(dev->is_lost());
+  for (int i = 0; i < 150; ++i) ASSERT_FALSE(dev->begin_scene());  // waiting
+  for (int i = 0; i < gl::GLDevice::max_failed_resets; ++i) ASSERT_FALSE(dev->begin_scene());
+  EXPECT_THROW(dev->begin_scene(), RenderDevice::lost);
+  // Once resets succeed again, the device comes back.
+  dev->fail_next_resets(0);
+  EXPECT_TRUE(dev->begin_scene());
+  EXPECT_FALSE(dev->is_lost());
+}
+
+TEST(DeviceFactory, NamesAndContext) {
+  zelContext& ctx = zelContext::instance();
+  ctx.device.reset();
+  ctx.env_driver.reset();
+  EXPECT_FALSE(ZEL_createDevice(u"NoSuchDevice", ctx));
+  auto a = ZEL_createDevice(u"OpenGL", ctx);
+  ASSERT_TRUE(a);
+  EXPECT_TRUE(dynamic_cast<gl::GLDevice*>(a.get()));
+  EXPECT_EQ(a->name(), u"OpenGL");
+  EXPECT_EQ(ctx.env_driver, a->get_env_indep());
+  auto b = ZEL_createDevice(u"Direct3D8", ctx);
+  ASSERT_TRUE(b);
+  EXPECT_NE(a, b);
+  // An unknown name leaves the context's device as it was.
+  EXPECT_EQ(ZEL_createDevice(u"Direct3D9", ctx), b);
+  ctx.device.reset();
+  ctx.env_driver.reset();
+}
+
+TEST(DeviceText, EmptyTextDrawsAndMeasuresNothing) {
+  auto dev = devtest::make_device(32, 32);
+  if (!dev) GTEST_SKIP() << "no EGL device";
+  EXPECT_EQ(dev->calc_text(std::u16string(), nullptr), std::make_pair(0, 0));
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->render_text(std::u16string(), 0, 0, nullptr, nullptr);
+  dev->end_scene();
+  auto f = dev->read_frame();
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) ASSERT_EQ(pixel(*f, x, y), 0xFF000000u);
+  // select_font returns the previous font.
+  auto f1 = dev->create_font(logical_font(unit(12, unit::pixels), u"DejaVu Sans", unit(400, 0), 0));
+  EXPECT_FALSE(dev->select_font(f1));
+  EXPECT_EQ(dev->get_font(), f1);
+  EXPECT_EQ(dev->select_font(nullptr), f1);
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// Window tests of the OpenGL device under an X server (Xvfb): adopting the host's window, a
+// window of its own, input scaling, F11 and the saved frame against a screenshot.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_test_util.h"
+#include "zel/3d/driver/gl/x11_window.h"
+#include "zel/context.h"
+#include "zel/events.h"
+#include "zel/render_mng.h"
+
+// Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
+#include <X11/Xlib.h>
+
+using namespace zel;
+using devtest::pixel;
+
+namespace {
+
+bool have_display() {
+  const char* d = std::getenv("DISPLAY");
+  return d && *d;
+}
+
+int run(const std::string& cmd) {
+  return std::system(cmd.c_str());
+}
+
+struct Recorded {
+  int32_t msg, a, b, c;
+};
+
+class InputLog {
+ public:
+  InputLog() {
+    set_input_handler([this](const zel_event& e) {
+      std::lock_guard<std::mutex> g(m_);
+      events_.push_back({e.field1, e.field2, e.field3, e.field4});
+      cv_.notify_all();
+    });
+  }
+  ~InputLog() { set_input_handler(nullptr); }
+  // Waits for an event with the message number; false after the timeout.
+  bool wait_for(int32_t msg, Recorded& out, int ms = 5000) {
+    std::unique_lock<std::mutex> g(m_);
+    return cv_.wait_for(g, std::chrono::milliseconds(ms), [&] {
+      for (const Recorded& r : events_)
+        if (r.msg == msg) {
+          out = r;
+          return true;
+        }
+      return false;
+    });
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<Recorded> events_;
+};
+
+class X11DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_display()) GTEST_SKIP() << "no X display";
+    unsetenv("ZEL_HEADLESS");
+    dpy = XOpenDisplay(nullptr);
+    ASSERT_TRUE(dpy);
+  }
+  void TearDown() override {
+    if (dpy) {
+      for (Window w : windows) XDestroyWindow(dpy, w);
+      XCloseDisplay(dpy);
+    }
+  }
+  // A host window of w x h at (x, y), mapped.
+  Window host_window(int w, int h, int x = 0, int y = 0) {
+    const int scr = DefaultScreen(dpy);
+    Window win = XCreateSimpleWindow(dpy, RootWindow(dpy, scr), x, y, unsigned(w), unsigned(h), 0,
+                                     BlackPixel(dpy, scr), WhitePixel(dpy, scr));
+    XMapWindow(dpy, win);
+    XSync(dpy, False);
+    windows.push_back(win);
+    return win;
+  }
+  Display* dpy = nullptr;
+  std::vector<Window> windows;
+};
+
+TEST_F(X11DeviceTest, AdoptsTheHostWindowAndPresentsIntoIt) {
+  Window host = host_window(200, 150);
+  auto dev = devtest::make_device(200, 150, host);
+  ASSERT_TRUE(dev);
+  EXPECT_FALSE(dev->is_headless());
+  EXPECT_EQ(dev->window(), uintptr_t(host));
+  EXPECT_GT(dev->ppi_x(), 0);
+  dev->begin_frame(false, 255, 200, 100, 50);
+  dev->end_frame();
+  // The window shows the frame: grab it with the screenshot tool.
+  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/adopt_shot.png";
+  ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> px;
+  ASSERT_TRUE(devtest::read_png(shot, w, h, px));
+  ASSERT_EQ(w, 200);
+  ASSERT_EQ(h, 150);
+  EXPECT_EQ(px[0], 0xFFC86432u);
+  EXPECT_EQ(px[size_t(149 * 200 + 199)], 0xFFC86432u);
+  std::remove(shot.c_str());
+}
+
+TEST_F(X11DeviceTest, MakesItsOwnWindowWithoutAHostWindow) {
+  auto dev = devtest::make_device(120, 90);
+  ASSERT_TRUE(dev);
+  ASSERT_NE(dev->window(), 0u);
+  XWindowAttributes wa;
+  ASSERT_TRUE(XGetWindowAttributes(dpy, Window(dev->window()), &wa));
+  EXPECT_EQ(wa.width, 120);
+  EXPECT_EQ(wa.height, 90);
+  // Destroying the device destroys its window.
+  const Window w = Window(dev->window());
+  dev.reset();
+  XSync(dpy, False);
+  auto old = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  EXPECT_FALSE(XGetWindowAttributes(dpy, w, &wa));
+  XSetErrorHandler(old);
+}
+
+TEST_F(X11DeviceTest, HeadlessIsForcedByTheEnvironment) {
+  setenv("ZEL_HEADLESS", "1", 1);
+  auto dev = devtest::make_device(64, 48);
+  unsetenv("ZEL_HEADLESS");
+  ASSERT_TRUE(dev);
+  EXPECT_TRUE(dev->is_headless());
+  EXPECT_EQ(dev->window(), 0u);
+  dev->begin_frame(false, 255, 1, 2, 3);
+  EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
+}
+
+TEST_F(X11DeviceTest, ClickArrivesScaledToDeviceCoordinatesAndLeavingIsReported) {
+  InputLog log;
+  // The device draws 400 x 300 into a 200 x 150 window: positions double.
+  Window host = host_window(200, 150, 0, 0);
+  auto dev = devtest::make_device(400, 300, host);
+  ASSERT_TRUE(dev);
+  dev->begin_frame(false, 255, 0, 0, 0);
+  dev->adjust(mat4());
+  EXPECT_EQ(dev->get_device_rect(), qar::Rect(0, 0, 400, 300));
+  usleep(200000);
+  ASSERT_EQ(run("xdotool mousemove --window " + std::to_string(host) + " 50 40 click 1"), 0);
+  Recorded down{}, up{};
+  ASSERT_TRUE(log.wait_for(gl::wm_lbuttondown, down));
+  EXPECT_EQ(down.a, 100);
+  EXPECT_EQ(down.b, 80);
+  ASSERT_TRUE(log.wait_for(gl::wm_lbuttonup, up));
+  EXPECT_EQ(up.a, 100);
+  EXPECT_EQ(up.b, 80);
+  ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
+  Recorded leave{};
+  EXPECT_TRUE(log.wait_for(gl::wm_mouseleave, leave));
+}
+
+TEST(X11Input, ScalingNeverDividesByZero) {
+  EXPECT_EQ(gl::scale_coordinate(50, 200, 0, 400), 100);
+  EXPECT_EQ(gl::scale_coordinate(50, 0, 10, 400), 10);
+  EXPECT_EQ(gl::scale_coordinate(199, 200, 100, 300), 299);
+}
+
+class ModeRecorder : public RenderMng {
+ public:
+  void change_mode(const DeviceMode& m) override {
+    std::lock_guard<std::mutex> g(mu);
+    modes.push_back(m);
+    cv.notify_all();
+  }
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<DeviceMode> modes;
+};
+
+TEST_F(X11DeviceTest, F11AsksTheRenderManagerForTheOtherWindowedFlag) {
+  auto mng = std::make_shared<ModeRecorder>();
+  DeviceMode m;
+  m.width = 160;
+  m.height = 120;
+  m.windowed = 1;
+  m.fields[0] = 77;
+  mng->set_mode(m);
+  zelContext::instance().render_mng = mng.get();
+  InputLog log;
+  Window host = host_window(160, 120);
+  auto dev = devtest::make_device(160, 120, host);
+  ASSERT_TRUE(dev);
+  usleep(100000);
+  ASSERT_EQ(run("xdotool key --window " + std::to_string(host) + " F11"), 0);
+  {
+    std::unique_lock<std::mutex> g(mng->mu);
+    ASSERT_TRUE(mng->cv.wait_for(g, std::chrono::seconds(5), [&] { return !mng->modes.empty(); }));
+    EXPECT_EQ(mng->modes[0].windowed, 0);
+    EXPECT_EQ(mng->modes[0].width, 160);
+    EXPECT_EQ(mng->modes[0].fields[0], 77);
+  }
+  Recorded key{};
+  ASSERT_TRUE(log.wait_for(gl::wm_keydown, key));
+  EXPECT_EQ(key.a, 0x7A);  // VK_F11
+  zelContext::instance().render_mng = nullptr;
+}
+
+TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
+  Window host = host_window(100, 80);
+  auto dev = devtest::make_device(100, 80, host);
+  ASSERT_TRUE(dev);
+  DeviceMode m = dev->mode();
+  m.width = 140;
+  m.height = 70;
+  ASSERT_TRUE(dev->toggle_mode(m));
+  XSync(dpy, False);
+  XWindowAttributes wa;
+  ASSERT_TRUE(XGetWindowAttributes(dpy, host, &wa));
+  EXPECT_EQ(wa.width, 140);
+  EXPECT_EQ(wa.height, 70);
+  dev->begin_frame(false, 255, 5, 6, 7);
+  auto f = dev->read_frame();
+  EXPECT_EQ(f->width(), 140);
+  EXPECT_EQ(f->height(), 70);
+  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 140, 70));
+}
+
+TEST_F(X11DeviceTest, SavedPngMatchesAScreenshotOfTheWindow) {
+  Window host = host_window(96, 64);
+  auto dev = devtest::make_device(96, 64, host);
+  ASSERT_TRUE(dev);
+  devtest::set_screen_space(*dev, 96, 64);
+  std::vector<uint32_t> px;
+  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x100F0D));
+  auto tex = devtest::make_argb_texture(*dev, 4, 4, px);
+  dev->begin_frame(false, 255, 40, 80, 120);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->begin_2D_mode();
+  devtest::draw_quad(*dev, tex, 10, 12, 32, 24);
+  dev->end_scene();
+  dev->end_frame();
+  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png";
+  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
+  ASSERT_TRUE(dev->save_frame_png(saved));
+  XSync(dpy, False);
+  ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
+  int32_t w1, h1, w2, h2;
+  std::vector<uint32_t> a, b;
+  ASSERT_TRUE(devtest::read_png(saved, w1, h1, a));
+  ASSERT_TRUE(devtest::read_png(shot, w2, h2, b));
+  ASSERT_EQ(w1, w2);
+  ASSERT_EQ(h1, h2);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a[size_t(12 * 96 + 10)], px[0]);
+  std::remove(saved.c_str());
+  std::remove(shot.c_str());
+}
+
+}  // namespace
