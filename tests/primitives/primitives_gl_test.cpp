@@ -1,0 +1,240 @@
+// Line primitives and textured planes drawn by the OpenGL device, headless; pixels read back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "zel/3d/driver/gl/gl_device.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/math/camera.h"
+#include "zel/math/object3d.h"
+#include "zel/math/primitive.h"
+
+using namespace zel;
+
+namespace {
+
+const int32_t W = 160, H = 120;
+const float kPi = 3.14159265f;
+const uint32_t kBlack = 0xFF000000u;
+
+class PrimitivesGL : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dev = std::make_shared<gl::GLDevice>();
+    DeviceMode m;
+    m.width = W;
+    m.height = H;
+    if (!dev->init() || !dev->set_display(nullptr, m)) GTEST_SKIP() << "no EGL device";
+  }
+
+  // Scene (x, y) is pixel (x, y), y down; identity view and world.
+  void screen_space() {
+    mat4 p;
+    p(0, 0) = 2.0f / W;
+    p(0, 3) = -1.0f;
+    p(1, 1) = -2.0f / H;
+    p(1, 3) = 1.0f;
+    dev->set_projection_mat(p);
+    dev->set_view_mat(mat4());
+    dev->set_world_mat(mat4());
+  }
+
+  void begin() {
+    ASSERT_TRUE(dev->begin_frame(false, 255, 0, 0, 0));
+    ASSERT_TRUE(dev->begin_scene());
+  }
+
+  std::shared_ptr<BitmapImage> end() {
+    dev->end_scene();
+    auto f = dev->read_frame();
+    EXPECT_TRUE(f);
+    return f;
+  }
+
+  static uint32_t px(const BitmapImage& img, int32_t x, int32_t y) {
+    uint32_t v;
+    std::memcpy(&v, img.pixmap(y) + 4 * x, 4);
+    return v;
+  }
+
+  // Rows (or columns) of column x (row y) that are not black.
+  static std::vector<int32_t> lit_rows(const BitmapImage& img, int32_t x) {
+    std::vector<int32_t> rows;
+    for (int32_t y = 0; y < H; ++y) {
+      if (px(img, x, y) != kBlack) rows.push_back(y);
+    }
+    return rows;
+  }
+
+  std::shared_ptr<gl::GLDevice> dev;
+};
+
+}  // namespace
+
+TEST_F(PrimitivesGL, WidthFourLineCoversTwoRowsEachSide) {
+  PolyLineStrip line(4, ColorARGB(255, 255, 0, 0));
+  line.add_point(vec2(10, 50));
+  line.add_point(vec2(90, 50));
+  begin();
+  screen_space();
+  line.render(*dev);
+  auto f = end();
+  ASSERT_TRUE(f);
+  for (int32_t x = 10; x < 90; ++x) {
+    const std::vector<int32_t> want = {48, 49, 50, 51};
+    ASSERT_EQ(lit_rows(*f, x), want) << "column " << x;
+    EXPECT_EQ(px(*f, x, 49), 0xFFFF0000u);
+  }
+  // Square ends: nothing before the first point or past the last.
+  EXPECT_TRUE(lit_rows(*f, 9).empty());
+  EXPECT_TRUE(lit_rows(*f, 90).empty());
+
+  // Odd width 3: two rows on the left side (below, y down), one on the right.
+  PolyLineStrip odd(3, ColorARGB(255, 0, 255, 0));
+  odd.add_point(vec2(10, 80));
+  odd.add_point(vec2(90, 80));
+  begin();
+  screen_space();
+  odd.render(*dev);
+  f = end();
+  const std::vector<int32_t> want3 = {79, 80, 81};
+  EXPECT_EQ(lit_rows(*f, 40), want3);
+}
+
+TEST_F(PrimitivesGL, RotationTurnsTheLine) {
+  PolyLineStrip line(4, ColorARGB(255, 255, 255, 0));
+  line.add_point(vec2(10, 50));
+  line.add_point(vec2(90, 50));
+  line.set_rotate(vec3(0, 0, 1), vec3(50, 50, 0), kPi / 2);
+  begin();
+  screen_space();
+  line.render(*dev);
+  auto f = end();
+  ASSERT_TRUE(f);
+  // Now vertical through x = 50, from y = 10 to 90: columns 48..51 in row 30.
+  for (int32_t x = 0; x < W; ++x) {
+    EXPECT_EQ(px(*f, x, 30) != kBlack, x >= 48 && x <= 51) << x;
+  }
+  EXPECT_EQ(px(*f, 20, 50), kBlack);
+  // The device's world matrix is back to what it was.
+  mat4 w = dev->get_world_mat();
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(w.mat_array[k], mat4().mat_array[k]);
+}
+
+TEST_F(PrimitivesGL, ClosedOutlineHasNoGapAtItsFirstCorner) {
+  PolyLineCircle box(6, ColorARGB(255, 0, 0, 255));
+  box.add_point(vec2(20, 20));
+  box.add_point(vec2(80, 20));
+  box.add_point(vec2(80, 80));
+  box.add_point(vec2(20, 80));
+  begin();
+  screen_space();
+  box.render(*dev);
+  auto f = end();
+  ASSERT_TRUE(f);
+  // Every corner, the first included, is filled out to the mitre: the outer corner square
+  // [17, 23) x [17, 23) is all blue.
+  const int32_t corners[4][2] = {{20, 20}, {80, 20}, {80, 80}, {20, 80}};
+  for (const auto& c : corners) {
+    for (int32_t y = c[1] - 3; y < c[1] + 3; ++y) {
+      for (int32_t x = c[0] - 3; x < c[0] + 3; ++x) {
+        EXPECT_EQ(px(*f, x, y), 0xFF0000FFu)
+            << "corner " << c[0] << "," << c[1] << " at " << x << "," << y;
+      }
+    }
+    // And nothing beyond it.
+    EXPECT_EQ(px(*f, c[0] + (c[0] < 50 ? -5 : 4), c[1] + (c[1] < 50 ? -5 : 4)), kBlack);
+  }
+  // The inside is empty.
+  EXPECT_EQ(px(*f, 50, 50), kBlack);
+  EXPECT_EQ(px(*f, 24, 24), kBlack);
+}
+
+TEST_F(PrimitivesGL, ArcOutlineStaysOnItsCircle) {
+  EllipsArc ring(vec2(80, 60), 40.0f);
+  ring.set_width(4);
+  ring.set_color(ColorARGB(255, 255, 255, 255));
+  begin();
+  screen_space();
+  ring.render(*dev);
+  auto f = end();
+  ASSERT_TRUE(f);
+  int lit = 0;
+  for (int32_t y = 0; y < H; ++y) {
+    for (int32_t x = 0; x < W; ++x) {
+      if (px(*f, x, y) == kBlack) continue;
+      ++lit;
+      // Pixel centres lie on whole scene coordinates.
+      float dx = x - 80.0f, dy = y - 60.0f;
+      float r = std::sqrt(dx * dx + dy * dy);
+      EXPECT_GT(r, 37.5f) << x << "," << y;
+      EXPECT_LT(r, 42.5f) << x << "," << y;
+    }
+  }
+  // About the ring's area, 2 pi r w: no gaps, no spill.
+  EXPECT_NEAR(lit, 2 * kPi * 40 * 4, 60);
+  // The right-most point (the start and end of the outline) is covered.
+  EXPECT_NE(px(*f, 120, 60), kBlack);
+  EXPECT_NE(px(*f, 118, 59), kBlack);
+}
+
+TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
+  // A 100 x 50 picture in four colours: red top-left, green top-right, blue bottom-left,
+  // white bottom-right.
+  auto img = std::make_shared<BitmapImage>();
+  ASSERT_TRUE(img->create(100, 50, bimage_a8r8g8b8));
+  for (int32_t y = 0; y < 50; ++y) {
+    uint8_t* row = img->pixmap(y);
+    for (int32_t x = 0; x < 100; ++x) {
+      uint32_t c =
+          y < 25 ? (x < 50 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 50 ? 0xFF0000FFu : 0xFFFFFFFFu);
+      std::memcpy(row + 4 * x, &c, 4);
+    }
+  }
+  auto plane = create_plain(vec3(20, 100, 0), vec3(120, 100, 0), vec3(20, 50, 0), img, *dev,
+                            *dev->texture_manager());
+  ASSERT_TRUE(plane);
+
+  // An orthographic camera with y up: scene (x, y) lands on pixel (x, H - y).
+  auto cam = Camera::create_camera(u"primitives gl test");
+  cam->ortho(0, W, 0, H, -800, 800);
+  begin();
+  dev->set_projection_mat(cam->get_project());
+  dev->set_view_mat(cam->get_view());
+  dev->set_world_mat(mat4());
+  plane->render(*dev);
+  auto f = end();
+  ASSERT_TRUE(f);
+  Camera::destroy_camera(u"primitives gl test");
+  // Pixel rows H - 100 .. H - 51, columns 20 .. 119.
+  const int32_t top = H - 100, bottom = H - 51, left = 20, right = 119;
+  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFF0000u);
+  EXPECT_EQ(px(*f, right - 1, top + 1), 0xFF00FF00u);
+  EXPECT_EQ(px(*f, left + 1, bottom - 1), 0xFF0000FFu);
+  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*f, left, top), 0xFFFF0000u);
+  EXPECT_EQ(px(*f, right, bottom), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*f, left - 1, top + 5), kBlack);
+  EXPECT_EQ(px(*f, right + 1, top + 5), kBlack);
+  EXPECT_EQ(px(*f, left + 5, top - 1), kBlack);
+  EXPECT_EQ(px(*f, left + 5, bottom + 1), kBlack);
+  // The quadrant borders fall in the middle: the picture is not stretched over the texture's
+  // padding.
+  EXPECT_EQ(px(*f, left + 48, top + 10), 0xFFFF0000u);
+  EXPECT_EQ(px(*f, left + 51, top + 10), 0xFF00FF00u);
+  EXPECT_EQ(px(*f, left + 10, top + 23), 0xFFFF0000u);
+  EXPECT_EQ(px(*f, left + 10, top + 26), 0xFF0000FFu);
+
+  // Turned half a turn about its centre (70, 75): the corners swap places.
+  plane->set_rotate(vec3(0, 0, 1), vec3(70, 75, 0), kPi);
+  begin();
+  dev->set_projection_mat(cam->get_project());
+  dev->set_view_mat(cam->get_view());
+  dev->set_world_mat(mat4());
+  plane->render(*dev);
+  f = end();
+  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFFFFFFu);
+  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFF0000u);
+}
