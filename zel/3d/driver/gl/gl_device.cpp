@@ -35,9 +35,6 @@ namespace {
 
 using get_reset_status_fn = GLenum (*)();
 
-// The context current on this thread (contexts move to the thread that draws).
-thread_local EGLContext t_current = EGL_NO_CONTEXT;
-
 // EGL displays are shared by every device on the same native display: terminate the last.
 std::mutex g_display_mutex;
 std::map<EGLDisplay, int> g_display_refs;
@@ -371,7 +368,6 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
   begin_frame(false, 0, 0, 0, 0);
   end_frame();
   eglMakeCurrent(d_->dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-  t_current = EGL_NO_CONTEXT;
   return !lost_.load();
 }
 
@@ -416,7 +412,6 @@ bool GLDevice::create_context() {
       return false;
     }
   }
-  t_current = EGL_NO_CONTEXT;
   if (!make_current()) return false;
   if (d.robust) {
     d.reset_status =
@@ -430,10 +425,8 @@ bool GLDevice::create_context() {
 void GLDevice::destroy_context() {
   Impl& d = *d_;
   if (d.ctx != EGL_NO_CONTEXT) {
-    if (t_current == d.ctx) {
+    if (eglGetCurrentContext() == d.ctx)
       eglMakeCurrent(d.dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-      t_current = EGL_NO_CONTEXT;
-    }
     eglDestroyContext(d.dpy, d.ctx);
     d.ctx = EGL_NO_CONTEXT;
   }
@@ -465,10 +458,9 @@ void GLDevice::destroy_context() {
 bool GLDevice::make_current() {
   Impl& d = *d_;
   if (d.ctx == EGL_NO_CONTEXT) return false;
-  if (t_current == d.ctx) return true;
-  if (!eglMakeCurrent(d.dpy, d.surf, d.surf, d.ctx)) return false;
-  t_current = d.ctx;
-  return true;
+  // The context moves to the thread that draws; other code may switch contexts in between.
+  if (eglGetCurrentContext() == d.ctx) return true;
+  return eglMakeCurrent(d.dpy, d.surf, d.surf, d.ctx) == EGL_TRUE;
 }
 
 bool GLDevice::ensure_frame_buffer() {
