@@ -1,0 +1,190 @@
+// Frame time of a scene of 2,000 alpha-blended 64 x 64 sprites at 1280 x 720, headless, drawn
+// by the engine (a layer of facets through the OpenGL device) and by SDL2's software renderer,
+// each benchmark right after its SDL peer, with the ratio engine / SDL as a counter.
+//
+// A frame is counted as done when its pixels can be read back into memory, for both: the
+// engine's render_screen plus read_frame, SDL's RenderPresent plus RenderReadPixels.
+#include <SDL.h>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "zel/context.h"
+#include "zel/facet.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/layer.h"
+#include "zel/render_device.h"
+#include "zel/render_mng.h"
+
+namespace {
+
+constexpr int kW = 1280, kH = 720, kSprites = 2000, kSize = 64;
+
+struct Pos {
+  int x, y, dx, dy;
+};
+
+std::vector<Pos> positions() {
+  std::mt19937 rng(42);
+  std::vector<Pos> p(kSprites);
+  for (auto& s : p) {
+    s.x = int(rng() % (kW - kSize));
+    s.y = int(rng() % (kH - kSize));
+    s.dx = int(rng() % 7) - 3;
+    s.dy = int(rng() % 7) - 3;
+  }
+  return p;
+}
+
+// Where sprite s is on frame n (bouncing inside the output).
+void place(const Pos& s, int64_t n, int& x, int& y) {
+  auto bounce = [](int64_t v, int span) {
+    const int64_t m = ((v % (2 * span)) + 2 * span) % (2 * span);
+    return int(m < span ? m : 2 * span - m);
+  };
+  x = bounce(s.x + s.dx * n, kW - kSize);
+  y = bounce(s.y + s.dy * n, kH - kSize);
+}
+
+// A round sprite with a soft edge and a colour gradient: 32-bit ARGB, top-down.
+std::vector<uint32_t> sprite_pixels() {
+  std::vector<uint32_t> px(kSize * kSize);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const float dx = x - 31.5f, dy = y - 31.5f;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      const int a = r > 32 ? 0 : int(std::min(255.f, (32 - r) * 24));
+      px[y * kSize + x] = uint32_t(a) << 24 | uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8 | 0xA0;
+    }
+  return px;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Each returns the time spent in its frame loop, in nanoseconds (set-up excluded).
+double sdl_frames(benchmark::State& state, bool moving) {
+  SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
+  if (!r) {
+    state.SkipWithError("no SDL software renderer");
+    return 0;
+  }
+  auto px = sprite_pixels();
+  SDL_Surface* spr = SDL_CreateRGBSurfaceWithFormatFrom(px.data(), kSize, kSize, 32, kSize * 4,
+                                                        SDL_PIXELFORMAT_ARGB8888);
+  SDL_Texture* tex = SDL_CreateTextureFromSurface(r, spr);
+  SDL_SetTextureBlendMode(tex, SDL_BLENDMODE_BLEND);
+  auto pos = positions();
+  std::vector<uint32_t> out(size_t(kW) * kH);
+  int64_t n = 0;
+  const auto t0 = Clock::now();
+  for (auto _ : state) {
+    SDL_SetRenderDrawColor(r, 20, 30, 60, 255);
+    SDL_RenderClear(r);
+    for (const auto& s : pos) {
+      SDL_Rect d{0, 0, kSize, kSize};
+      place(s, moving ? n : 0, d.x, d.y);
+      SDL_RenderCopy(r, tex, nullptr, &d);
+    }
+    SDL_RenderPresent(r);
+    SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_ARGB8888, out.data(), kW * 4);
+    benchmark::DoNotOptimize(out.data());
+    ++n;
+  }
+  const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  SDL_DestroyTexture(tex);
+  SDL_FreeSurface(spr);
+  SDL_DestroyRenderer(r);
+  SDL_FreeSurface(target);
+  return ns;
+}
+
+class BenchHost : public zel::RenderMng {
+ public:
+  BenchHost() : zel::RenderMng(u"OpenGL") {}
+  void change_mode(const zel::DeviceMode&) override {}
+};
+
+double zel_frames(benchmark::State& state, bool moving) {
+  setenv("ZEL_HEADLESS", "1", 1);
+  auto mng = std::make_shared<BenchHost>();
+  zel::DeviceMode mode;
+  mode.width = kW;
+  mode.height = kH;
+  if (!mng->init(u"OpenGL", mode) || !mng->get_device()->set_display(nullptr, mode)) {
+    state.SkipWithError("no OpenGL device");
+    return 0;
+  }
+  auto dev = mng->get_device();
+  mng->set_bg_color(20, 30, 60);
+  auto px = sprite_pixels();
+  auto img = std::make_shared<zel::BitmapImage>();
+  img->attach(kSize, kSize, zel::bimage_a8r8g8b8, px.data(), kSize * 4);
+  auto tex =
+      zel::zelContext::instance().texture_manager->create_from_image(u"sprite", img, 0, 1.0f);
+  auto layer = mng->get_layer(0, true);
+  auto pos = positions();
+  std::vector<std::shared_ptr<zel::Facet>> facets;
+  for (const auto& s : pos) {
+    auto f = std::make_shared<zel::Facet>();
+    f->put_texture(tex, true);
+    f->set_topleft(s.x, s.y);
+    layer->put_facet(f);
+    facets.push_back(f);
+  }
+  int64_t n = 0;
+  mng->render_screen(0);  // first frame: uploads
+  const auto t0 = Clock::now();
+  for (auto _ : state) {
+    if (moving) {
+      for (size_t i = 0; i < facets.size(); ++i) {
+        int x, y;
+        place(pos[i], n, x, y);
+        facets[i]->set_topleft(x, y);
+      }
+    }
+    mng->render_screen(uint64_t(n) * 40000);
+    auto frame = dev->read_frame();
+    benchmark::DoNotOptimize(frame.get());
+    ++n;
+  }
+  const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  facets.clear();
+  mng->clear_all_layers();
+  tex.reset();
+  dev.reset();
+  mng.reset();
+  zel::zelContext::uninit();
+  return ns;
+}
+
+double g_sdl_frame_ns = 0;  // the last SDL run's mean frame time
+
+void BM_SDL(benchmark::State& state, bool moving) {
+  const double ns = sdl_frames(state, moving);
+  g_sdl_frame_ns = state.iterations() ? ns / double(state.iterations()) : 0;
+  state.counters["frame_ms"] = g_sdl_frame_ns / 1e6;
+}
+
+void BM_Zel(benchmark::State& state, bool moving) {
+  const double ns = zel_frames(state, moving);
+  const double mine = state.iterations() ? ns / double(state.iterations()) : 0;
+  state.counters["frame_ms"] = mine / 1e6;
+  // Engine frame time over SDL2's: below 1 the engine is faster.
+  if (g_sdl_frame_ns > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_SDL, static_2000, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Zel, static_2000, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SDL, moving_2000, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Zel, moving_2000, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
