@@ -35,6 +35,17 @@ namespace {
 
 using get_reset_status_fn = GLenum (*)();
 
+// A context current on a thread stays bound to it even after the thread ends, and no other
+// thread could take it then: a thread that made a context current lets it go when it ends.
+struct ReleaseAtThreadExit {
+  EGLDisplay dpy = EGL_NO_DISPLAY;
+  ~ReleaseAtThreadExit() {
+    if (dpy != EGL_NO_DISPLAY && eglGetCurrentContext() != EGL_NO_CONTEXT)
+      eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  }
+};
+thread_local ReleaseAtThreadExit t_release;
+
 // EGL displays are shared by every device on the same native display: terminate the last.
 std::mutex g_display_mutex;
 std::map<EGLDisplay, int> g_display_refs;
@@ -460,7 +471,14 @@ bool GLDevice::make_current() {
   if (d.ctx == EGL_NO_CONTEXT) return false;
   // The context moves to the thread that draws; other code may switch contexts in between.
   if (eglGetCurrentContext() == d.ctx) return true;
-  return eglMakeCurrent(d.dpy, d.surf, d.surf, d.ctx) == EGL_TRUE;
+  if (eglMakeCurrent(d.dpy, d.surf, d.surf, d.ctx) != EGL_TRUE) return false;
+  t_release.dpy = d.dpy;
+  return true;
+}
+
+void GLDevice::release_current() {
+  if (d_->ctx != EGL_NO_CONTEXT && eglGetCurrentContext() == d_->ctx)
+    eglMakeCurrent(d_->dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
 bool GLDevice::ensure_frame_buffer() {

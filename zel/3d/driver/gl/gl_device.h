@@ -196,6 +196,9 @@ class GLDevice : public RenderDevice {
   void fail_next_resets(int n) { fail_resets_ = n; }
   // Consecutive failed resets after which restory throws RenderDevice::lost.
   static constexpr int max_failed_resets = 100;
+  // Lets the calling thread's hold on the GL context go, so that another thread may draw
+  // (done by itself when a drawing thread ends).
+  void release_current();
   // The current mode (as last set by set_display or a mode change).
   DeviceMode mode() const;
   // Runs `fn` on the window's thread (the GUI dispatcher when one is attached, else here).
