@@ -1,8 +1,10 @@
 // A render device in memory for the text tests: textures are byte arrays, and triangle lists
-// are rasterised into a 32-bit ARGB frame (pixel centres, top-left fill rule, nearest
-// sampling, texture colour times vertex colour, source-over blending when blending is on).
-// Matrices map as a Direct3D device does: clip = P * V * W * position, then the viewport with y
-// down.
+// are rasterised into a 32-bit ARGB frame the way a Direct3D 8 device does it: clip =
+// P * V * W * position, the viewport with y down, pixel centres on whole coordinates, top-left
+// fill rule, nearest sampling. Stage 0 modulates the texture with the vertex colour after
+// begin_frame and takes the texture alone after begin_2D_mode; with blending on the alpha is
+// texture x vertex alpha, times the stage-1 texture's alpha while the mask state is on; then
+// source-over blending.
 #pragma once
 #include <algorithm>
 #include <cmath>
@@ -104,7 +106,11 @@ class SoftDevice : public RenderDevice {
   qar::Rect get_view_rect() const override { return view; }
   bool set_display(void*, const DeviceMode&) override { return true; }
   std::vector<DeviceMode> get_display_mode() override { return {}; }
-  bool begin_frame(bool, int, int, int, int) override { return true; }
+  bool begin_frame(bool, int, int, int, int) override {
+    blend = true;
+    modulate = true;
+    return true;
+  }
   bool begin_scene() override { return on_scene = true; }
   void end_scene() override { on_scene = false; }
   void end_frame() override {}
@@ -114,7 +120,11 @@ class SoftDevice : public RenderDevice {
   void force_windowed() override {}
   void force_fullscreen() override {}
   bool is_autoget_minmaps() const override { return false; }
-  bool begin_2D_mode() override { return true; }
+  bool begin_2D_mode() override {
+    blend = false;
+    modulate = false;
+    return true;
+  }
   void set_world_mat(const mat4& m) override { world = m; }
   mat4 get_world_mat() const override { return world; }
   void set_view_mat(const mat4& m) override { view_m = m; }
@@ -150,7 +160,7 @@ class SoftDevice : public RenderDevice {
   using RenderDevice::calc_text;
   using RenderDevice::render_text;
   void set_texture(uint32_t stage, std::shared_ptr<Texture> t) override {
-    if (stage == 0) tex = std::dynamic_pointer_cast<SoftTexture>(t);
+    if (stage < 2) tex[stage] = std::dynamic_pointer_cast<SoftTexture>(t);
   }
   void set_vertex(uint32_t, std::shared_ptr<VertexBuffer> vb) override {
     vb_ = std::dynamic_pointer_cast<SoftBuffer>(vb);
@@ -161,6 +171,7 @@ class SoftDevice : public RenderDevice {
   void* get_device() override { return this; }
   void set_state(DeviceStateType type, uint32_t value) override {
     if (type == ds_alpha_blend) blend = value != 0;
+    if (type == ds_alpha_mask) mask = value != 0 && blend;
   }
   void render_primitive(std::shared_ptr<Primitive>) override {}
   void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) override {
@@ -187,6 +198,8 @@ class SoftDevice : public RenderDevice {
   qar::Rect view{0, 0, 0, 0};
   bool on_scene = true;
   bool blend = false;
+  bool modulate = true;
+  bool mask = false;
   int draw_calls = 0;
   mat4 world, view_m, proj;
 
@@ -251,7 +264,7 @@ class SoftDevice : public RenderDevice {
         h_ - 1, static_cast<int32_t>(std::ceil(std::max({v[0].y, v[1].y, v[2].y}))));
     for (int32_t y = y0; y <= y1; ++y) {
       for (int32_t x = x0; x <= x1; ++x) {
-        const float px = x + 0.5f, py = y + 0.5f;
+        const float px = static_cast<float>(x), py = static_cast<float>(y);
         float w[3] = {edge(v[1], v[2], px, py), edge(v[2], v[0], px, py), edge(v[0], v[1], px, py)};
         bool inside = true;
         for (int k = 0; k < 3; ++k) {
@@ -268,33 +281,41 @@ class SoftDevice : public RenderDevice {
     }
   }
 
+  static uint32_t sample(const std::shared_ptr<SoftTexture>& t, float u, float v) {
+    int32_t tx = static_cast<int32_t>(std::floor(u * t->width()));
+    int32_t ty = static_cast<int32_t>(std::floor(v * t->height()));
+    tx = std::clamp(tx, 0, t->width() - 1);
+    ty = std::clamp(ty, 0, t->height() - 1);
+    return t->texels[static_cast<size_t>(ty) * t->width() + tx];
+  }
+  static float channel(uint32_t argb, int k) {  // k: 0 alpha, 1 red, 2 green, 3 blue
+    return ((argb >> (24 - 8 * k)) & 0xFF) / 255.0f;
+  }
+
   void shade(int32_t x, int32_t y, uint32_t diffuse, float u, float v) {
-    uint32_t texel = 0xFFFFFFFFu;
-    if (tex) {
-      int32_t tx = static_cast<int32_t>(std::floor(u * tex->width()));
-      int32_t ty = static_cast<int32_t>(std::floor(v * tex->height()));
-      tx = std::clamp(tx, 0, tex->width() - 1);
-      ty = std::clamp(ty, 0, tex->height() - 1);
-      texel = tex->texels[static_cast<size_t>(ty) * tex->width() + tx];
+    float src[4];
+    if (tex[0]) {
+      const uint32_t t = sample(tex[0], u, v);
+      for (int k = 1; k < 4; ++k)
+        src[k] = modulate ? channel(t, k) * channel(diffuse, k) : channel(t, k);
+      src[0] = blend ? channel(t, 0) * channel(diffuse, 0) : channel(t, 0);
+      if (blend && mask && tex[1]) src[0] *= channel(sample(tex[1], u, v), 0);
+    } else {
+      for (int k = 0; k < 4; ++k) src[k] = channel(diffuse, k);
     }
-    float src[4], dst[4];
-    for (int k = 0; k < 4; ++k) {
-      const int sh = 24 - 8 * k;  // a, r, g, b
-      src[k] = ((texel >> sh) & 0xFF) / 255.0f * ((diffuse >> sh) & 0xFF) / 255.0f;
-      dst[k] = ((frame[static_cast<size_t>(y) * w_ + x] >> sh) & 0xFF) / 255.0f;
-    }
+    uint32_t& px = frame[static_cast<size_t>(y) * w_ + x];
     uint32_t out = 0;
     for (int k = 0; k < 4; ++k) {
-      const float c = blend && k > 0 ? src[k] * src[0] + dst[k] * (1.0f - src[0])
-                      : blend        ? dst[0]
-                                     : src[k];
+      const float d = channel(px, k);
+      float c = src[k];
+      if (blend) c = k == 0 ? src[0] + d * (1.0f - src[0]) : src[k] * src[0] + d * (1.0f - src[0]);
       out |= static_cast<uint32_t>(std::lround(std::clamp(c, 0.0f, 1.0f) * 255.0f)) << (24 - 8 * k);
     }
-    frame[static_cast<size_t>(y) * w_ + x] = out;
+    px = out;
   }
 
   int32_t w_, h_;
-  std::shared_ptr<SoftTexture> tex;
+  std::shared_ptr<SoftTexture> tex[2];
   std::shared_ptr<SoftBuffer> vb_;
 };
 

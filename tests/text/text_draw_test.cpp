@@ -51,7 +51,9 @@ TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
     EXPECT_LE(b.x1, 17 + box.first);
     EXPECT_LE(b.y1, 23 + box.second);
     // And the text fills most of its box: not drawn at some other scale.
-    if (std::u16string(s).size() > 2) EXPECT_GT(b.x1 - b.x0, box.first * 3 / 4);
+    if (std::u16string(s).size() > 2) {
+      EXPECT_GT(b.x1 - b.x0, box.first * 3 / 4);
+    }
   }
 }
 
@@ -99,6 +101,20 @@ TEST(TextDraw, ColourOfTheText) {
   EXPECT_EQ(st.max_r, 255);
   EXPECT_EQ(st.max_g, 255);
   EXPECT_EQ(st.max_b, 255);
+
+  // The colour holds whichever colour operation the device is in.
+  for (int mode = 0; mode < 2; ++mode) {
+    dev.clear(kBlack);
+    if (mode == 0)
+      dev.begin_2D_mode();  // texture alone
+    else
+      dev.begin_frame(false, 0, 0, 0, 0);  // texture x vertex colour
+    dev.render_text(u"IIII", -1, 5, 5, &red, f);
+    st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+    EXPECT_EQ(st.max_r, 255) << mode;
+    EXPECT_EQ(st.max_g, 0) << mode;
+    EXPECT_GT(st.full, 20) << mode;
+  }
 
   // Half-transparent blue over black: half as bright.
   dev.clear(kBlack);

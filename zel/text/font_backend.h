@@ -82,13 +82,16 @@ struct solid_rect {
   int32_t x0, y0, x1, y1;
 };
 
-// The glyph textures of one device and the drawing of runs through it. Fonts hold it; the
+// The glyph textures of one device and the drawing of runs through it: the colour is a
+// one-texel texture on stage 0, the glyphs' coverage the alpha mask on stage 1. Fonts hold it; the
 // device detaches it when it goes away, after which drawing does nothing.
 class GlyphAtlas {
  public:
   static constexpr int32_t kPageSize = 512;
   // Pages kept before the atlas is emptied and refilled on demand.
   static constexpr size_t kMaxPages = 16;
+  // One-texel colour textures kept for reuse.
+  static constexpr size_t kMaxColours = 32;
 
   explicit GlyphAtlas(RenderDevice* device);
   ~GlyphAtlas();
@@ -117,12 +120,14 @@ class GlyphAtlas {
   bool place(const glyph_image& image, slot& out);
   bool upload(const glyph_image& image, const slot& s);
   void clear_locked();
+  std::shared_ptr<Texture> colour_texture(uint32_t argb);
 
   mutable std::mutex mutex_;
   RenderDevice* device_;
   std::weak_ptr<TextureManager> textures_;
   std::vector<page> pages_;
   std::map<uint64_t, slot> slots_;
+  std::map<uint32_t, std::shared_ptr<Texture>> colours_;
   std::shared_ptr<VertexBuffer> vertices_;
 };
 

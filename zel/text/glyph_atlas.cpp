@@ -100,6 +100,7 @@ size_t GlyphAtlas::page_count() const {
 }
 
 void GlyphAtlas::clear_locked() {
+  colours_.clear();
   pages_.clear();
   slots_.clear();
   vertices_.reset();
@@ -197,13 +198,25 @@ bool GlyphAtlas::draw(const std::vector<placed_glyph>& glyphs, const std::vector
   }
   if (!ok) return false;
 
-  // Quads grouped by page, all in one vertex buffer.
+  // The colour comes from a one-texel texture on stage 0 and the coverage from the atlas page
+  // on stage 1 as an alpha mask, so text keeps its colour whichever colour operation the
+  // device is in (modulate after begin_frame, the texture alone after begin_2D_mode).
+  std::shared_ptr<Texture> colour = colour_texture(argb);
+  if (!colour) return false;
+
+  // Quads grouped by page, all in one vertex buffer. Pixel centres lie on whole coordinates,
+  // so a quad covering pixels [x0, x1) runs from x0 - 0.5 to x1 - 0.5 and samples every texel
+  // at its centre.
   std::vector<std::vector<vertex>> by_page(pages_.size());
   auto quad = [&](int32_t page, float x0, float y0, float x1, float y1, float u0, float v0,
                   float u1, float v1) {
     std::vector<vertex>& v = by_page[page];
-    const vertex a{x0, y0, 0.0f, argb, u0, v0}, b{x1, y0, 0.0f, argb, u1, v0},
-        c{x1, y1, 0.0f, argb, u1, v1}, d{x0, y1, 0.0f, argb, u0, v1};
+    x0 -= 0.5f;
+    y0 -= 0.5f;
+    x1 -= 0.5f;
+    y1 -= 0.5f;
+    const vertex a{x0, y0, 0.0f, 0xFFFFFFFFu, u0, v0}, b{x1, y0, 0.0f, 0xFFFFFFFFu, u1, v0},
+        c{x1, y1, 0.0f, 0xFFFFFFFFu, u1, v1}, d{x0, y1, 0.0f, 0xFFFFFFFFu, u0, v1};
     v.insert(v.end(), {a, b, c, a, c, d});
   };
   for (size_t i = 0; i < glyphs.size(); ++i) {
@@ -241,6 +254,7 @@ bool GlyphAtlas::draw(const std::vector<placed_glyph>& glyphs, const std::vector
   {
     uint8_t* out = static_cast<uint8_t*>(mem);
     for (const auto& v : by_page) {
+      if (v.empty()) continue;
       std::memcpy(out, v.data(), v.size() * sizeof(vertex));
       out += v.size() * sizeof(vertex);
     }
@@ -255,19 +269,38 @@ bool GlyphAtlas::draw(const std::vector<placed_glyph>& glyphs, const std::vector
   dev.set_view_mat(mat4());
   dev.set_projection_mat(pixel_projection(view));
   dev.set_state(RenderDevice::ds_alpha_blend, 1);
+  dev.set_state(RenderDevice::ds_alpha_mask, 1);
   dev.set_vertex(0, vertices_);
+  dev.set_texture(0, colour);
   int32_t start = 0;
   for (size_t p = 0; p < by_page.size(); ++p) {
     if (by_page[p].empty()) continue;
-    dev.set_texture(0, pages_[p].texture);
+    dev.set_texture(1, pages_[p].texture);
     dev.render_primitive(zrp_triangle_list, start, static_cast<int32_t>(by_page[p].size() / 3));
     start += static_cast<int32_t>(by_page[p].size());
   }
+  dev.set_state(RenderDevice::ds_alpha_mask, 0);
+  dev.set_texture(1, nullptr);
   dev.set_texture(0, nullptr);
   dev.set_world_mat(world);
   dev.set_view_mat(view_m);
   dev.set_projection_mat(proj);
   return true;
+}
+
+std::shared_ptr<Texture> GlyphAtlas::colour_texture(uint32_t argb) {
+  auto it = colours_.find(argb);
+  if (it != colours_.end()) return it->second;
+  std::shared_ptr<TextureManager> tm = textures_.lock();
+  if (!tm) return nullptr;
+  std::shared_ptr<Texture> t = tm->create(u"text colour", 1, 1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 1);
+  // Bytes of a little-endian A8R8G8B8 texel: blue, green, red, alpha.
+  const uint8_t texel[4] = {static_cast<uint8_t>(argb), static_cast<uint8_t>(argb >> 8),
+                            static_cast<uint8_t>(argb >> 16), static_cast<uint8_t>(argb >> 24)};
+  if (!t || !t->load_memory(texel, tt_a8r8g8b8, 1, 1, 4, 0, 0, 1, 1)) return nullptr;
+  if (colours_.size() >= kMaxColours) colours_.clear();
+  colours_.emplace(argb, t);
+  return t;
 }
 
 }  // namespace text

@@ -1,0 +1,187 @@
+// Text drawn by the OpenGL device, headless: where the ink lands, its colour, underline and
+// strike-out rows, and agreement with the reference rasteriser of the unit tests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "text/ink.h"
+#include "text/soft_device.h"
+#include "zel/3d/driver/gl/gl_device.h"
+#include "zel/font.h"
+#include "zel/il/bitmap_image.h"
+
+using namespace zel;
+
+namespace {
+
+constexpr int32_t W = 320, H = 120;
+constexpr uint32_t kBlack = 0xFF000000u;
+
+class GLText : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dev = std::make_shared<gl::GLDevice>();
+    DeviceMode m;
+    m.width = W;
+    m.height = H;
+    if (!dev->init() || !dev->set_display(nullptr, m)) GTEST_SKIP() << "no EGL device";
+  }
+
+  std::shared_ptr<Font> font(double px, int32_t style = 0, const char16_t* face = u"DejaVu Sans") {
+    return dev->create_font(
+        logical_font(unit(px, unit::pixels), face, logical_font::fw_normal, style));
+  }
+
+  // Draws one frame on black and reads it back as 0xFFRRGGBB values (the target's alpha is
+  // not part of what is shown).
+  template <class F>
+  std::vector<uint32_t> draw(F&& body, bool two_d = false) {
+    dev->begin_frame(false, 255, 0, 0, 0);
+    EXPECT_TRUE(dev->begin_scene());
+    if (two_d) dev->begin_2D_mode();
+    body();
+    dev->end_scene();
+    std::shared_ptr<BitmapImage> img = dev->read_frame();
+    dev->end_frame();
+    std::vector<uint32_t> px(static_cast<size_t>(W) * H, 0);
+    if (!img) {
+      ADD_FAILURE() << "no frame";
+      return px;
+    }
+    EXPECT_EQ(img->width(), W);
+    EXPECT_EQ(img->height(), H);
+    for (int32_t y = 0; y < H; ++y) {
+      const uint8_t* row = img->pixmap(y);
+      for (int32_t x = 0; x < W; ++x) {
+        uint32_t v;
+        std::memcpy(&v, row + 4 * x, 4);
+        px[static_cast<size_t>(y) * W + x] = v | 0xFF000000u;
+      }
+    }
+    return px;
+  }
+
+  std::shared_ptr<gl::GLDevice> dev;
+};
+
+test::ink_box ink(const std::vector<uint32_t>& px) {
+  return test::find_ink(px.data(), W, H, kBlack);
+}
+
+}  // namespace
+
+TEST_F(GLText, InkLiesWithinTheMeasuredBox) {
+  auto f = font(30);
+  ASSERT_TRUE(f);
+  for (const char16_t* s : {u"Hello, world", u"gjpqy AVAV", u"Mmm_"}) {
+    const auto box = dev->calc_text(s, -1, f);
+    auto px = draw([&] { dev->render_text(s, -1, 21, 17, nullptr, f); });
+    const test::ink_box b = ink(px);
+    ASSERT_FALSE(b.empty()) << "nothing drawn";
+    EXPECT_GE(b.x0, 21);
+    EXPECT_GE(b.y0, 17);
+    EXPECT_LE(b.x1, 21 + box.first);
+    EXPECT_LE(b.y1, 17 + box.second);
+    EXPECT_GT(b.x1 - b.x0, box.first * 3 / 4);
+  }
+}
+
+TEST_F(GLText, ColourOfTheText) {
+  auto f = font(30);
+  ColorARGB red(255, 255, 0, 0), half_blue(128, 0, 0, 255);
+  for (bool two_d : {false, true}) {
+    auto px = draw([&] { dev->render_text(u"IIII", -1, 5, 5, &red, f); }, two_d);
+    test::colour_stats st = test::colours(px.data(), px.size(), kBlack);
+    ASSERT_GT(st.ink, 0);
+    EXPECT_EQ(st.max_r, 255);
+    EXPECT_EQ(st.max_g, 0);
+    EXPECT_EQ(st.max_b, 0);
+    EXPECT_GT(st.full, 20);
+  }
+  auto px = draw([&] { dev->render_text(u"IIII", -1, 5, 5, &half_blue, f); });
+  test::colour_stats st = test::colours(px.data(), px.size(), kBlack);
+  EXPECT_NEAR(st.max_b, 128, 1);
+  EXPECT_EQ(st.max_r, 0);
+  // The device's text colour when none is given.
+  dev->set_text_color(std::make_shared<ColorARGB>(255, 0, 200, 0));
+  px = draw([&] { dev->render_text(u"IIII", -1, 5, 5, nullptr, f); });
+  st = test::colours(px.data(), px.size(), kBlack);
+  EXPECT_EQ(st.max_g, 200);
+  EXPECT_EQ(st.max_r, 0);
+}
+
+TEST_F(GLText, UnderlineAndStrikeOutRows) {
+  const int32_t x = 20, y = 15;
+  auto plain = font(32), under = font(32, logical_font::underline),
+       strike = font(32, logical_font::strikeout);
+  ASSERT_TRUE(plain && under && strike);
+  const int32_t w = dev->calc_text(u"oo", -1, plain).first;
+  const int32_t base = y + plain->get_ascent();
+  auto solid_rows = [&](const std::vector<uint32_t>& px) {
+    std::vector<int32_t> rows;
+    for (int32_t r = y; r < y + plain->get_height(); ++r) {
+      bool full = true;
+      for (int32_t c = x; c < x + w && full; ++c) full = px[size_t(r) * W + c] == 0xFFFFFFFFu;
+      if (full) rows.push_back(r);
+    }
+    return rows;
+  };
+  EXPECT_TRUE(solid_rows(draw([&] { dev->render_text(u"oo", -1, x, y, nullptr, plain); })).empty());
+  auto rows = solid_rows(draw([&] { dev->render_text(u"oo", -1, x, y, nullptr, under); }));
+  ASSERT_FALSE(rows.empty());
+  for (int32_t r : rows) {
+    EXPECT_GE(r, base);
+    EXPECT_LT(r, y + plain->get_height());
+  }
+  rows = solid_rows(draw([&] { dev->render_text(u"oo", -1, x, y, nullptr, strike); }));
+  ASSERT_FALSE(rows.empty());
+  for (int32_t r : rows) {
+    EXPECT_LT(r, base);
+    EXPECT_GT(r, y + plain->get_ascent() / 3);
+  }
+}
+
+TEST_F(GLText, SameAsTheReferenceRasteriser) {
+  test::SoftDevice soft(W, H);
+  soft.use_whole_frame();
+  const char16_t* s = u"Quick brown fox, AV";
+  ColorARGB colour(255, 250, 200, 40);
+  auto f = font(26, logical_font::underline);
+  auto px = draw([&] {
+    dev->render_text(s, -1, 10, 30, &colour, f);
+    dev->render_char(u'W', 2, 70, &colour, f);
+  });
+  auto sf = soft.create_font(
+      logical_font(unit(26, unit::pixels), u"DejaVu Sans", logical_font::fw_normal, 2));
+  soft.render_text(s, -1, 10, 30, &colour, sf);
+  soft.render_char(u'W', 2, 70, &colour, sf);
+  int worst = 0, differing = 0;
+  for (size_t i = 0; i < px.size(); ++i) {
+    const uint32_t a = px[i], b = soft.frame[i];
+    int d = 0;
+    for (int sh = 0; sh < 24; sh += 8)
+      d = std::max(d, std::abs(int((a >> sh) & 0xFF) - int((b >> sh) & 0xFF)));
+    worst = std::max(worst, d);
+    if (d > 0) ++differing;
+  }
+  EXPECT_LE(worst, 2) << differing << " pixels differ";
+  EXPECT_FALSE(ink(px).empty());
+}
+
+TEST_F(GLText, FontsSurviveAModeChangeAndTheDevice) {
+  auto f = font(20);
+  auto before = draw([&] { dev->render_text(u"abc", -1, 4, 4, nullptr, f); });
+  EXPECT_FALSE(ink(before).empty());
+  // The cache was emptied by the reset; fonts are made again and draw the same.
+  text::free_resources(*dev);
+  auto g = font(20);
+  EXPECT_NE(f, g);
+  auto after = draw([&] { dev->render_text(u"abc", -1, 4, 4, nullptr, g); });
+  EXPECT_EQ(before, after);
+  // The old font still draws (its glyphs go to the atlas again).
+  auto old = draw([&] { dev->render_text(u"abc", -1, 4, 4, nullptr, f); });
+  EXPECT_EQ(before, old);
+  dev.reset();
+  f->draw(u"abc", 3, 0, 0, nullptr);  // device gone: nothing happens
+  EXPECT_GT(f->measure(u"abc", 3).first, 0);
+}
