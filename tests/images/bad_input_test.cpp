@@ -1,0 +1,292 @@
+// Choosing a decoder by the first bytes, and what bad input gives: truncated, corrupt, huge or
+// unsupported pictures and failing streams end in an empty result and a trace line.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "encode_util.h"
+#include "qar/trace.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/decoder.h"
+
+using namespace images_test;
+using zel::BitmapImage;
+using zel::ImageDecoder;
+
+namespace {
+
+// Collects trace records for the duration of a test.
+class TraceCapture {
+ public:
+  TraceCapture() {
+    qar::set_trace_sink([this](const std::string& line) {
+      std::lock_guard<std::mutex> lk(mutex_);
+      lines_.push_back(line);
+    });
+  }
+  ~TraceCapture() { qar::set_trace_sink(nullptr); }
+  std::string all() {
+    std::lock_guard<std::mutex> lk(mutex_);
+    std::string s;
+    for (auto& l : lines_) s += l;
+    return s;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lk(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+bytes sample_png(int w = 32, int h = 16, bool interlaced = false) {
+  png_spec s;
+  s.width = w;
+  s.height = h;
+  s.color_type = PNG_COLOR_TYPE_RGB;
+  s.bit_depth = 8;
+  s.interlaced = interlaced;
+  rng r(7);
+  for (int i = 0; i < w * h * 3; ++i) s.samples.push_back(r.next() & 0xFF);
+  return encode_png(s);
+}
+
+bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48) {
+  jpeg_spec s;
+  s.width = w;
+  s.height = h;
+  s.progressive = progressive;
+  s.samples = smooth_samples(w, h, 3);
+  return encode_jpeg(s);
+}
+
+// Decodes as far as possible: the image, or empty when create or decode gave nothing.
+std::shared_ptr<zel::Image> try_decode(const bytes& file) {
+  auto dec = ImageDecoder::create(stream_of(file), nullptr);
+  return dec ? dec->decode() : nullptr;
+}
+
+uint32_t be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+void put_be32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+// Rewrites the IHDR size of a PNG, with a valid CRC.
+bytes with_png_size(bytes png, uint32_t w, uint32_t h) {
+  // signature (8), length (4), "IHDR" (4), data (13), CRC (4)
+  put_be32(&png[16], w);
+  put_be32(&png[20], h);
+  put_be32(&png[29], uint32_t(crc32(0, &png[12], 17)));
+  return png;
+}
+
+// Offset of the first byte of the first IDAT chunk's data.
+size_t idat_offset(const bytes& png) {
+  size_t at = 8;
+  while (at + 8 <= png.size()) {
+    if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) return at + 8;
+    at += 12 + be32(&png[at]);
+  }
+  return 0;
+}
+
+// Offset of the SOF marker's height field in a JPEG.
+size_t sof_size_offset(const bytes& jpg) {
+  for (size_t i = 2; i + 9 < jpg.size(); ++i)
+    if (jpg[i] == 0xFF && (jpg[i + 1] == 0xC0 || jpg[i + 1] == 0xC2)) return i + 5;
+  return 0;
+}
+
+TEST(DecoderChoice, ByFirstBytesNotByName) {
+  auto png = std::make_shared<qar::MemoryStream>(sample_png(), u"picture.jpg");
+  auto dec = ImageDecoder::create(png, nullptr);
+  ASSERT_TRUE(dec);
+  EXPECT_EQ(dec->info().type, zel::bimage_r8g8b8);
+  EXPECT_TRUE(dec->decode());
+
+  auto jpg = std::make_shared<qar::MemoryStream>(sample_jpeg(), u"picture.png");
+  dec = ImageDecoder::create(jpg, nullptr);
+  ASSERT_TRUE(dec);
+  EXPECT_EQ(dec->info().width, 64);
+  EXPECT_TRUE(dec->decode());
+}
+
+TEST(DecoderChoice, ShortAndUnknownStreamsAreRefused) {
+  TraceCapture trace;
+  auto& factory = zel::intenal::builtin_decoder_factory();
+  for (const bytes& b : {bytes{}, bytes{0xFF, 0xD8}, bytes{0x89, 'P', 'N', 'G'},
+                         bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}}) {
+    auto s = stream_of(b);
+    EXPECT_FALSE(factory.can_decode(s));
+    EXPECT_EQ(s->position(), 0);
+    EXPECT_FALSE(ImageDecoder::create(s, nullptr));
+  }
+  EXPECT_FALSE(ImageDecoder::create(nullptr, nullptr));
+  EXPECT_NE(trace.all().find("no decoder"), std::string::npos);
+  // Three bytes are enough for the JPEG test (the decoder then refuses the header).
+  auto three = stream_of(bytes{0xFF, 0xD8, 0xFF});
+  EXPECT_TRUE(factory.can_decode(three));
+  EXPECT_FALSE(ImageDecoder::create(three, nullptr));
+}
+
+TEST(DecoderChoice, SniffingLeavesThePositionAlone) {
+  bytes data = {1, 2, 3, 4, 5};
+  const bytes png = sample_png();
+  data.insert(data.end(), png.begin(), png.end());
+  auto s = stream_of(data);
+  s->seek(5, qar::Stream::seek_begin);
+  auto& factory = zel::intenal::builtin_decoder_factory();
+  EXPECT_TRUE(factory.can_decode(s));
+  EXPECT_EQ(s->position(), 5);
+  EXPECT_TRUE(zel::intenal::is_png_stream(*s));
+  EXPECT_FALSE(zel::intenal::is_jpeg_stream(*s));
+  EXPECT_EQ(s->position(), 5);
+  auto dec = ImageDecoder::create(s, nullptr);
+  ASSERT_TRUE(dec);
+  auto img = std::dynamic_pointer_cast<BitmapImage>(dec->decode());
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->width(), 32);
+}
+
+TEST(BadPng, TruncatedAnywhereGivesNothing) {
+  for (bool interlaced : {false, true}) {
+    const bytes png = sample_png(32, 16, interlaced);
+    const size_t idat = idat_offset(png);
+    ASSERT_GT(idat, 0u);
+    for (size_t cut : {size_t(8), size_t(20), size_t(33), idat - 2, idat + 10, png.size() / 2,
+                       png.size() - 30}) {
+      TraceCapture trace;
+      bytes part(png.begin(), png.begin() + long(cut));
+      EXPECT_FALSE(try_decode(part)) << "cut at " << cut;
+      EXPECT_NE(trace.all(), "") << "cut at " << cut;
+    }
+  }
+}
+
+TEST(BadPng, MissingEndChunkStillDecodes) {
+  // The rows are complete; only the IEND chunk is gone.
+  bytes png = sample_png();
+  png.resize(png.size() - 12);
+  auto img = try_decode(png);
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->width(), 32);
+}
+
+TEST(BadPng, CorruptDataGivesNothing) {
+  TraceCapture trace;
+  bytes png = sample_png();
+  png[idat_offset(png) + 5] ^= 0x55;  // the chunk's CRC no longer matches
+  EXPECT_FALSE(try_decode(png));
+  EXPECT_NE(trace.all().find("PNG"), std::string::npos);
+
+  bytes header = sample_png();
+  header[18] ^= 0x01;  // IHDR CRC mismatch
+  EXPECT_FALSE(ImageDecoder::create(stream_of(header), nullptr));
+}
+
+TEST(BadPng, HugeHeadersAreRefusedBeforeAllocating) {
+  TraceCapture trace;
+  const bytes png = sample_png();
+  EXPECT_FALSE(ImageDecoder::create(stream_of(with_png_size(png, 100000, 100000)), nullptr));
+  EXPECT_NE(trace.all().find("(catch)"), std::string::npos);
+  // Each side allowed, the product not.
+  EXPECT_FALSE(ImageDecoder::create(stream_of(with_png_size(png, 60000, 60000)), nullptr));
+  // A header that claims more rows than the data holds opens, then fails to decode.
+  auto dec = ImageDecoder::create(stream_of(with_png_size(png, 32, 4000)), nullptr);
+  ASSERT_TRUE(dec);
+  EXPECT_EQ(dec->info().height, 4000);
+  EXPECT_FALSE(dec->decode());
+}
+
+TEST(BadJpeg, TruncatedGivesNothing) {
+  for (bool progressive : {false, true}) {
+    const bytes jpg = sample_jpeg(progressive);
+    for (size_t cut : {size_t(3), size_t(40), size_t(200), jpg.size() / 2, jpg.size() - 40}) {
+      TraceCapture trace;
+      bytes part(jpg.begin(), jpg.begin() + long(cut));
+      EXPECT_FALSE(try_decode(part)) << "cut at " << cut << " progressive " << progressive;
+      EXPECT_NE(trace.all(), "") << "cut at " << cut;
+    }
+  }
+}
+
+TEST(BadJpeg, GarbageAfterTheSignatureGivesNothing) {
+  TraceCapture trace;
+  bytes junk = {0xFF, 0xD8, 0xFF};
+  rng r(3);
+  for (int i = 0; i < 500; ++i) junk.push_back(uint8_t(r.next()));
+  EXPECT_FALSE(try_decode(junk));
+  EXPECT_NE(trace.all().find("(catch)"), std::string::npos);
+}
+
+TEST(BadJpeg, HugeHeaderIsRefused) {
+  TraceCapture trace;
+  bytes jpg = sample_jpeg();
+  const size_t at = sof_size_offset(jpg);
+  ASSERT_GT(at, 0u);
+  jpg[at] = 0xFD;  // height 65000
+  jpg[at + 1] = 0xE8;
+  jpg[at + 2] = 0xFD;  // width 65000
+  jpg[at + 3] = 0xE8;
+  EXPECT_FALSE(ImageDecoder::create(stream_of(jpg), nullptr));
+  EXPECT_NE(trace.all().find("too large"), std::string::npos);
+}
+
+TEST(BadJpeg, UnsupportedComponentLayoutIsRefused) {
+  jpeg_spec s;
+  s.components = 2;
+  s.in_space = JCS_UNKNOWN;
+  s.file_space = JCS_UNKNOWN;
+  s.samples = smooth_samples(s.width, s.height, 2);
+  TraceCapture trace;
+  EXPECT_FALSE(ImageDecoder::create(stream_of(encode_jpeg(s)), nullptr));
+  EXPECT_NE(trace.all().find("unsupported"), std::string::npos);
+}
+
+// A stream that fails after a number of bytes: by throwing, or by reporting an error.
+class FailingStream : public qar::MemoryStream {
+ public:
+  FailingStream(bytes data, int64_t fail_at, bool throws)
+      : qar::MemoryStream(std::move(data)), fail_at_(fail_at), throws_(throws) {}
+  int64_t read(void* buffer, int64_t count) override {
+    if (position() + count > fail_at_) {
+      if (throws_) throw std::runtime_error("disk on fire");
+      return -1;
+    }
+    return qar::MemoryStream::read(buffer, count);
+  }
+
+ private:
+  int64_t fail_at_;
+  bool throws_;
+};
+
+TEST(BadStreams, ReadFailuresEndTheDecodeCleanly) {
+  for (bool throws : {true, false}) {
+    for (const bytes& file : {sample_png(), sample_jpeg(), sample_jpeg(true)}) {
+      TraceCapture trace;
+      auto s = std::make_shared<FailingStream>(file, int64_t(file.size() / 2), throws);
+      auto dec = ImageDecoder::create(s, nullptr);
+      if (dec) {
+        EXPECT_FALSE(dec->decode());
+      }
+      if (throws) {
+        EXPECT_NE(trace.all().find("disk on fire"), std::string::npos);
+      }
+    }
+  }
+}
+
+}  // namespace

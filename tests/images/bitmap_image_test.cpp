@@ -1,0 +1,245 @@
+// BitmapImage: frame storage, line sizes, row addressing, frames shared between images.
+#include "zel/il/bitmap_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+using zel::BitmapImage;
+using zel::Image;
+
+namespace {
+
+// Fills every byte of frame `img` with `value` (all rows, whole line size).
+void fill(BitmapImage& img, uint8_t value) {
+  for (int y = 0; y < img.height(); ++y) std::memset(img.pixmap(y), value, size_t(img.line_size()));
+}
+
+std::shared_ptr<BitmapImage> make(int w, int h, uint32_t type, uint8_t value) {
+  auto img = std::make_shared<BitmapImage>();
+  EXPECT_TRUE(img->create(w, h, type));
+  fill(*img, value);
+  return img;
+}
+
+TEST(BitmapImage, EmptyImageHasNoPicture) {
+  BitmapImage img;
+  EXPECT_EQ(img.type(), zel::bimage_none);
+  EXPECT_EQ(img.width(), 0);
+  EXPECT_EQ(img.total_frames(), 0);
+  EXPECT_EQ(img.pixmap(0), nullptr);
+  EXPECT_EQ(img.palette(), nullptr);
+  EXPECT_EQ(img.trans(), nullptr);
+  EXPECT_EQ(img.line_size(), 0);
+  EXPECT_EQ(img.state(), zel::IPlayable::stopped);
+  EXPECT_EQ(img.rate(), 1.0);
+  EXPECT_FALSE(img.loop());
+  EXPECT_FALSE(img.seek(0, zel::seek_whence::begin));
+  EXPECT_FALSE(img.seek_frame(0));
+  EXPECT_FALSE(img.seek_next_frame());
+  EXPECT_FALSE(img.set_current_frame(3));
+  EXPECT_EQ(img.current_frame(), 0);
+  EXPECT_FALSE(img.frame(0));
+}
+
+TEST(BitmapImage, LineSizesAndPalettes) {
+  struct c {
+    int w;
+    uint32_t type;
+    int line;
+    int palette;
+  };
+  for (c k :
+       {c{3, zel::bimage_r8g8b8, 12, 0}, c{5, zel::bimage_p1, 4, 2}, c{33, zel::bimage_p1, 8, 2},
+        c{9, zel::bimage_p4, 8, 16}, c{1, zel::bimage_p8, 4, 256}, c{7, zel::bimage_r5g6b5, 16, 0},
+        c{5, zel::bimage_a8r8g8b8, 20, 0}, c{6, zel::bimage_a8, 8, 0},
+        c{10, zel::bimage_cmyk, 0, 0}, c{10, zel::bimage_a8l8, 20, 0}}) {
+    EXPECT_EQ(BitmapImage::calc_line_size(k.w, k.type), k.line) << std::hex << k.type;
+    EXPECT_EQ(BitmapImage::palette_entries(k.type), k.palette) << std::hex << k.type;
+  }
+  BitmapImage img;
+  ASSERT_TRUE(img.create(3, 2, zel::bimage_r8g8b8));
+  EXPECT_EQ(img.line_size(), 12);
+  EXPECT_EQ(img.palette(), nullptr);
+  EXPECT_EQ(img.pixmap(1) - img.pixmap(0), 12);
+  ASSERT_TRUE(img.create(5, 1, zel::bimage_p1));
+  EXPECT_EQ(img.line_size(), 4);
+  ASSERT_NE(img.palette(), nullptr);
+  ASSERT_TRUE(img.create(1, 1, zel::bimage_p8));
+  ASSERT_NE(img.palette(), nullptr);
+  // 768 palette bytes lie ahead of the rows, and the rows start 4-byte aligned.
+  EXPECT_GE(img.pixmap(0) - img.palette(), 768);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(img.pixmap(0)) % 4, 0u);
+  std::memset(img.palette(), 0xAB, 768);  // whole palette writable (ASan checks the bounds)
+  // A type a bitmap cannot hold has no rows.
+  ASSERT_TRUE(img.create(4, 4, zel::bimage_cmyk));
+  EXPECT_EQ(img.line_size(), 0);
+  EXPECT_EQ(img.type(), zel::bimage_cmyk);
+}
+
+TEST(BitmapImage, CreateReplacesAndResets) {
+  BitmapImage img;
+  img.loop(true);
+  ASSERT_TRUE(img.create(4, 3, zel::bimage_a8r8g8b8));
+  EXPECT_FALSE(img.loop());
+  EXPECT_EQ(img.width(), 4);
+  EXPECT_EQ(img.height(), 3);
+  EXPECT_EQ(img.type(), zel::bimage_a8r8g8b8);
+  EXPECT_EQ(img.total_frames(), 1);
+  EXPECT_EQ(img.frame_count(), 1u);
+  ASSERT_TRUE(img.create(2, 2, zel::bimage_a8));
+  EXPECT_EQ(img.frame_count(), 1u);
+  EXPECT_EQ(img.type(), zel::bimage_a8);
+  EXPECT_EQ(img.line_size(), 4);
+  // Bad sizes change nothing; absurd ones throw before allocating.
+  EXPECT_FALSE(img.create(-1, 5, zel::bimage_r8g8b8));
+  EXPECT_EQ(img.width(), 2);
+  EXPECT_THROW(img.create(100000, 100000, zel::bimage_r8g8b8), std::bad_alloc);
+  EXPECT_THROW(img.create(60000, 60000, zel::bimage_a8), std::bad_alloc);
+  EXPECT_EQ(img.width(), 2);
+  ASSERT_TRUE(img.create(0, 0, zel::bimage_r8g8b8));
+  EXPECT_EQ(img.width(), 0);
+  EXPECT_NE(img.pixmap(0), nullptr);
+}
+
+TEST(BitmapImage, RowAddressingClamps) {
+  BitmapImage img;
+  ASSERT_TRUE(img.create(5, 4, zel::bimage_r8g8b8));
+  EXPECT_EQ(img.line_size(), 16);
+  EXPECT_EQ(img.pixmap(-5), img.pixmap(0));
+  EXPECT_EQ(img.pixmap(3), img.pixmap(0) + 48);
+  EXPECT_EQ(img.pixmap(4 + 10), img.pixmap(3));
+  const BitmapImage& c = img;
+  EXPECT_EQ(c.pixmap(2), img.pixmap(2));
+  // Every row can be written in full.
+  fill(img, 0x5A);
+  EXPECT_EQ(img.pixmap(3)[15], 0x5A);
+}
+
+TEST(BitmapImage, AttachWrapsCallerRows) {
+  std::vector<uint8_t> buf(20 * 3, 0);
+  for (size_t i = 0; i < buf.size(); ++i) buf[i] = uint8_t(i);
+  BitmapImage img;
+  ASSERT_TRUE(img.attach(4, 3, zel::bimage_a8r8g8b8, buf.data(), 20));
+  EXPECT_EQ(img.line_size(), 20);
+  EXPECT_EQ(img.pixmap(0), buf.data());
+  EXPECT_EQ(img.pixmap(2), buf.data() + 40);
+  EXPECT_EQ(img.pixmap(1)[3], 23);
+  // Pitch 0 means the computed line size.
+  ASSERT_TRUE(img.attach(3, 2, zel::bimage_r8g8b8, buf.data(), 0));
+  EXPECT_EQ(img.line_size(), 12);
+  // A paletted buffer: the rows are the caller's, the palette the image's own.
+  std::vector<uint8_t> idx(8 * 2, 7);
+  ASSERT_TRUE(img.attach(8, 2, zel::bimage_p8, idx.data(), 8));
+  EXPECT_EQ(img.pixmap(1), idx.data() + 8);
+  ASSERT_NE(img.palette(), nullptr);
+  std::memset(img.palette(), 1, 768);
+  // Refused: a pitch shorter than a row, no buffer.
+  EXPECT_FALSE(img.attach(10, 2, zel::bimage_r8g8b8, buf.data(), 12));
+  EXPECT_FALSE(img.attach(4, 2, zel::bimage_r8g8b8, nullptr, 0));
+  EXPECT_EQ(img.width(), 8);  // unchanged
+}
+
+TEST(BitmapImage, FramesAreSharedNotCopied) {
+  auto a = make(4, 4, zel::bimage_a8, 1);
+  auto three = make(4, 4, zel::bimage_a8, 2);
+  three->add_frame(make(4, 4, zel::bimage_a8, 3));
+  three->add_frame(make(4, 4, zel::bimage_a8, 4));
+  EXPECT_EQ(three->total_frames(), 3);
+
+  EXPECT_TRUE(a->add_frame(nullptr));
+  EXPECT_EQ(a->total_frames(), 1);
+  EXPECT_TRUE(a->add_frame(three));
+  EXPECT_EQ(a->total_frames(), 4);
+  // Frames in order: 1, 2, 3, 4.
+  for (uint32_t i = 0; i < 4; ++i) {
+    ASSERT_TRUE(a->set_current_frame(i));
+    EXPECT_EQ(a->pixmap(0)[0], i + 1);
+  }
+  // Shared pixels: writing through one image shows in the other.
+  ASSERT_TRUE(a->set_current_frame(1));
+  a->pixmap(2)[1] = 99;
+  ASSERT_TRUE(three->set_current_frame(0));
+  EXPECT_EQ(three->pixmap(2)[1], 99);
+
+  // set_current_frame wraps.
+  ASSERT_TRUE(three->set_current_frame(7));
+  EXPECT_EQ(three->current_frame(), 1);
+  EXPECT_EQ(three->pixmap(0)[0], 3);
+}
+
+TEST(BitmapImage, FrameViews) {
+  auto img = make(6, 2, zel::bimage_a8, 10);
+  img->add_frame(make(3, 5, zel::bimage_r8g8b8, 20));
+  ASSERT_TRUE(img->set_current_frame(1));
+  auto cur = std::dynamic_pointer_cast<BitmapImage>(img->frame(~uint64_t(0)));
+  ASSERT_TRUE(cur);
+  EXPECT_EQ(cur->pixmap(0), img->pixmap(0));
+  EXPECT_EQ(cur->total_frames(), 1);
+  EXPECT_EQ(cur->width(), 3);
+  EXPECT_EQ(cur->height(), 5);
+  EXPECT_EQ(cur->type(), zel::bimage_r8g8b8);
+  auto first = std::dynamic_pointer_cast<BitmapImage>(img->frame(0));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->pixmap(0)[0], 10);
+  EXPECT_EQ(first->width(), 6);
+  EXPECT_FALSE(img->frame(2));
+  EXPECT_FALSE(img->frame(uint64_t(1) << 40));
+  // A view outlives its source.
+  uint8_t* px = first->pixmap(1);
+  img.reset();
+  EXPECT_EQ(px[5], 10);
+}
+
+TEST(BitmapImage, CopySharesFramesAndFields) {
+  auto img = make(4, 4, zel::bimage_a8, 5);
+  img->add_frame(make(4, 4, zel::bimage_a8, 6));
+  img->set_current_frame(1);
+  img->loop(true);
+  img->rate(2.5);
+  img->play();
+  BitmapImage copy(*img);
+  EXPECT_EQ(copy.total_frames(), 2);
+  EXPECT_EQ(copy.current_frame(), 1);
+  EXPECT_EQ(copy.pixmap(0), img->pixmap(0));
+  EXPECT_TRUE(copy.loop());
+  EXPECT_EQ(copy.rate(), 2.5);
+  EXPECT_EQ(copy.state(), zel::IPlayable::playing);
+  EXPECT_FALSE(copy.is_registered());
+  // Dropping the copy's frames leaves the original's.
+  copy.destroy();
+  EXPECT_EQ(copy.total_frames(), 0);
+  EXPECT_EQ(copy.pixmap(0), nullptr);
+  EXPECT_FALSE(copy.loop());
+  EXPECT_EQ(img->pixmap(0)[0], 6);
+}
+
+TEST(BitmapImage, AddFrameRules) {
+  // An empty image takes its size and type from what it receives.
+  BitmapImage empty;
+  EXPECT_TRUE(empty.add_frame(make(7, 3, zel::bimage_r8g8b8, 1)));
+  EXPECT_EQ(empty.width(), 7);
+  EXPECT_EQ(empty.type(), zel::bimage_r8g8b8);
+  EXPECT_EQ(empty.total_frames(), 1);
+  // Adding an image to itself doubles its frames.
+  EXPECT_TRUE(empty.add_frame(std::shared_ptr<Image>(&empty, [](Image*) {})));
+  EXPECT_EQ(empty.total_frames(), 2);
+}
+
+TEST(BitmapImage, PlayPauseStopAndRewind) {
+  BitmapImage img;
+  img.play();
+  EXPECT_EQ(img.state(), zel::IPlayable::playing);
+  img.pause();
+  EXPECT_EQ(img.state(), zel::IPlayable::paused);
+  img.play();
+  img.stop();
+  EXPECT_EQ(img.state(), zel::IPlayable::paused);
+  img.rewind();
+  EXPECT_EQ(img.state(), zel::IPlayable::playing);
+  EXPECT_EQ(img.position(), 0);
+}
+
+}  // namespace

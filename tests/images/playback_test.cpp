@@ -1,0 +1,173 @@
+// Animated pictures: an Image bound to a decoder advances by the render clock it is given.
+#include <gtest/gtest.h>
+
+#include "anim_util.h"
+
+using namespace images_test;
+
+namespace {
+
+TEST(Playback, BindDecodesFrameZeroAndSetsTiming) {
+  anim a(3, 100);
+  EXPECT_EQ(a.image->total_frames(), 3);
+  EXPECT_EQ(a.image->frame_delay(), 100);
+  EXPECT_EQ(a.image->duration(), 300u);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.shown(), 0);
+  EXPECT_EQ(a.decoder->frame_calls, 1);
+  // A bound image keeps one bitmap whatever the frame.
+  EXPECT_EQ(a.image->frame_count(), 1u);
+}
+
+TEST(Playback, LoopingImageStepsThroughAndWraps) {
+  anim a(3, 100);
+  a.image->loop(true);
+  a.image->play();
+  a.image->update(1000);
+  EXPECT_EQ(a.image->frame_start(), 1000u);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  a.image->update(1350);
+  // Frames 1 and 2 through seek_next_frame, then back to 0 through a seek to time 0.
+  EXPECT_EQ(a.decoder->next_calls, 2);
+  EXPECT_EQ(a.decoder->time_calls, 1);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.shown(), 0);
+  EXPECT_EQ(a.image->frame_start(), 1300u);
+  // Exactly one delay later is not yet past it; a little more is.
+  a.image->update(1400);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  a.image->update(1401);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  EXPECT_EQ(a.shown(), 1);
+  EXPECT_EQ(a.image->frame_start(), 1400u);
+}
+
+TEST(Playback, PixelsAndFrameViewsFollowTheCurrentFrame) {
+  anim a(4, 10);
+  a.image->play();
+  a.image->update(5);
+  a.image->update(26);  // 21 elapsed: two steps
+  EXPECT_EQ(a.image->current_frame(), 2);
+  EXPECT_EQ(a.shown(), 2);
+  // With a decoder bound, every frame lives in the first bitmap.
+  auto view = std::dynamic_pointer_cast<zel::BitmapImage>(a.image->frame(~uint64_t(0)));
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->pixmap(0), a.image->pixmap(0));
+  EXPECT_EQ(a.image->line_size(), 4);
+}
+
+TEST(Playback, FirstCallAtTimeZeroDoesNotStartTheTimer) {
+  anim a(3, 100);
+  a.image->play();
+  a.image->update(0);
+  EXPECT_EQ(a.image->frame_start(), 0u);
+  a.image->update(50);
+  EXPECT_EQ(a.image->frame_start(), 50u);
+  a.image->update(151);
+  EXPECT_EQ(a.image->current_frame(), 1);
+}
+
+TEST(Playback, NonLoopingImageStopsOnTheLastFrame) {
+  anim a(3, 100);
+  a.image->play();
+  a.image->update(1000);
+  a.image->update(1000 + 100 * 50);
+  EXPECT_EQ(a.image->current_frame(), 2);
+  EXPECT_EQ(a.shown(), 2);
+  EXPECT_EQ(a.image->state(), zel::IPlayable::paused);
+  EXPECT_EQ(a.decoder->next_calls, 2);
+  a.image->update(1000000);
+  EXPECT_EQ(a.image->current_frame(), 2);
+}
+
+TEST(Playback, PausedImageKeepsItsFrameAndRestartsTiming) {
+  anim a(3, 100);
+  a.image->play();
+  a.image->update(1000);
+  a.image->update(1150);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  a.image->pause();
+  a.image->update(5000);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  EXPECT_EQ(a.image->frame_start(), 5000u);
+  a.image->play();
+  a.image->update(5080);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  a.image->update(5101);
+  EXPECT_EQ(a.image->current_frame(), 2);
+}
+
+TEST(Playback, StillPictureNeverChanges) {
+  anim a(1, 0);
+  a.image->play();
+  a.image->update(1);
+  a.image->update(uint64_t(1) << 50);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.decoder->next_calls, 0);
+  EXPECT_EQ(a.image->duration(), 0u);
+}
+
+TEST(Playback, LongClockGapLandsOnTheRightFrameWithoutStalling) {
+  anim a(3, 100);
+  a.image->loop(true);
+  a.image->play();
+  a.image->update(1000);
+  // 10^12 + 50 units later: 10^10 steps, which ends on frame 10^10 mod 3 = 1, 50 units in.
+  const uint64_t now = 1000 + 1000000000000ull + 50;
+  a.image->update(now);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  EXPECT_EQ(a.shown(), 1);
+  EXPECT_EQ(a.image->frame_start(), now - 50);
+  EXPECT_LT(a.decoder->next_calls + a.decoder->time_calls, 10);
+}
+
+TEST(Playback, SeekingAndRewinding) {
+  anim a(5, 40);
+  EXPECT_TRUE(a.image->seek_frame(3));
+  EXPECT_EQ(a.image->current_frame(), 3);
+  EXPECT_EQ(a.shown(), 3);
+  EXPECT_FALSE(a.image->seek_frame(9));  // the decoder refuses; the frame stays
+  EXPECT_EQ(a.image->current_frame(), 3);
+  EXPECT_TRUE(a.image->seek(85, zel::seek_whence::begin));
+  EXPECT_EQ(a.image->current_frame(), 2);
+  EXPECT_EQ(a.shown(), 2);
+  // Rewind on a paused image seeks to the start and plays; on a playing one it only seeks.
+  a.image->pause();
+  a.image->rewind();
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.image->state(), zel::IPlayable::playing);
+  a.image->seek_frame(4);
+  a.image->rewind();
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.image->state(), zel::IPlayable::playing);
+  // Past the last frame, seek_next_frame redecodes the current one.
+  a.image->seek_frame(4);
+  const int before = a.decoder->frame_calls;
+  EXPECT_TRUE(a.image->seek_next_frame());
+  EXPECT_EQ(a.image->current_frame(), 4);
+  EXPECT_EQ(a.decoder->frame_calls, before + 1);
+}
+
+TEST(Playback, UnbindingStopsTheTimer) {
+  anim a(3, 100);
+  a.image->play();
+  a.image->bind(nullptr);
+  a.image->update(1000);
+  a.image->update(2000);
+  EXPECT_EQ(a.image->current_frame(), 0);
+  EXPECT_EQ(a.image->frame_start(), 0u);
+}
+
+TEST(Playback, StillDecoderDefaultsDoNothing) {
+  zel::BitmapImageDecoder* d = nullptr;
+  AnimDecoder anim_decoder(1, 0);
+  d = &anim_decoder;
+  uint8_t rows[8] = {};
+  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_next_frame(rows, 4, zel::bimage_a8));
+  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_frame(0, rows, 4, zel::bimage_a8));
+  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_time(0, rows, 4, zel::bimage_a8));
+  EXPECT_EQ(d->zel::BitmapImageDecoder::get_current_frame(), 0);
+  EXPECT_EQ(rows[0], 0);
+}
+
+}  // namespace

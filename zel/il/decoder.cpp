@@ -1,0 +1,140 @@
+#include "zel/il/decoder.h"
+
+#include <png.h>
+
+#include <exception>
+
+#include "qar/trace.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/jpeg_decoder.h"
+#include "zel/il/png_decoder.h"
+#include "zel/plugins.h"
+
+namespace zel {
+
+// ---------------------------------------------------------------------------------------------
+// ImageDecoder, BitmapImageDecoder
+
+ImageDecoder::~ImageDecoder() = default;
+
+std::shared_ptr<ImageDecoder> ImageDecoder::create(std::shared_ptr<qar::Stream> stream,
+                                                   const decoder_param* param) {
+  if (!stream) return nullptr;
+  std::vector<ImageDecoderFactory*> factories;
+  for (const plugins::decoder_entry& e : plugins::image_decoders())
+    if (e.factory) factories.push_back(e.factory);
+  // Before the engine has scanned its plug-ins the built-in decoders still work.
+  if (factories.empty()) factories.push_back(&intenal::builtin_decoder_factory());
+  for (ImageDecoderFactory* f : factories) {
+    try {
+      if (f->can_decode(stream)) return f->create(stream, param);
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    } catch (...) {
+      return nullptr;
+    }
+  }
+  qar::tracef("ImageDecoder: no decoder for this stream");
+  return nullptr;
+}
+
+BitmapImageDecoder::BitmapImageDecoder() = default;
+
+BitmapImageDecoder::~BitmapImageDecoder() = default;
+
+std::shared_ptr<Image> BitmapImageDecoder::get_image() {
+  if (!image_) image_ = std::shared_ptr<Image>(new BitmapImage());
+  auto* bmp = static_cast<BitmapImage*>(image_.get());
+  std::lock_guard<std::recursive_mutex> lk(bmp->mutex_);
+  if (bmp->type_ == 0 && info_.type != bimage_none)
+    bmp->create(info_.width, info_.height, info_.type);
+  bmp->total_frames_ = info_.frames;
+  bmp->frame_delay_ = info_.frame_delay;
+  bmp->duration_ = int32_t(int64_t(info_.frames) * info_.frame_delay);
+  return image_;
+}
+
+bool BitmapImageDecoder::seek_next_frame(void*, int32_t, int32_t) {
+  return false;
+}
+
+bool BitmapImageDecoder::seek_frame(int32_t, void*, int32_t, int32_t) {
+  return false;
+}
+
+bool BitmapImageDecoder::seek_time(uint64_t, void*, int32_t, int32_t) {
+  return false;
+}
+
+int32_t BitmapImageDecoder::get_current_frame() {
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The built-in factory
+
+namespace intenal {
+
+namespace {
+
+// Reads up to `n` bytes at the current position and seeks back by the number read.
+size_t peek(qar::Stream& stream, uint8_t* out, size_t n) {
+  const int64_t got = stream.read(out, int64_t(n));
+  if (got <= 0) return 0;
+  stream.seek(-got, qar::Stream::seek_current);
+  return size_t(got);
+}
+
+class BuiltinDecoderFactory : public ImageDecoderFactory {
+ public:
+  std::shared_ptr<ImageDecoder> create(const std::shared_ptr<qar::Stream>& stream,
+                                       const decoder_param* param) override {
+    if (!stream) return nullptr;
+    std::shared_ptr<ImageDecoder> d;
+    if (is_png_stream(*stream))
+      d = std::shared_ptr<ImageDecoder>(new PNGDecoder());
+    else if (is_jpeg_stream(*stream))
+      d = std::shared_ptr<ImageDecoder>(new JPEGDecoder());
+    else
+      return nullptr;
+    try {
+      d->open(stream, param);
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    }
+    return d;
+  }
+
+  bool can_decode(const std::shared_ptr<qar::Stream>& stream) override {
+    return stream && (is_png_stream(*stream) || is_jpeg_stream(*stream));
+  }
+};
+
+// Hands the built-in factory to the plug-in registry when the library is loaded.
+const bool registered = [] {
+  plugins::set_builtin_decoder_factory(&builtin_decoder_factory());
+  return true;
+}();
+
+}  // namespace
+
+ImageDecoderFactory& builtin_decoder_factory() {
+  static BuiltinDecoderFactory factory;
+  return factory;
+}
+
+bool is_png_stream(qar::Stream& stream) {
+  uint8_t sig[8];
+  return peek(stream, sig, sizeof(sig)) == sizeof(sig) && png_sig_cmp(sig, 0, sizeof(sig)) == 0;
+}
+
+bool is_jpeg_stream(qar::Stream& stream) {
+  uint8_t sig[3];
+  return peek(stream, sig, sizeof(sig)) == sizeof(sig) && sig[0] == 0xFF && sig[1] == 0xD8 &&
+         sig[2] == 0xFF;
+}
+
+}  // namespace intenal
+}  // namespace zel

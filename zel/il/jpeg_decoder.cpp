@@ -1,0 +1,258 @@
+#include "zel/il/jpeg_decoder.h"
+
+#include <jerror.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qar/trace.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/il_errors.h"
+
+// libjpeg reports errors through error_exit, which here longjmps to the setjmp point of the
+// call in progress. The functions that hold a setjmp point (create, read_header, read_rows,
+// finish) and the libjpeg callbacks keep no object with a destructor alive across libjpeg
+// calls, so a longjmp skips no C++ cleanup.
+
+namespace zel {
+namespace intenal {
+
+namespace {
+
+// Memory libjpeg may use for one picture (progressive pictures keep all coefficients).
+constexpr long kMaxDecoderMemory = 512L << 20;
+
+JPEGDecoder* self_of(j_decompress_ptr cinfo) {
+  return static_cast<JPEGDecoder*>(cinfo->client_data);
+}
+
+}  // namespace
+
+JPEGDecoder::JPEGDecoder() = default;
+
+JPEGDecoder::~JPEGDecoder() {
+  release();
+}
+
+void JPEGDecoder::release() {
+  if (cinfo_) {
+    // jpeg_destroy_decompress cannot fail; it also frees the input buffer (permanent pool).
+    jpeg_destroy_decompress(cinfo_);
+    std::free(cinfo_);
+  }
+  cinfo_ = nullptr;
+  buffer_ = nullptr;
+  started_ = false;
+}
+
+void JPEGDecoder::on_error_exit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<error_mgr*>(cinfo->err);
+  auto* self = static_cast<JPEGDecoder*>(cinfo->client_data);
+  if (self) (*cinfo->err->format_message)(cinfo, self->error_);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings are not reported.
+void JPEGDecoder::on_output_message(j_common_ptr) {}
+
+void JPEGDecoder::on_init_source(j_decompress_ptr) {}
+
+void JPEGDecoder::on_term_source(j_decompress_ptr) {}
+
+boolean JPEGDecoder::on_fill_input_buffer(j_decompress_ptr cinfo) {
+  JPEGDecoder* self = self_of(cinfo);
+  int64_t n = 0;
+  try {
+    n = self->stream_->read(self->buffer_, int64_t(input_buffer_size));
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+    n = -1;
+  } catch (...) {
+    n = -1;
+  }
+  if (n <= 0) {
+    // The data ends (or cannot be read): warn and make up an end-of-image marker so that the
+    // library stops cleanly.
+    self->data_ended_ = true;
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    self->buffer_[0] = 0xFF;
+    self->buffer_[1] = JPEG_EOI;
+    n = 2;
+  } else {
+    self->bytes_read_ += n;
+  }
+  cinfo->src->next_input_byte = self->buffer_;
+  cinfo->src->bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void JPEGDecoder::on_skip_input_data(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  JPEGDecoder* self = self_of(cinfo);
+  jpeg_source_mgr* src = cinfo->src;
+  size_t n = size_t(count);
+  while (n > src->bytes_in_buffer) {
+    n -= src->bytes_in_buffer;
+    src->bytes_in_buffer = 0;
+    on_fill_input_buffer(cinfo);
+    // At the end of the data the made-up marker must stay readable.
+    if (self->data_ended_) return;
+  }
+  src->next_input_byte += n;
+  src->bytes_in_buffer -= n;
+}
+
+bool JPEGDecoder::create() {
+  if (setjmp(err_.jump)) return false;
+  jpeg_create_decompress(cinfo_);
+  cinfo_->client_data = this;
+  cinfo_->mem->max_memory_to_use = kMaxDecoderMemory;
+  buffer_ = static_cast<JOCTET*>((*cinfo_->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo_),
+                                                             JPOOL_PERMANENT, input_buffer_size));
+  return true;
+}
+
+bool JPEGDecoder::read_header() {
+  if (setjmp(err_.jump)) return false;
+  jpeg_read_header(cinfo_, TRUE);
+  if (cinfo_->image_width > JDIMENSION(BitmapImage::max_dimension) ||
+      cinfo_->image_height > JDIMENSION(BitmapImage::max_dimension) ||
+      uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(BitmapImage::max_pixels)) {
+    std::snprintf(error_, sizeof(error_), "picture too large (%u x %u)", cinfo_->image_width,
+                  cinfo_->image_height);
+    return false;
+  }
+  switch (cinfo_->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo_->out_color_space = JCS_EXT_BGR;
+      cmyk_ = false;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo_->out_color_space = JCS_CMYK;
+      cmyk_ = true;
+      // Adobe's applications write CMYK inverted (0 = full ink) and mark the file.
+      adobe_inverted_ = cinfo_->saw_Adobe_marker;
+      break;
+    default:
+      std::snprintf(error_, sizeof(error_), "unsupported colour space %d (%d components)",
+                    int(cinfo_->jpeg_color_space), cinfo_->num_components);
+      return false;
+  }
+  jpeg_start_decompress(cinfo_);
+  started_ = true;
+  return true;
+}
+
+image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const decoder_param*) {
+  release();
+  info_ = image_info();
+  decoded_ = false;
+  data_ended_ = false;
+  bytes_read_ = 0;
+  error_[0] = 0;
+  if (!stream) QAR_THROW(std::invalid_argument("JPEG: no stream"));
+  stream_ = stream;
+
+  cinfo_ = static_cast<jpeg_decompress_struct*>(std::calloc(1, sizeof(jpeg_decompress_struct)));
+  if (!cinfo_) QAR_THROW(bad_allocation());
+  cinfo_->err = jpeg_std_error(&err_.pub);
+  err_.pub.error_exit = &JPEGDecoder::on_error_exit;
+  err_.pub.output_message = &JPEGDecoder::on_output_message;
+  cinfo_->client_data = this;
+  if (!create()) {
+    std::free(cinfo_);
+    cinfo_ = nullptr;
+    QAR_THROW(bad_allocation());
+  }
+
+  src_.next_input_byte = nullptr;
+  src_.bytes_in_buffer = 0;
+  src_.init_source = &JPEGDecoder::on_init_source;
+  src_.fill_input_buffer = &JPEGDecoder::on_fill_input_buffer;
+  src_.skip_input_data = &JPEGDecoder::on_skip_input_data;
+  src_.resync_to_restart = &jpeg_resync_to_restart;
+  src_.term_source = &JPEGDecoder::on_term_source;
+  cinfo_->src = &src_;
+
+  if (!read_header()) {
+    const std::string why = error_;
+    release();
+    QAR_THROW(std::runtime_error("JPEG: " + why));
+  }
+  info_.type = bimage_r8g8b8;
+  info_.width = int32_t(cinfo_->output_width);
+  info_.height = int32_t(cinfo_->output_height);
+  return info_;
+}
+
+bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) {
+  if (setjmp(err_.jump)) return false;
+  const JDIMENSION width = cinfo_->output_width;
+  while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+    uint8_t* out = rows + size_t(cinfo_->output_scanline) * line_size;
+    JSAMPROW row = cmyk_ ? cmyk_row : out;
+    if (jpeg_read_scanlines(cinfo_, &row, 1) != 1) break;
+    if (!cmyk_) continue;
+    const uint8_t* in = cmyk_row;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+      unsigned c = in[0], m = in[1], y = in[2], k = in[3];
+      if (!adobe_inverted_) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+      }
+      // Now 255 means no ink: each channel is (1 - ink) x (1 - black).
+      out[0] = uint8_t((y * k + 127) / 255);
+      out[1] = uint8_t((m * k + 127) / 255);
+      out[2] = uint8_t((c * k + 127) / 255);
+    }
+  }
+  return true;
+}
+
+bool JPEGDecoder::finish() {
+  if (setjmp(err_.jump)) return false;
+  jpeg_finish_decompress(cinfo_);
+  return true;
+}
+
+std::shared_ptr<Image> JPEGDecoder::decode() {
+  if (!cinfo_ || !started_ || decoded_) return nullptr;
+  decoded_ = true;
+  std::shared_ptr<Image> img;
+  std::vector<uint8_t> cmyk_row;
+  try {
+    img = get_image();
+    if (cmyk_) cmyk_row.resize(size_t(cinfo_->output_width) * 4);
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+    return nullptr;
+  }
+  if (img->type() == bimage_none) return img;
+  auto* bmp = static_cast<BitmapImage*>(img.get());
+  bool ok = read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data());
+  if (ok && (data_ended_ || cinfo_->output_scanline < cinfo_->output_height)) {
+    std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
+                  cinfo_->output_height);
+    ok = false;
+  }
+  if (!ok) {
+    qar::tracef("JPEG: decoding failed: %s", error_);
+    bmp->destroy();
+    image_.reset();
+    return nullptr;
+  }
+  // Whatever follows the last row (up to the end marker) is read and checked, not needed.
+  if (!finish()) qar::tracef("JPEG: after the picture data: %s", error_);
+  return img;
+}
+
+}  // namespace intenal
+}  // namespace zel
