@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qar/trace.h"
+#include "zel/gui_dispatcher.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace gui = zel::gui;
+
+bool readable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
+}
+
+// Keeps the trace quiet and the dispatcher closed between tests.
+class Dispatcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qar::set_trace_sink([](const std::string&) {});
+    gui::attach();
+  }
+  void TearDown() override {
+    gui::detach();
+    qar::set_trace_sink(nullptr);
+  }
+  // Drains until `done` is ready (bounded).
+  template <class T>
+  void drain_until(std::future<T>& done) {
+    for (int i = 0; i < 5000 && done.wait_for(0ms) != std::future_status::ready; ++i) {
+      readable(gui::event_fd(), 1);
+      gui::drain();
+    }
+  }
+};
+
+TEST_F(Dispatcher, InvokeRunsOnTheGuiThreadAndReturnsTheResult) {
+  const auto gui_id = std::this_thread::get_id();
+  auto result = std::async(std::launch::async, [&] {
+    EXPECT_FALSE(gui::is_gui_thread());
+    return gui::invoke([&] {
+      EXPECT_EQ(std::this_thread::get_id(), gui_id);
+      return std::string("made on the GUI thread");
+    });
+  });
+  drain_until(result);
+  EXPECT_EQ(result.get(), "made on the GUI thread");
+  // On the GUI thread itself it runs at once.
+  EXPECT_TRUE(gui::is_gui_thread());
+  EXPECT_EQ(gui::invoke([] { return 7; }), 7);
+  EXPECT_EQ(gui::pending(), 0u);
+}
+
+TEST_F(Dispatcher, ExceptionsComeBackToTheCaller) {
+  auto result = std::async(std::launch::async, [] {
+    try {
+      gui::invoke([]() -> int { throw std::invalid_argument("bad window class"); });
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  });
+  drain_until(result);
+  EXPECT_EQ(result.get(), "bad window class");
+  // And the GUI thread goes on.
+  auto next = std::async(std::launch::async, [] { return gui::invoke([] { return 1; }); });
+  drain_until(next);
+  EXPECT_EQ(next.get(), 1);
+}
+
+TEST_F(Dispatcher, EventFdIsReadableExactlyWhileWorkIsQueued) {
+  int fd = gui::event_fd();
+  ASSERT_GE(fd, 0);
+  gui::drain();
+  EXPECT_FALSE(readable(fd, 0));
+  std::atomic<int> ran{0};
+  EXPECT_TRUE(gui::post([&] { ++ran; }));
+  EXPECT_TRUE(gui::post([&] { ran += 10; }));
+  EXPECT_TRUE(gui::post([] { throw std::runtime_error("posted work failed"); }));
+  EXPECT_EQ(ran.load(), 0);  // posting never runs inline
+  EXPECT_TRUE(readable(fd, 0));
+  EXPECT_EQ(gui::pending(), 3u);
+  EXPECT_EQ(gui::drain(), 3u);
+  EXPECT_EQ(ran.load(), 11);
+  EXPECT_FALSE(readable(fd, 0));
+  // Work posted while draining waits for the next drain.
+  gui::post([&] { gui::post([&] { ran += 100; }); });
+  EXPECT_EQ(gui::drain(), 1u);
+  EXPECT_TRUE(readable(fd, 0));
+  EXPECT_EQ(gui::drain(), 1u);
+  EXPECT_EQ(ran.load(), 111);
+}
+
+TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
+  gui::detach();
+  auto t0 = std::chrono::steady_clock::now();
+  auto r = std::async(std::launch::async, [] {
+    try {
+      gui::invoke([] { return 1; });
+    } catch (const gui::error&) {
+      return true;
+    }
+    return false;
+  });
+  EXPECT_TRUE(r.get());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_FALSE(gui::post([] {}));
+}
+
+TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
+  std::atomic<bool> ran{false};
+  auto t0 = std::chrono::steady_clock::now();
+  auto r = std::async(std::launch::async, [&] {
+    try {
+      gui::invoke([&] { ran = true; }, 100ms);
+    } catch (const gui::error& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  });
+  std::string what = r.get();  // nobody drains meanwhile
+  auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_NE(what.find("in time"), std::string::npos);
+  EXPECT_GE(waited, 100ms);
+  EXPECT_LT(waited, 5s);
+  EXPECT_EQ(gui::pending(), 0u);  // withdrawn
+  EXPECT_EQ(gui::drain(), 0u);
+  EXPECT_FALSE(ran.load());
+}
+
+TEST_F(Dispatcher, DetachReleasesWaitingCallers) {
+  std::vector<std::future<bool>> callers;
+  for (int i = 0; i < 4; ++i)
+    callers.push_back(std::async(std::launch::async, [] {
+      try {
+        gui::invoke([] {});
+      } catch (const gui::error&) {
+        return true;
+      }
+      return false;
+    }));
+  while (gui::pending() < 4) std::this_thread::sleep_for(1ms);
+  gui::detach();
+  for (auto& c : callers) {
+    ASSERT_EQ(c.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(c.get());
+  }
+}
+
+TEST_F(Dispatcher, ManyThreadsInvokeWhileTheLoopPollsTheFd) {
+  std::atomic<int> in_gui{0};
+  const auto gui_id = std::this_thread::get_id();
+  std::vector<std::future<int64_t>> workers;
+  for (int t = 0; t < 6; ++t)
+    workers.push_back(std::async(std::launch::async, [&, t] {
+      int64_t sum = 0;
+      for (int i = 0; i < 200; ++i) {
+        if (i % 4 == 0) {
+          gui::post([&] { ++in_gui; });
+        } else {
+          sum += gui::invoke([&, i] {
+            if (std::this_thread::get_id() == gui_id) ++in_gui;
+            return int64_t(t * 1000 + i);
+          });
+        }
+      }
+      return sum;
+    }));
+  auto all_done = std::async(std::launch::async, [&] {
+    int64_t total = 0;
+    for (auto& w : workers) total += w.get();
+    return total;
+  });
+  drain_until(all_done);
+  int64_t expected = 0;
+  for (int t = 0; t < 6; ++t)
+    for (int i = 0; i < 200; ++i)
+      if (i % 4) expected += t * 1000 + i;
+  EXPECT_EQ(all_done.get(), expected);
+  gui::drain();  // the last posts
+  EXPECT_EQ(in_gui.load(), 6 * 200);
+}
+
+}  // namespace

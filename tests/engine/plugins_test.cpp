@@ -1,0 +1,216 @@
+#include "zel/plugins.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qar/stream.h"
+#include "qar/trace.h"
+#include "zel/engine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kPluginLibs = ZEL_TEST_PLUGIN_DIR;
+
+// Logs every read (position and count) so the test sees which sources looked at it.
+class LoggingStream : public qar::MemoryStream {
+ public:
+  using qar::MemoryStream::MemoryStream;
+  std::vector<std::pair<int64_t, int64_t>> reads;
+  int64_t read(void* b, int64_t n) override {
+    reads.emplace_back(position(), n);
+    return qar::MemoryStream::read(b, n);
+  }
+};
+
+std::shared_ptr<LoggingStream> stream_of(const std::string& s) {
+  return std::make_shared<LoggingStream>(std::vector<uint8_t>(s.begin(), s.end()));
+}
+
+int builtin_calls = 0;
+std::shared_ptr<zel::MultiMediaStream> builtin_create(std::shared_ptr<qar::Stream> s) {
+  ++builtin_calls;
+  unsigned char b = 0;
+  s->read(&b, 1);
+  if (b != 'Z') return nullptr;
+  return std::shared_ptr<zel::MultiMediaStream>(
+      std::shared_ptr<void>(), reinterpret_cast<zel::MultiMediaStream*>(uintptr_t(0x2A)));
+}
+
+uintptr_t tag(const std::shared_ptr<zel::MultiMediaStream>& p) {
+  return reinterpret_cast<uintptr_t>(p.get());
+}
+
+// A scratch folder, entered for the test and removed afterwards.
+class PluginsTest : public ::testing::Test {
+ protected:
+  fs::path old_cwd, dir;
+  void SetUp() override {
+    old_cwd = fs::current_path();
+    dir = fs::temp_directory_path() / ("zel_plugins_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "Plugins");
+    fs::current_path(dir);
+    qar::set_trace_sink([](const std::string&) {});
+  }
+  void TearDown() override {
+    zelUninit();
+    qar::set_trace_sink(nullptr);
+    fs::current_path(old_cwd);
+    fs::remove_all(dir);
+  }
+  void install(const std::vector<std::string>& names, const fs::path& to) {
+    for (const auto& n : names) fs::copy_file(kPluginLibs / (n + ".plg"), to / (n + ".plg"));
+  }
+};
+
+TEST_F(PluginsTest, ScansRegisterEachKindInFileOrder) {
+  install({"dev_a", "dev_b", "dev_other", "media_a", "media_b", "both", "noinfo", "nullinfo",
+           "kind4_nofactory", "decoder_only"},
+          dir / "Plugins");
+  std::ofstream(dir / "Plugins" / "garbage.plg") << "this is not a library";
+  fs::create_directories(dir / "Plugins" / "folder.plg");
+  std::ofstream(dir / "Plugins" / "readme.txt") << "ignored";
+
+  int decoder_marker = 0;
+  auto* builtin_decoder = reinterpret_cast<zel::ImageDecoderFactory*>(&decoder_marker);
+  zel::plugins::set_builtin_decoder_factory(builtin_decoder);
+  zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
+  zelInit(nullptr);
+
+  // Devices: the later "Direct3D8" replaces the earlier one; lookups are exact.
+  auto* d3d = zel::plugins::find_device_factory(u"Direct3D8");
+  ASSERT_NE(d3d, nullptr);
+  EXPECT_EQ(std::u16string(d3d->name()), u"Direct3D8");
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xB2u);
+  auto* other = zel::plugins::find_device_factory(u"TestDevice");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(other->create()), 0xC3u);
+  EXPECT_EQ(zel::plugins::find_device_factory(u"direct3d8"), nullptr);
+  EXPECT_EQ(zel::plugins::find_device_factory(u""), nullptr);
+
+  // Media streams: every non-device plug-in with CreateMMStream, then the built-in source.
+  auto media = zel::plugins::media_streams();
+  ASSERT_EQ(media.size(), 5u);
+  EXPECT_EQ(media[0].name, "Both");
+  EXPECT_EQ(media[1].name, "Media A");
+  EXPECT_EQ(media[2].name, "");  // media_b has no GetHumanName
+  EXPECT_EQ(media[3].name, "");  // nullinfo: null record, still a media stream
+  EXPECT_EQ(media[4].name, "Built-in Stream");
+  EXPECT_FALSE(media[4].library.is_open());
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(media[i].library.is_open());
+
+  // Decoders: the built-in first, then kind & 1 plug-ins.
+  auto decoders = zel::plugins::image_decoders();
+  ASSERT_EQ(decoders.size(), 3u);
+  EXPECT_EQ(decoders[0].factory, builtin_decoder);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(decoders[1].factory), 0xD6u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(decoders[2].factory), 0xE1u);
+}
+
+TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
+  install({"media_a", "media_b", "both", "nullinfo"}, dir / "Plugins");
+  zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
+  zelInit(nullptr);
+  builtin_calls = 0;
+
+  // Nobody accepts: both (3 bytes), media_a (1), media_b (2), nullinfo (4), then the built-in.
+  auto s = stream_of("QQQQQQ");
+  s->seek(1, qar::Stream::seek_begin);
+  EXPECT_EQ(zel::plugins::create_media_stream(s), nullptr);
+  std::vector<std::pair<int64_t, int64_t>> expected = {{1, 3}, {1, 1}, {1, 2}, {1, 4}, {1, 1}};
+  EXPECT_EQ(s->reads, expected);
+  EXPECT_EQ(builtin_calls, 1);
+
+  // The first that accepts wins; later ones are not asked.
+  auto b = stream_of("B-stream");
+  EXPECT_EQ(tag(zel::plugins::create_media_stream(b)), 5u);
+  EXPECT_EQ(b->reads.size(), 3u);
+  auto z = stream_of("Zed");
+  EXPECT_EQ(tag(zel::plugins::create_media_stream(z)), 0x2Au);
+  EXPECT_EQ(tag(zel::plugins::create_media_stream(stream_of("N..."))), 8u);
+
+  // An exception from one source is traced and the walk goes on.
+  std::vector<std::string> lines;
+  qar::set_trace_sink([&](const std::string& l) { lines.push_back(l); });
+  auto x = stream_of("X");
+  EXPECT_EQ(zel::plugins::create_media_stream(x), nullptr);
+  EXPECT_EQ(x->reads.size(), 5u);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("media_b refuses X ("), std::string::npos);
+  EXPECT_NE(lines[0].find("(catch) <-"), std::string::npos);
+  EXPECT_EQ(zel::plugins::create_media_stream(nullptr), nullptr);
+}
+
+TEST_F(PluginsTest, UninitReleasesListsButKeepsDevicesAndInitAppendsAgain) {
+  install({"dev_a", "media_a", "both"}, dir / "Plugins");
+  zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
+  zelInit(nullptr);
+  EXPECT_EQ(zel::plugins::media_streams().size(), 3u);
+  zelInit(nullptr);  // a second scan appends again
+  EXPECT_EQ(zel::plugins::media_streams().size(), 6u);
+  zelUninit();
+  EXPECT_TRUE(zel::plugins::media_streams().empty());
+  EXPECT_TRUE(zel::plugins::image_decoders().empty());
+  // The device registry stays, and its library with it.
+  auto* d3d = zel::plugins::find_device_factory(u"Direct3D8");
+  ASSERT_NE(d3d, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xA1u);
+}
+
+TEST_F(PluginsTest, NoPluginsStillGivesTheBuiltInEntries) {
+  fs::remove_all(dir / "Plugins");
+  int marker = 0;
+  zel::plugins::set_builtin_decoder_factory(reinterpret_cast<zel::ImageDecoderFactory*>(&marker));
+  zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
+  zelInit(nullptr);
+  auto media = zel::plugins::media_streams();
+  ASSERT_EQ(media.size(), 1u);
+  EXPECT_EQ(media[0].name, "Built-in Stream");
+  ASSERT_EQ(zel::plugins::image_decoders().size(), 1u);
+}
+
+std::string run_probe(const fs::path& cwd, const fs::path& lib_dir) {
+  std::string cmd = "cd '" + cwd.string() + "' && LD_LIBRARY_PATH='" + lib_dir.string() + "' '" +
+                    ZEL_TEST_PROBE + "'";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_EQ(pclose(p), 0);
+  }
+  return out;
+}
+
+TEST_F(PluginsTest, FallsBackToThePluginsFolderBesideTheLibrary) {
+  // A copy of libzel.so with a Plugins folder beside it; the current directory has none.
+  fs::remove_all(dir / "Plugins");
+  fs::path libdir = dir / "lib";
+  fs::create_directories(libdir / "Plugins");
+  fs::copy_file(ZEL_TEST_LIBZEL, libdir / fs::path(ZEL_TEST_LIBZEL).filename());
+  install({"fallback_dev", "media_a"}, libdir / "Plugins");
+  fs::create_directories(dir / "run");
+  std::string out = run_probe(dir / "run", libdir);
+  EXPECT_NE(out.find("library " + fs::canonical(libdir).string() + "/\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("device FallbackDevice\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("media Media A\n"), std::string::npos) << out;
+
+  // A Plugins folder with a plug-in in the current directory takes precedence.
+  fs::create_directories(dir / "run" / "Plugins");
+  install({"dev_other"}, dir / "run" / "Plugins");
+  out = run_probe(dir / "run", libdir);
+  EXPECT_NE(out.find("device TestDevice\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("device FallbackDevice\n"), std::string::npos) << out;
+}
+
+}  // namespace
