@@ -17,11 +17,7 @@ namespace {
 using lock_t = std::lock_guard<std::mutex>;
 
 // Vertex record: position, diffuse colour, one texture-coordinate pair (24 bytes).
-struct FacetVertex {
-  float x, y, z;
-  uint32_t diffuse;
-  float u, v;
-};
+using FacetVertex = FacetQuad::Vertex;
 static_assert(sizeof(FacetVertex) == 24, "facet vertex layout");
 constexpr uint32_t kFacetVertexType = vt_position | vt_diffuse | vt_tex1;  // 0x122
 
@@ -607,6 +603,24 @@ void Facet::update_vertex_buffer(RenderDevice&) {
   };
   std::memcpy(mem, v, sizeof(v));
   vb_->unlock();
+}
+
+int Facet::collect_quad(FacetQuad& q) {
+  std::lock_guard<std::mutex> lk(mutex_);
+  if (mask_ || frag_->used()) return 0;
+  auto tex = std::atomic_load(&texture_);
+  if (!visible_ || !tex) return 1;
+  const eTextureType pt = tex->pixel_type();
+  q.blend = bkg_[0] < 255 || pt == tt_a8r8g8b8 || pt == tt_a1r5g5b5;
+  q.texture = std::move(tex);
+  const float x = float(left_), y = float(top_), w = float(width_), h = float(height_);
+  const float s = kPixelShift;
+  const uint32_t diffuse = pack_color(&bkg_);
+  q.v[0] = {x - s, y - s, 0.0f, diffuse, u_l_, v_t_};
+  q.v[1] = {x + w - s, y - s, 0.0f, diffuse, u_r_, v_t_};
+  q.v[2] = {x - s, y + h - s, 0.0f, diffuse, u_l_, v_b_};
+  q.v[3] = {x + w - s, y + h - s, 0.0f, diffuse, u_r_, v_b_};
+  return 2;
 }
 
 void Facet::render(RenderDevice& device) {

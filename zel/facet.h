@@ -32,6 +32,18 @@ class Texture;
 class VertexBuffer;
 class Layer;
 
+// One facet's quad as a layer draws it in a batch with its neighbours.
+struct FacetQuad {
+  struct Vertex {
+    float x, y, z;
+    uint32_t diffuse;
+    float u, v;
+  };
+  std::shared_ptr<Texture> texture;
+  bool blend = false;
+  Vertex v[4];  // top-left, top-right, bottom-left, bottom-right
+};
+
 class Facet : public Renderable, public qar::self_allocate {
  public:
   Facet();
@@ -117,6 +129,11 @@ class Facet : public Renderable, public qar::self_allocate {
   // size without a texture); its alpha multiplies the facet's. False when no mask could be made.
   bool set_alpha_mask(std::shared_ptr<BitmapImage> img);
   std::shared_ptr<Texture> get_alpha_mask() const;
+
+  // For layers that draw plain facets in batches: fills `q` with what render() would draw.
+  // Returns 2 when `q` was filled, 1 when there is nothing to draw, 0 when the facet must be
+  // drawn by render() (a mask or a fragmented texture in use).
+  int collect_quad(FacetQuad& q);
 
   // Texture coordinates (u_l, v_t, u_r, v_b) as last computed.
   void get_uv(float& u_l, float& v_t, float& u_r, float& v_b) const;

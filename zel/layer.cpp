@@ -1,10 +1,13 @@
 #include "zel/layer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <typeinfo>
 
 #include "qar/trace.h"
 #include "zel/events.h"
 #include "zel/facet.h"
+#include "zel/render_device.h"
 #include "zel/renderable.h"
 
 namespace zel {
@@ -148,18 +151,71 @@ void Layer::del_renderable(std::shared_ptr<Renderable> r) {
 void Layer::render(RenderDevice& device) {
   // Facets whose last owner lets go while they are drawn are destroyed after the lock.
   std::vector<std::shared_ptr<Facet>> hold;
+  // What to draw, in order: a run of batched quads or one renderable drawn by itself.
+  struct Item {
+    Renderable* r = nullptr;
+    std::shared_ptr<Texture> texture;
+    bool blend = false;
+    int32_t first = 0, count = 0;  // vertices of the run
+  };
+  std::vector<Item> items;
+  std::vector<FacetQuad::Vertex> verts;
   qar::lock_it lk(*this);
   drop_dead_locked();
   hold.reserve(entries_.size());
+  FacetQuad q;
   for (auto& e : entries_) {
-    Renderable* r = e.other.get();
-    if (!r) {
-      auto f = e.facet.lock();
-      if (!f) continue;
-      r = f.get();
-      hold.push_back(std::move(f));
+    if (e.other) {
+      items.push_back(Item{e.other.get(), nullptr, false, 0, 0});
+      continue;
     }
-    qar::guarded([&] { r->render(device); });
+    auto f = e.facet.lock();
+    if (!f) continue;
+    // Only facets drawn exactly as Facet::render draws them go into batches.
+    int kind = 0;
+    if (typeid(*f) == typeid(Facet)) qar::guarded([&] { kind = f->collect_quad(q); });
+    if (kind == 1) continue;
+    if (kind == 0) {
+      items.push_back(Item{f.get(), nullptr, false, 0, 0});
+      hold.push_back(std::move(f));
+      continue;
+    }
+    if (items.empty() || items.back().r || items.back().texture != q.texture ||
+        items.back().blend != q.blend) {
+      items.push_back(Item{nullptr, q.texture, q.blend, int32_t(verts.size()), 0});
+    }
+    // Two triangles: top-left, top-right, bottom-left; top-right, bottom-right, bottom-left.
+    for (int i : {0, 1, 2, 1, 3, 2}) verts.push_back(q.v[i]);
+    items.back().count += 6;
+  }
+  if (!verts.empty()) {
+    const uint32_t need = uint32_t(verts.size());
+    if (!batch_vb_ || uint32_t(batch_vb_->get_ver_num()) < need) {
+      uint32_t cap = 256;
+      while (cap < need) cap *= 2;
+      batch_vb_ = device.create_vertexbuffer(vt_position | vt_diffuse | vt_tex1, cap, 1);
+    }
+    void* mem = batch_vb_ ? batch_vb_->lock() : nullptr;
+    if (mem) {
+      std::memcpy(mem, verts.data(), verts.size() * sizeof(FacetQuad::Vertex));
+      batch_vb_->unlock();
+    } else {
+      batch_vb_.reset();
+    }
+  }
+  for (auto& it : items) {
+    if (it.r) {
+      qar::guarded([&] { it.r->render(device); });
+      continue;
+    }
+    if (!batch_vb_) continue;
+    qar::guarded([&] {
+      if (it.blend) device.set_state(RenderDevice::ds_alpha_blend, 1);
+      device.set_texture(0, it.texture);
+      device.set_vertex(0, batch_vb_);
+      device.render_primitive(zrp_triangle_list, it.first, it.count / 3);
+      if (it.blend) device.set_state(RenderDevice::ds_alpha_blend, 0);
+    });
   }
 }
 

@@ -20,6 +20,7 @@ namespace zel {
 class Facet;
 class Renderable;
 class RenderDevice;
+class VertexBuffer;
 class notification_event;
 
 class Layer : public qar::lockable<> {
@@ -54,7 +55,8 @@ class Layer : public qar::lockable<> {
   void put_renderable(std::shared_ptr<Renderable> r);
   void del_renderable(std::shared_ptr<Renderable> r);
 
-  // Draws every live entry in order; an entry that throws does not stop the others.
+  // Draws every live entry in order; an entry that throws does not stop the others. Runs of
+  // plain facets sharing a texture and blending are drawn with one call.
   void render(RenderDevice& device);
   // Hands the notification to every live entry in order.
   void on_notification(const notification_event* ev);
@@ -86,6 +88,8 @@ class Layer : public qar::lockable<> {
   uint8_t alpha_ = 255;
   std::u16string name_;
   std::vector<Entry> entries_;
+  // The vertices of the batched facets (render thread only).
+  std::shared_ptr<VertexBuffer> batch_vb_;
 };
 
 }  // namespace zel

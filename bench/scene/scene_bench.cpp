@@ -68,7 +68,7 @@ std::vector<uint32_t> sprite_pixels() {
 using Clock = std::chrono::steady_clock;
 
 // Each returns the time spent in its frame loop, in nanoseconds (set-up excluded).
-double sdl_frames(benchmark::State& state, bool moving) {
+double sdl_frames(benchmark::State& state, bool moving, int sprites) {
   SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
   SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
   if (!r) {
@@ -81,6 +81,7 @@ double sdl_frames(benchmark::State& state, bool moving) {
   SDL_Texture* tex = SDL_CreateTextureFromSurface(r, spr);
   SDL_SetTextureBlendMode(tex, SDL_BLENDMODE_BLEND);
   auto pos = positions();
+  pos.resize(size_t(sprites));
   std::vector<uint32_t> out(size_t(kW) * kH);
   int64_t n = 0;
   const auto t0 = Clock::now();
@@ -111,7 +112,7 @@ class BenchHost : public zel::RenderMng {
   void change_mode(const zel::DeviceMode&) override {}
 };
 
-double zel_frames(benchmark::State& state, bool moving) {
+double zel_frames(benchmark::State& state, bool moving, int sprites) {
   setenv("ZEL_HEADLESS", "1", 1);
   auto mng = std::make_shared<BenchHost>();
   zel::DeviceMode mode;
@@ -130,6 +131,7 @@ double zel_frames(benchmark::State& state, bool moving) {
       zel::zelContext::instance().texture_manager->create_from_image(u"sprite", img, 0, 1.0f);
   auto layer = mng->get_layer(0, true);
   auto pos = positions();
+  pos.resize(size_t(sprites));
   std::vector<std::shared_ptr<zel::Facet>> facets;
   for (const auto& s : pos) {
     auto f = std::make_shared<zel::Facet>();
@@ -166,14 +168,14 @@ double zel_frames(benchmark::State& state, bool moving) {
 
 double g_sdl_frame_ns = 0;  // the last SDL run's mean frame time
 
-void BM_SDL(benchmark::State& state, bool moving) {
-  const double ns = sdl_frames(state, moving);
+void BM_SDL(benchmark::State& state, bool moving, int sprites) {
+  const double ns = sdl_frames(state, moving, sprites);
   g_sdl_frame_ns = state.iterations() ? ns / double(state.iterations()) : 0;
   state.counters["frame_ms"] = g_sdl_frame_ns / 1e6;
 }
 
-void BM_Zel(benchmark::State& state, bool moving) {
-  const double ns = zel_frames(state, moving);
+void BM_Zel(benchmark::State& state, bool moving, int sprites) {
+  const double ns = zel_frames(state, moving, sprites);
   const double mine = state.iterations() ? ns / double(state.iterations()) : 0;
   state.counters["frame_ms"] = mine / 1e6;
   // Engine frame time over SDL2's: below 1 the engine is faster.
@@ -182,9 +184,20 @@ void BM_Zel(benchmark::State& state, bool moving) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_SDL, static_2000, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Zel, static_2000, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_SDL, moving_2000, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Zel, moving_2000, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+// An empty frame (clear, present, read back) first: the fixed cost of a frame.
+BENCHMARK_CAPTURE(BM_SDL, empty, false, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Zel, empty, false, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SDL, static_2000, false, kSprites)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Zel, static_2000, false, kSprites)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_SDL, moving_2000, true, kSprites)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Zel, moving_2000, true, kSprites)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();
