@@ -1,8 +1,5 @@
 // In-memory PNG and JPEG writers for the image tests, over libpng and libjpeg themselves.
 #pragma once
-#include <jpeglib.h>
-#include <png.h>
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
@@ -11,6 +8,10 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+#include <png.h>
 
 #include "qar/stream.h"
 

@@ -1,0 +1,51 @@
+// Shared by the image fuzz targets: decode a buffer with one decoder and touch every pixel of
+// the result, so that the sanitizers see any row written or sized wrongly.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "qar/stream.h"
+#include "qar/trace.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/decoder.h"
+
+namespace fuzz_images {
+
+inline void quiet_traces() {
+  qar::set_trace_sink([](const std::string&) {});
+}
+
+template <class Decoder>
+void decode_one(const uint8_t* data, size_t size, const zel::decoder_param* param) {
+  auto stream = std::make_shared<qar::MemoryStream>(data, size);
+  // The signature tests must leave the position alone.
+  zel::intenal::is_png_stream(*stream);
+  zel::intenal::is_jpeg_stream(*stream);
+  if (stream->position() != 0) __builtin_trap();
+
+  auto decoder = std::make_shared<Decoder>();
+  try {
+    decoder->open(stream, param);
+  } catch (const std::exception&) {
+    return;  // refused header
+  }
+  auto img = std::dynamic_pointer_cast<zel::BitmapImage>(decoder->decode());
+  if (!img || img->type() == zel::bimage_none) return;
+  if (img->width() != decoder->info().width || img->height() != decoder->info().height)
+    __builtin_trap();
+  const int bytes = zel::BitmapImage::calc_line_size(img->width(), img->type());
+  if (img->line_size() < bytes) __builtin_trap();
+  unsigned sum = 0;
+  for (int y = 0; y < img->height(); ++y) {
+    const uint8_t* row = img->pixmap(y);
+    for (int i = 0; i < bytes; ++i) sum += row[i];
+  }
+  // Keep the reads.
+  volatile unsigned sink = sum;
+  (void)sink;
+}
+
+}  // namespace fuzz_images
