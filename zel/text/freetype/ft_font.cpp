@@ -144,6 +144,13 @@ bool match_locked(const std::u16string& face, int32_t weight, bool italic, font_
 
 // ---- the font ----------------------------------------------------------------------------
 
+// HarfBuzz keeps process-wide lazily built tables (languages, shapers); every HarfBuzz call
+// goes through this lock so that fonts on different threads never build them at once.
+std::mutex& shaping_mutex() {
+  static std::mutex m;
+  return m;
+}
+
 std::atomic<uint64_t> g_next_font_id{1};
 
 int32_t round_px(double v) {
@@ -165,11 +172,15 @@ class FtFont : public Font {
     embolden_ = want_weight >= 600 && match.weight < want_weight - 150;
     oblique_ = (request.style & logical_font::italic) && !match.italic;
     set_metrics(request.pixel_height);
+    std::lock_guard<std::mutex> lock(shaping_mutex());
     hb_ = hb_ft_font_create_referenced(face_handle_);
   }
 
   ~FtFont() override {
-    if (hb_) hb_font_destroy(hb_);
+    if (hb_) {
+      std::lock_guard<std::mutex> lock(shaping_mutex());
+      hb_font_destroy(hb_);
+    }
     std::lock_guard<std::mutex> lock(library_mutex());
     FT_Done_Face(face_handle_);
   }
@@ -353,6 +364,7 @@ class FtFont : public Font {
   // pixels (HarfBuzz applies the font's kerning, from GPOS or the legacy kern table).
   int32_t shape_pair(char16_t first, char16_t second) const {
     if (!hb_) return 0;
+    std::lock_guard<std::mutex> lock(shaping_mutex());
     hb_buffer_t* buf = hb_buffer_create();
     const uint32_t cps[2] = {first, second};
     hb_buffer_add_utf32(buf, cps, 2, 0, 2);
