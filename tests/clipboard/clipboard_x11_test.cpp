@@ -1,7 +1,11 @@
 // The X11 CLIPBOARD selection against xclip and a raw Xlib client (needs DISPLAY).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +167,26 @@ TEST_F(X11Clipboard, XclipTextIsReadByUs) {
     EXPECT_EQ(buf[3], u'#');
     cliptest::stop_process(pid);
   }
+}
+
+TEST_F(X11Clipboard, XclipHtmlAndTargetsAreReadByUs) {
+  const std::string html = "<ul><li>один</li><li>two</li></ul>";
+  std::vector<std::string> argv = {"xclip",  "-selection", "clipboard", "-i",
+                                   "-quiet", "-t",         "text/html"};
+  pid_t pid = cliptest::spawn_with_input(argv, html);
+  ASSERT_GT(pid, 0);
+  std::string got;
+  auto until = Clock::now() + 10s;
+  while (Clock::now() < until && !(Clipboard().get_html(got) && got == html))
+    std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(got, html);
+  std::vector<std::string> targets;
+  ASSERT_TRUE(Clipboard().get_targets(targets));
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "text/html"), targets.end());
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "TARGETS"), targets.end());
+  std::string bytes;
+  EXPECT_FALSE(Clipboard().get_data("", bytes));
+  cliptest::stop_process(pid);
 }
 
 TEST_F(X11Clipboard, Latin1StringFromXclipIsRead) {
@@ -374,6 +398,42 @@ TEST_F(X11Clipboard, ShutdownAndRestart) {
   EXPECT_NE(out, "first life") << "our window is gone with the connection";
   ASSERT_TRUE(Clipboard().paste(u"second life"));
   EXPECT_EQ(xclip_out(), "second life");
+}
+
+TEST_F(X11Clipboard, LostServerFallsBackWithoutEndingTheProcess) {
+  if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb missing";
+  int n = 150;
+  for (; n < 200; ++n) {
+    struct stat st;
+    const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    if (stat(sock.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) break;
+  }
+  const std::string name = ":" + std::to_string(n);
+  pid_t server = cliptest::spawn_with_input({"Xvfb", name, "-nolisten", "tcp"}, std::string());
+  ASSERT_GT(server, 0);
+  const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+  struct stat st;
+  for (int i = 0; i < 500 && stat(sock.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  const std::string saved = std::getenv("DISPLAY");
+  Clipboard::shutdown();
+  setenv("DISPLAY", name.c_str(), 1);
+  ASSERT_TRUE(Clipboard().paste(u"on the doomed server"));
+  EXPECT_TRUE(Clipboard::is_system());
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  std::this_thread::sleep_for(100ms);
+  std::u16string text;
+  EXPECT_FALSE(Clipboard().get(text, 500ms));
+  EXPECT_TRUE(Clipboard().paste(u"kept locally"));
+  EXPECT_FALSE(Clipboard::is_system()) << "no server to reconnect to";
+  ASSERT_TRUE(Clipboard().get(text));
+  EXPECT_EQ(text, u"kept locally");
+  Clipboard::shutdown();
+  setenv("DISPLAY", saved.c_str(), 1);
+  ASSERT_TRUE(Clipboard().paste(u"back"));
+  EXPECT_EQ(xclip_out(), "back");
 }
 
 }  // namespace

@@ -616,6 +616,7 @@ bool Clipboard::get_html(std::string& html) {
 }
 
 bool Clipboard::get_data(const std::string& target, std::string& bytes) {
+  if (target.empty()) return false;
   try {
     CallScope scope(*this);
     if (!scope) return false;

@@ -8,6 +8,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -47,13 +48,31 @@ class X11Backend;
 struct ErrorRegistry {
   std::mutex m;
   std::vector<std::pair<Display*, std::atomic<unsigned>*>> displays;
+  std::vector<Display*> dead;  // broken connections, never freed
 };
 ErrorRegistry& errors() {
   static ErrorRegistry* r = new ErrorRegistry;
   return *r;
 }
 std::atomic<XErrorHandler> g_prev_handler{nullptr};
+std::atomic<XIOErrorHandler> g_prev_io_handler{nullptr};
 std::once_flag g_handler_once;
+
+bool is_ours(Display* d) {
+  ErrorRegistry& r = errors();
+  std::lock_guard<std::mutex> g(r.m);
+  for (auto& p : r.displays)
+    if (p.first == d) return true;
+  return false;
+}
+
+// A broken connection of ours ends the clipboard's thread, not the process: the handler
+// returns and the connection's exit handler (on_io_exit) only raises a flag.
+int on_x_io_error(Display* d) {
+  if (is_ours(d)) return 0;
+  XIOErrorHandler prev = g_prev_io_handler.load();
+  return prev ? prev(d) : 0;
+}
 
 int on_x_error(Display* d, XErrorEvent* e) {
   {
@@ -102,7 +121,10 @@ struct Transfer {
 class X11Backend : public Backend {
  public:
   static std::unique_ptr<X11Backend> create(const std::string& name) {
-    std::call_once(g_handler_once, [] { g_prev_handler = XSetErrorHandler(on_x_error); });
+    std::call_once(g_handler_once, [] {
+      g_prev_handler = XSetErrorHandler(on_x_error);
+      g_prev_io_handler = XSetIOErrorHandler(on_x_io_error);
+    });
     Display* d = XOpenDisplay(name.c_str());
     if (!d) return nullptr;
     std::unique_ptr<X11Backend> b(new X11Backend(d));
@@ -117,6 +139,17 @@ class X11Backend : public Backend {
     }
     wake();
     if (thread_.joinable()) thread_.join();
+    if (io_error_.load()) {
+      // Xlib cannot free a connection that broke: its socket is closed and the Display is
+      // kept for the life of the process.
+      ::close(ConnectionNumber(d_));
+      ErrorRegistry& r = errors();
+      std::lock_guard<std::mutex> g(r.m);
+      r.dead.push_back(d_);
+    } else {
+      if (win_) XDestroyWindow(d_, win_);
+      XCloseDisplay(d_);
+    }
     {
       ErrorRegistry& r = errors();
       std::lock_guard<std::mutex> g(r.m);
@@ -124,8 +157,6 @@ class X11Backend : public Backend {
                                       [&](const auto& p) { return p.first == d_; }),
                        r.displays.end());
     }
-    if (win_ && !io_error_.load()) XDestroyWindow(d_, win_);
-    XCloseDisplay(d_);
     if (wake_fd_ >= 0) ::close(wake_fd_);
   }
 
@@ -256,6 +287,7 @@ class X11Backend : public Backend {
   // ---- the thread -------------------------------------------------------------------------
 
   void run() {
+    pthread_setname_np(pthread_self(), "zel clipboard");
     qar::guarded([this] { loop(); });
     // Whatever is still waiting fails now.
     std::lock_guard<std::mutex> g(m_);
@@ -307,6 +339,7 @@ class X11Backend : public Backend {
         (void)n;
       }
       if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP))) {
+        io_error_.store(true);
         qar::tracef("clipboard: X connection closed");
         break;
       }
