@@ -73,7 +73,11 @@ class X11DeviceTest : public ::testing::Test {
   void SetUp() override {
     if (!have_display()) GTEST_SKIP() << "no X display";
     unsetenv("ZEL_HEADLESS");
-    dpy = XOpenDisplay(nullptr);
+    // An X server resets when its last client leaves and refuses connections meanwhile.
+    for (int i = 0; i < 50 && !dpy; ++i) {
+      dpy = XOpenDisplay(nullptr);
+      if (!dpy) usleep(20000);
+    }
     ASSERT_TRUE(dpy);
   }
   void TearDown() override {
@@ -212,6 +216,33 @@ TEST_F(X11DeviceTest, F11AsksTheRenderManagerForTheOtherWindowedFlag) {
   Recorded key{};
   ASSERT_TRUE(log.wait_for(gl::wm_keydown, key));
   EXPECT_EQ(key.a, 0x7A);  // VK_F11
+  zelContext::instance().render_mng = nullptr;
+}
+
+// Waits up to 5 s for the condition.
+template <class F>
+bool eventually(F f) {
+  for (int i = 0; i < 500; ++i) {
+    if (f()) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+TEST_F(X11DeviceTest, MinimisingPausesTheRenderManagerAndMappingResumesIt) {
+  auto mng = std::make_shared<ModeRecorder>();
+  zelContext::instance().render_mng = mng.get();
+  mng->pause(false, false);
+  Window host = host_window(80, 60);
+  auto dev = devtest::make_device(80, 60, host);
+  ASSERT_TRUE(dev);
+  XUnmapWindow(dpy, host);
+  XSync(dpy, False);
+  EXPECT_TRUE(eventually([&] { return mng->is_pause(); }));
+  XMapWindow(dpy, host);
+  XSync(dpy, False);
+  EXPECT_TRUE(eventually([&] { return !mng->is_pause(); }));
+  dev.reset();
   zelContext::instance().render_mng = nullptr;
 }
 

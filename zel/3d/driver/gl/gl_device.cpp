@@ -218,6 +218,7 @@ struct GLDevice::Impl {
   DeviceMode mode;
   std::atomic<bool> mode_changed{false};
   std::atomic<int> toggles{0};
+  std::atomic<bool> paused_by_window{false};
   mutable std::mutex rect_mutex;
 
   // GL objects of the current context.
@@ -288,7 +289,7 @@ bool GLDevice::init() {
   if (!get_platform_display) return false;
   EGLDisplay dpy = EGL_NO_DISPLAY;
   if (!headless_) {
-    d_->xdpy = XOpenDisplay(nullptr);
+    d_->xdpy = static_cast<Display*>(open_display(nullptr));
     if (d_->xdpy) {
       d_->display_name = DisplayString(d_->xdpy);
       dpy = get_platform_display(EGL_PLATFORM_X11_KHR, d_->xdpy, nullptr);
@@ -349,6 +350,18 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
       DeviceMode m = rm->get_mode();
       m.windowed = m.windowed == 1 ? 0 : 1;
       rm->change_mode(m);
+    };
+    // A minimised window pauses the render manager; mapped again, it resumes what it paused.
+    cb.mapped = [this](bool mapped) {
+      if (!zelContext::is_init()) return;
+      RenderMng* rm = zelContext::instance().render_mng;
+      if (!rm) return;
+      if (!mapped && !rm->is_pause()) {
+        rm->pause(true, false);
+        d_->paused_by_window = true;
+      } else if (mapped && d_->paused_by_window.exchange(false)) {
+        rm->pause(false, false);
+      }
     };
     d_->win.reset(
         new X11Window(d_->display_name, uintptr_t(window), mode.width, mode.height, std::move(cb)));

@@ -106,6 +106,14 @@ int32_t virtual_key(KeySym ks) {
 
 }  // namespace
 
+void* open_display(const char* name) {
+  for (int i = 0; i < 25; ++i) {
+    if (Display* d = XOpenDisplay(name)) return d;
+    usleep(20000);
+  }
+  return nullptr;
+}
+
 int32_t scale_coordinate(int32_t v, int32_t client, int32_t rect_lo, int32_t rect_hi) {
   if (client <= 0) return rect_lo;
   return int32_t(rect_lo + int64_t(v) * (int64_t(rect_hi) - rect_lo) / client);
@@ -114,7 +122,8 @@ int32_t scale_coordinate(int32_t v, int32_t client, int32_t rect_lo, int32_t rec
 X11Window::X11Window(const std::string& display_name, uintptr_t host, int32_t width, int32_t height,
                      callbacks cb)
     : cb_(std::move(cb)) {
-  Display* dpy = XOpenDisplay(display_name.empty() ? nullptr : display_name.c_str());
+  Display* dpy =
+      static_cast<Display*>(open_display(display_name.empty() ? nullptr : display_name.c_str()));
   if (!dpy) return;
   dpy_ = dpy;
   XWindowAttributes wa;
@@ -238,6 +247,10 @@ void X11Window::handle(void* xevent) {
       client_w_ = ev.xconfigure.width;
       client_h_ = ev.xconfigure.height;
       break;
+    case MapNotify:
+    case UnmapNotify:
+      if (cb_.mapped) cb_.mapped(ev.type == MapNotify);
+      break;
     case MotionNotify:
       pointer_inside_ = true;
       send_mouse(wm_mousemove, ev.xmotion.x, ev.xmotion.y, ev.xmotion.state, ev.xmotion.time, 0);
@@ -327,7 +340,7 @@ void X11Window::handle(void* xevent) {
 bool X11Window::apply_mode(int32_t width, int32_t height, bool fullscreen) {
   std::lock_guard<std::mutex> g(ctl_mutex_);
   if (!window_) return false;
-  if (!ctl_dpy_) ctl_dpy_ = XOpenDisplay(XDisplayString(static_cast<Display*>(dpy_)));
+  if (!ctl_dpy_) ctl_dpy_ = open_display(XDisplayString(static_cast<Display*>(dpy_)));
   Display* dpy = static_cast<Display*>(ctl_dpy_);
   if (!dpy) return false;
   ErrorTrap trap(dpy);

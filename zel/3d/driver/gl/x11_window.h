@@ -52,6 +52,10 @@ enum : int32_t {
   key_capslock = 64,
 };
 
+// XOpenDisplay, tried again for a while when the server refuses (an X server resets when its
+// last client leaves, and refuses connections meanwhile). Returns a Display* or null.
+void* open_display(const char* name);
+
 // Scales a window position into the device rectangle: left + x * width / client width (the
 // device rectangle's left when the client width is 0), likewise for y.
 int32_t scale_coordinate(int32_t v, int32_t client, int32_t rect_lo, int32_t rect_hi);
@@ -63,6 +67,8 @@ class X11Window {
     std::function<qar::Rect()> device_rect;
     // F11 was pressed.
     std::function<void()> toggle_request;
+    // The window was unmapped (minimised) or mapped again.
+    std::function<void(bool mapped)> mapped;
   };
 
   // Opens its own connection to `display_name` (empty: $DISPLAY). Adopts `host` when it is a
