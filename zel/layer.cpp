@@ -23,8 +23,8 @@ Layer::Layer(int32_t depth, const std::u16string& name) {
 Layer::~Layer() = default;
 
 void Layer::init(int32_t depth, std::u16string name, uint32_t colorkey, uint8_t alpha) {
-  qar::lock_it lk(*this);
-  depth_ = depth;
+  // Called by the constructors: nothing else can see the layer yet.
+  depth_.store(depth);
   colorkey_ = colorkey;
   alpha_ = alpha;
   if (name.empty()) {
@@ -35,13 +35,12 @@ void Layer::init(int32_t depth, std::u16string name, uint32_t colorkey, uint8_t 
 }
 
 int32_t Layer::get_depth() const {
-  qar::lock_it lk(*this);
-  return depth_;
+  return depth_.load();
 }
 
 void Layer::set_depth(int32_t d) {
   qar::lock_it lk(*this);
-  depth_ = d;
+  depth_.store(d);
   for (auto& e : entries_)
     if (auto f = e.facet.lock()) f->set_depth(d);
 }
@@ -101,7 +100,7 @@ void Layer::put_facet(std::shared_ptr<Facet> f) {
   {
     qar::lock_it lk(*this);
     entries_.push_back(Entry{f, nullptr});
-    f->set_depth(depth_);
+    f->set_depth(depth_.load());
     int32_t n = 0;
     for (auto& e : entries_)
       if (auto live = e.facet.lock()) live->set_order(n++);
@@ -149,44 +148,44 @@ void Layer::del_renderable(std::shared_ptr<Renderable> r) {
 }
 
 void Layer::render(RenderDevice& device) {
-  // Facets whose last owner lets go while they are drawn are destroyed after the lock.
-  std::vector<std::shared_ptr<Facet>> hold;
-  // What to draw, in order: a run of batched quads or one renderable drawn by itself.
+  // What to draw, in order: a run of batched quads or one renderable drawn by itself. The list
+  // is taken under the layer's lock and drawn without it: each facet has a lock of its own, and
+  // puts and deletes need not wait for the device.
   struct Item {
-    Renderable* r = nullptr;
+    std::shared_ptr<Renderable> r;
     std::shared_ptr<Texture> texture;
     bool blend = false;
     int32_t first = 0, count = 0;  // vertices of the run
   };
   std::vector<Item> items;
   std::vector<FacetQuad::Vertex> verts;
-  qar::lock_it lk(*this);
-  drop_dead_locked();
-  hold.reserve(entries_.size());
-  FacetQuad q;
-  for (auto& e : entries_) {
-    if (e.other) {
-      items.push_back(Item{e.other.get(), nullptr, false, 0, 0});
-      continue;
+  {
+    qar::lock_it lk(*this);
+    drop_dead_locked();
+    FacetQuad q;
+    for (auto& e : entries_) {
+      if (e.other) {
+        items.push_back(Item{e.other, nullptr, false, 0, 0});
+        continue;
+      }
+      auto f = e.facet.lock();
+      if (!f) continue;
+      // Only facets drawn exactly as Facet::render draws them go into batches.
+      int kind = 0;
+      if (typeid(*f) == typeid(Facet)) qar::guarded([&] { kind = f->collect_quad(q); });
+      if (kind == 1) continue;
+      if (kind == 0) {
+        items.push_back(Item{std::move(f), nullptr, false, 0, 0});
+        continue;
+      }
+      if (items.empty() || items.back().r || items.back().texture != q.texture ||
+          items.back().blend != q.blend) {
+        items.push_back(Item{nullptr, q.texture, q.blend, int32_t(verts.size()), 0});
+      }
+      // Two triangles: top-left, top-right, bottom-left; top-right, bottom-right, bottom-left.
+      for (int i : {0, 1, 2, 1, 3, 2}) verts.push_back(q.v[i]);
+      items.back().count += 6;
     }
-    auto f = e.facet.lock();
-    if (!f) continue;
-    // Only facets drawn exactly as Facet::render draws them go into batches.
-    int kind = 0;
-    if (typeid(*f) == typeid(Facet)) qar::guarded([&] { kind = f->collect_quad(q); });
-    if (kind == 1) continue;
-    if (kind == 0) {
-      items.push_back(Item{f.get(), nullptr, false, 0, 0});
-      hold.push_back(std::move(f));
-      continue;
-    }
-    if (items.empty() || items.back().r || items.back().texture != q.texture ||
-        items.back().blend != q.blend) {
-      items.push_back(Item{nullptr, q.texture, q.blend, int32_t(verts.size()), 0});
-    }
-    // Two triangles: top-left, top-right, bottom-left; top-right, bottom-right, bottom-left.
-    for (int i : {0, 1, 2, 1, 3, 2}) verts.push_back(q.v[i]);
-    items.back().count += 6;
   }
   if (!verts.empty()) {
     const uint32_t need = uint32_t(verts.size());
@@ -240,7 +239,7 @@ void Layer::clear() {
   {
     qar::lock_it lk(*this);
     old.swap(entries_);
-    // Under the lock so that no frame draws a facet whose resources are being released.
+    // Each facet releases its resources under its own lock, never while it is being drawn.
     for (auto& e : old)
       if (auto f = e.facet.lock()) f->free_resources();
   }

@@ -8,6 +8,7 @@
 // thread; put, delete, clear and hit tests from any thread). A facet put during a frame is drawn
 // from the next frame on.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,7 +84,7 @@ class Layer : public qar::lockable<> {
   };
   void drop_dead_locked();
 
-  int32_t depth_ = 0;
+  std::atomic<int32_t> depth_{0};  // read without the lock (the render manager sorts by it)
   uint32_t colorkey_ = 0;
   uint8_t alpha_ = 255;
   std::u16string name_;

@@ -193,8 +193,7 @@ std::shared_ptr<Layer> RenderMng::get_layer(int32_t depth, bool create) {
       [](const std::shared_ptr<Layer>& l, int32_t d) { return l->get_depth() < d; });
   if (it != layers_.end() && (*it)->get_depth() == depth) return *it;
   if (!create) return nullptr;
-  auto layer = std::make_shared<Layer>(depth);
-  layer->set_depth(depth);
+  auto layer = std::make_shared<Layer>(depth);  // made with its depth; nothing to renumber
   layers_.insert(it, layer);
   return layer;
 }
