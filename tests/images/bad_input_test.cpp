@@ -12,6 +12,7 @@
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"
+#include "zel/plugins.h"
 
 using namespace images_test;
 using zel::BitmapImage;
@@ -139,6 +140,19 @@ TEST(DecoderChoice, ShortAndUnknownStreamsAreRefused) {
   auto three = stream_of(bytes{0xFF, 0xD8, 0xFF});
   EXPECT_TRUE(factory.can_decode(three));
   EXPECT_FALSE(ImageDecoder::create(three, nullptr));
+}
+
+TEST(DecoderChoice, BuiltinFactoryComesFirstInTheRegistry) {
+  // A scan that finds no plug-ins still lists the built-in decoders, first.
+  zel::plugins::scan_image_decoders("/nonexistent-folder/");
+  const auto entries = zel::plugins::image_decoders();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.front().factory, &zel::intenal::builtin_decoder_factory());
+  auto dec = ImageDecoder::create(stream_of(sample_png()), nullptr);
+  ASSERT_TRUE(dec);
+  EXPECT_TRUE(dec->decode());
+  zel::plugins::release();
+  EXPECT_TRUE(zel::plugins::image_decoders().empty());
 }
 
 TEST(DecoderChoice, SniffingLeavesThePositionAlone) {

@@ -1,6 +1,8 @@
 // Animated pictures: an Image bound to a decoder advances by the render clock it is given.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "anim_util.h"
 
 using namespace images_test;
@@ -17,6 +19,12 @@ TEST(Playback, BindDecodesFrameZeroAndSetsTiming) {
   EXPECT_EQ(a.decoder->frame_calls, 1);
   // A bound image keeps one bitmap whatever the frame.
   EXPECT_EQ(a.image->frame_count(), 1u);
+}
+
+TEST(Playback, LongDurationsDoNotWrap) {
+  // 3000 frames of one second: 3e9 us does not fit 32 bits; the duration saturates.
+  anim a(3000, 1000000);
+  EXPECT_EQ(a.image->duration(), uint64_t(INT32_MAX));
 }
 
 TEST(Playback, LoopingImageStepsThroughAndWraps) {

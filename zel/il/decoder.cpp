@@ -2,7 +2,9 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
@@ -51,7 +53,8 @@ std::shared_ptr<Image> BitmapImageDecoder::get_image() {
     bmp->create(info_.width, info_.height, info_.type);
   bmp->total_frames_ = info_.frames;
   bmp->frame_delay_ = info_.frame_delay;
-  bmp->duration_ = int32_t(int64_t(info_.frames) * info_.frame_delay);
+  const int64_t duration = int64_t(info_.frames) * info_.frame_delay;
+  bmp->duration_ = int32_t(std::clamp<int64_t>(duration, 0, std::numeric_limits<int32_t>::max()));
   return image_;
 }
 
