@@ -214,7 +214,7 @@ class FtFont : public Font {
   void draw(const char16_t* text, int32_t length, int32_t x, int32_t y,
             const Color* color) override {
     const int32_t n = text_length(text, length);
-    if (n < 1 || !atlas_) return;
+    if (n < 1) return;
     std::vector<placed_glyph> run;
     std::vector<solid_rect> rects;
     {
@@ -251,7 +251,7 @@ class FtFont : public Font {
       line_decor(pen);
       // The images stay valid: glyphs are never removed from a font.
     }
-    atlas_->draw(run, rects, pack_color(color));
+    if (atlas_) atlas_->draw(run, rects, pack_color(color));
   }
 
   int32_t kerning(char16_t first, char16_t second, RenderDevice&) override {
