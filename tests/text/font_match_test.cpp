@@ -128,6 +128,12 @@ TEST(Font, KerningPairsComeFromTheFont) {
   EXPECT_EQ(dev.get_kerning_pair(u'A', u'V', f), f->kerning(u'A', u'V', dev));
   dev.select_font(f);
   EXPECT_EQ(dev.get_kerning_pair(u'A', u'V', nullptr), f->kerning(u'A', u'V', dev));
+  // A monospaced face has no kerning.
+  auto mono = dev.create_font(desc(u"Courier New", 40));
+  ASSERT_TRUE(mono);
+  EXPECT_EQ(mono->face(), u"Liberation Mono");
+  for (char16_t a : {u'A', u'T', u'L', u'W'})
+    for (char16_t b : {u'V', u'o', u'T', u'A'}) EXPECT_EQ(mono->kerning(a, b, dev), 0);
   // Larger size, larger adjustment.
   auto big = dev.create_font(desc(u"DejaVu Sans", 80));
   EXPECT_LT(big->kerning(u'A', u'V', dev), f->kerning(u'A', u'V', dev));

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "text/soft_device.h"
 #include "zel/font.h"
@@ -144,4 +145,89 @@ TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
   logical_font f;
   f.combine(all);
   EXPECT_EQ(f, all);
+}
+
+namespace {
+
+// A font with a given kerning table and fixed metrics, to check what the base class does.
+class TableFont : public Font {
+ public:
+  TableFont(const kerning_table& table, int32_t height, int32_t leading) {
+    kerning_ = table;
+    height_ = height;
+    external_leading_ = leading;
+  }
+  std::pair<int32_t, int32_t> measure(const char16_t*, int32_t length) const override {
+    last_length = length;
+    return {7 * length, height_};
+  }
+  void draw(const char16_t*, int32_t length, int32_t x, int32_t y, const Color* c) override {
+    drawn.push_back({length, x, y, pack_color(c)});
+  }
+  struct call {
+    int32_t length, x, y;
+    uint32_t argb;
+  };
+  mutable int32_t last_length = -99;
+  std::vector<call> drawn;
+};
+
+}  // namespace
+
+TEST(FontBase, KerningTableLookup) {
+  test::SoftDevice dev(8, 8);
+  TableFont f({{{u'A', u'V'}, -3}, {{u'T', u'o'}, -2}, {{u'L', u'T'}, 4}}, 20, 2);
+  EXPECT_EQ(f.kerning(u'A', u'V', dev), -3);
+  EXPECT_EQ(f.kerning(u'T', u'o', dev), -2);
+  EXPECT_EQ(f.kerning(u'L', u'T', dev), 4);
+  EXPECT_EQ(f.kerning(u'V', u'A', dev), 0);  // absent pair
+  EXPECT_EQ(f.kerning(u'Z', u'A', dev), 0);  // beyond the last first character
+  EXPECT_EQ(f.get_full_height(), 22);
+  TableFont none({}, 10, 0);
+  for (char16_t a : {u'A', u'T', u'\0', char16_t(0xFFFF)})
+    for (char16_t b : {u'V', u'o', u'\0'}) EXPECT_EQ(none.kerning(a, b, dev), 0);
+}
+
+TEST(FontBase, StringFormsSkipEmptyText) {
+  TableFont f({}, 10, 1);
+  EXPECT_EQ(f.calc_rect(u""), std::make_pair(0, 0));
+  EXPECT_EQ(f.last_length, -99);  // not measured at all
+  EXPECT_EQ(f.calc_rect(u"abc"), std::make_pair(21, 10));
+  EXPECT_EQ(f.last_length, 3);
+  ColorARGB c(1, 2, 3, 4);
+  f.draw_text(u"", 1, 2, &c);
+  EXPECT_TRUE(f.drawn.empty());
+  f.draw_text(u"hello", 5, 6, &c);
+  ASSERT_EQ(f.drawn.size(), 1u);
+  EXPECT_EQ(f.drawn[0].length, 5);
+  EXPECT_EQ(f.drawn[0].x, 5);
+  EXPECT_EQ(f.drawn[0].y, 6);
+  EXPECT_EQ(f.drawn[0].argb, 0x01020304u);
+}
+
+TEST(FontBase, DeviceTextOperationsOverAnyFont) {
+  test::SoftDevice dev(8, 8);
+  auto f = std::make_shared<TableFont>(Font::kerning_table{}, 10, 1);
+  ColorARGB fallback(255, 9, 9, 9), given(255, 1, 1, 1);
+  // render_char: space, character, space from x minus a space; at the left edge the
+  // character stays where it was asked for.
+  text::render_char(dev, u'W', 30, 4, &given, &fallback, f);
+  text::render_char(dev, u'W', 3, 4, nullptr, &fallback, f);
+  ASSERT_EQ(f->drawn.size(), 2u);
+  EXPECT_EQ(f->drawn[0].length, 3);
+  EXPECT_EQ(f->drawn[0].x, 30 - 7);
+  EXPECT_EQ(f->drawn[0].argb, 0xFF010101u);
+  EXPECT_EQ(f->drawn[1].length, 2);
+  EXPECT_EQ(f->drawn[1].x, 3);
+  EXPECT_EQ(f->drawn[1].argb, 0xFF090909u);
+  // render_text: the text and one space, up to the terminating zero for length -1.
+  f->drawn.clear();
+  text::render_text(dev, u"abcd", -1, 1, 2, nullptr, &fallback, f);
+  text::render_text(dev, u"abcd", 2, 1, 2, nullptr, &fallback, f);
+  ASSERT_EQ(f->drawn.size(), 2u);
+  EXPECT_EQ(f->drawn[0].length, 5);
+  EXPECT_EQ(f->drawn[1].length, 3);
+  // calc_text: measure without the external leading.
+  EXPECT_EQ(text::calc_text(u"abcd", -1, f), std::make_pair(28, 9));
+  EXPECT_EQ(text::kerning_pair(dev, u'A', u'V', f), 0);
 }
