@@ -266,9 +266,8 @@ GLDevice::GLDevice() : d_(new Impl), shared_(std::make_shared<GLShared>()) {
 }
 
 GLDevice::~GLDevice() {
-  qar::guarded([&] {
-    if (d_->ctx != EGL_NO_CONTEXT && make_current()) text::release_device(*this);
-  });
+  // Fonts stop drawing through this device (their glyph textures need no GL to go).
+  qar::guarded([&] { text::release_device(*this); });
   shared_->device_alive = false;
   d_->tex[0].reset();
   d_->tex[1].reset();
