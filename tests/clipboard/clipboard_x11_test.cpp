@@ -436,4 +436,105 @@ TEST_F(X11Clipboard, LostServerFallsBackWithoutEndingTheProcess) {
   EXPECT_EQ(xclip_out(), "back");
 }
 
+// A stand-in clipboard manager: owns CLIPBOARD_MANAGER and, asked to SAVE_TARGETS, copies the
+// clipboard's UTF8_STRING before it answers.
+struct FakeManager {
+  std::atomic<bool> ready{false}, stop{false};
+  std::string saved;
+  std::vector<std::string> offered;
+  std::thread thread;
+
+  FakeManager() : thread([this] { run(); }) {}
+  ~FakeManager() {
+    stop = true;
+    thread.join();
+  }
+
+  static bool next_event(Display* d, int type, XEvent& ev, std::chrono::milliseconds limit) {
+    auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+      while (XPending(d)) {
+        XNextEvent(d, &ev);
+        if (ev.type == type) return true;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  }
+
+  void run() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    Atom manager = XInternAtom(d, "CLIPBOARD_MANAGER", False);
+    Atom save = XInternAtom(d, "SAVE_TARGETS", False);
+    Atom clip = XInternAtom(d, "CLIPBOARD", False);
+    Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    Atom prop = XInternAtom(d, "FAKE_MANAGER_DATA", False);
+    XSetSelectionOwner(d, manager, w, CurrentTime);
+    XSync(d, False);
+    ready = true;
+    XEvent ev;
+    while (!stop) {
+      if (!next_event(d, SelectionRequest, ev, 20ms)) continue;
+      XSelectionRequestEvent r = ev.xselectionrequest;
+      if (r.target != save) continue;
+      Atom type;
+      int format;
+      unsigned long n, after;
+      unsigned char* data = nullptr;
+      if (XGetWindowProperty(d, r.requestor, r.property, 0, 1024, False, XA_ATOM, &type, &format,
+                             &n, &after, &data) == Success &&
+          data) {
+        const long* atoms = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < n; ++i) {
+          char* name = XGetAtomName(d, Atom(atoms[i]));
+          offered.push_back(name);
+          XFree(name);
+        }
+        XFree(data);
+      }
+      XConvertSelection(d, clip, utf8, prop, w, CurrentTime);
+      XFlush(d);
+      if (next_event(d, SelectionNotify, ev, 3s) && ev.xselection.property == prop &&
+          XGetWindowProperty(d, w, prop, 0, 1 << 20, True, AnyPropertyType, &type, &format, &n,
+                             &after, &data) == Success &&
+          data) {
+        saved.assign(reinterpret_cast<char*>(data), n);
+        XFree(data);
+      }
+      XSelectionEvent reply;
+      std::memset(&reply, 0, sizeof reply);
+      reply.type = SelectionNotify;
+      reply.requestor = r.requestor;
+      reply.selection = r.selection;
+      reply.target = r.target;
+      reply.property = r.property;
+      reply.time = r.time;
+      XSendEvent(d, r.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+      XFlush(d);
+    }
+    XCloseDisplay(d);
+  }
+};
+
+TEST_F(X11Clipboard, ShutdownHandsTheDataToAClipboardManager) {
+  FakeManager manager;
+  for (int i = 0; i < 500 && !manager.ready; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(manager.ready);
+  Clipboard c(true);
+  c.erase();
+  ASSERT_TRUE(c.paste(u"kept after exit"));
+  ASSERT_TRUE(c.paste_html("<b>kept</b>"));
+  c.close();
+  Clipboard::shutdown();
+  manager.stop = true;
+  manager.thread.join();
+  manager.thread = std::thread([] {});
+  EXPECT_EQ(manager.saved, "kept after exit");
+  for (const char* t : {"UTF8_STRING", "STRING", "text/html", "HTML Format"})
+    EXPECT_NE(std::find(manager.offered.begin(), manager.offered.end(), t), manager.offered.end())
+        << t;
+}
+
 }  // namespace

@@ -4,7 +4,8 @@
 // SelectionRequest (TARGETS, TIMESTAMP, MULTIPLE and every target of the published content,
 // large data through INCR), notices SelectionClear, and reads other owners' data (following
 // INCR). Other threads hand it commands and wait, each with a deadline, so nothing blocks for
-// good when an owner never answers or the server is slow.
+// good when an owner never answers or the server is slow. On shutdown, data we own is handed to
+// a clipboard manager (CLIPBOARD_MANAGER, SAVE_TARGETS) when one runs.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <poll.h>
@@ -241,6 +242,9 @@ class X11Backend : public Backend {
     incr_ = atom("INCR");
     atom_pair_ = atom("ATOM_PAIR");
     time_prop_ = atom("ZEL_CLIPBOARD_TIME");
+    manager_ = atom("CLIPBOARD_MANAGER");
+    save_targets_ = atom("SAVE_TARGETS");
+    save_prop_ = atom("ZEL_CLIPBOARD_SAVE");
     for (int i = 0; i < kReadProps; ++i)
       read_props_[i] = atom("ZEL_CLIPBOARD_" + std::to_string(i));
     long max_req = XExtendedMaxRequestSize(d_);
@@ -308,12 +312,23 @@ class X11Backend : public Backend {
     const int xfd = ConnectionNumber(d_);
     for (;;) {
       std::deque<std::shared_ptr<PublishCmd>> publishes;
+      bool stopping = false;
       {
         std::lock_guard<std::mutex> g(m_);
-        if (stop_) break;
+        stopping = stop_;
         publishes.swap(publish_q_);
       }
       if (io_error_.load()) break;
+      if (stopping) {
+        // Our data would vanish with our window: a clipboard manager, if one runs, is asked
+        // to take a copy first, and we keep serving until it has (or gives up).
+        if (!save_started_) {
+          save_started_ = true;
+          if (!begin_save()) break;
+        } else if (save_done_ || Clock::now() >= save_deadline_) {
+          break;
+        }
+      }
       // Ownership needs a server timestamp: a zero-length append to a property of our window
       // brings a PropertyNotify that carries one.
       for (auto& p : publishes) {
@@ -327,7 +342,7 @@ class X11Backend : public Backend {
         XNextEvent(d_, &ev);
         handle(ev);
       }
-      if (io_error_.load()) break;
+      if (io_error_.load() || save_done_) break;
       XFlush(d_);
 
       int wait_ms = next_wait_ms();
@@ -350,6 +365,7 @@ class X11Backend : public Backend {
     auto now = Clock::now();
     auto next = now + std::chrono::seconds(1);
     if (cur_read_) next = std::min(next, read_deadline_);
+    if (save_started_) next = std::min(next, save_deadline_);
     for (const auto& t : transfers_) next = std::min(next, t.last_activity + kTransferIdle);
     if (!awaiting_time_.empty())
       next = std::min(next, awaiting_time_.front().second + std::chrono::seconds(5));
@@ -626,7 +642,24 @@ class X11Backend : public Backend {
 
   // ---- reading ----------------------------------------------------------------------------
 
+  bool begin_save() {
+    if (!serving_ || serving_->items.empty()) return false;
+    if (XGetSelectionOwner(d_, manager_) == None) return false;
+    std::vector<long> list;
+    for (const auto& i : serving_->items) list.push_back(long(atom(i.first)));
+    XChangeProperty(d_, win_, save_prop_, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
+    XConvertSelection(d_, manager_, save_targets_, save_prop_, win_, CurrentTime);
+    XFlush(d_);
+    save_deadline_ = Clock::now() + std::chrono::seconds(2);
+    return true;
+  }
+
   void on_notify(const XSelectionEvent& e) {
+    if (e.requestor == win_ && e.selection == manager_ && save_started_) {
+      save_done_ = true;
+      return;
+    }
     if (e.requestor != win_ || e.selection != clipboard_) return;
     if (!cur_read_ || incr_reading_ || e.target != cur_target_ ||
         (e.property != None && e.property != cur_prop_)) {
@@ -754,7 +787,10 @@ class X11Backend : public Backend {
   // The thread's own.
   std::map<std::string, Atom> atoms_;
   Atom clipboard_ = None, targets_ = None, timestamp_ = None, multiple_ = None, incr_ = None,
-       atom_pair_ = None, time_prop_ = None;
+       atom_pair_ = None, time_prop_ = None, manager_ = None, save_targets_ = None,
+       save_prop_ = None;
+  bool save_started_ = false, save_done_ = false;
+  Clock::time_point save_deadline_;
   Atom read_props_[kReadProps] = {};
   size_t chunk_ = 0;
   std::deque<std::pair<std::shared_ptr<PublishCmd>, Clock::time_point>> awaiting_time_;
