@@ -153,12 +153,12 @@ TEST_F(PrimitivesGL, ClosedOutlineHasNoGapAtItsFirstCorner) {
 }
 
 TEST_F(PrimitivesGL, ArcOutlineStaysOnItsCircle) {
-  EllipsArc ring(vec2(80, 60), 40.0f);
-  ring.set_width(4);
-  ring.set_color(ColorARGB(255, 255, 255, 255));
+  auto ring = std::make_shared<EllipsArc>(vec2(80, 60), 40.0f);
+  ring->set_width(4);
+  ring->set_color(ColorARGB(255, 255, 255, 255));
   begin();
   screen_space();
-  ring.render(*dev);
+  dev->render_primitive(std::shared_ptr<Primitive>(ring));  // the device lets it draw itself
   auto f = end();
   ASSERT_TRUE(f);
   int lit = 0;
