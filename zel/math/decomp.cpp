@@ -151,7 +151,7 @@ void polar_decomp(const mat3& m, mat3& q, mat3& s) {
 }
 
 // Eigenvalues of symmetric s (returned) and eigenvectors (columns of u), by Jacobi rotations.
-vec3 spectral_decomp(const mat3& s, mat3& u) {
+vec3 eigen_decomp(const mat3& s, mat3& u) {
   static const int next[3] = {1, 2, 0};
   u = identity3();
   float diag[3] = {s(0, 0), s(1, 1), s(2, 2)};
@@ -359,7 +359,7 @@ void decomp_affine(const mat4& a, vec3& t, quat& q, quat& u, vec3& k, float& f) 
   }
   q.FromMatrix(qm);
   mat3 um;
-  k = spectral_decomp(s, um);
+  k = eigen_decomp(s, um);
   u.FromMatrix(um);
   // The correction is applied once, as in the published algorithm: U * K * U^T is kept.
   quat p = snuggle(u, k);
