@@ -2,6 +2,8 @@
 // and the glyph atlas behind it. The device here rasterises in memory.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "text/ink.h"
 #include "text/soft_device.h"
 #include "zel/font.h"
@@ -295,4 +297,21 @@ TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
   // The device is gone: drawing does nothing, measuring still works.
   f->draw(u"abc", 3, 0, 0, nullptr);
   EXPECT_GT(f->measure(u"abc", 3).first, 0);
+}
+
+TEST(TextDraw, FarPositionsDrawNothingAndDoNotOverflow) {
+  SoftDevice dev(100, 40);
+  dev.use_whole_frame();
+  auto f = font(dev, 20, logical_font::underline | logical_font::strikeout);
+  const int32_t big = std::numeric_limits<int32_t>::max() - 5;
+  const int32_t small = std::numeric_limits<int32_t>::min() + 5;
+  dev.render_text(u"far away", -1, big, big, nullptr, f);
+  dev.render_text(u"far away", -1, small, small, nullptr, f);
+  dev.render_text(u"far\naway", -1, 0, big, nullptr, f);
+  dev.render_char(u'x', small, 0, nullptr, f);
+  EXPECT_TRUE(ink(dev).empty());
+  // A text wider than the 32-bit range measures as the largest width.
+  std::u16string wide(3000000, u'W');
+  auto huge = font(dev, 1024);
+  EXPECT_EQ(dev.calc_text(wide, huge).first, std::numeric_limits<int32_t>::max());
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -153,6 +154,14 @@ std::mutex& shaping_mutex() {
 
 std::atomic<uint64_t> g_next_font_id{1};
 
+// Drawing keeps this far inside the 32-bit range, so that a glyph's size added to its position
+// cannot overflow.
+constexpr int64_t kLimit = int64_t{1} << 30;
+
+int32_t clamp32(int64_t v) {
+  return static_cast<int32_t>(std::min<int64_t>(v, std::numeric_limits<int32_t>::max()));
+}
+
 int32_t round_px(double v) {
   return static_cast<int32_t>(std::lround(v));
 }
@@ -189,7 +198,8 @@ class FtFont : public Font {
     const int32_t n = text_length(text, length);
     if (n < 1) return {0, 0};
     std::lock_guard<std::mutex> lock(mutex_);
-    int32_t width = 0, line = 0, ink = 0, lines = 1;
+    // 64-bit sums: a long enough text at a large size passes the 32-bit range.
+    int64_t width = 0, line = 0, ink = 0, lines = 1;
     for (int32_t i = 0; i < n;) {
       int32_t size = 1;
       if (is_line_break(text, n, i, size)) {
@@ -203,12 +213,12 @@ class FtFont : public Font {
       i += size;
       if (const glyph* g = glyph_for(c, false)) {
         // Ink beyond the advance (an italic's last letter) stays inside the box.
-        ink = std::max(ink, line + g->ink_right);
+        ink = std::max<int64_t>(ink, line + g->ink_right);
         line += g->advance;
       }
     }
     width = std::max({width, line, ink});
-    return {width, lines * get_full_height()};
+    return {clamp32(width), clamp32(lines * get_full_height())};
   }
 
   void draw(const char16_t* text, int32_t length, int32_t x, int32_t y,
@@ -219,22 +229,28 @@ class FtFont : public Font {
     std::vector<solid_rect> rects;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      int32_t pen = x, top = y, line_start = x;
-      auto line_decor = [&](int32_t end) {
-        if (end <= line_start) return;
-        const int32_t base = top + ascent_;
+      // Positions in 64 bits; what falls outside the 32-bit plane is not drawn.
+      int64_t pen = x, top = y;
+      const int64_t line_start = x;
+      auto fits = [](int64_t v) { return v > -kLimit && v < kLimit; };
+      auto line_decor = [&](int64_t end) {
+        end = std::min<int64_t>(end, kLimit);
+        const int64_t base = top + ascent_;
+        if (end <= line_start || !fits(base)) return;
         if (underline_)
-          rects.push_back({line_start, base + underline_top_, end,
-                           base + underline_top_ + underline_thickness_});
+          rects.push_back({static_cast<int32_t>(line_start),
+                           static_cast<int32_t>(base + underline_top_), static_cast<int32_t>(end),
+                           static_cast<int32_t>(base + underline_top_ + underline_thickness_)});
         if (strikeout_)
-          rects.push_back(
-              {line_start, base - strike_top_, end, base - strike_top_ + strike_thickness_});
+          rects.push_back({static_cast<int32_t>(line_start),
+                           static_cast<int32_t>(base - strike_top_), static_cast<int32_t>(end),
+                           static_cast<int32_t>(base - strike_top_ + strike_thickness_)});
       };
       for (int32_t i = 0; i < n;) {
         int32_t size = 1;
         if (is_line_break(text, n, i, size)) {
           line_decor(pen);
-          pen = line_start = x;
+          pen = line_start;
           top += get_full_height();
           i += size;
           continue;
@@ -243,9 +259,10 @@ class FtFont : public Font {
         i += size;
         const glyph* g = glyph_for(c, true);
         if (!g) continue;
-        if (g->image.width > 0 && g->image.height > 0)
-          run.push_back({(id_ << 32) | g->index, &g->image, pen + g->image.left,
-                         top + ascent_ - g->image.top});
+        const int64_t gx = pen + g->image.left, gy = top + ascent_ - g->image.top;
+        if (g->image.width > 0 && g->image.height > 0 && fits(gx) && fits(gy))
+          run.push_back({(id_ << 32) | g->index, &g->image, static_cast<int32_t>(gx),
+                         static_cast<int32_t>(gy)});
         pen += g->advance;
       }
       line_decor(pen);
