@@ -264,6 +264,35 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   EXPECT_EQ(f->width(), 140);
   EXPECT_EQ(f->height(), 70);
   EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 140, 70));
+
+  // Full screen is asked of the window manager through _NET_WM_STATE.
+  auto fullscreen_state = [&] {
+    Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
+    Atom fs = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+    Atom type;
+    int format;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+    if (XGetWindowProperty(dpy, host, state, 0, 16, False, AnyPropertyType, &type, &format, &n,
+                           &after, &data) == Success &&
+        data) {
+      for (unsigned long i = 0; i < n; ++i)
+        if (reinterpret_cast<Atom*>(data)[i] == fs) found = true;
+      XFree(data);
+    }
+    return found;
+  };
+  EXPECT_FALSE(fullscreen_state());
+  m.windowed = 0;
+  ASSERT_TRUE(dev->toggle_mode(m));
+  XSync(dpy, False);
+  EXPECT_TRUE(fullscreen_state());
+  m.windowed = 1;
+  ASSERT_TRUE(dev->toggle_mode(m));
+  XSync(dpy, False);
+  EXPECT_FALSE(fullscreen_state());
+  EXPECT_FALSE(dev->toggle_mode(DeviceMode{}));
 }
 
 TEST_F(X11DeviceTest, SavedPngMatchesAScreenshotOfTheWindow) {
