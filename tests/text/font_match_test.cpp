@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "text/ink.h"
 #include "text/soft_device.h"
 #include "zel/font.h"
 #include "zel/text/font_backend.h"
@@ -203,4 +204,63 @@ TEST(Font, NoTexturesNoDrawingButMeasuringWorks) {
   dev.render_text(u"x", 0, 0, nullptr, f);
   for (uint32_t p : dev.frame) EXPECT_EQ(p, 0xFF000000u);
   EXPECT_GT(width_of(f, u"x"), 0);
+}
+
+TEST(Font, NoSizeMeansTwelvePoints) {
+  test::SoftDevice dev(8, 8, 96);
+  logical_font none;  // size (0, pixels), no face
+  auto f = dev.create_font(none);
+  auto twelve =
+      dev.create_font(logical_font(unit(12.0, unit::points), u"", logical_font::fw_dontcare, 0));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f, twelve);
+  // Negative sizes are the same size.
+  auto neg = dev.create_font(desc(u"DejaVu Sans", -20));
+  auto pos = dev.create_font(desc(u"DejaVu Sans", 20));
+  EXPECT_EQ(neg, pos);
+}
+
+TEST(Font, ItalicLeansRight) {
+  // Tall: the math face reaches far above its letters.
+  test::SoftDevice dev(120, 400);
+  dev.use_whole_frame();
+  // DejaVu Math TeX Gyre has no italic face: its slant is made.
+  for (const char16_t* face : {u"DejaVu Sans", u"Liberation Serif", u"DejaVu Math TeX Gyre"}) {
+    auto upright = dev.create_font(desc(face, 80));
+    auto italic = dev.create_font(desc(face, 80, logical_font::fw_normal, logical_font::italic));
+    ASSERT_TRUE(upright && italic);
+    // Mean ink column of the top and the bottom quarter of an 'l'.
+    auto lean = [&](const std::shared_ptr<Font>& f) {
+      dev.clear(0xFF000000u);
+      dev.render_text(u"l", -1, 20, 10, nullptr, f);
+      const test::ink_box b = test::find_ink(dev.frame.data(), 120, 400, 0xFF000000u);
+      EXPECT_FALSE(b.empty());
+      auto mean_x = [&](int32_t y0, int32_t y1) {
+        double sum = 0, n = 0;
+        for (int32_t y = y0; y < y1; ++y)
+          for (int32_t x = b.x0; x < b.x1; ++x)
+            if (dev.at(x, y) != 0xFF000000u) {
+              sum += x;
+              ++n;
+            }
+        return n > 0 ? sum / n : 0.0;
+      };
+      const int32_t q = (b.y1 - b.y0) / 4;
+      return mean_x(b.y0, b.y0 + q) - mean_x(b.y1 - q, b.y1);
+    };
+    EXPECT_NEAR(lean(upright), 0.0, 3.0);
+    EXPECT_GT(lean(italic), 5.0);
+  }
+}
+
+TEST(Font, BoldIsMadeWhenTheFaceHasNone) {
+  test::SoftDevice dev(8, 8);
+  text::font_match m;
+  ASSERT_TRUE(text::match_face(u"DejaVu Math TeX Gyre", 700, false, m));
+  ASSERT_LT(m.weight, 600) << "the face now has a bold: pick another";
+  auto regular = dev.create_font(desc(u"DejaVu Math TeX Gyre", 40));
+  auto bold = dev.create_font(desc(u"DejaVu Math TeX Gyre", 40, logical_font::fw_bold));
+  ASSERT_TRUE(regular && bold);
+  EXPECT_EQ(bold->face(), regular->face());
+  EXPECT_GT(width_of(bold, u"lllll"), width_of(regular, u"lllll"));
 }

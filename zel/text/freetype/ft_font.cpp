@@ -131,12 +131,6 @@ bool match_locked(const std::u16string& face, int32_t weight, bool italic, font_
     FcChar8* fam = nullptr;
     if (FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch)
       out.family = from_utf8(reinterpret_cast<const char*>(fam));
-    int w = FC_WEIGHT_REGULAR;
-    if (FcPatternGetInteger(m, FC_WEIGHT, 0, &w) == FcResultMatch)
-      out.weight = FcWeightToOpenType(w);
-    int slant = FC_SLANT_ROMAN;
-    if (FcPatternGetInteger(m, FC_SLANT, 0, &slant) == FcResultMatch)
-      out.italic = slant != FC_SLANT_ROMAN;
     ok = true;
   }
   FcPatternDestroy(m);
@@ -424,11 +418,41 @@ class FtFont : public Font {
   std::map<std::pair<char16_t, char16_t>, int32_t> kern_memo_;
 };
 
+// The weight and slant the face really has (fontconfig's answer echoes the request).
+void read_style(FT_Face face, font_match& match) {
+  match.italic = (face->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+  const TT_OS2* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+  if (os2 && os2->version != 0xFFFF && os2->usWeightClass >= 1 && os2->usWeightClass <= 1000)
+    match.weight = os2->usWeightClass;
+  else
+    match.weight = (face->style_flags & FT_STYLE_FLAG_BOLD) ? 700 : 400;
+}
+
+// Matches and opens the face; null when there is none. Library lock held.
+FT_Face open_locked(const std::u16string& name, int32_t weight, bool italic, font_match& match) {
+  if (!match_locked(name, weight, italic, match)) return nullptr;
+  FT_Library lib = library_locked();
+  FT_Face face = nullptr;
+  if (!lib || FT_New_Face(lib, match.file.c_str(), match.index, &face) != 0) {
+    qar::tracef("fonts: cannot open %s", match.file.c_str());
+    return nullptr;
+  }
+  if (!FT_IS_SCALABLE(face)) {
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  read_style(face, match);
+  return face;
+}
+
 }  // namespace
 
 bool match_face(const std::u16string& face, int32_t weight, bool italic, font_match& out) {
   std::lock_guard<std::mutex> lock(library_mutex());
-  return match_locked(face, weight, italic, out);
+  FT_Face f = open_locked(face, weight, italic, out);
+  if (!f) return false;
+  FT_Done_Face(f);
+  return true;
 }
 
 std::shared_ptr<Font> make_font(const font_request& request, std::shared_ptr<GlyphAtlas> atlas) {
@@ -436,17 +460,8 @@ std::shared_ptr<Font> make_font(const font_request& request, std::shared_ptr<Gly
   FT_Face face = nullptr;
   {
     std::lock_guard<std::mutex> lock(library_mutex());
-    if (!match_locked(request.face, request.weight, request.style & logical_font::italic, match))
-      return {};
-    FT_Library lib = library_locked();
-    if (!lib || FT_New_Face(lib, match.file.c_str(), match.index, &face) != 0) {
-      qar::tracef("fonts: cannot open %s", match.file.c_str());
-      return {};
-    }
-    if (!FT_IS_SCALABLE(face)) {
-      FT_Done_Face(face);
-      return {};
-    }
+    face = open_locked(request.face, request.weight, request.style & logical_font::italic, match);
+    if (!face) return {};
   }
   return std::make_shared<FtFont>(face, match, request, std::move(atlas));
 }
