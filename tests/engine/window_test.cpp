@@ -32,8 +32,13 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     const char* d = std::getenv("DISPLAY");
     if (!d || !*d) GTEST_SKIP() << "no X display";
-    dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    // An X server without -noreset resets when its last client leaves (as the previous test's
+    // did) and refuses connections meanwhile: try again for a moment.
+    for (int i = 0; i < 100 && !dpy; ++i) {
+      dpy = XOpenDisplay(nullptr);
+      if (!dpy) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_NE(dpy, nullptr) << "cannot open display " << d;
     host = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 400, 300, 0, 0, 0);
     XMapWindow(dpy, host);
     XSync(dpy, False);

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -18,16 +19,18 @@ Display* g_display = nullptr;
 
 // X errors caused by our own requests are recorded instead of ending the process; errors of
 // other connections go on to the handler that was installed before.
-Display* g_checked = nullptr;
-int g_last_error = 0;
-XErrorHandler g_previous = nullptr;
+// Atomics: the handler is process-wide and may run on other threads for their connections.
+std::atomic<Display*> g_checked{nullptr};
+std::atomic<int> g_last_error{0};
+std::atomic<XErrorHandler> g_previous{nullptr};
 
 int on_error(Display* d, XErrorEvent* e) {
-  if (d == g_checked) {
+  if (d == g_checked.load()) {
     g_last_error = e->error_code;
     return 0;
   }
-  return g_previous ? g_previous(d, e) : 0;
+  XErrorHandler previous = g_previous.load();
+  return previous ? previous(d, e) : 0;
 }
 
 // Runs `f` and reports whether the server rejected any of the requests it made.
@@ -39,9 +42,9 @@ int with_error_check(Display* d, F&& f) {
   g_previous = XSetErrorHandler(on_error);
   f();
   XSync(d, False);
-  XSetErrorHandler(g_previous);
+  XSetErrorHandler(g_previous.load());
   g_checked = nullptr;
-  return g_last_error;
+  return g_last_error.load();
 }
 
 Display* display() {
