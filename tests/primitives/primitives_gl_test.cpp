@@ -19,14 +19,25 @@ const int32_t W = 160, H = 120;
 const float kPi = 3.14159265f;
 const uint32_t kBlack = 0xFF000000u;
 
-class PrimitivesGL : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dev = std::make_shared<gl::GLDevice>();
+// One device for the whole run, never torn down: unloading the GL driver at exit leaves
+// allocations that leak checkers cannot attribute to it.
+std::shared_ptr<gl::GLDevice> shared_device() {
+  static std::shared_ptr<gl::GLDevice>* dev = [] {
+    auto d = std::make_shared<gl::GLDevice>();
     DeviceMode m;
     m.width = W;
     m.height = H;
-    if (!dev->init() || !dev->set_display(nullptr, m)) GTEST_SKIP() << "no EGL device";
+    if (!d->init() || !d->set_display(nullptr, m)) d.reset();
+    return new std::shared_ptr<gl::GLDevice>(d);
+  }();
+  return *dev;
+}
+
+class PrimitivesGL : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dev = shared_device();
+    if (!dev) GTEST_SKIP() << "no EGL device";
   }
 
   // Scene (x, y) is pixel (x, y), y down; identity view and world.
