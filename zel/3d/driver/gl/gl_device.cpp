@@ -46,19 +46,9 @@ struct ReleaseAtThreadExit {
 };
 thread_local ReleaseAtThreadExit t_release;
 
-// EGL displays are shared by every device on the same native display: terminate the last.
-std::mutex g_display_mutex;
-std::map<EGLDisplay, int> g_display_refs;
-
-void release_display(EGLDisplay dpy) {
-  if (dpy == EGL_NO_DISPLAY) return;
-  std::lock_guard<std::mutex> g(g_display_mutex);
-  if (--g_display_refs[dpy] <= 0) {
-    g_display_refs.erase(dpy);
-    eglTerminate(dpy);
-  }
-}
-
+// EGL displays are shared by every device on the same native display (the same handle comes
+// back for it) and stay initialised for the life of the process: terminating one would pull
+// the driver from under the other devices on it.
 bool env_headless() {
   const char* h = std::getenv("ZEL_HEADLESS");
   if (h && std::strcmp(h, "1") == 0) return true;
@@ -275,7 +265,6 @@ GLDevice::~GLDevice() {
   d_->target.reset();
   d_->saved.clear();
   destroy_context();
-  release_display(d_->dpy);
   d_->win.reset();
   if (d_->xdpy) XCloseDisplay(d_->xdpy);
 }
@@ -310,10 +299,6 @@ bool GLDevice::init() {
     }
   } else if (!eglInitialize(dpy, nullptr, nullptr)) {
     return false;
-  }
-  {
-    std::lock_guard<std::mutex> g(g_display_mutex);
-    ++g_display_refs[dpy];
   }
   d_->dpy = dpy;
   return eglBindAPI(EGL_OPENGL_ES_API) == EGL_TRUE;
