@@ -21,6 +21,23 @@ TEST(Playback, BindDecodesFrameZeroAndSetsTiming) {
   EXPECT_EQ(a.image->frame_count(), 1u);
 }
 
+TEST(Playback, BoundImageAndDecoderGoAwayTogether) {
+  std::weak_ptr<zel::Image> image;
+  std::weak_ptr<AnimDecoder> decoder;
+  {
+    anim a(3, 100);
+    image = a.image;
+    decoder = a.decoder;
+    a.decoder.reset();
+    // The image keeps its decoder alive ...
+    EXPECT_FALSE(decoder.expired());
+    EXPECT_EQ(decoder.lock()->get_image(), a.image);
+  }
+  // ... and nothing keeps the pair alive once its holder lets go.
+  EXPECT_TRUE(image.expired());
+  EXPECT_TRUE(decoder.expired());
+}
+
 TEST(Playback, LongDurationsDoNotWrap) {
   // 3000 frames of one second: 3e9 us does not fit 32 bits; the duration saturates.
   anim a(3000, 1000000);

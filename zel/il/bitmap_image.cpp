@@ -127,7 +127,11 @@ int Image::bind(std::shared_ptr<ImageDecoder> decoder) {
     std::lock_guard<std::recursive_mutex> lk(mutex_);
     decoder_ = std::move(decoder);
     frame_start_ = 0;
-    if (bound) seek_frame(0);
+    if (bound) {
+      // We keep the decoder alive; it must not keep us alive in turn.
+      decoder_->hold_image_weakly(this);
+      seek_frame(0);
+    }
   }
   // Outside our lock: replacing a registration waits for an update() in progress, which takes
   // our lock.

@@ -87,7 +87,9 @@ class Image : public IPlayable, public Updatable, public qar::self_allocate {
   int32_t total_frames() const override;
 
   // Binds a decoder: frame 0 is decoded into the bitmap and the image registers with the render
-  // manager so that update() advances its frames. The result carries no meaning.
+  // manager so that update() advances its frames. The image keeps the decoder alive (the decoder
+  // then holds its produced image only weakly). An empty decoder unbinds. The result carries no
+  // meaning.
   virtual int bind(std::shared_ptr<ImageDecoder> decoder);
   // Empties the image: size, type and frame counts become 0 and the loop flag is cleared.
   virtual void destroy();

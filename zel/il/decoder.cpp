@@ -45,9 +45,20 @@ BitmapImageDecoder::BitmapImageDecoder() = default;
 
 BitmapImageDecoder::~BitmapImageDecoder() = default;
 
+void ImageDecoder::hold_image_weakly(const Image* image) {
+  if (!image || image_.get() != image) return;
+  weak_image_ = image_;
+  image_.reset();
+}
+
 std::shared_ptr<Image> BitmapImageDecoder::get_image() {
-  if (!image_) image_ = std::shared_ptr<Image>(new BitmapImage());
-  auto* bmp = static_cast<BitmapImage*>(image_.get());
+  std::shared_ptr<Image> img = produced_image();
+  if (!img) {
+    img = std::shared_ptr<Image>(new BitmapImage());
+    image_ = img;
+    weak_image_.reset();
+  }
+  auto* bmp = static_cast<BitmapImage*>(img.get());
   std::lock_guard<std::recursive_mutex> lk(bmp->mutex_);
   if (bmp->type_ == 0 && info_.type != bimage_none)
     bmp->create(info_.width, info_.height, info_.type);
@@ -55,7 +66,7 @@ std::shared_ptr<Image> BitmapImageDecoder::get_image() {
   bmp->frame_delay_ = info_.frame_delay;
   const int64_t duration = int64_t(info_.frames) * info_.frame_delay;
   bmp->duration_ = int32_t(std::clamp<int64_t>(duration, 0, std::numeric_limits<int32_t>::max()));
-  return image_;
+  return img;
 }
 
 bool BitmapImageDecoder::seek_next_frame(void*, int32_t, int32_t) {

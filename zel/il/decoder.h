@@ -59,6 +59,11 @@ class ImageDecoder : public qar::self_allocate {
   // The description filled by open().
   const image_info& info() const { return info_; }
 
+  // Called by Image::bind: a bound image keeps its decoder alive, so when that image is the one
+  // this decoder produced, the decoder keeps only a weak reference back (no ownership cycle).
+  // Whoever shows an animated picture holds the image.
+  void hold_image_weakly(const Image* image);
+
   // Asks the registry's factories in order; the first whose can_decode() accepts the stream
   // makes the decoder. Empty when none accepts it or the chosen decoder cannot open it.
   static std::shared_ptr<ImageDecoder> create(std::shared_ptr<qar::Stream> stream,
@@ -67,8 +72,12 @@ class ImageDecoder : public qar::self_allocate {
  protected:
   ImageDecoder() = default;
 
+  // The produced image, whichever way it is held; empty when none.
+  std::shared_ptr<Image> produced_image() const { return image_ ? image_ : weak_image_.lock(); }
+
   image_info info_;
   std::shared_ptr<Image> image_;
+  std::weak_ptr<Image> weak_image_;  // the produced image once it is bound to this decoder
 };
 
 // Base of every built-in and plug-in decoder: the single-picture defaults.
