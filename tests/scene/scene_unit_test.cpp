@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "scene_util.h"
+#include "zel/controls/clipboard.h"
 #include "zel/events.h"
 #include "zel/frag_texture.h"
 #include "zel/renderable.h"
@@ -23,6 +24,7 @@ class ExposedHost : public Host {
 
 class SceneUnit : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { keep_mesa_loaded(); }
   void SetUp() override {
     setenv("ZEL_HEADLESS", "1", 1);
     mng_ = std::make_shared<ExposedHost>();
@@ -371,6 +373,26 @@ TEST_F(SceneUnit, UpdatablesThroughTheirProxy) {
   mng_->remove_updatable(plain);
   mng_->Update(50);
   EXPECT_EQ(plain->calls, 1);
+}
+
+TEST_F(SceneUnit, CopyToClipboardEmptiesItOnlyWhenThereIsAPicture) {
+  zel::Clipboard::set_timeout(std::chrono::milliseconds(500));
+  ASSERT_TRUE(zel::Clipboard().paste(u"keep me"));
+  Facet empty;
+  EXPECT_FALSE(empty.copy_to_clipboard());
+  std::u16string text;
+  ASSERT_TRUE(zel::Clipboard().get(text));
+  EXPECT_EQ(text, u"keep me");
+
+  Facet f;
+  ASSERT_TRUE(f.put_image(solid_rgb(6, 4, 0x10A0F0), true));
+  ASSERT_TRUE(f.copy_to_clipboard());
+  std::string png;
+  ASSERT_TRUE(zel::Clipboard().get_data("image/png", png));
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  // The clipboard was emptied before the picture went on it.
+  EXPECT_FALSE(zel::Clipboard().get(text));
 }
 
 TEST(SceneNoManager, RegisteringWithoutARenderManagerIsHarmless) {

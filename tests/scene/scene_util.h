@@ -89,6 +89,14 @@ inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
   return true;
 }
 
+// Mesa's driver stays loaded for the life of the process. Mesa unloads it at exit, before the
+// sanitizers report: ThreadSanitizer stops when a library named in its suppressions goes, and
+// leaks inside it could no longer be matched against the leak suppressions.
+inline void keep_mesa_loaded() {
+  for (const char* lib : {"swrast_dri.so", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
+    dlopen(lib, RTLD_NOW | RTLD_NODELETE);
+}
+
 // Owns a render manager on the headless GL device. Frames are drawn on the test's thread by
 // frame() (the thread that draws is the render thread), unless start() runs the loop.
 class SceneFixture : public ::testing::Test {
@@ -96,12 +104,7 @@ class SceneFixture : public ::testing::Test {
   static constexpr int32_t kW = 320;
   static constexpr int32_t kH = 240;
 
-  static void SetUpTestSuite() {
-    // Mesa's driver stays loaded for the life of the process: ThreadSanitizer stops when a
-    // library named in its suppressions is unloaded (as a device's teardown would do).
-    for (const char* lib : {"swrast_dri.so", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
-      dlopen(lib, RTLD_NOW | RTLD_NODELETE);
-  }
+  static void SetUpTestSuite() { keep_mesa_loaded(); }
 
   void SetUp() override {
     setenv("ZEL_HEADLESS", "1", 1);
