@@ -58,7 +58,9 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== ThreadSanitizer build (threaded tests)"
 configure build-tsan -DZEL_SANITIZE=thread -DZEL_BUILD_BENCH=OFF
-cmake --build build-tsan -j"$JOBS"
+# Only the executables of the threaded tests (ctest names are target names).
+tsan_targets=$(cd build-tsan && ctest -N -L stress | awk '/Test +#/{print $3}')
+cmake --build build-tsan -j"$JOBS" --target $tsan_targets
 TSAN_OPTIONS=suppressions=$ROOT/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
   run_ctest build-tsan -L stress
 
