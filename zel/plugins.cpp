@@ -107,6 +107,17 @@ void set_builtin_media_stream(create_mmstream_fn create, const std::string& disp
   reg().builtin_media_name = display_name;
 }
 
+ImageDecoderFactory* builtin_decoder_factory() {
+  std::lock_guard<std::mutex> lock(reg().mutex);
+  return reg().builtin_decoder;
+}
+
+create_mmstream_fn builtin_media_stream(std::string* display_name) {
+  std::lock_guard<std::mutex> lock(reg().mutex);
+  if (display_name) *display_name = reg().builtin_media_name;
+  return reg().builtin_media;
+}
+
 void scan_devices_and_media_streams(const std::string& library_dir) {
   std::string folder;
   std::vector<std::string> files = find_plugins(library_dir, folder);

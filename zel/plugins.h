@@ -39,6 +39,9 @@ void set_builtin_decoder_factory(ImageDecoderFactory* factory);
 // The built-in media-stream source becomes the last media-stream entry of every
 // render-device and media-stream scan.
 void set_builtin_media_stream(create_mmstream_fn create, const std::string& display_name);
+// What is registered now (null when nothing is).
+ImageDecoderFactory* builtin_decoder_factory();
+create_mmstream_fn builtin_media_stream(std::string* display_name = nullptr);
 
 // The scans run by zelInit. `library_folder` is where to look for "Plugins" when the current
 // directory has no "Plugins/*.plg"; empty means the folder of libzel.so.

@@ -54,7 +54,13 @@ uintptr_t tag(const std::shared_ptr<zel::MultiMediaStream>& p) {
 class PluginsTest : public ::testing::Test {
  protected:
   fs::path old_cwd, dir;
+  zel::ImageDecoderFactory* saved_decoder = nullptr;
+  zel::create_mmstream_fn saved_media = nullptr;
+  std::string saved_media_name;
   void SetUp() override {
+    // The built-in entries of the real modules, put back afterwards.
+    saved_decoder = zel::plugins::builtin_decoder_factory();
+    saved_media = zel::plugins::builtin_media_stream(&saved_media_name);
     old_cwd = fs::current_path();
     dir = fs::temp_directory_path() / ("zel_plugins_" + std::to_string(getpid()));
     fs::remove_all(dir);
@@ -64,6 +70,8 @@ class PluginsTest : public ::testing::Test {
   }
   void TearDown() override {
     zelUninit();
+    zel::plugins::set_builtin_decoder_factory(saved_decoder);
+    zel::plugins::set_builtin_media_stream(saved_media, saved_media_name);
     qar::set_trace_sink(nullptr);
     fs::current_path(old_cwd);
     fs::remove_all(dir);
@@ -85,6 +93,10 @@ TEST_F(PluginsTest, ScansRegisterEachKindInFileOrder) {
   auto* builtin_decoder = reinterpret_cast<zel::ImageDecoderFactory*>(&decoder_marker);
   zel::plugins::set_builtin_decoder_factory(builtin_decoder);
   zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
+  EXPECT_EQ(zel::plugins::builtin_decoder_factory(), builtin_decoder);
+  std::string builtin_name;
+  EXPECT_EQ(zel::plugins::builtin_media_stream(&builtin_name), &builtin_create);
+  EXPECT_EQ(builtin_name, "Built-in Stream");
   zelInit(nullptr);
 
   // Devices: the later "Direct3D8" replaces the earlier one; lookups are exact.
