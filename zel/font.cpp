@@ -278,7 +278,7 @@ void render_char(RenderDevice& device, char16_t ch, int32_t x, int32_t y, const 
   const Color* c = color ? color : fallback;
   const int32_t space = f->measure(u" ", 1).first;
   const char16_t run[3] = {u' ', ch, u' '};
-  if (x - space < 0) {
+  if (int64_t{x} - space < 0) {
     // No room for the leading space: the character itself stays at x.
     f->draw(run + 1, 2, x, y, c);
   } else {
