@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "qar/stream.h"
@@ -159,16 +160,24 @@ BENCHMARK(BM_jpeg_engine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_jpeg_libjpeg)->Unit(benchmark::kMillisecond);
 
 // Console output plus the CPU time per iteration of each benchmark, for the ratios (CPU time:
-// the machine is shared, so wall time also measures the neighbours).
+// the machine is shared, so wall time also measures the neighbours). With repetitions the
+// median is used.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-        times[r.benchmark_name()] = r.GetAdjustedCPUTime();
+    for (const Run& r : runs) {
+      if (r.error_occurred) continue;
+      if (r.run_type == Run::RT_Iteration && !medians.count(r.run_name.function_name))
+        times[r.run_name.function_name] = r.GetAdjustedCPUTime();
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        medians.insert(r.run_name.function_name);
+        times[r.run_name.function_name] = r.GetAdjustedCPUTime();
+      }
+    }
   }
   std::map<std::string, double> times;
+  std::set<std::string> medians;
 };
 
 }  // namespace

@@ -166,8 +166,7 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   err_.pub.output_message = &JPEGDecoder::on_output_message;
   cinfo_->client_data = this;
   if (!create()) {
-    std::free(cinfo_);
-    cinfo_ = nullptr;
+    release();  // frees whatever the library had set up
     QAR_THROW(bad_allocation());
   }
 
