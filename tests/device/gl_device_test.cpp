@@ -301,6 +301,32 @@ TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
   EXPECT_EQ(v, 0xF800);
 }
 
+TEST_F(GLDeviceTest, PalettedImagesLoadThroughTheirPalette) {
+  // 1-bit picture, 10 x 3: row r has pixel x set when (x + r) is odd.
+  auto img = std::make_shared<BitmapImage>();
+  ASSERT_TRUE(img->create(10, 3, bimage_p1));
+  const uint8_t pal[6] = {0, 0, 255, 255, 255, 0};  // index 0 blue, 1 yellow (red, green, blue)
+  std::memcpy(img->palette(), pal, 6);
+  for (int r = 0; r < 3; ++r) {
+    uint8_t* row = img->pixmap(r);
+    std::memset(row, 0, size_t(img->line_size()));
+    for (int x = 0; x < 10; ++x)
+      if ((x + r) & 1) row[x / 8] |= uint8_t(0x80 >> (x % 8));
+  }
+  auto t = dev->texture_manager()->create(u"", 8, 2, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
+  // Source rectangle from column 3, row 1: not on a byte boundary.
+  qar::Rect s(3, 1, 10, 3), d(0, 0, 7, 2);
+  ASSERT_TRUE(t->load_image(img, &s, &d));
+  auto back = t->read_back(0, 0, 0, 0);
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->width(), 7);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 7; ++x) {
+      const bool set = ((x + 3) + (y + 1)) & 1;
+      EXPECT_EQ(pixel(*back, x, y), set ? 0xFFFFFF00u : 0xFF0000FFu) << x << "," << y;
+    }
+}
+
 TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
   auto target = dev->texture_manager()->create(u"", 64, 32, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
   ASSERT_TRUE(target);

@@ -85,7 +85,8 @@ GLTexture::~GLTexture() {
 }
 
 bool GLTexture::store(const void* pixels, uint32_t type, int32_t sw, int32_t sh, ptrdiff_t pitch,
-                      const qar::Rect& s, const qar::Rect& d, const uint8_t* palette) {
+                      const qar::Rect& src_rect, const qar::Rect& d, const uint8_t* palette) {
+  qar::Rect s = src_rect;
   if (!pixels || !pixel_format_readable(type) || !inside(s, sw, sh) || !inside(d, width_, height_))
     return false;
   if (pitch != 0 && std::abs(pitch) < ptrdiff_t(pixel_row_bytes(type, s.right))) return false;
@@ -98,8 +99,10 @@ bool GLTexture::store(const void* pixels, uint32_t type, int32_t sw, int32_t sh,
     if (!convert_pixels(bimage_a8r8g8b8, tmp.data(), w * 4, type, src + pitch * s.top, pitch, w, h,
                         palette))
       return false;
-    src = tmp.data() - ptrdiff_t(w) * 4 * s.top;
+    src = tmp.data();
     pitch = ptrdiff_t(w) * 4;
+    s.bottom -= s.top;
+    s.top = 0;
     type = bimage_a8r8g8b8;
     palette = nullptr;
   }
