@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +140,52 @@ void stop_process(pid_t pid) {
   kill(pid, SIGTERM);
   int st = 0;
   waitpid(pid, &st, 0);
+}
+
+bool start_private_xvfb(pid_t& pid, std::string& display) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test, however it ends
+    close(fds[0]);
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    const std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0",
+           "640x480x24", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  pollfd p = {fds[0], POLLIN, 0};
+  while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+    char buf[16];
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    number.append(buf, size_t(n));
+  }
+  close(fds[0]);
+  if (pid < 0 || number.find('\n') == std::string::npos) {
+    if (pid > 0) stop_process(pid);
+    return false;
+  }
+  display = ":" + number.substr(0, number.find('\n'));
+  return true;
+}
+
+void use_private_display_if_possible() {
+  static pid_t server = -1;
+  const char* d = std::getenv("DISPLAY");
+  if (!d || !*d || server > 0) return;
+  std::string display;
+  if (!start_private_xvfb(server, display)) return;
+  setenv("DISPLAY", display.c_str(), 1);
+  std::atexit([] { stop_process(server); });
 }
 
 std::string bytes(const char* s) {

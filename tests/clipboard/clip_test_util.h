@@ -34,6 +34,14 @@ pid_t spawn_with_input(const std::vector<std::string>& argv, const std::string& 
 // Ends a process started by spawn_with_input.
 void stop_process(pid_t pid);
 
+// Starts an X server of the test's own (Xvfb picks a free display number); false when Xvfb
+// is missing or does not come up.
+bool start_private_xvfb(pid_t& pid, std::string& display);
+// For tests that need an X display of their own: when DISPLAY is set and Xvfb is there, points
+// DISPLAY at a private server for the whole test program, so that other programs using the
+// shared server's clipboard at the same time cannot disturb the tests.
+void use_private_display_if_possible();
+
 // UTF-8 text of a u8"" literal as std::string.
 std::string bytes(const char* s);
 

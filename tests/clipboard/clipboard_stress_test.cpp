@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "clipboard/clip_test_util.h"
 #include "zel/controls/clipboard.h"
 #include "zel/pixel_format.h"
 
@@ -16,6 +17,7 @@ using namespace std::chrono_literals;
 namespace {
 
 TEST(ClipboardStress, SessionsKeepEachThreadsDataConsistent) {
+  cliptest::use_private_display_if_possible();
   Clipboard::set_timeout(10000ms);
   constexpr int kThreads = 4, kRounds = 40;
   std::atomic<int> consistent{0}, failures{0};
@@ -53,6 +55,7 @@ TEST(ClipboardStress, SessionsKeepEachThreadsDataConsistent) {
 }
 
 TEST(ClipboardStress, ShutdownWhileOthersUseTheClipboard) {
+  cliptest::use_private_display_if_possible();
   Clipboard::set_timeout(2000ms);
   std::atomic<bool> stop{false};
   std::atomic<int> rounds{0};

@@ -127,6 +127,7 @@ struct RawClient {
 
 class X11Clipboard : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { cliptest::use_private_display_if_possible(); }
   void SetUp() override {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) GTEST_SKIP() << "no X display";
@@ -401,27 +402,15 @@ TEST_F(X11Clipboard, ShutdownAndRestart) {
 }
 
 TEST_F(X11Clipboard, LostServerFallsBackWithoutEndingTheProcess) {
-  if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb missing";
-  int n = 150;
-  for (; n < 200; ++n) {
-    struct stat st;
-    const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-    if (stat(sock.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) break;
-  }
-  const std::string name = ":" + std::to_string(n);
-  pid_t server = cliptest::spawn_with_input({"Xvfb", name, "-nolisten", "tcp"}, std::string());
-  ASSERT_GT(server, 0);
-  const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-  struct stat st;
-  for (int i = 0; i < 500 && stat(sock.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-  std::this_thread::sleep_for(100ms);
+  pid_t server = -1;
+  std::string name;
+  if (!cliptest::start_private_xvfb(server, name)) GTEST_SKIP() << "no Xvfb";
   const std::string saved = std::getenv("DISPLAY");
   Clipboard::shutdown();
   setenv("DISPLAY", name.c_str(), 1);
   ASSERT_TRUE(Clipboard().paste(u"on the doomed server"));
   EXPECT_TRUE(Clipboard::is_system());
-  kill(server, SIGKILL);
+  kill(server, SIGTERM);  // the server goes away under our feet
   waitpid(server, nullptr, 0);
   std::this_thread::sleep_for(100ms);
   std::u16string text;

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,7 +127,13 @@ class X11Backend : public Backend {
       g_prev_handler = XSetErrorHandler(on_x_error);
       g_prev_io_handler = XSetIOErrorHandler(on_x_io_error);
     });
-    Display* d = XOpenDisplay(name.c_str());
+    // A server that is resetting (its last client just left) refuses connections for a
+    // moment: a few tries before giving up.
+    Display* d = nullptr;
+    for (int attempt = 0; attempt < 5 && !d; ++attempt) {
+      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      d = XOpenDisplay(name.c_str());
+    }
     if (!d) return nullptr;
     std::unique_ptr<X11Backend> b(new X11Backend(d));
     if (!b->start()) return nullptr;
@@ -353,7 +360,11 @@ class X11Backend : public Backend {
         ssize_t n = ::read(wake_fd_, &v, sizeof v);
         (void)n;
       }
-      if (r > 0 && (fds[0].revents & (POLLERR | POLLHUP))) {
+      // A server that went away is noticed here, before Xlib reads from the dead socket.
+      char peek;
+      if (r > 0 &&
+          ((fds[0].revents & (POLLERR | POLLHUP)) ||
+           ((fds[0].revents & POLLIN) && ::recv(xfd, &peek, 1, MSG_PEEK | MSG_DONTWAIT) == 0))) {
         io_error_.store(true);
         qar::tracef("clipboard: X connection closed");
         break;
