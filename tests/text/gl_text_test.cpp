@@ -185,3 +185,36 @@ TEST_F(GLText, FontsSurviveAModeChangeAndTheDevice) {
   f->draw(u"abc", 3, 0, 0, nullptr);  // device gone: nothing happens
   EXPECT_GT(f->measure(u"abc", 3).first, 0);
 }
+
+TEST_F(GLText, TextIntoATextureLandsOnItsPixels) {
+  auto tex = dev->texture_manager()->create(u"", 200, 60, tt_a8r8g8b8, 1, 1, 1, 1.0f, 0);
+  ASSERT_TRUE(tex);
+  std::vector<uint32_t> clear(size_t(tex->width()) * tex->height(), 0);
+  ASSERT_TRUE(tex->load_memory(clear.data(), tt_a8r8g8b8, tex->width(), tex->height(),
+                               tex->width() * 4, 0, 0, -1, -1));
+  auto f = font(24);
+  const auto box = dev->calc_text(u"Hexagon", -1, f);
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  {
+    render_target target(*dev, tex, 0, 0);
+    dev->render_text(u"Hexagon", -1, 9, 13, nullptr, f);
+  }
+  dev->end_scene();
+  dev->end_frame();
+  std::shared_ptr<BitmapImage> img = tex->read_back(0, 0, tex->width(), tex->height());
+  ASSERT_TRUE(img);
+  std::vector<uint32_t> px(size_t(img->width()) * img->height());
+  for (int32_t y = 0; y < img->height(); ++y)
+    std::memcpy(&px[size_t(y) * img->width()], img->pixmap(y), size_t(img->width()) * 4);
+  const test::ink_box b = test::find_ink(px.data(), img->width(), img->height(), 0);
+  ASSERT_FALSE(b.empty());
+  EXPECT_GE(b.x0, 9);
+  EXPECT_GE(b.y0, 13);
+  EXPECT_LE(b.x1, 9 + box.first);
+  EXPECT_LE(b.y1, 13 + box.second);
+  // Solid stems of white text: opaque white texels.
+  int white = 0;
+  for (uint32_t p : px) white += p == 0xFFFFFFFFu;
+  EXPECT_GT(white, 20);
+}
