@@ -198,6 +198,7 @@ struct GLDevice::Impl {
   EGLSurface surf = EGL_NO_SURFACE;
   Display* xdpy = nullptr;  // EGL's connection (drawing thread)
   std::string display_name;
+  int32_t screen_w = 0, screen_h = 0, screen_depth = 0;
   bool robust = false;
   get_reset_status_fn reset_status = nullptr;
   std::unique_ptr<X11Window> win;
@@ -280,6 +281,10 @@ bool GLDevice::init() {
     d_->xdpy = static_cast<Display*>(open_display(nullptr));
     if (d_->xdpy) {
       d_->display_name = DisplayString(d_->xdpy);
+      const int scr = DefaultScreen(d_->xdpy);
+      d_->screen_w = DisplayWidth(d_->xdpy, scr);
+      d_->screen_h = DisplayHeight(d_->xdpy, scr);
+      d_->screen_depth = DefaultDepth(d_->xdpy, scr);
       dpy = get_platform_display(EGL_PLATFORM_X11_KHR, d_->xdpy, nullptr);
     }
     if (dpy == EGL_NO_DISPLAY) headless_ = true;
@@ -553,11 +558,12 @@ std::vector<DeviceMode> GLDevice::get_display_mode() {
   std::vector<DeviceMode> out;
   if (d_->dpy == EGL_NO_DISPLAY) return out;
   DeviceMode m;
-  if (d_->xdpy) {
-    const int scr = DefaultScreen(d_->xdpy);
-    m.width = DisplayWidth(d_->xdpy, scr);
-    m.height = DisplayHeight(d_->xdpy, scr);
-    m.depth = DefaultDepth(d_->xdpy, scr) >= 24 ? 32 : 16;
+  if (d_->screen_w > 0) {
+    // The X screen, as read when the device was initialised (the connection belongs to the
+    // drawing thread).
+    m.width = d_->screen_w;
+    m.height = d_->screen_h;
+    m.depth = d_->screen_depth >= 24 ? 32 : 16;
   } else {
     DeviceMode cur = mode();
     m.width = cur.width;
