@@ -6,6 +6,7 @@
 // engine's render_screen plus read_frame, SDL's RenderPresent plus RenderReadPixels.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -67,6 +68,15 @@ std::vector<uint32_t> sprite_pixels() {
 
 using Clock = std::chrono::steady_clock;
 
+// CPU time of the whole process (every thread: the GL rasteriser's workers included), in ns.
+double process_cpu_ns() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e9 +
+          double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e3);
+}
+double g_loop_cpu_ns = 0;  // process CPU time of the last frame loop
+
 // Each returns the time spent in its frame loop, in nanoseconds (set-up excluded).
 double sdl_frames(benchmark::State& state, bool moving, int sprites) {
   SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
@@ -85,6 +95,7 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
   std::vector<uint32_t> out(size_t(kW) * kH);
   int64_t n = 0;
   const auto t0 = Clock::now();
+  const double c0 = process_cpu_ns();
   for (auto _ : state) {
     SDL_SetRenderDrawColor(r, 20, 30, 60, 255);
     SDL_RenderClear(r);
@@ -99,6 +110,7 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
     ++n;
   }
   const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  g_loop_cpu_ns = process_cpu_ns() - c0;
   SDL_DestroyTexture(tex);
   SDL_FreeSurface(spr);
   SDL_DestroyRenderer(r);
@@ -143,6 +155,7 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
   int64_t n = 0;
   mng->render_screen(0);  // first frame: uploads
   const auto t0 = Clock::now();
+  const double c0 = process_cpu_ns();
   for (auto _ : state) {
     if (moving) {
       for (size_t i = 0; i < facets.size(); ++i) {
@@ -157,6 +170,7 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
     ++n;
   }
   const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  g_loop_cpu_ns = process_cpu_ns() - c0;
   facets.clear();
   mng->clear_all_layers();
   tex.reset();
@@ -172,12 +186,16 @@ void BM_SDL(benchmark::State& state, bool moving, int sprites) {
   const double ns = sdl_frames(state, moving, sprites);
   g_sdl_frame_ns = state.iterations() ? ns / double(state.iterations()) : 0;
   state.counters["frame_ms"] = g_sdl_frame_ns / 1e6;
+  if (state.iterations())
+    state.counters["cpu_ms"] = g_loop_cpu_ns / double(state.iterations()) / 1e6;
 }
 
 void BM_Zel(benchmark::State& state, bool moving, int sprites) {
   const double ns = zel_frames(state, moving, sprites);
   const double mine = state.iterations() ? ns / double(state.iterations()) : 0;
   state.counters["frame_ms"] = mine / 1e6;
+  if (state.iterations())
+    state.counters["cpu_ms"] = g_loop_cpu_ns / double(state.iterations()) / 1e6;
   // Engine frame time over SDL2's: below 1 the engine is faster.
   if (g_sdl_frame_ns > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
 }
