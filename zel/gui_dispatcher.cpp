@@ -196,7 +196,9 @@ void invoke_void(const std::function<void()>& fn, std::chrono::milliseconds time
     lock.unlock();
     fail("the GUI dispatcher was closed before the call ran");
   }
-  std::exception_ptr e = t->error;
+  // Taken out under the lock, so that the exception is released on this thread only.
+  std::exception_ptr e = std::move(t->error);
+  t->error = nullptr;
   lock.unlock();
   if (e) {
     qar::trace_rethrow(__FILE__, __LINE__);
