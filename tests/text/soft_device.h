@@ -67,8 +67,18 @@ class SoftTextures : public TextureManager {
     while (w2 < w) w2 <<= 1;
     while (h2 < h) h2 <<= 1;
     ++created;
-    return std::make_shared<SoftTexture>(w2, h2);
+    auto t = std::make_shared<SoftTexture>(w2, h2);
+    all.push_back(t);
+    return t;
   }
+  // Texels of the textures still alive.
+  int64_t live_texels() const {
+    int64_t n = 0;
+    for (const auto& w : all)
+      if (auto t = w.lock()) n += int64_t{t->width()} * t->height();
+    return n;
+  }
+  std::vector<std::weak_ptr<SoftTexture>> all;
   int created = 0;
   bool fail = false;
 };

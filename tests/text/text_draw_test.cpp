@@ -254,8 +254,21 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
     const char16_t s[2] = {c, 0};
     dev.render_text(s, -1, 10, 10, nullptr, f);
     EXPECT_FALSE(ink(dev).empty()) << char(c);
+    // Within the atlas budget (and a few one-texel colours).
+    EXPECT_LE(dev.textures->live_texels(), text::GlyphAtlas::kMaxTexels + 64);
   }
   EXPECT_GT(dev.textures->created, 1);
+  // Glyphs larger than a page get pages of their own, still within the budget.
+  SoftDevice big(900, 900);
+  big.use_whole_frame();
+  auto huge = font(big, 600);
+  for (char16_t c : std::u16string(u"WMQ@&%")) {
+    big.clear(kBlack);
+    const char16_t s[2] = {c, 0};
+    big.render_text(s, -1, 10, 10, nullptr, huge);
+    EXPECT_FALSE(ink(big).empty()) << char(c);
+    EXPECT_LE(big.textures->live_texels(), text::GlyphAtlas::kMaxTexels + 64);
+  }
   // Drawing the first letter again still gives the same picture as a fresh device.
   dev.clear(kBlack);
   dev.render_text(u"A", -1, 10, 10, nullptr, f);

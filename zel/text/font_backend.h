@@ -88,8 +88,8 @@ struct solid_rect {
 class GlyphAtlas {
  public:
   static constexpr int32_t kPageSize = 512;
-  // Pages kept before the atlas is emptied and refilled on demand.
-  static constexpr size_t kMaxPages = 16;
+  // Texels kept (16 pages' worth, 16 MiB) before the atlas is emptied and refilled on demand.
+  static constexpr int64_t kMaxTexels = int64_t{16} * kPageSize * kPageSize;
   // One-texel colour textures kept for reuse.
   static constexpr size_t kMaxColours = 32;
 

@@ -153,8 +153,12 @@ bool GlyphAtlas::place(const glyph_image& image, slot& out) {
       return true;
     }
   }
-  if (pages_.size() >= kMaxPages) return false;
-  if (!add_page(std::max(kPageSize, next_pow2(std::max(w, h))))) return false;
+  // A new page within the texel budget; a page larger than the budget only as the sole one.
+  const int32_t size = std::max(kPageSize, next_pow2(std::max(w, h)));
+  int64_t texels = int64_t{size} * size;
+  for (const page& p : pages_) texels += int64_t{p.packer.width()} * p.packer.height();
+  if (!pages_.empty() && texels > kMaxTexels) return false;
+  if (!add_page(size)) return false;
   out.page = static_cast<int32_t>(pages_.size() - 1);
   return pages_.back().packer.place(w, h, out.x, out.y);
 }
