@@ -48,14 +48,30 @@ enum eTextureType : uint32_t {
 // Bits per pixel of a format as a texture holds it; 0 for an unknown code.
 constexpr int pixel_format_bits(uint32_t code) {
   switch (code) {
-    case bimage_p1: return 1;
-    case bimage_p4: return 4;
-    case bimage_p8: case bimage_a8: case bimage_a4l4: return 8;
-    case bimage_x1r5g5b5: case bimage_r5g6b5: case bimage_a1r5g5b5: case bimage_a4r4g4b4:
-    case bimage_a8r3g3b2: case bimage_a8p8: case bimage_a8l8: return 16;
-    case bimage_r8g8b8: return 24;
-    case bimage_x8r8g8b8: case bimage_a8r8g8b8: case bimage_cmyk: return 32;
-    default: return 0;
+    case bimage_p1:
+      return 1;
+    case bimage_p4:
+      return 4;
+    case bimage_p8:
+    case bimage_a8:
+    case bimage_a4l4:
+      return 8;
+    case bimage_x1r5g5b5:
+    case bimage_r5g6b5:
+    case bimage_a1r5g5b5:
+    case bimage_a4r4g4b4:
+    case bimage_a8r3g3b2:
+    case bimage_a8p8:
+    case bimage_a8l8:
+      return 16;
+    case bimage_r8g8b8:
+      return 24;
+    case bimage_x8r8g8b8:
+    case bimage_a8r8g8b8:
+    case bimage_cmyk:
+      return 32;
+    default:
+      return 0;
   }
 }
 
