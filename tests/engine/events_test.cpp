@@ -114,7 +114,7 @@ TEST(Events, CommunicationFromSingleZeroTextNeverReadsPastIt) {
   EXPECT_EQ(b.command, u"go");
   EXPECT_EQ(b.arguments, u"");
 
-  // Double-zero texts that fit the rule give the same result as the design's form.
+  // Double-zero texts that fit the rule give the same result as the form with a length.
   auto dz = exact(u"play\0\0", 6);
   communication_event d(dz.get());
   EXPECT_EQ(d.command, u"play");
