@@ -2,6 +2,7 @@
 
 #include <jerror.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -193,11 +194,22 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
 bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) {
   if (setjmp(err_.jump)) return false;
   const JDIMENSION width = cinfo_->output_width;
+  if (!cmyk_) {
+    // Straight into the bitmap, as many rows per call as the library produces at once.
+    JSAMPROW batch[16];
+    const JDIMENSION per_call = JDIMENSION(std::clamp(cinfo_->rec_outbuf_height, 1, 16));
+    while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+      const JDIMENSION first = cinfo_->output_scanline;
+      const JDIMENSION n = std::min(per_call, cinfo_->output_height - first);
+      for (JDIMENSION i = 0; i < n; ++i) batch[i] = rows + size_t(first + i) * line_size;
+      if (jpeg_read_scanlines(cinfo_, batch, n) == 0) break;
+    }
+    return true;
+  }
   while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
     uint8_t* out = rows + size_t(cinfo_->output_scanline) * line_size;
-    JSAMPROW row = cmyk_ ? cmyk_row : out;
+    JSAMPROW row = cmyk_row;
     if (jpeg_read_scanlines(cinfo_, &row, 1) != 1) break;
-    if (!cmyk_) continue;
     const uint8_t* in = cmyk_row;
     for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
       unsigned c = in[0], m = in[1], y = in[2], k = in[3];

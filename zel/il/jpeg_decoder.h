@@ -16,7 +16,9 @@ namespace intenal {
 
 class JPEGDecoder : public BitmapImageDecoder {
  public:
-  static constexpr size_t input_buffer_size = 4096;
+  // Input is read in blocks of this size. libjpeg-turbo's fast Huffman path needs several KiB
+  // left in the buffer, so a small buffer makes it take the slow path most of the time.
+  static constexpr size_t input_buffer_size = 64 * 1024;
 
   JPEGDecoder();
   ~JPEGDecoder() override;
