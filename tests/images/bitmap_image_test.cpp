@@ -1,11 +1,17 @@
-// BitmapImage: frame storage, line sizes, row addressing, frames shared between images.
+// BitmapImage: frame storage, line sizes, row addressing, frames shared between images, pixels
+// pushed to the facet showing them.
 #include "zel/il/bitmap_image.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include "anim_util.h"
+#include "zel/facet.h"
+#include "zel/render_device.h"
 
 using zel::BitmapImage;
 using zel::Image;
@@ -240,6 +246,93 @@ TEST(BitmapImage, PlayPauseStopAndRewind) {
   img.rewind();
   EXPECT_EQ(img.state(), zel::IPlayable::playing);
   EXPECT_EQ(img.position(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A texture that records what is loaded into it.
+class RecordingTexture : public zel::Texture {
+ public:
+  bool load_image(std::shared_ptr<BitmapImage>, const qar::Rect*, const qar::Rect*) override {
+    return false;
+  }
+  bool load_texture(std::shared_ptr<zel::Texture>, const qar::Rect*, const qar::Rect*) override {
+    return false;
+  }
+  bool load_memory(const void* pixels, zel::eTextureType type, int32_t width, int32_t height,
+                   ptrdiff_t pitch, int32_t x, int32_t y, int32_t w, int32_t h) override {
+    ++loads;
+    last_type = type;
+    last_size = {width, height};
+    last_pitch = pitch;
+    last_rect = {x, y, w, h};
+    first_byte = *static_cast<const uint8_t*>(pixels);
+    last_pixels = pixels;
+    return true;
+  }
+  std::shared_ptr<BitmapImage> read_back(int32_t, int32_t, int32_t, int32_t) override {
+    return nullptr;
+  }
+  zel::eTextureType pixel_type() const override { return zel::tt_a8; }
+  void* native_handle() override { return nullptr; }
+  int32_t alpha_at(int32_t, int32_t) override { return 255; }
+
+  int loads = 0;
+  zel::eTextureType last_type = zel::tt_none;
+  std::pair<int32_t, int32_t> last_size;
+  ptrdiff_t last_pitch = 0;
+  std::array<int32_t, 4> last_rect{};
+  uint8_t first_byte = 0;
+  const void* last_pixels = nullptr;
+};
+
+TEST(BitmapImageTexture, ContentUpdatesReachTheAttachedFacet) {
+  auto img = make(5, 3, zel::bimage_a8, 7);
+  img->add_frame(make(5, 3, zel::bimage_a8, 8));
+  auto tex = std::make_shared<RecordingTexture>();
+  auto facet = std::make_shared<zel::Facet>();
+  facet->put_texture(tex, false);
+
+  img->content_updated();  // no facet attached yet
+  EXPECT_EQ(tex->loads, 0);
+
+  img->attach(facet);
+  img->content_updated();
+  EXPECT_EQ(tex->loads, 1);
+  EXPECT_EQ(tex->last_type, zel::tt_a8);
+  EXPECT_EQ(tex->last_size, std::make_pair(5, 3));
+  EXPECT_EQ(tex->last_pitch, 8);
+  EXPECT_EQ(tex->last_rect, (std::array<int32_t, 4>{0, 0, -1, -1}));
+  EXPECT_EQ(tex->last_pixels, img->pixmap(0));
+  EXPECT_EQ(tex->first_byte, 7);
+
+  // The current frame is what goes up.
+  img->set_current_frame(1);
+  img->content_updated();
+  EXPECT_EQ(tex->first_byte, 8);
+
+  // The image does not keep its facet alive.
+  std::weak_ptr<zel::Facet> weak = facet;
+  facet.reset();
+  EXPECT_TRUE(weak.expired());
+  img->content_updated();
+  EXPECT_EQ(tex->loads, 2);
+}
+
+TEST(BitmapImageTexture, AnimatedFramesReachTheFacet) {
+  images_test::anim a(3, 10);
+  auto tex = std::make_shared<RecordingTexture>();
+  auto facet = std::make_shared<zel::Facet>();
+  facet->put_texture(tex, false);
+  a.image->attach(facet);
+  a.image->play();
+  a.image->update(100);
+  a.image->update(115);
+  EXPECT_EQ(a.image->current_frame(), 1);
+  EXPECT_EQ(tex->loads, 1);
+  EXPECT_EQ(tex->first_byte, 11);
 }
 
 }  // namespace
