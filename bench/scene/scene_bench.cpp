@@ -1,8 +1,10 @@
 // Frame time of a scene of 2,000 alpha-blended 64 x 64 sprites at 1280 x 720, headless, drawn
-// by the engine (a layer of facets through the OpenGL device) and by SDL2's software renderer,
-// each benchmark right after its SDL peer, with the ratio engine / SDL as a counter.
+// by the engine (a layer of facets through the OpenGL device) and by two SDL2 peers: its
+// software renderer and its OpenGL ES 2 renderer (on the same EGL driver as the engine, with
+// an offscreen window). Each engine benchmark runs right after its SDL peers and reports the
+// ratios engine / SDL as counters (vs_sdl: software, vs_gles: OpenGL ES 2).
 //
-// A frame is counted as done when its pixels can be read back into memory, for both: the
+// A frame is counted as done when its pixels can be read back into memory, for all three: the
 // engine's render_screen plus read_frame, SDL's RenderPresent plus RenderReadPixels.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "zel/context.h"
@@ -78,13 +81,7 @@ double process_cpu_ns() {
 double g_loop_cpu_ns = 0;  // process CPU time of the last frame loop
 
 // Each returns the time spent in its frame loop, in nanoseconds (set-up excluded).
-double sdl_frames(benchmark::State& state, bool moving, int sprites) {
-  SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
-  SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
-  if (!r) {
-    state.SkipWithError("no SDL software renderer");
-    return 0;
-  }
+double sdl_loop(benchmark::State& state, SDL_Renderer* r, bool moving, int sprites) {
   auto px = sprite_pixels();
   SDL_Surface* spr = SDL_CreateRGBSurfaceWithFormatFrom(px.data(), kSize, kSize, 32, kSize * 4,
                                                         SDL_PIXELFORMAT_ARGB8888);
@@ -93,6 +90,10 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
   auto pos = positions();
   pos.resize(size_t(sprites));
   std::vector<uint32_t> out(size_t(kW) * kH);
+  // One frame first, as the engine's: uploads.
+  SDL_RenderClear(r);
+  SDL_RenderPresent(r);
+  SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_ARGB8888, out.data(), kW * 4);
   int64_t n = 0;
   const auto t0 = Clock::now();
   const double c0 = process_cpu_ns();
@@ -113,8 +114,52 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
   g_loop_cpu_ns = process_cpu_ns() - c0;
   SDL_DestroyTexture(tex);
   SDL_FreeSurface(spr);
+  return ns;
+}
+
+double sdl_frames(benchmark::State& state, bool moving, int sprites) {
+  SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
+  if (!r) {
+    state.SkipWithError("no SDL software renderer");
+    if (target) SDL_FreeSurface(target);
+    return 0;
+  }
+  const double ns = sdl_loop(state, r, moving, sprites);
   SDL_DestroyRenderer(r);
   SDL_FreeSurface(target);
+  return ns;
+}
+
+// SDL's OpenGL ES 2 renderer on a hidden window of the offscreen video driver (EGL without a
+// display server: Mesa's surfaceless platform, or its software device).
+double gles_frames(benchmark::State& state, bool moving, int sprites) {
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  setenv("EGL_PLATFORM", "surfaceless", 0);
+  SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengles2");
+  SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    state.SkipWithError((std::string("SDL video: ") + SDL_GetError()).c_str());
+    return 0;
+  }
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+  SDL_Window* win =
+      SDL_CreateWindow("scene_bench", 0, 0, kW, kH, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  SDL_Renderer* r = win ? SDL_CreateRenderer(win, -1, SDL_RENDERER_ACCELERATED) : nullptr;
+  SDL_RendererInfo info{};
+  if (!r || SDL_GetRendererInfo(r, &info) != 0 || std::string(info.name) != "opengles2") {
+    state.SkipWithError((std::string("no SDL opengles2 renderer: ") + SDL_GetError()).c_str());
+    if (r) SDL_DestroyRenderer(r);
+    if (win) SDL_DestroyWindow(win);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return 0;
+  }
+  const double ns = sdl_loop(state, r, moving, sprites);
+  SDL_DestroyRenderer(r);
+  SDL_DestroyWindow(win);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
   return ns;
 }
 
@@ -180,42 +225,44 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
   return ns;
 }
 
-double g_sdl_frame_ns = 0;  // the last SDL run's mean frame time
+double g_sdl_frame_ns = 0;   // the last SDL software run's mean frame time
+double g_gles_frame_ns = 0;  // the last SDL OpenGL ES 2 run's mean frame time
 
-void BM_SDL(benchmark::State& state, bool moving, int sprites) {
-  const double ns = sdl_frames(state, moving, sprites);
-  g_sdl_frame_ns = state.iterations() ? ns / double(state.iterations()) : 0;
-  state.counters["frame_ms"] = g_sdl_frame_ns / 1e6;
+void report(benchmark::State& state, double ns, double& mean_out) {
+  mean_out = state.iterations() ? ns / double(state.iterations()) : 0;
+  state.counters["frame_ms"] = mean_out / 1e6;
   if (state.iterations())
     state.counters["cpu_ms"] = g_loop_cpu_ns / double(state.iterations()) / 1e6;
 }
 
+void BM_SDL(benchmark::State& state, bool moving, int sprites) {
+  report(state, sdl_frames(state, moving, sprites), g_sdl_frame_ns);
+}
+
+void BM_SDL_GLES2(benchmark::State& state, bool moving, int sprites) {
+  report(state, gles_frames(state, moving, sprites), g_gles_frame_ns);
+}
+
 void BM_Zel(benchmark::State& state, bool moving, int sprites) {
-  const double ns = zel_frames(state, moving, sprites);
-  const double mine = state.iterations() ? ns / double(state.iterations()) : 0;
-  state.counters["frame_ms"] = mine / 1e6;
-  if (state.iterations())
-    state.counters["cpu_ms"] = g_loop_cpu_ns / double(state.iterations()) / 1e6;
-  // Engine frame time over SDL2's: below 1 the engine is faster.
-  if (g_sdl_frame_ns > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
+  double mine = 0;
+  report(state, zel_frames(state, moving, sprites), mine);
+  // Engine frame time over each SDL peer's: below 1 the engine is faster.
+  if (g_sdl_frame_ns > 0 && mine > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
+  if (g_gles_frame_ns > 0 && mine > 0) state.counters["vs_gles"] = mine / g_gles_frame_ns;
 }
 
 }  // namespace
 
+#define SCENE_BENCH(name, moving, sprites)                                                        \
+  BENCHMARK_CAPTURE(BM_SDL, name, moving, sprites)->Unit(benchmark::kMillisecond)->UseRealTime(); \
+  BENCHMARK_CAPTURE(BM_SDL_GLES2, name, moving, sprites)                                          \
+      ->Unit(benchmark::kMillisecond)                                                             \
+      ->UseRealTime();                                                                            \
+  BENCHMARK_CAPTURE(BM_Zel, name, moving, sprites)->Unit(benchmark::kMillisecond)->UseRealTime()
+
 // An empty frame (clear, present, read back) first: the fixed cost of a frame.
-BENCHMARK_CAPTURE(BM_SDL, empty, false, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Zel, empty, false, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_SDL, static_2000, false, kSprites)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Zel, static_2000, false, kSprites)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_SDL, moving_2000, true, kSprites)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Zel, moving_2000, true, kSprites)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+SCENE_BENCH(empty, false, 0);
+SCENE_BENCH(static_2000, false, kSprites);
+SCENE_BENCH(moving_2000, true, kSprites);
 
 BENCHMARK_MAIN();

@@ -3,6 +3,8 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GLES3/gl3.h>
+// After gl3.h: the extension tokens.
+#include <GLES2/gl2ext.h>
 #include <X11/Xlib.h>
 
 #include <cmath>
@@ -215,7 +217,7 @@ struct GLDevice::Impl {
   // GL objects of the current context.
   bool gl_ready = false;
   int32_t fb_w = 0, fb_h = 0;
-  GLuint fbo = 0, fb_color = 0, rt_fbo = 0;
+  GLuint fbo = 0, fb_color = 0, fb_tex = 0, rt_fbo = 0;  // fb_color or fb_tex: the frame
   GLuint samplers[2] = {0, 0};
   GLuint line_vao = 0, line_vbo = 0;
   size_t line_cap = 0;
@@ -238,6 +240,10 @@ struct GLDevice::Impl {
   float mvp[16] = {};
   // Cached GL state.
   int gl_blend = -1, gl_blend_alpha = -1;
+  // The frame buffer holds BGRA (read back as it is stored); frames read back with BGRA order.
+  bool fb_bgra = false, read_bgra = false;
+  // The last frame read back, reused by the next read once its reader has let it go.
+  std::shared_ptr<BitmapImage> spare_frame;
 
   // Loss.
   std::atomic<bool> simulate{false};
@@ -456,7 +462,7 @@ void GLDevice::destroy_context() {
     shared_->dead_arrays.clear();
   }
   d.gl_ready = false;
-  d.fbo = d.fb_color = d.rt_fbo = 0;
+  d.fbo = d.fb_color = d.fb_tex = d.rt_fbo = 0;
   d.samplers[0] = d.samplers[1] = 0;
   d.line_vao = d.line_vbo = 0;
   d.line_cap = 0;
@@ -513,15 +519,43 @@ bool GLDevice::ensure_frame_buffer() {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
     glDisable(GL_DITHER);
+    // BGRA textures and frames when the driver has them: the engine's pixels are BGRA bytes,
+    // so nothing is swizzled on the way in or out, and a software rasteriser works in its
+    // native order.
+    const char* exts = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    d.read_bgra = has_extension(exts, "GL_EXT_read_format_bgra");
+    shared_->bgra = d.read_bgra && has_extension(exts, "GL_EXT_texture_format_BGRA8888");
     d.gl_ready = true;
   }
-  if (d.fb_w != w || d.fb_h != h || d.fb_color == 0) {
+  if (d.fb_w != w || d.fb_h != h || (d.fb_color == 0 && d.fb_tex == 0)) {
     if (d.fb_color) glDeleteRenderbuffers(1, &d.fb_color);
-    glGenRenderbuffers(1, &d.fb_color);
-    glBindRenderbuffer(GL_RENDERBUFFER, d.fb_color);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
+    if (d.fb_tex) glDeleteTextures(1, &d.fb_tex);
+    d.fb_color = d.fb_tex = 0;
     glBindFramebuffer(GL_FRAMEBUFFER, d.fbo);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, d.fb_color);
+    d.fb_bgra = false;
+    if (shared_->bgra.load()) {
+      // BGRA storage (a texture: renderbuffers take no BGRA format here).
+      while (glGetError() != GL_NO_ERROR) {
+      }
+      glGenTextures(1, &d.fb_tex);
+      glBindTexture(GL_TEXTURE_2D, d.fb_tex);
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_BGRA_EXT, w, h, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE, nullptr);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+      glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, d.fb_tex, 0);
+      d.fb_bgra = glGetError() == GL_NO_ERROR &&
+                  glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+      if (!d.fb_bgra) {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+        glDeleteTextures(1, &d.fb_tex);
+        d.fb_tex = 0;
+      }
+    }
+    if (!d.fb_bgra) {
+      glGenRenderbuffers(1, &d.fb_color);
+      glBindRenderbuffer(GL_RENDERBUFFER, d.fb_color);
+      glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
+      glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, d.fb_color);
+    }
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
     d.fb_w = w;
     d.fb_h = h;
@@ -1048,16 +1082,30 @@ void GLDevice::restore_render_target() {
 std::shared_ptr<BitmapImage> GLDevice::read_frame() {
   Impl& d = *d_;
   if (lost_.load() || !make_current() || !d.fbo || d.fb_w < 1) return nullptr;
-  auto img = std::make_shared<BitmapImage>();
-  if (!img->create(d.fb_w, d.fb_h, bimage_a8r8g8b8)) return nullptr;
+  // The previous frame's image when nobody holds it any more (no new allocation, no fresh pages
+  // to fault in each frame); otherwise a new one.
+  std::shared_ptr<BitmapImage> img;
+  if (d.spare_frame && d.spare_frame.use_count() == 1 && d.spare_frame->width() == d.fb_w &&
+      d.spare_frame->height() == d.fb_h && d.spare_frame->type() == bimage_a8r8g8b8 &&
+      d.spare_frame->line_size() == d.fb_w * 4) {
+    img = d.spare_frame;
+  } else {
+    img = std::make_shared<BitmapImage>();
+    if (!img->create(d.fb_w, d.fb_h, bimage_a8r8g8b8)) return nullptr;
+  }
   glBindFramebuffer(GL_READ_FRAMEBUFFER, d.fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glReadPixels(0, 0, d.fb_w, d.fb_h, GL_RGBA, GL_UNSIGNED_BYTE, img->pixmap(0));
+  // The frame's rows are stored top down, as the image's: one read, no row flip.
+  glReadPixels(0, 0, d.fb_w, d.fb_h, d.read_bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE,
+               img->pixmap(0));
   glBindFramebuffer(GL_READ_FRAMEBUFFER, d.target ? d.rt_fbo : d.fbo);
-  for (int32_t y = 0; y < d.fb_h; ++y) {
-    uint8_t* p = img->pixmap(y);
-    for (int32_t x = 0; x < d.fb_w; ++x) std::swap(p[4 * x], p[4 * x + 2]);
+  if (!d.read_bgra) {
+    for (int32_t y = 0; y < d.fb_h; ++y) {
+      uint8_t* p = img->pixmap(y);
+      for (int32_t x = 0; x < d.fb_w; ++x) std::swap(p[4 * x], p[4 * x + 2]);
+    }
   }
+  d.spare_frame = img;
   return img;
 }
 

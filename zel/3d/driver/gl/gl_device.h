@@ -37,6 +37,9 @@ struct GLShared {
   std::vector<uint32_t> dead_buffers;
   std::vector<uint32_t> dead_arrays;
   std::atomic<bool> device_alive{true};
+  // Textures are stored as BGRA (the engine's 32-bit ARGB byte order): uploads need no swap,
+  // and the driver samples and blends them in its native order.
+  std::atomic<bool> bgra{false};
   void bury(std::vector<uint32_t> GLShared::*list, uint32_t name, uint32_t gen);
 };
 

@@ -2,6 +2,8 @@
 // OpenGL device. Each resource keeps a CPU copy (the authoritative contents) that any thread may
 // write under the resource's lock; the render thread uploads it when it binds the resource.
 #include <GLES3/gl3.h>
+// After gl3.h: the extension tokens.
+#include <GLES2/gl2ext.h>
 
 #include <algorithm>
 #include <cstring>
@@ -230,8 +232,12 @@ uint32_t GLTexture::bind_name() {
     name_ = n;
     name_gen_ = gen;
     glBindTexture(GL_TEXTURE_2D, n);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 nullptr);
+    if (shared_->bgra.load())
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_BGRA_EXT, width_, height_, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
+                   nullptr);
+    else
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                   nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     if (!has_alpha(type_)) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     std::lock_guard<std::mutex> g(get_mutex());
@@ -241,13 +247,20 @@ uint32_t GLTexture::bind_name() {
   }
   std::lock_guard<std::mutex> g(get_mutex());
   if (dirty_) {
-    std::vector<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
-    convert_pixels(tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4, type_, pixels_.data(), pitch_,
-                   width_, height_, palette_.empty() ? nullptr : palette_.data());
-    swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
+    const bool bgra = shared_->bgra.load();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE,
-                    rgba.data());
+    if (bgra && type_ == tt_a8r8g8b8) {
+      // Already in the texture's order: the CPU copy goes up as it is.
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
+                      pixels_.data());
+    } else {
+      std::vector<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
+      convert_pixels(tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4, type_, pixels_.data(), pitch_,
+                     width_, height_, palette_.empty() ? nullptr : palette_.data());
+      if (!bgra) swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, bgra ? GL_BGRA_EXT : GL_RGBA,
+                      GL_UNSIGNED_BYTE, rgba.data());
+    }
     dirty_ = false;
   }
   return name_;
@@ -256,8 +269,13 @@ uint32_t GLTexture::bind_name() {
 void GLTexture::pull_from_gl() {
   std::vector<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-  swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
+  // BGRA targets read in their own order (EXT_read_format_bgra comes with BGRA storage here).
+  if (shared_->bgra.load()) {
+    glReadPixels(0, 0, width_, height_, GL_BGRA_EXT, GL_UNSIGNED_BYTE, rgba.data());
+  } else {
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
+  }
   std::lock_guard<std::mutex> g(get_mutex());
   convert_pixels(type_, pixels_.data(), pitch_, tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4,
                  width_, height_);
