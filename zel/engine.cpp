@@ -5,6 +5,7 @@
 #include "qar/context.h"
 #include "qar/trace.h"
 #include "zel/context.h"
+#include "zel/controls/clipboard.h"
 #include "zel/gui_dispatcher.h"
 #include "zel/platform/x11/x11_window.h"
 #include "zel/plugins.h"
@@ -25,6 +26,8 @@ extern "C" void zelInit(void* host_window) {
 extern "C" void zelUninit() {
   qar::guarded([] {
     zel::gui::detach();
+    // Hands what we own on the clipboard to a clipboard manager and stops its thread.
+    zel::Clipboard::shutdown();
     zel::x11::close_display();
     zel::plugins::release();
     zelContext::uninit();
