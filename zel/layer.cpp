@@ -172,7 +172,8 @@ void Layer::render(RenderDevice& device) {
       if (!f) continue;
       // Only facets drawn exactly as Facet::render draws them go into batches.
       int kind = 0;
-      if (typeid(*f) == typeid(Facet)) qar::guarded([&] { kind = f->collect_quad(q); });
+      const Facet& facet = *f;
+      if (typeid(facet) == typeid(Facet)) qar::guarded([&] { kind = f->collect_quad(q); });
       if (kind == 1) continue;
       if (kind == 0) {
         items.push_back(Item{std::move(f), nullptr, false, 0, 0});

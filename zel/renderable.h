@@ -77,7 +77,7 @@ class Updatable {
   void unregister_updatable();
 
  private:
-  int32_t reserved_ = 0;
+  [[maybe_unused]] int32_t reserved_ = 0;
   mutable std::mutex proxy_mutex_;  // guards proxy_ (not the target's update)
   std::shared_ptr<UpdatableProxy<Updatable>> proxy_;
 };
