@@ -20,6 +20,7 @@
 
 // Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 using namespace zel;
 using devtest::pixel;
@@ -137,6 +138,52 @@ TEST_F(X11DeviceTest, MakesItsOwnWindowWithoutAHostWindow) {
   auto old = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   EXPECT_FALSE(XGetWindowAttributes(dpy, w, &wa));
   XSetErrorHandler(old);
+}
+
+// Devices made and destroyed one after another, each on an X connection of its own: a
+// connection may come back at the address of a closed one, and the device must not reuse the
+// EGL display of the closed one (a crash, or frames sent down the dead connection). Other
+// connections opened in between vary where the next one lands.
+TEST_F(X11DeviceTest, DevicesMadeOneAfterAnotherEachPresentIntoTheirWindow) {
+  std::vector<Display*> extra;
+  for (int i = 0; i < 60; ++i) {
+    SCOPED_TRACE(i);
+    // Near the screen's far corner, away from the windows other tests on the server open.
+    Window host = host_window(64, 48, 1200, 960);
+    auto dev = devtest::make_device(64, 48, host);
+    ASSERT_TRUE(dev);
+    const int r = 10 + i * 4, g = 200 - i * 3, b = (i * 37) % 256;
+    // The frame reaches the server on the device's connection, which this one may ask before;
+    // presented again while waiting, in case a window passing over it took part of it.
+    const unsigned long want = (unsigned long)(r << 16 | g << 8 | b);
+    unsigned long corner = 0, far_corner = 0;
+    for (int t = 0; t < 200; ++t) {
+      dev->begin_frame(false, 255, r, g, b);
+      dev->end_frame();
+      XImage* img = XGetImage(dpy, host, 0, 0, 64, 48, AllPlanes, ZPixmap);
+      ASSERT_TRUE(img);
+      corner = XGetPixel(img, 0, 0) & 0xFFFFFFul;
+      far_corner = XGetPixel(img, 63, 47) & 0xFFFFFFul;
+      XDestroyImage(img);
+      if (corner == want && far_corner == want) break;
+      usleep(10000);
+    }
+    EXPECT_EQ(corner, want);
+    EXPECT_EQ(far_corner, want);
+    dev.reset();
+    XDestroyWindow(dpy, host);
+    windows.pop_back();
+    // Zero to two connections opened, or the oldest closed, in a fixed irregular pattern.
+    const int step = (i * 7 + i / 5) % 5;
+    if (step < 2) {
+      for (int k = 0; k <= step; ++k)
+        if (Display* d = XOpenDisplay(nullptr)) extra.push_back(d);
+    } else if (step < 4 && !extra.empty()) {
+      XCloseDisplay(extra.front());
+      extra.erase(extra.begin());
+    }
+  }
+  for (Display* d : extra) XCloseDisplay(d);
 }
 
 TEST_F(X11DeviceTest, HeadlessIsForcedByTheEnvironment) {

@@ -39,18 +39,22 @@ using get_reset_status_fn = GLenum (*)();
 
 // A context current on a thread stays bound to it even after the thread ends, and no other
 // thread could take it then: a thread that made a context current lets it go when it ends.
+// The display the context is current on is asked of EGL: the device that made it current may be
+// gone, its display terminated, and another device's context current since.
 struct ReleaseAtThreadExit {
-  EGLDisplay dpy = EGL_NO_DISPLAY;
+  bool used = false;
   ~ReleaseAtThreadExit() {
-    if (dpy != EGL_NO_DISPLAY && eglGetCurrentContext() != EGL_NO_CONTEXT)
-      eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (!used || eglGetCurrentContext() == EGL_NO_CONTEXT) return;
+    EGLDisplay dpy = eglGetCurrentDisplay();
+    if (dpy != EGL_NO_DISPLAY) eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   }
 };
 thread_local ReleaseAtThreadExit t_release;
 
-// EGL displays are shared by every device on the same native display (the same handle comes
-// back for it) and stay initialised for the life of the process: terminating one would pull
-// the driver from under the other devices on it.
+// Headless EGL displays are shared by every device (the same handle comes back for the same
+// native display) and stay initialised for the life of the process: terminating one would pull
+// the driver from under the other devices on it. A device under X has an X connection and so
+// an EGL display of its own, terminated with it (see ~GLDevice).
 bool env_headless() {
   const char* h = std::getenv("ZEL_HEADLESS");
   if (h && std::strcmp(h, "1") == 0) return true;
@@ -199,6 +203,7 @@ struct GLDevice::Impl {
   EGLContext ctx = EGL_NO_CONTEXT;
   EGLSurface surf = EGL_NO_SURFACE;
   Display* xdpy = nullptr;  // EGL's connection (drawing thread)
+  bool x11_egl = false;     // dpy is the EGL display of xdpy (the device's own)
   std::string display_name;
   int32_t screen_w = 0, screen_h = 0, screen_depth = 0;
   bool robust = false;
@@ -273,6 +278,11 @@ GLDevice::~GLDevice() {
   d_->saved.clear();
   destroy_context();
   d_->win.reset();
+  // EGL finds a display by its native handle and keeps it, initialised on the connection it
+  // was given. A later connection may be allocated at this one's address: it would get this
+  // EGL display back, still bound to the closed connection. Terminated first, the display is
+  // initialised afresh on whichever connection asks for it next.
+  if (d_->x11_egl) eglTerminate(d_->dpy);
   if (d_->xdpy) XCloseDisplay(d_->xdpy);
 }
 
@@ -310,6 +320,8 @@ bool GLDevice::init() {
     }
   } else if (!eglInitialize(dpy, nullptr, nullptr)) {
     return false;
+  } else {
+    d_->x11_egl = true;
   }
   d_->dpy = dpy;
   return eglBindAPI(EGL_OPENGL_ES_API) == EGL_TRUE;
@@ -480,7 +492,7 @@ bool GLDevice::make_current() {
   // The context moves to the thread that draws; other code may switch contexts in between.
   if (eglGetCurrentContext() == d.ctx) return true;
   if (eglMakeCurrent(d.dpy, d.surf, d.surf, d.ctx) != EGL_TRUE) return false;
-  t_release.dpy = d.dpy;
+  t_release.used = true;
   return true;
 }
 
