@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "keep_mesa_loaded.h"
 #include "zel/math/vec.h"
 
 namespace devtest {
+
+// Devices come and go many times in one process; the driver must outlive them all.
+[[maybe_unused]] const bool kMesaKept = (keep_mesa_loaded(), true);
 
 std::shared_ptr<zel::gl::GLDevice> make_device(int32_t w, int32_t h, uintptr_t window) {
   auto dev = std::make_shared<zel::gl::GLDevice>();

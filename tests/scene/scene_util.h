@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "keep_mesa_loaded.h"
 #include "qar/thread.h"
 #include "zel/context.h"
 #include "zel/facet.h"
@@ -87,14 +88,6 @@ inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
   for (int s : {0, 8, 16})
     if (std::abs(channel(got, s) - channel(want, s)) > tol) return false;
   return true;
-}
-
-// Mesa's driver stays loaded for the life of the process. Mesa unloads it at exit, before the
-// sanitizers report: ThreadSanitizer stops when a library named in its suppressions goes, and
-// leaks inside it could no longer be matched against the leak suppressions.
-inline void keep_mesa_loaded() {
-  for (const char* lib : {"swrast_dri.so", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
-    dlopen(lib, RTLD_NOW | RTLD_NODELETE);
 }
 
 // Owns a render manager on the headless GL device. Frames are drawn on the test's thread by
