@@ -346,15 +346,8 @@ void Facet::crop(int32_t x, int32_t y, int32_t w, int32_t h) {
     }
     cropped_ = true;
   }
-  std::shared_ptr<Texture> tex, old;
-  // The fragment texture takes the crop rectangle's size (made outside the lock).
-  if (remake && !frag_->reset_image(tex)) remake = false;
-  {
-    lock_t lk(mutex_);
-    if (remake) old = std::atomic_exchange(&texture_, tex);
-    if (!frag_->used()) calc_uv();
-    vertices_pending_ = true;
-  }
+  // The fragment texture takes the crop rectangle's size.
+  after_crop_change(remake);
 }
 
 void Facet::crop(const qar::Rect& r) {
@@ -381,14 +374,17 @@ void Facet::clear_crop() {
     cropped_ = false;
   }
   // A fragment texture made for a crop rectangle goes back to the screen's size.
+  after_crop_change(remake);
+}
+
+void Facet::after_crop_change(bool remake_fragment) {
   std::shared_ptr<Texture> tex, old;
-  if (remake && !frag_->reset_image(tex)) remake = false;
-  {
-    lock_t lk(mutex_);
-    if (remake) old = std::atomic_exchange(&texture_, tex);
-    if (!frag_->used()) calc_uv();
-    vertices_pending_ = true;
-  }
+  // The new fragment texture is made outside the lock; the old one goes after it.
+  if (remake_fragment && !frag_->reset_image(tex)) remake_fragment = false;
+  lock_t lk(mutex_);
+  if (remake_fragment) old = std::atomic_exchange(&texture_, tex);
+  if (!frag_->used()) calc_uv();
+  vertices_pending_ = true;
 }
 
 bool Facet::is_cropped() const {

@@ -161,6 +161,8 @@ class Facet : public Renderable, public qar::self_allocate {
   void put_texture_locked(std::shared_ptr<Texture> tex, bool resize, bool via_frag,
                           std::shared_ptr<Texture>& old);
   bool set_size_locked(int32_t w, int32_t h);
+  // After the crop changed: remakes the fragment texture when asked, then the coordinates.
+  void after_crop_change(bool remake_fragment);
 
   std::u16string name_ = u"noname";
   int32_t texture_sizing_ = 0;
