@@ -1,7 +1,5 @@
 #include "zel/render_device.h"
 
-#include <png.h>
-
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -10,6 +8,7 @@
 #include "zel/events.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/il/png_encoder.h"
 #include "zel/math/camera.h"
 
 namespace zel {
@@ -127,45 +126,12 @@ std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
   return nullptr;
 }
 
-namespace {
-
-// libpng reports errors by longjmp: nothing here changes after setjmp but the file's contents.
-bool write_png(png_structp png, png_infop info, FILE* f, BitmapImage& frame, uint8_t* row) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  const int32_t w = frame.width(), h = frame.height();
-  png_init_io(png, f);
-  png_set_IHDR(png, info, uint32_t(w), uint32_t(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* s = frame.pixmap(y);
-    for (int32_t x = 0; x < w; ++x) {
-      row[3 * x] = s[4 * x + 2];
-      row[3 * x + 1] = s[4 * x + 1];
-      row[3 * x + 2] = s[4 * x];
-    }
-    png_write_row(png, row);
-  }
-  png_write_end(png, info);
-  return true;
-}
-
-}  // namespace
-
 bool RenderDevice::save_frame_png(const std::string& path) {
   std::shared_ptr<BitmapImage> frame = read_frame();
   if (!frame || frame->width() < 1 || frame->height() < 1 || frame->type() != bimage_a8r8g8b8)
     return false;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  std::vector<uint8_t> row(size_t(frame->width()) * 3);
-  bool ok = png && info && write_png(png, info, f, *frame, row.data());
-  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) std::remove(path.c_str());
-  return ok;
+  return save_png(path, frame->pixmap(0), frame->width(), frame->height(), frame->line_size(),
+                  frame->type(), false);
 }
 
 void RenderDevice::render_text(const std::u16string& text, int32_t x, int32_t y, const Color* color,

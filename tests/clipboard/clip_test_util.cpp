@@ -17,8 +17,10 @@
 
 namespace cliptest {
 
+// A 5- or 6-bit channel widened to 8 bits by bit replication, as the engine's conversion does.
 static uint8_t scale(uint32_t v, uint32_t max) {
-  return uint8_t(std::lround(double(v) * 255.0 / double(max)));
+  const int bits = max == 31 ? 5 : 6;
+  return uint8_t((v << (8 - bits)) | (v >> (2 * bits - 8)));
 }
 
 void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {

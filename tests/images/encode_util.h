@@ -1,4 +1,5 @@
-// In-memory PNG and JPEG writers for the image tests, over libpng and libjpeg themselves.
+// In-memory PNG and JPEG writers for the image tests: PNG through the engine's encoder (the
+// libpng names describe the pictures), JPEG over libjpeg itself.
 #pragma once
 #include <algorithm>
 #include <csetjmp>
@@ -14,6 +15,7 @@
 #include <png.h>
 
 #include "qar/stream.h"
+#include "zel/il/png_encoder.h"
 
 namespace images_test {
 
@@ -67,12 +69,6 @@ inline int png_channels(int color_type) {
 }
 
 namespace detail {
-inline void png_write_to(png_structp png, png_bytep data, size_t n) {
-  auto* out = static_cast<bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + n);
-}
-inline void png_flush_noop(png_structp) {}
-
 // Packs one row of samples into PNG's byte layout.
 inline bytes pack_row(const png_spec& s, int y) {
   const int ch = png_channels(s.color_type);
@@ -97,35 +93,28 @@ inline bytes pack_row(const png_spec& s, int y) {
 }
 }  // namespace detail
 
+// Writes the picture through the engine's PNG encoder.
 inline bytes encode_png(const png_spec& s) {
-  bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  std::vector<bytes> rows;
-  for (int y = 0; y < s.height; ++y) rows.push_back(detail::pack_row(s, y));
-  std::vector<png_bytep> ptrs;
-  for (auto& r : rows) ptrs.push_back(r.data());
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    throw std::runtime_error("png encoding failed");
-  }
-  png_set_write_fn(png, &out, &detail::png_write_to, &detail::png_flush_noop);
-  png_set_IHDR(png, info, png_uint_32(s.width), png_uint_32(s.height), s.bit_depth, s.color_type,
-               s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!s.palette.empty())
-    png_set_PLTE(png, info, const_cast<png_colorp>(s.palette.data()), int(s.palette.size()));
-  if (!s.palette_alpha.empty())
-    png_set_tRNS(png, info, const_cast<png_bytep>(s.palette_alpha.data()),
-                 int(s.palette_alpha.size()), nullptr);
-  if (s.has_trns_color)
-    png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16p>(&s.trns_color));
-  if (s.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-  png_write_info(png, info);
-  png_write_image(png, ptrs.data());
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  zel::png_raw_picture pic;
+  pic.width = s.width;
+  pic.height = s.height;
+  pic.color_type = s.color_type;
+  pic.bit_depth = s.bit_depth;
+  pic.interlaced = s.interlaced;
+  for (int y = 0; y < s.height; ++y) pic.rows.push_back(detail::pack_row(s, y));
+  for (const png_color& c : s.palette)
+    pic.palette.insert(pic.palette.end(), {c.red, c.green, c.blue});
+  pic.palette_alpha = s.palette_alpha;
+  pic.has_trns_color = s.has_trns_color;
+  if (s.color_type == PNG_COLOR_TYPE_GRAY)
+    pic.trns_color[0] = s.trns_color.gray;
+  else
+    pic.trns_color[0] = s.trns_color.red, pic.trns_color[1] = s.trns_color.green,
+    pic.trns_color[2] = s.trns_color.blue;
+  pic.srgb = s.srgb;
+  std::string out;
+  if (!zel::encode_png(out, pic)) throw std::runtime_error("png encoding failed");
+  return bytes(out.begin(), out.end());
 }
 
 struct jpeg_spec {

@@ -1,12 +1,9 @@
 // The clipboard: sessions, content building, conversions and the process-local store.
 #include "zel/controls/clipboard.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +12,7 @@
 
 #include "qar/string.h"
 #include "qar/trace.h"
+#include "zel/il/png_encoder.h"
 #include "zel/pixel_format.h"
 
 namespace zel {
@@ -131,94 +129,6 @@ bool check_geometry(const void* pixels, int32_t width, int32_t height, int32_t p
   return true;
 }
 
-inline uint8_t expand5(uint32_t v) {
-  return uint8_t((v * 255 + 15) / 31);
-}
-inline uint8_t expand6(uint32_t v) {
-  return uint8_t((v * 255 + 31) / 63);
-}
-
-// One row of source pixels as R, G, B, A bytes (A 255 for formats without alpha).
-void unpack_row(const uint8_t* src, int32_t width, uint32_t format, uint8_t* rgba) {
-  for (int32_t x = 0; x < width; ++x, rgba += 4) {
-    switch (format) {
-      case bimage_x1r5g5b5:
-      case bimage_a1r5g5b5: {
-        uint32_t w = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
-        rgba[0] = expand5((w >> 10) & 31);
-        rgba[1] = expand5((w >> 5) & 31);
-        rgba[2] = expand5(w & 31);
-        rgba[3] = (format == bimage_x1r5g5b5 || (w & 0x8000)) ? 255 : 0;
-        break;
-      }
-      case bimage_r5g6b5: {
-        uint32_t w = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
-        rgba[0] = expand5((w >> 11) & 31);
-        rgba[1] = expand6((w >> 5) & 63);
-        rgba[2] = expand5(w & 31);
-        rgba[3] = 255;
-        break;
-      }
-      case bimage_r8g8b8:
-        rgba[0] = src[3 * x + 2];
-        rgba[1] = src[3 * x + 1];
-        rgba[2] = src[3 * x];
-        rgba[3] = 255;
-        break;
-      default:  // x8r8g8b8, a8r8g8b8: bytes blue, green, red, alpha
-        rgba[0] = src[4 * x + 2];
-        rgba[1] = src[4 * x + 1];
-        rgba[2] = src[4 * x];
-        rgba[3] = format == bimage_a8r8g8b8 ? src[4 * x + 3] : 255;
-        break;
-    }
-  }
-}
-
-void png_error_fn(png_structp png, png_const_charp message) {
-  qar::tracef("clipboard: PNG encoding failed: %s", message);
-  png_longjmp(png, 1);
-}
-void png_warning_fn(png_structp, png_const_charp) {}
-
-void png_write_fn(png_structp png, png_bytep data, png_size_t n) {
-  auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-  bool ok = true;
-  try {
-    out->append(reinterpret_cast<const char*>(data), n);
-  } catch (const std::exception& e) {
-    QAR_TRACE_CATCH(e);
-    ok = false;
-  }
-  if (!ok) png_error(png, "out of memory");
-}
-void png_flush_fn(png_structp) {}
-
-// Writes prepared rows as a PNG. Nothing with a destructor lives in this frame after setjmp.
-bool write_png(std::string* out, png_bytep* rows, uint32_t width, uint32_t height, bool alpha) {
-  png_structp png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_fn, png_warning_fn);
-  if (!png) return false;
-  png_infop info = png_create_info_struct(png);
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_set_write_fn(png, out, png_write_fn, png_flush_fn);
-  png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 3);
-  png_write_info(png, info);
-  png_write_image(png, rows);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
 void put_u16(std::string& s, size_t at, uint32_t v) {
   s[at] = char(v & 0xFF);
   s[at + 1] = char((v >> 8) & 0xFF);
@@ -291,24 +201,10 @@ std::string encode_png(const void* pixels, int32_t width, int32_t height, int32_
                        uint32_t format) {
   PixelLayout layout;
   size_t row_bytes = 0;
-  if (!pixel_layout(format, layout) ||
-      !check_geometry(pixels, width, height, pitch, layout, row_bytes))
-    return std::string();
-  const size_t channels = layout.alpha ? 4 : 3;
-  const size_t out_row = size_t(width) * channels;
-  std::vector<uint8_t> image(out_row * size_t(height));
-  std::vector<uint8_t> rgba(size_t(width) * 4);
-  std::vector<png_bytep> rows(static_cast<size_t>(height));
-  const auto* src = static_cast<const uint8_t*>(pixels);
-  for (int32_t y = 0; y < height; ++y) {
-    unpack_row(src + size_t(y) * size_t(pitch), width, format, rgba.data());
-    uint8_t* dst = image.data() + size_t(y) * out_row;
-    for (int32_t x = 0; x < width; ++x)
-      std::memcpy(dst + size_t(x) * channels, rgba.data() + size_t(x) * 4, channels);
-    rows[size_t(y)] = dst;
-  }
   std::string out;
-  if (!write_png(&out, rows.data(), uint32_t(width), uint32_t(height), layout.alpha))
+  if (!pixel_layout(format, layout) ||
+      !check_geometry(pixels, width, height, pitch, layout, row_bytes) ||
+      !zel::encode_png(out, pixels, width, height, pitch, format, layout.alpha, 3))
     return std::string();
   return out;
 }
