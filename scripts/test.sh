@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite:
+#   0. include check: platform headers only inside their backend folders
 #   1. plain build, all tests (unit, gl, x11, media, audio, stress)
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   3. ThreadSanitizer build, the threaded tests (label stress)
@@ -8,6 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+echo "== include check"
+bash scripts/check_includes.sh
 bash scripts/setup.sh
 
 JOBS=${JOBS:-$(nproc)}

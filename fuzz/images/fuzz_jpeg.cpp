@@ -1,6 +1,6 @@
 // libFuzzer target: the JPEG decoder on arbitrary bytes.
 #include "fuzz/images/fuzz_common.h"
-#include "zel/il/jpeg_decoder.h"
+#include "zel/il/codecs/jpeg_decoder.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_images::quiet_traces();

@@ -1,6 +1,6 @@
 // libFuzzer target: the PNG decoder on arbitrary bytes.
 #include "fuzz/images/fuzz_common.h"
-#include "zel/il/png_decoder.h"
+#include "zel/il/codecs/png_decoder.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_images::quiet_traces();

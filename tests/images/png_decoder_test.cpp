@@ -1,6 +1,6 @@
 // PNG decoding over pictures written by libpng inside the test: every colour type and bit depth,
 // interlaced or not, with and without transparency; pixels are compared exactly.
-#include "zel/il/png_decoder.h"
+#include "zel/il/codecs/png_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,12 @@
 #include "zel/il/decoder.h"
 
-#include <png.h>
-
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <limits>
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
-#include "zel/il/jpeg_decoder.h"
-#include "zel/il/png_decoder.h"
 #include "zel/plugins.h"
 
 namespace zel {
@@ -86,7 +83,7 @@ int32_t BitmapImageDecoder::get_current_frame() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The built-in factory
+// Signature tests
 
 namespace intenal {
 
@@ -100,48 +97,13 @@ size_t peek(qar::Stream& stream, uint8_t* out, size_t n) {
   return size_t(got);
 }
 
-class BuiltinDecoderFactory : public ImageDecoderFactory {
- public:
-  std::shared_ptr<ImageDecoder> create(const std::shared_ptr<qar::Stream>& stream,
-                                       const decoder_param* param) override {
-    if (!stream) return nullptr;
-    std::shared_ptr<ImageDecoder> d;
-    if (is_png_stream(*stream))
-      d = std::shared_ptr<ImageDecoder>(new PNGDecoder());
-    else if (is_jpeg_stream(*stream))
-      d = std::shared_ptr<ImageDecoder>(new JPEGDecoder());
-    else
-      return nullptr;
-    try {
-      d->open(stream, param);
-    } catch (const std::exception& e) {
-      QAR_TRACE_CATCH(e);
-      return nullptr;
-    }
-    return d;
-  }
-
-  bool can_decode(const std::shared_ptr<qar::Stream>& stream) override {
-    return stream && (is_png_stream(*stream) || is_jpeg_stream(*stream));
-  }
-};
-
-// Hands the built-in factory to the plug-in registry when the library is loaded.
-const bool registered = [] {
-  plugins::set_builtin_decoder_factory(&builtin_decoder_factory());
-  return true;
-}();
-
 }  // namespace
-
-ImageDecoderFactory& builtin_decoder_factory() {
-  static BuiltinDecoderFactory factory;
-  return factory;
-}
 
 bool is_png_stream(qar::Stream& stream) {
   uint8_t sig[8];
-  return peek(stream, sig, sizeof(sig)) == sizeof(sig) && png_sig_cmp(sig, 0, sizeof(sig)) == 0;
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return peek(stream, sig, sizeof(sig)) == sizeof(sig) &&
+         std::memcmp(sig, kSignature, sizeof(sig)) == 0;
 }
 
 bool is_jpeg_stream(qar::Stream& stream) {

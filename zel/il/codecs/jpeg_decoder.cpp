@@ -1,4 +1,4 @@
-#include "zel/il/jpeg_decoder.h"
+#include "zel/il/codecs/jpeg_decoder.h"
 
 #include <jerror.h>
 

@@ -1,4 +1,4 @@
-#include "zel/il/png_decoder.h"
+#include "zel/il/codecs/png_decoder.h"
 
 #include <csetjmp>
 #include <cstdio>

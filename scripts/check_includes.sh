@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Fails when a platform package's header is included outside the backend folder that owns it.
+# The engine's core, qar and the tools reach platform packages only through the backends.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+# header pattern (extended regex) | folders that may include it
+rules=(
+  'X11/|zel/platform/x11/ zel/controls/x11/ zel/3d/driver/gl/'
+  'EGL/|zel/3d/driver/gl/'
+  'GLES|zel/3d/driver/gl/'
+  'GL/|zel/3d/driver/gl/'
+  'png\.h|zel/il/codecs/'
+  'jpeglib\.h|zel/il/codecs/'
+  'ft2build\.h|zel/text/freetype/'
+)
+
+status=0
+for rule in "${rules[@]}"; do
+  header=${rule%%|*}
+  allowed=${rule#*|}
+  while IFS= read -r hit; do
+    [ -n "$hit" ] || continue
+    file=${hit%%:*}
+    ok=0
+    for dir in $allowed; do
+      case "$file" in "$dir"*) ok=1 ;; esac
+    done
+    if [ $ok -eq 0 ]; then
+      echo "check_includes: $hit: ${header//\\/} headers belong to $allowed" >&2
+      status=1
+    fi
+  done < <(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*<($header)" \
+             --include='*.h' --include='*.hpp' --include='*.c' --include='*.cpp' \
+             zel qar tools 2>/dev/null)
+done
+[ $status -eq 0 ] && echo "check_includes: backend headers stay in their backends"
+exit $status
