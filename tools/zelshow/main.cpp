@@ -1,5 +1,6 @@
 // zelshow: a host program of the zel engine. See usage() for the command line.
 #include <dlfcn.h>
+#include <link.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -27,11 +29,19 @@ void on_signal(int) {
   g_interrupted = true;
 }
 
-// Mesa unloads its GL driver at exit, before leak checkers look at the heap; kept loaded, what
-// they find there can still be told apart from the program's own.
-void keep_gl_driver_loaded() {
-  for (const char* lib : {"swrast_dri.so", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
-    if (dlopen(lib, RTLD_NOW | RTLD_NODELETE)) break;
+// Pins the GL driver the device loaded (Mesa's *_dri.so or libgallium, wherever this system
+// keeps it). Mesa unloads its driver when the last EGL display goes, before a leak checker looks
+// at the heap at exit; kept loaded, what the checker finds inside the driver still carries the
+// driver's name and can be told apart from the program's own memory.
+int pin_gl_driver_object(dl_phdr_info* info, size_t, void*) {
+  const char* path = info->dlpi_name;
+  if (path && (std::strstr(path, "_dri.so") || std::strstr(path, "libgallium")))
+    dlopen(path, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  return 0;
+}
+
+void pin_gl_driver() {
+  dl_iterate_phdr(pin_gl_driver_object, nullptr);
 }
 
 int fail(const std::string& line, int code) {
@@ -80,7 +90,6 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
 
-  keep_gl_driver_loaded();
   zelInit(nullptr);
   int status = 0;
   {
@@ -95,6 +104,7 @@ int main(int argc, char** argv) {
       zelUninit();
       return fail("no render device could be made", 1);
     }
+    pin_gl_driver();
     mng->set_fps(opt.fps);
     mng->set_bg_color(0, 0, 0);
 
