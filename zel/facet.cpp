@@ -8,6 +8,7 @@
 #include "zel/controls/clipboard.h"
 #include "zel/frag_texture.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/layer.h"
 #include "zel/render_device.h"
 
 namespace zel {
@@ -77,6 +78,7 @@ Facet& Facet::operator=(const Facet& other) {
 }
 
 Facet::~Facet() {
+  if (auto watch = layer_watch_.lock()) watch->gone(order_.load());
   name_.clear();
   if (frag_) frag_->reset();
 }

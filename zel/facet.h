@@ -31,6 +31,7 @@ class FragTexture;
 class Texture;
 class VertexBuffer;
 class Layer;
+struct layer_watch;
 
 // One facet's quad as a layer draws it in a batch with its neighbours.
 struct FacetQuad {
@@ -155,8 +156,8 @@ class Facet : public Renderable, public qar::self_allocate {
   friend class Layer;
   // Written by the layer.
   void set_depth_order(int32_t depth, int32_t order);
-  void set_order(int32_t order) { order_.store(order); }
-  void set_depth(int32_t depth) { depth_.store(depth); }
+  void set_order(int32_t order) { order_.store(order, std::memory_order_relaxed); }
+  void set_depth(int32_t depth) { depth_.store(depth, std::memory_order_relaxed); }
   void notify_depth_change() { on_depth_change(); }
   void put_texture_locked(std::shared_ptr<Texture> tex, bool resize, bool via_frag,
                           std::shared_ptr<Texture>& old);
@@ -175,6 +176,8 @@ class Facet : public Renderable, public qar::self_allocate {
   ColorARGB bkg_{255, 255, 255, 255};
   std::atomic<int32_t> depth_{-1};
   std::atomic<int32_t> order_{0};
+  // The layer that numbered this facet last, told of its order index when the facet goes.
+  std::weak_ptr<layer_watch> layer_watch_;
   int32_t crop_x_ = 0, crop_y_ = 0, crop_w_ = 0, crop_h_ = 0;
   std::shared_ptr<VertexBuffer> vb_;
   // Read without the lock by get_texture() (pictures refresh their facet's texture while

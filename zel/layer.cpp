@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <typeinfo>
 
 #include "qar/trace.h"
@@ -89,21 +90,62 @@ size_t Layer::size() const {
   return entries_.size();
 }
 
+namespace {
+
+// Guards a facet's layer_watch_ when two layers put the same facet at once. A small pool of locks
+// that stay in the cache, rather than the facet's own lock: building a big scene touches as
+// little of each facet as it can.
+std::mutex& watch_lock(const Facet* f) {
+  static std::mutex pool[16];
+  return pool[(reinterpret_cast<uintptr_t>(f) >> 6) % 16];
+}
+
+}  // namespace
+
 void Layer::drop_dead_locked() {
-  entries_.erase(
-      std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.alive(); }),
-      entries_.end());
+  auto dead = [this](const Entry& e) {
+    if (e.alive()) return false;
+    first_gap_ = std::min(first_gap_, e.order);
+    return true;
+  };
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(), dead), entries_.end());
+}
+
+void Layer::renumber_from_locked(int32_t from) {
+  auto it = std::lower_bound(entries_.begin(), entries_.end(), from,
+                             [](const Entry& e, int32_t o) { return e.order < o; });
+  int32_t n = from;
+  auto out = it;
+  for (; it != entries_.end(); ++it) {
+    if (it->other) {
+      it->order = n;
+    } else if (auto f = it->facet.lock()) {
+      f->set_order(n);
+      it->order = n++;
+    } else {
+      continue;
+    }
+    if (out != it) *out = std::move(*it);
+    ++out;
+  }
+  entries_.erase(out, entries_.end());
+  next_order_ = n;
 }
 
 void Layer::put_facet(std::shared_ptr<Facet> f) {
   if (!f) return;
   {
     qar::lock_it lk(*this);
-    entries_.push_back(Entry{f, nullptr});
+    const int32_t from =
+        std::min(first_gap_, watch_->first_gone.exchange(std::numeric_limits<int32_t>::max()));
+    first_gap_ = std::numeric_limits<int32_t>::max();
+    if (from < next_order_) renumber_from_locked(from);
+    const int32_t order = next_order_++;
+    entries_.push_back(Entry{f, nullptr, order});
     f->set_depth(depth_.load());
-    int32_t n = 0;
-    for (auto& e : entries_)
-      if (auto live = e.facet.lock()) live->set_order(n++);
+    f->set_order(order);
+    std::lock_guard<std::mutex> g(watch_lock(f.get()));
+    f->layer_watch_ = watch_;
   }
   // Derived facets may call back into the layer from the hook: run it without the lock.
   f->notify_depth_change();
@@ -114,7 +156,10 @@ void Layer::del_facet(std::shared_ptr<Facet> f) {
   qar::lock_it lk(*this);
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if (!it->other && it->facet.lock() == f) {
+      first_gap_ = std::min(first_gap_, it->order);
       entries_.erase(it);
+      std::lock_guard<std::mutex> g(watch_lock(f.get()));
+      if (f->layer_watch_.lock() == watch_) f->layer_watch_.reset();
       return;
     }
   }
@@ -127,7 +172,7 @@ void Layer::put_renderable(std::shared_ptr<Renderable> r) {
     return;
   }
   qar::lock_it lk(*this);
-  entries_.push_back(Entry{std::weak_ptr<Facet>(), std::move(r)});
+  entries_.push_back(Entry{std::weak_ptr<Facet>(), std::move(r), next_order_});
 }
 
 void Layer::del_renderable(std::shared_ptr<Renderable> r) {
@@ -236,10 +281,13 @@ void Layer::on_notification(const notification_event* ev) {
 }
 
 void Layer::clear() {
-  std::vector<Entry> old;
+  std::deque<Entry> old;
   {
     qar::lock_it lk(*this);
     old.swap(entries_);
+    next_order_ = 0;
+    first_gap_ = std::numeric_limits<int32_t>::max();
+    watch_ = std::make_shared<layer_watch>();
     // Each facet releases its resources under its own lock, never while it is being drawn.
     for (auto& e : old)
       if (auto f = e.facet.lock()) f->free_resources();

@@ -10,6 +10,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,17 @@ class Renderable;
 class RenderDevice;
 class VertexBuffer;
 class notification_event;
+
+// Shared by a layer and the facets it numbered: a facet that goes reports its order index, so
+// that the layer's next put renumbers only the facets from there on.
+struct layer_watch {
+  std::atomic<int32_t> first_gone{std::numeric_limits<int32_t>::max()};
+  void gone(int32_t order) {
+    int32_t cur = first_gone.load();
+    while (order < cur && !first_gone.compare_exchange_weak(cur, order)) {
+    }
+  }
+};
 
 class Layer : public qar::lockable<> {
  public:
@@ -48,7 +61,8 @@ class Layer : public qar::lockable<> {
   size_t size() const;
 
   // Appends `f` (drawn on top of what is there), gives it the layer's depth and renumbers the
-  // live facets 0, 1, 2, ... An empty pointer is ignored.
+  // live facets 0, 1, 2, ... An empty pointer is ignored. Amortised constant time: only the
+  // facets after the first one that went since the last put get a new number.
   void put_facet(std::shared_ptr<Facet> f);
   // Removes the first entry of `f`; the other facets keep their order indices.
   void del_facet(std::shared_ptr<Facet> f);
@@ -80,15 +94,28 @@ class Layer : public qar::lockable<> {
   struct Entry {
     std::weak_ptr<Facet> facet;
     std::shared_ptr<Renderable> other;
+    // The order index given to the facet when it was numbered; for another renderable, the
+    // index the next facet gets. Never decreases along the list.
+    int32_t order = 0;
     bool alive() const { return other || !facet.expired(); }
   };
   void drop_dead_locked();
+  // Drops the dead entries from the first whose order index is `from` on and numbers the live
+  // facets from there: the facets before it are numbered 0 .. from - 1 without a gap.
+  void renumber_from_locked(int32_t from);
 
   std::atomic<int32_t> depth_{0};  // read without the lock (the render manager sorts by it)
   uint32_t colorkey_ = 0;
   uint8_t alpha_ = 255;
   std::u16string name_;
-  std::vector<Entry> entries_;
+  // A deque: growing it never moves the entries, and a big scene is built without reallocating.
+  std::deque<Entry> entries_;
+  // Facets are numbered 0 .. next_order_ - 1, except for the gaps left by facets that went: the
+  // lowest of those is the smaller of first_gap_ (deleted or dropped here) and watch_'s
+  // first_gone (reported by a facet's destructor).
+  int32_t next_order_ = 0;
+  int32_t first_gap_ = std::numeric_limits<int32_t>::max();
+  std::shared_ptr<layer_watch> watch_ = std::make_shared<layer_watch>();
   // The vertices of the batched facets (render thread only).
   std::shared_ptr<VertexBuffer> batch_vb_;
 };
