@@ -1,5 +1,5 @@
-// PNG decoding over pictures written by libpng inside the test: every colour type and bit depth,
-// interlaced or not, with and without transparency; pixels are compared exactly.
+// PNG decoding over pictures written by the engine's encoder inside the test: every colour type
+// and bit depth, interlaced or not, with and without transparency; pixels are compared exactly.
 #include "zel/il/codecs/png_decoder.h"
 
 #include <gtest/gtest.h>
