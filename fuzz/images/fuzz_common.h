@@ -18,6 +18,25 @@ inline void quiet_traces() {
   qar::set_trace_sink([](const std::string&) {});
 }
 
+// The decoded picture matches the decoder's description, and every byte of it can be read.
+inline void check_decoded(const zel::ImageDecoder& decoder,
+                          const std::shared_ptr<zel::Image>& image) {
+  auto img = std::dynamic_pointer_cast<zel::BitmapImage>(image);
+  if (!img || img->type() == zel::bimage_none) return;
+  if (img->width() != decoder.info().width || img->height() != decoder.info().height)
+    __builtin_trap();
+  const int bytes = zel::BitmapImage::calc_line_size(img->width(), img->type());
+  if (img->line_size() < bytes) __builtin_trap();
+  unsigned sum = 0;
+  for (int y = 0; y < img->height(); ++y) {
+    const uint8_t* row = img->pixmap(y);
+    for (int i = 0; i < bytes; ++i) sum += row[i];
+  }
+  // Keep the reads.
+  volatile unsigned sink = sum;
+  (void)sink;
+}
+
 template <class Decoder>
 void decode_one(const uint8_t* data, size_t size, const zel::decoder_param* param) {
   auto stream = std::make_shared<qar::MemoryStream>(data, size);
@@ -32,20 +51,7 @@ void decode_one(const uint8_t* data, size_t size, const zel::decoder_param* para
   } catch (const std::exception&) {
     return;  // refused header
   }
-  auto img = std::dynamic_pointer_cast<zel::BitmapImage>(decoder->decode());
-  if (!img || img->type() == zel::bimage_none) return;
-  if (img->width() != decoder->info().width || img->height() != decoder->info().height)
-    __builtin_trap();
-  const int bytes = zel::BitmapImage::calc_line_size(img->width(), img->type());
-  if (img->line_size() < bytes) __builtin_trap();
-  unsigned sum = 0;
-  for (int y = 0; y < img->height(); ++y) {
-    const uint8_t* row = img->pixmap(y);
-    for (int i = 0; i < bytes; ++i) sum += row[i];
-  }
-  // Keep the reads.
-  volatile unsigned sink = sum;
-  (void)sink;
+  check_decoded(*decoder, decoder->decode());
 }
 
 }  // namespace fuzz_images
