@@ -136,8 +136,11 @@ void Layer::put_facet(std::shared_ptr<Facet> f) {
   if (!f) return;
   {
     qar::lock_it lk(*this);
-    const int32_t from =
-        std::min(first_gap_, watch_->first_gone.exchange(std::numeric_limits<int32_t>::max()));
+    // A plain load first: the exchange waits for every store before it, and nothing went in
+    // the common case.
+    int32_t from = first_gap_;
+    if (watch_->first_gone.load(std::memory_order_relaxed) != std::numeric_limits<int32_t>::max())
+      from = std::min(from, watch_->first_gone.exchange(std::numeric_limits<int32_t>::max()));
     first_gap_ = std::numeric_limits<int32_t>::max();
     if (from < next_order_) renumber_from_locked(from);
     const int32_t order = next_order_++;
