@@ -2,6 +2,8 @@
 # Sets everything up and runs the whole test suite:
 #   0. include check: platform headers only inside their backend folders
 #   1. plain build, all tests (unit, gl, x11, media, audio, stress)
+#   1b. the plain build installed; the example host built against the installed tree (CMake
+#       package and pkg-config), run, and its frames checked
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   3. ThreadSanitizer build, the threaded tests (label stress)
 #   4. libFuzzer targets (clang), each for a short bounded time
@@ -50,6 +52,40 @@ echo "== plain build"
 configure build
 cmake --build build -j"$JOBS"
 run_ctest build
+
+echo "== installed tree: the example host through find_package(zel) and through pkg-config"
+# The colour (r,g,b) at x,y of a PNG file.
+pixel() { convert "$1" -format "%[fx:int(255*p{$2}.r+.5)],%[fx:int(255*p{$2}.g+.5)],%[fx:int(255*p{$2}.b+.5)]" info:; }
+check_frame() { # file
+  local at want got
+  # The picture, the thick line, the background, and white text where the caption is.
+  for at_want in 60,60=51,102,204 160,150=255,0,0 300,20=0,0,64 10,230=0,0,64; do
+    at=${at_want%%=*} want=${at_want#*=}
+    got=$(pixel "$1" "$at") || return 1
+    [ "$got" = "$want" ] || { echo "$1 at $at: $got, expected $want"; return 1; }
+  done
+  got=$(convert "$1" -crop 200x30+20+190 -format '%[fx:int(255*minima.b+.5)],%[fx:int(255*maxima.g+.5)]' info:)
+  [ "$got" = "64,255" ] || { echo "$1: no caption ($got)"; return 1; }
+}
+installed_example() {
+  local prefix=$ROOT/build/installed ex
+  rm -rf "$prefix" build/example-cmake build/example-pc
+  cmake --install build --prefix "$prefix" >/dev/null || return 1
+  cmake -S examples -B build/example-cmake -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
+    cmake --build build/example-cmake || return 1
+  mkdir -p build/example-pc
+  # shellcheck disable=SC2046
+  c++ -std=c++17 -Wall -Wextra -Werror -o build/example-pc/minimal_host examples/minimal_host.cpp \
+    $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs zel) \
+    -Wl,-rpath,"$prefix/lib" || return 1
+  for ex in build/example-cmake build/example-pc; do
+    mkdir -p "$ex/frames"
+    (cd "$ex" && ./minimal_host frames 3) || return 1
+    check_frame "$ex/frames/frame_3.png" || return 1
+  done
+  echo "example host: built both ways, frames checked"
+}
+installed_example || { echo "installed example failed"; status=1; }
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 configure build-asan -DZEL_SANITIZE=address -DZEL_BUILD_BENCH=OFF

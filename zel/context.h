@@ -4,6 +4,8 @@
 #pragma once
 #include <memory>
 
+#include "zel/engine.h"
+
 namespace zel {
 class RenderMng;
 class RenderDevice;
@@ -23,6 +25,9 @@ class zelContext {
   std::shared_ptr<zel::EnvIndepDriver> env_driver;
   // Set by the audio driver factory.
   std::shared_ptr<zel::AudioDriver> audio_driver;
+  // How frames are shown, as the host chose in zelInit; until then (a device made outside the
+  // engine) a window where a display is available.
+  zelDisplayMode display = zel_display_window;
 
   // Creation and destruction are serialised; the context itself has no lock (its fields are
   // set up before engine threads start and cleared after they stop).

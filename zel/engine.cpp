@@ -10,9 +10,12 @@
 #include "zel/platform/x11/x11_window.h"
 #include "zel/plugins.h"
 
-extern "C" void zelInit(void* host_window) {
+extern "C" void zelInitEx(const zelInitOptions* options) {
+  const zelInitOptions opt = options ? *options : zelInitOptions();
+  void* const host_window = opt.host_window;
   qar::guarded([&] {
     zelContext::init();
+    zelContext::instance().display = opt.display;
     zel::plugins::scan_devices_and_media_streams();
     zel::plugins::scan_image_decoders();
     const uint64_t window = reinterpret_cast<uintptr_t>(host_window);
@@ -21,6 +24,13 @@ extern "C" void zelInit(void* host_window) {
       qarContext::instance().set_main_window(window);
     zel::gui::attach(window);
   });
+}
+
+extern "C" void zelInit(void* host_window) {
+  zelInitOptions opt;
+  opt.host_window = host_window;
+  opt.display = host_window ? zel_display_window : zel_display_headless;
+  zelInitEx(&opt);
 }
 
 extern "C" void zelUninit() {

@@ -178,6 +178,11 @@ std::pair<int32_t, int32_t> Facet::get_topleft() const {
   return {top_, left_};
 }
 
+std::pair<int32_t, int32_t> Facet::get_position() const {
+  lock_t lk(mutex_);
+  return {left_, top_};
+}
+
 void Facet::set_visible(bool v) {
   {
     lock_t lk(mutex_);
@@ -412,9 +417,18 @@ int32_t Facet::get_alpha() const {
   return bkg_[0];
 }
 
+int32_t Facet::get_alpha_percent() const {
+  // set_alpha truncates p * 2.55; rounding a / 2.55 recovers p.
+  return (get_alpha() * 100 + 127) / 255;
+}
+
 void Facet::set_alpha(int32_t percent) {
   percent = std::clamp(percent, 0, 100);
-  const int32_t a = int32_t(percent * 255.0 / 100.0);
+  set_alpha_value(uint8_t(percent * 255.0 / 100.0));
+}
+
+void Facet::set_alpha_value(uint8_t alpha) {
+  const int32_t a = alpha;
   lock_t lk(mutex_);
   if (a == bkg_[0]) return;
   bkg_ = ColorARGB(a, bkg_[1], bkg_[2], bkg_[3]);

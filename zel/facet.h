@@ -60,8 +60,12 @@ class Facet : public Renderable, public qar::self_allocate {
   // earlier. False for renderables that are not facets.
   bool is_deep(const Renderable& other) const override;
 
-  // Percent 0..100 of opacity (clamped), stored as alpha 0..255.
+  // Opacity in percent 0..100 (clamped), stored as alpha 0..255: set_alpha(50) makes
+  // get_alpha() 127. The percentage pair is set_alpha / get_alpha_percent, the 0..255 pair
+  // set_alpha_value / get_alpha.
   virtual void set_alpha(int32_t percent);
+  // Opacity as alpha 0..255, the unit get_alpha returns.
+  void set_alpha_value(uint8_t alpha);
   // Releases the mask, the texture and the vertex buffer and resets the fragmented texture; the
   // facet draws nothing until a new texture is put.
   virtual void free_resources();
@@ -86,8 +90,12 @@ class Facet : public Renderable, public qar::self_allocate {
   int32_t get_height() const;
   // (width, height).
   std::pair<int32_t, int32_t> get_size() const;
-  // (top, left): top first, while set_topleft takes x (left) first.
+  // (top, left): top first, while set_topleft takes x (left) first. get_position is the
+  // accessor that matches set_topleft.
   std::pair<int32_t, int32_t> get_topleft() const;
+  // (x, y) = (left, top), the order set_topleft and set_position take.
+  std::pair<int32_t, int32_t> get_position() const;
+  void set_position(int32_t x, int32_t y) { set_topleft(x, y); }
   void set_visible(bool v);
   bool get_visible() const;
   int32_t get_depth() const { return depth_.load(); }
@@ -125,7 +133,10 @@ class Facet : public Renderable, public qar::self_allocate {
   // Appearance.
   void set_bkg_color(const ColorARGB& c);
   ColorARGB get_bkg_color() const;
+  // Alpha 0..255 (not the percentage set_alpha takes).
   int32_t get_alpha() const;
+  // The opacity in percent: set_alpha(p) gives back p.
+  int32_t get_alpha_percent() const;
   // An empty image removes the mask. The mask is scaled over the picture shown (or the facet's
   // size without a texture); its alpha multiplies the facet's. False when no mask could be made.
   bool set_alpha_mask(std::shared_ptr<BitmapImage> img);

@@ -159,6 +159,7 @@ class Font {
   int32_t get_ascent() const { return ascent_; }
   int32_t get_descent() const { return descent_; }
   int32_t get_extenal_leading() const { return external_leading_; }
+  int32_t get_external_leading() const { return get_extenal_leading(); }
   int32_t get_full_height() const { return height_ + external_leading_; }
 
   std::pair<int32_t, int32_t> calc_rect(const std::u16string& text) const;

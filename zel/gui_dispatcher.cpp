@@ -266,7 +266,8 @@ int32_t to_long(const std::u16string& s) {
 
 uint64_t default_launcher(const std::u16string& url, popup_size size) {
   std::string u = qar::to_utf8(url);
-  qar::tracef("pop-up %s (%d x %d): handed to xdg-open until the engine has a browser of its own",
+  qar::tracef(qar::trace_level::info,
+              "pop-up %s (%d x %d): handed to xdg-open until the engine has a browser of its own",
               u.c_str(), size.width, size.height);
   // The shell starts xdg-open in the background and ends at once, so no child is left behind.
   const char* argv[] = {"/bin/sh", "-c",      "xdg-open \"$1\" >/dev/null 2>&1 &",
@@ -282,7 +283,7 @@ uint64_t default_launcher(const std::u16string& url, popup_size size) {
 }
 
 void default_closer(uint64_t handle) {
-  qar::tracef("pop-up %llu: the external browser is left to the user",
+  qar::tracef(qar::trace_level::info, "pop-up %llu: the external browser is left to the user",
               static_cast<unsigned long long>(handle));
 }
 

@@ -75,6 +75,8 @@ enum zelRenderPrimitiv : int32_t {
   zrp_triangle_strip = 5,
   zrp_triangle_fan = 6,
 };
+// The same type under its correctly spelt name.
+using zelRenderPrimitive = zelRenderPrimitiv;
 
 // A texture: a power-of-two allocation of which real_width x real_height hold picture.
 // The texture's lock is held while another texture copies from it and while it is read back.
@@ -206,12 +208,16 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   virtual bool begin_scene() = 0;
   virtual void end_scene() = 0;
   virtual void end_frame() = 0;
+  // Restores a lost device. `restore` is the same call under its correctly spelt name.
   virtual bool restory() = 0;
+  bool restore() { return restory(); }
   virtual bool is_lost() const = 0;
   virtual bool toggle_mode(const DeviceMode& mode) = 0;
   virtual void force_windowed() = 0;
   virtual void force_fullscreen() = 0;
+  // Whether textures build their mipmaps themselves; `is_autogen_mipmaps` is the same query.
   virtual bool is_autoget_minmaps() const = 0;
+  bool is_autogen_mipmaps() const { return is_autoget_minmaps(); }
   virtual bool begin_2D_mode() = 0;
   virtual void set_world_mat(const mat4& m) = 0;
   virtual mat4 get_world_mat() const = 0;
@@ -254,7 +260,11 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   // Draws `count` primitives from the bound vertex buffer, starting at vertex `start`.
   virtual void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) = 0;
   // The points [begin, end) as connected lines in one colour (white without one).
+  // `render_polygon` is the same call under its correctly spelt name.
   virtual void render_poligon(const vec3* begin, const vec3* end, Color* color) = 0;
+  void render_polygon(const vec3* begin, const vec3* end, Color* color) {
+    render_poligon(begin, end, color);
+  }
   virtual void draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) = 0;
 
   // The last finished frame (what end_frame presented, or the frame being drawn when called

@@ -15,6 +15,7 @@
 #include "device_test_util.h"
 #include "zel/3d/driver/gl/x11_window.h"
 #include "zel/context.h"
+#include "zel/engine.h"
 #include "zel/events.h"
 #include "zel/render_mng.h"
 
@@ -186,15 +187,48 @@ TEST_F(X11DeviceTest, DevicesMadeOneAfterAnotherEachPresentIntoTheirWindow) {
   for (Display* d : extra) XCloseDisplay(d);
 }
 
-TEST_F(X11DeviceTest, HeadlessIsForcedByTheEnvironment) {
-  setenv("ZEL_HEADLESS", "1", 1);
-  auto dev = devtest::make_device(64, 48);
-  unsetenv("ZEL_HEADLESS");
-  ASSERT_TRUE(dev);
-  EXPECT_TRUE(dev->is_headless());
-  EXPECT_EQ(dev->window(), 0u);
-  dev->begin_frame(false, 255, 1, 2, 3);
-  EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
+// With a display at hand, the host's choice decides and ZEL_HEADLESS overrides it.
+TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
+  struct Case {
+    bool ex;  // zelInitEx (else zelInit)
+    bool host;
+    zelDisplayMode display;
+    const char* env;  // ZEL_HEADLESS, or null
+    bool headless;
+  };
+  const Case cases[] = {
+      {false, false, zel_display_headless, nullptr, true},  // zelInit(nullptr)
+      {false, true, zel_display_window, nullptr, false},    // zelInit(host)
+      {true, false, zel_display_window, nullptr, false},    // a window of its own
+      {true, true, zel_display_headless, nullptr, true},
+      {true, false, zel_display_window, "1", true},
+      {false, false, zel_display_headless, "0", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    const uintptr_t host = c.host ? host_window(64, 48) : 0;
+    if (c.env) setenv("ZEL_HEADLESS", c.env, 1);
+    if (c.ex) {
+      zelInitOptions o;
+      o.host_window = reinterpret_cast<void*>(host);
+      o.display = c.display;
+      zelInitEx(&o);
+    } else {
+      zelInit(reinterpret_cast<void*>(host));
+    }
+    auto dev = devtest::make_device(64, 48, host);
+    unsetenv("ZEL_HEADLESS");
+    ASSERT_TRUE(dev);
+    EXPECT_EQ(dev->is_headless(), c.headless);
+    EXPECT_EQ(dev->window() == 0, c.headless);
+    if (c.host && !c.headless) {
+      EXPECT_EQ(dev->window(), host);
+    }
+    dev->begin_frame(false, 255, 1, 2, 3);
+    EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
+    dev.reset();
+    zelUninit();
+  }
 }
 
 TEST_F(X11DeviceTest, ClickArrivesScaledToDeviceCoordinatesAndLeavingIsReported) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -62,7 +63,8 @@ TEST(Trace, ThrowCatchAndRethrowSitesEachWriteOneLine) {
     QAR_TRACE_CATCH(e);
   }
   ASSERT_EQ(c.lines.size(), 3u);
-  EXPECT_NE(c.lines[0].find("trace_test.cpp("), std::string::npos);
+  // The source file by its base name, not the path it was compiled from.
+  EXPECT_EQ(c.lines[0].rfind("trace_test.cpp(", 0), 0u) << c.lines[0];
   EXPECT_NE(c.lines[0].find(" -  (throw) ->\n"), std::string::npos);
   EXPECT_NE(c.lines[1].find(" -  (rethrow) ->\n"), std::string::npos);
   EXPECT_NE(c.lines[2].find("): bad thing ("), std::string::npos);
@@ -93,38 +95,62 @@ TEST(Trace, TracefFormatsAndEndsTheLine) {
 TEST(TraceChild, WritesLines) {
   if (!getenv("QAR_TRACE_FILE")) GTEST_SKIP() << "only run as a child";
   qar::tracef("first %d", 1);
+  qar::tracef(qar::trace_level::error, "an error");
+  qar::tracef(qar::trace_level::info, "some info");
   try {
     QAR_THROW(std::runtime_error("to file"));
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
   }
+  qar::guarded([] { throw std::runtime_error("unhandled"); });
 }
 
-TEST(Trace, EnvironmentVariableSendsTracesToAFile) {
-  std::string file = "/tmp/qar_trace_" + std::to_string(getpid()) + ".log";
-  unlink(file.c_str());
-  std::string env_file = "QAR_TRACE_FILE=" + file;
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) env.push_back(*e);
-  env.push_back(const_cast<char*>(env_file.c_str()));
-  env.push_back(nullptr);
-  const char* argv[] = {"/proc/self/exe", "--gtest_filter=TraceChild.WritesLines", nullptr};
-  pid_t pid;
-  ASSERT_EQ(
-      posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, const_cast<char**>(argv), env.data()),
-      0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  std::ifstream in(file);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
-  EXPECT_NE(text.find("first 1\n"), std::string::npos);
-  EXPECT_NE(text.find(" -  (throw) ->\n"), std::string::npos);
-  EXPECT_NE(text.find("to file ("), std::string::npos);
-  unlink(file.c_str());
+// The file gets what the level lets through: errors and warnings by default, the rest with
+// ZEL_TRACE=debug; ZEL_TRACE=error leaves only errors.
+TEST(Trace, EnvironmentVariablesChooseTheFileAndTheLevel) {
+  struct Case {
+    const char* level;  // ZEL_TRACE, or null for none
+    bool warning, info, debug;
+  };
+  const Case cases[] = {{nullptr, true, false, false},
+                        {"debug", true, true, true},
+                        {"ERROR", false, false, false},
+                        {"nonsense", true, false, false}};
+  for (const Case& c : cases) {
+    std::string file = "/tmp/qar_trace_" + std::to_string(getpid()) + ".log";
+    unlink(file.c_str());
+    std::string env_file = "QAR_TRACE_FILE=" + file;
+    std::string env_level = std::string("ZEL_TRACE=") + (c.level ? c.level : "");
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+      if (strncmp(*e, "ZEL_TRACE=", 10) != 0) env.push_back(*e);
+    env.push_back(const_cast<char*>(env_file.c_str()));
+    if (c.level) env.push_back(const_cast<char*>(env_level.c_str()));
+    env.push_back(nullptr);
+    const char* argv[] = {"/proc/self/exe", "--gtest_filter=TraceChild.WritesLines", nullptr};
+    pid_t pid;
+    ASSERT_EQ(
+        posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, const_cast<char**>(argv), env.data()),
+        0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(file);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string text = ss.str();
+    const std::string level = c.level ? c.level : "(none)";
+    auto has = [&](const char* s) { return text.find(s) != std::string::npos; };
+    EXPECT_TRUE(has("an error\n")) << level;
+    EXPECT_EQ(has("first 1\n"), c.warning) << level;
+    EXPECT_EQ(has("unhandled ("), c.warning) << level;
+    EXPECT_EQ(has("some info\n"), c.info) << level;
+    EXPECT_EQ(has("to file ("), c.info) << level;
+    EXPECT_EQ(has(" -  (throw) ->\n"), c.debug) << level;
+    EXPECT_EQ(has("/trace_test.cpp"), false) << text;
+    unlink(file.c_str());
+  }
 }
 
 }  // namespace

@@ -86,6 +86,18 @@ TEST_F(SceneUnit, AlphaPercentAndAlphaTests) {
   EXPECT_EQ(f.get_alpha(), 127);
   f.set_alpha(-5);
   EXPECT_EQ(f.get_alpha(), 0);
+  // Each unit has its own pair: every percentage and every alpha value comes back as set.
+  for (int p = 0; p <= 100; ++p) {
+    f.set_alpha(p);
+    ASSERT_EQ(f.get_alpha_percent(), p);
+  }
+  for (int a = 0; a <= 255; ++a) {
+    f.set_alpha_value(uint8_t(a));
+    ASSERT_EQ(f.get_alpha(), a);
+  }
+  f.set_position(7, 3);
+  EXPECT_EQ(f.get_position(), std::make_pair(7, 3));
+  EXPECT_EQ(f.get_topleft(), std::make_pair(3, 7));
   // Width 0: nothing there.
   EXPECT_EQ(f.test_alpha(0, 0), 0);
 

@@ -122,8 +122,8 @@ TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   Outcome bad = run("--headless --frames 2 " + broken.string());
   EXPECT_NE(bad.code, 0);
   EXPECT_NE(bad.err.find("broken.png"), std::string::npos) << bad.err;
-  // The line naming the file is the last one (decoders may trace before it).
-  EXPECT_EQ(bad.err.rfind("zelshow: "), bad.err.find("zelshow: ")) << bad.err;
+  // One line: the decoder's own trace stays below the default level.
+  EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
 
   Outcome opt = run("--size 12 --headless");
   EXPECT_EQ(opt.code, 2);

@@ -72,9 +72,6 @@ int main(int argc, char** argv) {
     std::fputs(zelshow::usage().c_str(), stdout);
     return 0;
   }
-  const char* display = std::getenv("DISPLAY");
-  const bool headless = opt.headless || !display || !*display;
-  if (headless) setenv("ZEL_HEADLESS", "1", 1);
   // Files are checked before anything starts, so that a typo costs nothing.
   for (const auto& f : opt.files) {
     std::error_code ec;
@@ -90,7 +87,10 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
 
-  zelInit(nullptr);
+  // A window of the engine's own where a display is available, unless asked for none.
+  zelInitOptions init;
+  init.display = opt.headless ? zel_display_headless : zel_display_window;
+  zelInitEx(&init);
   int status = 0;
   {
     auto mng = std::make_shared<zelshow::ShowMng>();

@@ -34,7 +34,7 @@ std::shared_ptr<ImageDecoder> ImageDecoder::create(std::shared_ptr<qar::Stream> 
       return nullptr;
     }
   }
-  qar::tracef("ImageDecoder: no decoder for this stream");
+  qar::tracef(qar::trace_level::info, "ImageDecoder: no decoder for this stream");
   return nullptr;
 }
 

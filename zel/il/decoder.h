@@ -119,4 +119,6 @@ bool is_png_stream(qar::Stream& stream);
 bool is_jpeg_stream(qar::Stream& stream);
 
 }  // namespace intenal
+// The same namespace under its correctly spelt name.
+namespace internal = intenal;
 }  // namespace zel

@@ -12,4 +12,6 @@ class bad_allocation : public std::bad_alloc {
 };
 
 }  // namespace intenal
+// The same namespace under its correctly spelt name.
+namespace internal = intenal;
 }  // namespace zel

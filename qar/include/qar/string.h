@@ -24,5 +24,7 @@ std::u16string utf8_2_ucs2(const char* zero_terminated);
 std::string ucs2_2_utf8(const char16_t* s, size_t n);
 std::string ucs2_2_utf8(const std::u16string& s);
 }  // namespace intenal
+// The same namespace under its correctly spelt name.
+namespace internal = intenal;
 
 }  // namespace qar

@@ -1,5 +1,9 @@
 // Tracing. Lines go to stderr, or to the file named by the environment variable QAR_TRACE_FILE
-// (appended). Every throw, catch and rethrow site writes one line through the helpers below:
+// (appended). Each record has a level; only records at or above the current level reach that
+// output. The level is warning (errors and warnings) unless the environment variable ZEL_TRACE
+// names another (error, warning, info, debug) or the host calls set_trace_level. A sink set with
+// set_trace_sink receives every record, whatever the level. Source files are named by their base
+// name. Every throw, catch and rethrow site writes one line through the helpers below:
 //
 //   QAR_THROW(std::runtime_error("no device"));     // " (date time clock) -  (throw) ->"
 //   try { ... } catch (const std::exception& e) { QAR_TRACE_CATCH(e); } catch (...) {}
@@ -14,11 +18,28 @@
 
 namespace qar {
 
-// Writes `text` as one trace record, prefixed with "file(line): " when `file` is given.
+// Most severe first. Throw and rethrow lines are debug, catch lines info (the failure is
+// reported by a result), except in guarded(), where an exception nobody handled is a warning.
+enum class trace_level { error, warning, info, debug };
+
+// Records above `level` (less severe) are dropped from the default output.
+void set_trace_level(trace_level level);
+trace_level get_trace_level();
+// Whether a record of `level` would reach the output (always true while a sink is set).
+bool trace_enabled(trace_level level);
+// The level a ZEL_TRACE value names ("error", "warning", "info", "debug", any case); false for
+// anything else.
+bool parse_trace_level(const char* text, trace_level& level);
+
+// Writes `text` as one trace record, prefixed with "file(line): " when `file` is given (its base
+// name). Without a level the record is a warning.
 void trace(const char* text, const char* file, int line);
 void trace(const std::string& text, const char* file, int line);
+void trace(trace_level level, const std::string& text, const char* file, int line);
 // printf-style warning that is not a failure; a newline is added when missing.
 void tracef(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same at a given level.
+void tracef(trace_level level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 enum class trace_site { throw_site, catch_site, rethrow_site };
 
@@ -33,7 +54,8 @@ std::string trace_site_text(trace_site site, const char* what, const std::string
 
 // The one helper every throw / catch / rethrow site goes through.
 void trace_throw(const char* file, int line);
-void trace_catch(const std::exception& e, const char* file, int line);
+void trace_catch(const std::exception& e, const char* file, int line,
+                 trace_level level = trace_level::info);
 void trace_rethrow(const char* file, int line);
 
 // Milliseconds since the process started (steady clock).
@@ -51,7 +73,7 @@ bool guarded(F&& f, const char* file = __builtin_FILE(), int line = __builtin_LI
     f();
     return true;
   } catch (const std::exception& e) {
-    trace_catch(e, file, line);
+    trace_catch(e, file, line, trace_level::warning);
   } catch (...) {
   }
   return false;

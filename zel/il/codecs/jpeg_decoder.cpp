@@ -255,13 +255,13 @@ std::shared_ptr<Image> JPEGDecoder::decode() {
     ok = false;
   }
   if (!ok) {
-    qar::tracef("JPEG: decoding failed: %s", error_);
+    qar::tracef(qar::trace_level::info, "JPEG: decoding failed: %s", error_);
     bmp->destroy();
     image_.reset();
     return nullptr;
   }
   // Whatever follows the last row (up to the end marker) is read and checked, not needed.
-  if (!finish()) qar::tracef("JPEG: after the picture data: %s", error_);
+  if (!finish()) qar::tracef(qar::trace_level::info, "JPEG: after the picture data: %s", error_);
   return img;
 }
 

@@ -70,4 +70,6 @@ class JPEGDecoder : public BitmapImageDecoder {
 };
 
 }  // namespace intenal
+// The same namespace under its correctly spelt name.
+namespace internal = intenal;
 }  // namespace zel

@@ -175,13 +175,13 @@ std::shared_ptr<Image> PNGDecoder::decode() {
     for (int i = 0; i < 256; ++i) pal[i * 3] = pal[i * 3 + 1] = pal[i * 3 + 2] = uint8_t(i);
   }
   if (!read_rows(bmp->pixmap(0), size_t(bmp->line_size()))) {
-    qar::tracef("PNG: decoding failed: %s", error_);
+    qar::tracef(qar::trace_level::info, "PNG: decoding failed: %s", error_);
     bmp->destroy();
     image_.reset();
     return nullptr;
   }
   // The rows are complete; damage after them (a missing end chunk) costs nothing.
-  if (!read_end()) qar::tracef("PNG: after the picture data: %s", error_);
+  if (!read_end()) qar::tracef(qar::trace_level::info, "PNG: after the picture data: %s", error_);
   return img;
 }
 

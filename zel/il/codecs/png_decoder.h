@@ -46,4 +46,6 @@ class PNGDecoder : public BitmapImageDecoder {
 };
 
 }  // namespace intenal
+// The same namespace under its correctly spelt name.
+namespace internal = intenal;
 }  // namespace zel

@@ -55,11 +55,16 @@ thread_local ReleaseAtThreadExit t_release;
 // native display) and stay initialised for the life of the process: terminating one would pull
 // the driver from under the other devices on it. A device under X has an X connection and so
 // an EGL display of its own, terminated with it (see ~GLDevice).
+//
+// Headless without a display, or where the host chose it (zelInitEx); ZEL_HEADLESS overrides
+// the host's choice.
 bool env_headless() {
+  const char* d = std::getenv("DISPLAY");
+  if (!d || !*d) return true;
   const char* h = std::getenv("ZEL_HEADLESS");
   if (h && std::strcmp(h, "1") == 0) return true;
-  const char* d = std::getenv("DISPLAY");
-  return !d || !*d;
+  if (h && std::strcmp(h, "0") == 0) return false;
+  return zelContext::is_init() && zelContext::instance().display == zel_display_headless;
 }
 
 bool has_extension(const char* list, const char* name) {

@@ -3,7 +3,7 @@
 // Drawing happens in an offscreen framebuffer of the mode's size whose rows are stored top
 // down; end_frame presents it into the window (when there is one). The device adopts the
 // host's X11 window, makes a window of its own when a display is available, or renders headless
-// (ZEL_HEADLESS=1 forces that).
+// (as the host chose in zelInitEx; ZEL_HEADLESS=1 forces it, ZEL_HEADLESS=0 shows frames).
 //
 // Threads: only the thread that draws (the render thread) touches GL; the context becomes
 // current on the first thread that draws. Textures and vertex buffers keep a CPU copy that any
