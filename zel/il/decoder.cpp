@@ -8,6 +8,7 @@
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/il/codecs/codecs.h"
 #include "zel/il/jpeg_decoder.h"
 #include "zel/il/png_decoder.h"
 #include "zel/plugins.h"
@@ -69,6 +70,14 @@ std::shared_ptr<Image> BitmapImageDecoder::get_image() {
   return img;
 }
 
+void BitmapImageDecoder::set_image_timing(int32_t frame_delay, int64_t duration) {
+  std::shared_ptr<Image> img = produced_image();
+  if (!img) return;
+  std::lock_guard<std::recursive_mutex> lk(img->mutex_);
+  img->frame_delay_ = frame_delay;
+  img->duration_ = int32_t(std::clamp<int64_t>(duration, 0, std::numeric_limits<int32_t>::max()));
+}
+
 bool BitmapImageDecoder::seek_next_frame(void*, int32_t, int32_t) {
   return false;
 }
@@ -111,7 +120,8 @@ class BuiltinDecoderFactory : public ImageDecoderFactory {
     else if (is_jpeg_stream(*stream))
       d = std::shared_ptr<ImageDecoder>(new JPEGDecoder());
     else
-      return nullptr;
+      d = codecs::make_decoder(*stream);
+    if (!d) return nullptr;
     try {
       d->open(stream, param);
     } catch (const std::exception& e) {
@@ -122,7 +132,8 @@ class BuiltinDecoderFactory : public ImageDecoderFactory {
   }
 
   bool can_decode(const std::shared_ptr<qar::Stream>& stream) override {
-    return stream && (is_png_stream(*stream) || is_jpeg_stream(*stream));
+    return stream && (is_png_stream(*stream) || is_jpeg_stream(*stream) ||
+                      codecs::can_decode(*stream));
   }
 };
 
