@@ -49,6 +49,7 @@ struct png_spec {
   bool has_trns_color = false;         // tRNS of a grey or RGB picture
   png_color_16 trns_color{};
   bool srgb = false;
+  bytes exif;  // eXIf chunk (bare TIFF structure), when not empty
 };
 
 inline int png_channels(int color_type) {
@@ -121,6 +122,8 @@ inline bytes encode_png(const png_spec& s) {
   if (s.has_trns_color)
     png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16p>(&s.trns_color));
   if (s.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (!s.exif.empty())
+    png_set_eXIf_1(png, info, png_uint_32(s.exif.size()), const_cast<png_bytep>(s.exif.data()));
   png_write_info(png, info);
   png_write_image(png, ptrs.data());
   png_write_end(png, info);
@@ -138,6 +141,7 @@ struct jpeg_spec {
   bool adobe_marker = true;  // for CMYK / YCCK files
   int quality = 95;
   bytes samples;  // width x height x components
+  bytes app1;     // an APP1 marker's payload (EXIF), when not empty
 };
 
 namespace detail {
@@ -174,6 +178,8 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   jpeg_set_quality(&c, s.quality, TRUE);
   if (s.progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
+  if (!s.app1.empty())
+    jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), unsigned(s.app1.size()));
   while (c.next_scanline < c.image_height) {
     JSAMPROW row =
         const_cast<JSAMPROW>(s.samples.data() + size_t(c.next_scanline) * s.width * s.components);

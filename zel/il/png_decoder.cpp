@@ -167,9 +167,8 @@ void PNGDecoder::report_failure() const {
   codecs::report_failure(kind, "PNG", why);
 }
 
-bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size) {
+bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height) {
   if (setjmp(png_jmpbuf(png_))) return false;
-  const size_t height = size_t(info_.height);
   for (int pass = 0; pass < passes_; ++pass)
     for (size_t y = 0; y < height; ++y) png_read_row(png_, rows + y * line_size, nullptr);
   return true;
@@ -208,8 +207,9 @@ std::shared_ptr<Image> PNGDecoder::decode() {
     QAR_TRACE_CATCH(e);
     return nullptr;
   }
-  const bool ok = orientation_ == 1 ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()))
-                                    : read_rows(unturned.data(), stored_line);
+  const bool ok = orientation_ == 1
+                      ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), size_t(stored_h))
+                      : read_rows(unturned.data(), stored_line, size_t(stored_h));
   if (!ok) {
     report_failure();
     qar::tracef("PNG: decoding failed: %s", error_);

@@ -33,7 +33,7 @@ class PNGDecoder : public BitmapImageDecoder {
 
   // The libpng calls that may fail; they return false when libpng reported an error.
   bool read_header(int want_type);
-  bool read_rows(uint8_t* rows, size_t line_size);
+  bool read_rows(uint8_t* rows, size_t line_size, size_t height);
   bool read_end();
   void release();
   // Records the failure in error_ for load_image.

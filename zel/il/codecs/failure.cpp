@@ -25,8 +25,8 @@ void clear_failure() {
 }
 
 std::string sniff_format_name(const unsigned char* p, size_t n) {
-  auto starts = [&](const char* sig, size_t at = 0) {
-    const size_t len = std::strlen(sig);
+  auto starts = [&](const char* sig, size_t at = 0, size_t len = 0) {
+    if (len == 0) len = std::strlen(sig);
     return n >= at + len && std::memcmp(p + at, sig, len) == 0;
   };
   if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) return "PNG";
@@ -46,8 +46,8 @@ std::string sniff_format_name(const unsigned char* p, size_t n) {
   }
   if (n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0) return "ICO";
   if (starts("8BPS")) return "PSD";
-  if (starts("\xff\x0a") || starts("\0\0\0\x0cJXL ", 0)) return "JPEG XL";
-  if (starts("\0\0\0\x0cjP  ")) return "JPEG 2000";
+  if (starts("\xff\x0a") || starts("\0\0\0\x0cJXL ", 0, 8)) return "JPEG XL";
+  if (starts("\0\0\0\x0cjP  ", 0, 8)) return "JPEG 2000";
   if (starts("%PDF")) return "PDF";
   if (starts("<svg") || starts("<?xml")) return "SVG/XML";
   if (starts("qoif")) return "QOI";

@@ -34,12 +34,15 @@ struct gif_closer {
   QAR_THROW(std::runtime_error("GIF: " + why));
 }
 
-// giflib's error code as a failure: reads that come up short mean the data ended.
+// giflib's error code as a failure. Reads that come up short mean the data ended; giflib also
+// reports a screen or frame descriptor it could not read in full as "no descriptor".
 [[noreturn]] void fail_lib(int code, const char* where) {
+  const bool ended = code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_NO_SCRN_DSCR ||
+                     code == D_GIF_ERR_NO_IMAG_DSCR;
   const char* text = GifErrorString(code);
-  const std::string why = std::string(where) + ": " + (text ? text : "error");
-  fail(code == D_GIF_ERR_READ_FAILED ? il::load_error::truncated : il::load_error::corrupt,
-       code == D_GIF_ERR_READ_FAILED ? std::string("data ends ") + where : why);
+  fail(ended ? il::load_error::truncated : il::load_error::corrupt,
+       ended ? std::string("data ends ") + where
+             : std::string(where) + ": " + (text ? text : "error"));
 }
 
 }  // namespace
