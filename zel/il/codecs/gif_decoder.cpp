@@ -138,14 +138,18 @@ void GIFDecoder::read_file() {
       const GifColorType& c = map->Colors[i];
       f.palette[i] = 0xFF000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | c.Blue;
     }
-    f.indices.resize(size_t(bytes));
-    static const int kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
-    const int passes = d.Interlace ? 4 : 1;
-    for (int p = 0; p < passes; ++p)
-      for (int y = d.Interlace ? kPassStart[p] : 0; y < d.Height; y += d.Interlace ? kPassStep[p] : 1)
-        if (DGifGetLine(gif.get(), f.indices.data() + size_t(y) * size_t(d.Width), d.Width) ==
-            GIF_ERROR)
-          fail_lib(gif->Error, where.c_str());
+    f.indices.reset(new uint8_t[size_t(bytes)]);  // every byte is written below
+    if (!d.Interlace) {
+      if (DGifGetLine(gif.get(), f.indices.get(), int(bytes)) == GIF_ERROR)
+        fail_lib(gif->Error, where.c_str());
+    } else {
+      static const int kPassStart[4] = {0, 4, 2, 1}, kPassStep[4] = {8, 8, 4, 2};
+      for (int p = 0; p < 4; ++p)
+        for (int y = kPassStart[p]; y < d.Height; y += kPassStep[p])
+          if (DGifGetLine(gif.get(), f.indices.get() + size_t(y) * size_t(d.Width), d.Width) ==
+              GIF_ERROR)
+            fail_lib(gif->Error, where.c_str());
+    }
     delays.push_back(shown_delay(int64_t(gcb.DelayTime) * 10000));
     frames_.push_back(std::move(f));
     gcb = GraphicsControlBlock{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
@@ -193,7 +197,7 @@ const uint8_t* GIFDecoder::render_next() {
   const int32_t x0 = std::max(f.left, 0), x1 = std::min(f.left + f.width, w);
   const int32_t y0 = std::max(f.top, 0), y1 = std::min(f.top + f.height, h);
   for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t* in = f.indices.data() + size_t(y - f.top) * size_t(f.width) + (x0 - f.left);
+    const uint8_t* in = f.indices.get() + size_t(y - f.top) * size_t(f.width) + (x0 - f.left);
     uint32_t* out = &canvas_[size_t(y) * size_t(w)];
     for (int32_t x = x0; x < x1; ++x, ++in)
       if (*in != f.transparent) out[x] = f.palette[*in];

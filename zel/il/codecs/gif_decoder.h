@@ -33,7 +33,7 @@ class GIFDecoder : public AnimatedDecoder {
     int disposal = 0;
     int transparent = -1;
     uint32_t palette[256] = {};  // bytes blue, green, red, alpha as a little-endian word
-    std::vector<uint8_t> indices;
+    std::unique_ptr<uint8_t[]> indices;  // width x height
   };
 
   const uint8_t* render_next() override;
