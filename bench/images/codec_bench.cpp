@@ -138,13 +138,16 @@ void BM_gif_giflib(benchmark::State& state) {
       size_t pos;
     } m{&file, 0};
     int err = 0;
-    GifFileType* gif = DGifOpen(&m, [](GifFileType* g, GifByteType* out, int n) {
-      auto* r = static_cast<reader*>(g->UserData);
-      const size_t k = std::min(size_t(n), r->data->size() - r->pos);
-      std::memcpy(out, r->data->data() + r->pos, k);
-      r->pos += k;
-      return int(k);
-    }, &err);
+    GifFileType* gif = DGifOpen(
+        &m,
+        [](GifFileType* g, GifByteType* out, int n) {
+          auto* r = static_cast<reader*>(g->UserData);
+          const size_t k = std::min(size_t(n), r->data->size() - r->pos);
+          std::memcpy(out, r->data->data() + r->pos, k);
+          r->pos += k;
+          return int(k);
+        },
+        &err);
     if (!gif || DGifSlurp(gif) != GIF_OK) {
       state.SkipWithError("giflib failed");
       return;

@@ -2,7 +2,6 @@
 // write with giflib, libwebp, libexif and the engine's own BMP writer. Every file made here is
 // also saved under fuzz-seeds/<format>/ in the test's build folder to seed the fuzz targets.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -36,8 +35,8 @@ uint32_t px(const zel::BitmapImage& img, int x, int y) {
   const uint8_t* p = img.pixmap(y);
   if (img.type() == zel::bimage_r8g8b8)
     return 0xFF000000u | uint32_t(p[x * 3 + 2]) << 16 | uint32_t(p[x * 3 + 1]) << 8 | p[x * 3];
-  return uint32_t(p[x * 4 + 3]) << 24 | uint32_t(p[x * 4 + 2]) << 16 |
-         uint32_t(p[x * 4 + 1]) << 8 | p[x * 4];
+  return uint32_t(p[x * 4 + 3]) << 24 | uint32_t(p[x * 4 + 2]) << 16 | uint32_t(p[x * 4 + 1]) << 8 |
+         p[x * 4];
 }
 
 // Every pixel of the image against an expected picture given as 0xAARRGGBB words.
@@ -77,7 +76,7 @@ std::vector<std::vector<uint32_t>> animated_gif_frames() {
   f1[2 * 8 + 3] = R;  // transparent pixel lets frame 0 through
   std::vector<uint32_t> f2 = f0;
   for (int x = 2; x < 5; ++x) f2[2 * 8 + x] = f2[3 * 8 + x] = T;  // frame 1 disposed
-  std::vector<uint32_t> f3 = f2;                                   // frame 2 undone
+  std::vector<uint32_t> f3 = f2;                                  // frame 2 undone
   f2[0] = f2[1] = f2[8] = f2[9] = G;
   f3[5 * 8 + 7] = Y;
   return {f0, f1, f2, f3};
@@ -85,8 +84,8 @@ std::vector<std::vector<uint32_t>> animated_gif_frames() {
 
 TEST(Codecs, AnimatedGifFramesDelaysDisposalAndTransparency) {
   for (bool interlace : {false, true}) {
-    auto r = load_image(stream_of(keep_seed("gif", interlace ? "anim_i.gif" : "anim.gif",
-                                            animated_gif(interlace))));
+    auto r = load_image(stream_of(
+        keep_seed("gif", interlace ? "anim_i.gif" : "anim.gif", animated_gif(interlace))));
     ASSERT_TRUE(r) << r.message;
     EXPECT_EQ(r.format, "GIF");
     auto& img = *r.image;
@@ -188,7 +187,8 @@ bytes palette_bmp(int bits, bool top_down, int w, int h, const std::vector<int>&
   b[0] = 'B', b[1] = 'M';
   put(2, uint32_t(size), 4), put(10, uint32_t(offset), 4), put(14, 40, 4), put(18, uint32_t(w), 4);
   put(22, uint32_t(top_down ? -h : h), 4), put(26, 1, 2), put(28, uint32_t(bits), 2);
-  for (int i = 0; i < colours; ++i) put(54 + i * 4, uint32_t(i * 40) | uint32_t(255 - i * 20) << 16, 4);
+  for (int i = 0; i < colours; ++i)
+    put(54 + i * 4, uint32_t(i * 40) | uint32_t(255 - i * 20) << 16, 4);
   for (int y = 0; y < h; ++y) {
     const int row = offset + (top_down ? y : h - 1 - y) * stride;
     for (int x = 0; x < w; ++x) {
@@ -207,10 +207,12 @@ TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
       std::vector<uint32_t> want;
       for (int i = 0; i < w * h; ++i) {
         idx.push_back((i * 7) % (1 << bits));
-        want.push_back(0xFF000000u | uint32_t(255 - idx.back() * 20) << 16 | uint32_t(idx.back() * 40));
+        want.push_back(0xFF000000u | uint32_t(255 - idx.back() * 20) << 16 |
+                       uint32_t(idx.back() * 40));
       }
       const std::string name = "p" + std::to_string(bits) + (top_down ? "t" : "b") + ".bmp";
-      auto r = load_image(stream_of(keep_seed("bmp", name, palette_bmp(bits, top_down, w, h, idx))));
+      auto r =
+          load_image(stream_of(keep_seed("bmp", name, palette_bmp(bits, top_down, w, h, idx))));
       ASSERT_TRUE(r) << name << ": " << r.message;
       expect_pixels(*r.image, want, w, name);
     }
@@ -237,7 +239,8 @@ TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
         } else {
           const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
           const bool g6 = c.type == zel::bimage_r5g6b5;
-          const uint32_t r5 = g6 ? v >> 11 : (v >> 10) & 31, g5 = g6 ? (v >> 5) & 63 : (v >> 5) & 31;
+          const uint32_t r5 = g6 ? v >> 11 : (v >> 10) & 31,
+                         g5 = g6 ? (v >> 5) & 63 : (v >> 5) & 31;
           want = 0xFF000000u | (r5 * 255 / 31) << 16 | (g5 * 255 / (g6 ? 63 : 31)) << 8 |
                  (v & 31) * 255 / 31;
         }
@@ -270,8 +273,8 @@ TEST(Codecs, ExifOrientationTurnsJpegAndPngUpright) {
   };
   for (const auto& c : cases)
     for (bool png : {false, true}) {
-      const bytes exif = exif_with_orientation(c.tag, png ? EXIF_BYTE_ORDER_INTEL
-                                                          : EXIF_BYTE_ORDER_MOTOROLA);
+      const bytes exif =
+          exif_with_orientation(c.tag, png ? EXIF_BYTE_ORDER_INTEL : EXIF_BYTE_ORDER_MOTOROLA);
       bytes file;
       if (png) {
         png_spec s;
@@ -324,7 +327,8 @@ TEST(Codecs, CutFilesFailAsTruncated) {
       if (std::string(format) == "PNG" && keep == file.size() - 1) continue;  // IEND's CRC only
       auto r = load_image(stream_of(bytes(file.begin(), file.begin() + long(keep))));
       EXPECT_FALSE(r) << format << " cut to " << keep;
-      EXPECT_EQ(r.error, load_error::truncated) << format << " cut to " << keep << ": " << r.message;
+      EXPECT_EQ(r.error, load_error::truncated)
+          << format << " cut to " << keep << ": " << r.message;
       EXPECT_NE(r.message.find(format), std::string::npos) << r.message;
     }
 }

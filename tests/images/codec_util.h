@@ -30,11 +30,14 @@ inline bytes encode_gif(int w, int h, const std::vector<uint8_t>& rgb,
                         const std::vector<gif_frame>& frames, bool loop = true) {
   bytes out;
   int err = 0;
-  GifFileType* g = EGifOpen(&out, [](GifFileType* f, const GifByteType* p, int n) {
-    auto* o = static_cast<bytes*>(f->UserData);
-    o->insert(o->end(), p, p + n);
-    return n;
-  }, &err);
+  GifFileType* g = EGifOpen(
+      &out,
+      [](GifFileType* f, const GifByteType* p, int n) {
+        auto* o = static_cast<bytes*>(f->UserData);
+        o->insert(o->end(), p, p + n);
+        return n;
+      },
+      &err);
   std::vector<GifColorType> colors(rgb.size() / 3);
   std::memcpy(colors.data(), rgb.data(), rgb.size());
   ColorMapObject* map = GifMakeMapObject(int(colors.size()), colors.data());
@@ -105,7 +108,8 @@ inline bytes encode_webp_anim(int w, int h, const std::vector<bytes>& frames_rgb
 }
 
 // An EXIF block ("Exif\0\0" and the TIFF structure) holding only the orientation tag.
-inline bytes exif_with_orientation(int orientation, ExifByteOrder order = EXIF_BYTE_ORDER_MOTOROLA) {
+inline bytes exif_with_orientation(int orientation,
+                                   ExifByteOrder order = EXIF_BYTE_ORDER_MOTOROLA) {
   ExifData* ed = exif_data_new();
   exif_data_set_byte_order(ed, order);
   ExifEntry* e = exif_entry_new();

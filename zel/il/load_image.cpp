@@ -1,9 +1,10 @@
 #include "zel/il/load_image.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <sys/stat.h>
 
 #include "qar/trace.h"
 #include "zel/il/codecs/failure.h"

@@ -102,8 +102,8 @@ image_info BMPDecoder::open(const std::shared_ptr<qar::Stream>& stream, const de
   if (width <= 0 || height <= 0) fail(il::load_error::corrupt, "empty picture");
   if (width > BitmapImage::max_dimension || height > BitmapImage::max_dimension ||
       width * height > BitmapImage::max_pixels)
-    fail(il::load_error::too_large, "picture too large (" + std::to_string(width) + " x " +
-                                        std::to_string(height) + ")");
+    fail(il::load_error::too_large,
+         "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
 
   masked_ = compression != 0 || bpp_ == 16;
   zero_alpha_ = false;

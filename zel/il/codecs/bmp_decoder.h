@@ -34,9 +34,9 @@ class BMPDecoder : public BitmapImageDecoder {
   std::shared_ptr<qar::Stream> stream_;
   int bpp_ = 0;
   bool top_down_ = false;
-  bool masked_ = false;      // 16/32-bit pixels through bit masks
-  bool zero_alpha_ = false;  // 32-bit without masks: alpha all 0 means opaque
-  channel ch_[4];            // red, green, blue, alpha
+  bool masked_ = false;           // 16/32-bit pixels through bit masks
+  bool zero_alpha_ = false;       // 32-bit without masks: alpha all 0 means opaque
+  channel ch_[4];                 // red, green, blue, alpha
   uint8_t palette_[256][3] = {};  // blue, green, red
   size_t stride_ = 0;
   bool decoded_ = false;

@@ -35,7 +35,8 @@ std::string sniff_format_name(const unsigned char* p, size_t n) {
   if (starts("RIFF") && starts("WEBP", 8)) return "WebP";
   if (starts("BM")) return "BMP";
   if (starts("II*") || starts("MM")) {
-    if (n >= 4 && ((p[0] == 'I' && p[2] == 42 && p[3] == 0) || (p[0] == 'M' && p[2] == 0 && p[3] == 42)))
+    if (n >= 4 &&
+        ((p[0] == 'I' && p[2] == 42 && p[3] == 0) || (p[0] == 'M' && p[2] == 0 && p[3] == 42)))
       return "TIFF";
   }
   if (starts("ftyp", 4)) {

@@ -187,7 +187,8 @@ const uint8_t* GIFDecoder::render_next() {
       const int32_t x0 = std::max(p.left, 0), x1 = std::min(p.left + p.width, w);
       const int32_t y0 = std::max(p.top, 0), y1 = std::min(p.top + p.height, h);
       for (int32_t y = y0; y < y1; ++y)
-        std::fill(&canvas_[size_t(y) * w + x0], &canvas_[size_t(y) * w + x0] + std::max(x1 - x0, 0), 0u);
+        std::fill(&canvas_[size_t(y) * w + x0], &canvas_[size_t(y) * w + x0] + std::max(x1 - x0, 0),
+                  0u);
     } else if (p.disposal == DISPOSE_PREVIOUS && !saved_.empty()) {
       canvas_.swap(saved_);
     }

@@ -32,7 +32,7 @@ class GIFDecoder : public AnimatedDecoder {
     int32_t left = 0, top = 0, width = 0, height = 0;
     int disposal = 0;
     int transparent = -1;
-    uint32_t palette[256] = {};  // bytes blue, green, red, alpha as a little-endian word
+    uint32_t palette[256] = {};          // bytes blue, green, red, alpha as a little-endian word
     std::unique_ptr<uint8_t[]> indices;  // width x height
   };
 

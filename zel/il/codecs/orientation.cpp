@@ -46,14 +46,34 @@ void apply_orientation(const uint8_t* src, int32_t w, int32_t h, size_t src_line
     for (int32_t dx = 0; dx < dw; ++dx, out += bpp) {
       int32_t sx = dx, sy = dy;
       switch (orientation) {
-        case 2: sx = w - 1 - dx; break;                      // mirrored
-        case 3: sx = w - 1 - dx; sy = h - 1 - dy; break;     // turned 180
-        case 4: sy = h - 1 - dy; break;                      // flipped
-        case 5: sx = dy; sy = dx; break;                     // transposed
-        case 6: sx = dy; sy = h - 1 - dx; break;             // turned 90 clockwise
-        case 7: sx = w - 1 - dy; sy = h - 1 - dx; break;     // transversed
-        case 8: sx = w - 1 - dy; sy = dx; break;             // turned 90 anticlockwise
-        default: break;
+        case 2:
+          sx = w - 1 - dx;
+          break;  // mirrored
+        case 3:
+          sx = w - 1 - dx;
+          sy = h - 1 - dy;
+          break;  // turned 180
+        case 4:
+          sy = h - 1 - dy;
+          break;  // flipped
+        case 5:
+          sx = dy;
+          sy = dx;
+          break;  // transposed
+        case 6:
+          sx = dy;
+          sy = h - 1 - dx;
+          break;  // turned 90 clockwise
+        case 7:
+          sx = w - 1 - dy;
+          sy = h - 1 - dx;
+          break;  // transversed
+        case 8:
+          sx = w - 1 - dy;
+          sy = dx;
+          break;  // turned 90 anticlockwise
+        default:
+          break;
       }
       std::memcpy(out, src + size_t(sy) * src_line + size_t(sx) * bpp, size_t(bpp));
     }
