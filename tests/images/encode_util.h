@@ -178,8 +178,7 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   jpeg_set_quality(&c, s.quality, TRUE);
   if (s.progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
-  if (!s.app1.empty())
-    jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), unsigned(s.app1.size()));
+  if (!s.app1.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), unsigned(s.app1.size()));
   while (c.next_scanline < c.image_height) {
     JSAMPROW row =
         const_cast<JSAMPROW>(s.samples.data() + size_t(c.next_scanline) * s.width * s.components);

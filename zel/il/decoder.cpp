@@ -132,8 +132,8 @@ class BuiltinDecoderFactory : public ImageDecoderFactory {
   }
 
   bool can_decode(const std::shared_ptr<qar::Stream>& stream) override {
-    return stream && (is_png_stream(*stream) || is_jpeg_stream(*stream) ||
-                      codecs::can_decode(*stream));
+    return stream &&
+           (is_png_stream(*stream) || is_jpeg_stream(*stream) || codecs::can_decode(*stream));
   }
 };
 

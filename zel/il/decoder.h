@@ -2,8 +2,8 @@
 //
 // A decoder is chosen by the stream's first bytes, never by a name: ImageDecoder::create asks the
 // factories of the plug-in registry in order (the built-in PNG/JPEG/GIF/WebP/BMP factory first).
-// The same interface serves animated pictures: a decoder reports several frames and a frame delay, and an
-// Image bound to it (Image::bind) asks it for frame after frame.
+// The same interface serves animated pictures: a decoder reports several frames and a frame delay,
+// and an Image bound to it (Image::bind) asks it for frame after frame.
 //
 // Bad input never ends the process: a stream no factory accepts, or whose header is corrupt,
 // unsupported or too large, gives an empty decoder from create(); a picture that turns out

@@ -124,7 +124,8 @@ bool JPEGDecoder::read_header() {
   jpeg_save_markers(cinfo_, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(cinfo_, TRUE);
   for (jpeg_saved_marker_ptr m = cinfo_->marker_list; m; m = m->next)
-    if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+    if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
+        std::memcmp(m->data, "Exif\0\0", 6) == 0) {
       orientation_ = codecs::exif_orientation(m->data, m->data_length, false);
       break;
     }
@@ -192,7 +193,7 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
 
   if (!read_header()) {
     const std::string why = error_;
-    codecs::report_failure(data_ended_ ? il::load_error::truncated
+    codecs::report_failure(data_ended_                              ? il::load_error::truncated
                            : why.rfind("picture too large", 0) == 0 ? il::load_error::too_large
                            : why.rfind("unsupported", 0) == 0       ? il::load_error::unsupported
                                                                     : il::load_error::corrupt,
@@ -267,9 +268,8 @@ std::shared_ptr<Image> JPEGDecoder::decode() {
   }
   if (img->type() == bimage_none) return img;
   auto* bmp = static_cast<BitmapImage*>(img.get());
-  bool ok = orientation_ == 1
-                ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data())
-                : read_rows(unturned.data(), stored_line, cmyk_row.data());
+  bool ok = orientation_ == 1 ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data())
+                              : read_rows(unturned.data(), stored_line, cmyk_row.data());
   if (ok && (data_ended_ || cinfo_->output_scanline < cinfo_->output_height)) {
     std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
                   cinfo_->output_height);

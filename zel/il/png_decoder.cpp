@@ -124,7 +124,8 @@ bool PNGDecoder::read_header(int want_type) {
       break;
   }
   if (info_.type != bimage_none &&
-      png_get_rowbytes(png_, info_ptr_) > size_t(BitmapImage::calc_line_size(int32_t(width), info_.type)))
+      png_get_rowbytes(png_, info_ptr_) >
+          size_t(BitmapImage::calc_line_size(int32_t(width), info_.type)))
     png_error(png_, "unexpected row size");
   return true;
 }
