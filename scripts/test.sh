@@ -73,11 +73,14 @@ if [ -d fuzz ] && ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
     [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus=$ROOT/fuzz/corpus/${name#fuzz_}
+    # Seeds the plain build's image tests wrote (GIF, WebP, BMP, EXIF pictures).
+    seeds=$ROOT/build/tests/images/fuzz-seeds/${name#fuzz_}
     mkdir -p build-fuzz/corpus/$name
     echo "-- $name"
     ASAN_OPTIONS=detect_leaks=1:suppressions=$ROOT/tests/asan.supp \
       "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \
-      build-fuzz/corpus/$name $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -n 3 || status=1
+      build-fuzz/corpus/$name $( [ -d "$corpus" ] && echo "$corpus" ) \
+      $( [ -d "$seeds" ] && echo "$seeds" ) 2>&1 | tail -n 3 || status=1
   done
 fi
 
