@@ -177,9 +177,12 @@ TEST(Codecs, WebpStillAndAnimated) {
 }
 
 // A small BMP with a palette, written by hand: `bits` 1/4/8, rows top-down when `top_down`.
-bytes palette_bmp(int bits, bool top_down, int w, int h, const std::vector<int>& idx) {
+// With `rle` (1: 8-bit, 2: 4-bit run-length coding) the pixel data is `rle_data` as given.
+bytes palette_bmp(int bits, bool top_down, int w, int h, const std::vector<int>& idx, int rle = 0,
+                  const bytes& rle_data = {}) {
   const int colours = 1 << bits, stride = ((bits * w + 31) / 32) * 4;
-  const int offset = 14 + 40 + colours * 4, size = offset + stride * h;
+  const int offset = 14 + 40 + colours * 4;
+  const int size = offset + (rle ? int(rle_data.size()) : stride * h);
   bytes b(size_t(size), 0);
   auto put = [&](int at, uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b[size_t(at + i)] = uint8_t(v >> (8 * i));
@@ -187,9 +190,11 @@ bytes palette_bmp(int bits, bool top_down, int w, int h, const std::vector<int>&
   b[0] = 'B', b[1] = 'M';
   put(2, uint32_t(size), 4), put(10, uint32_t(offset), 4), put(14, 40, 4), put(18, uint32_t(w), 4);
   put(22, uint32_t(top_down ? -h : h), 4), put(26, 1, 2), put(28, uint32_t(bits), 2);
+  put(30, uint32_t(rle), 4);
   for (int i = 0; i < colours; ++i)
     put(54 + i * 4, uint32_t(i * 40) | uint32_t(255 - i * 20) << 16, 4);
-  for (int y = 0; y < h; ++y) {
+  if (rle) std::copy(rle_data.begin(), rle_data.end(), b.begin() + offset);
+  for (int y = 0; y < h && !rle; ++y) {
     const int row = offset + (top_down ? y : h - 1 - y) * stride;
     for (int x = 0; x < w; ++x) {
       const int bit = x * bits;
@@ -199,6 +204,29 @@ bytes palette_bmp(int bits, bool top_down, int w, int h, const std::vector<int>&
   return b;
 }
 
+// Colour of palette_bmp's index i.
+uint32_t bmp_colour(int i) {
+  return 0xFF000000u | uint32_t(255 - i * 20) << 16 | uint32_t(i * 40);
+}
+
+// Run-length coded BMPs (rows bottom-up): runs, literals, a move, end of line / picture.
+const struct {
+  int rle, w, h;
+  bytes data;
+  std::vector<int> top_down;  // palette index per pixel from the top row, -1 skipped
+} kRleCases[] = {
+    {1,
+     6,
+     3,  // bottom: 3 x 1, literal 2 3 4; then move to (2, 2): 4 x 5
+     {3, 1, 0, 3, 2, 3, 4, 0, 0, 0, 0, 2, 2, 1, 4, 5, 0, 1},
+     {-1, -1, 5, 5, 5, 5, -1, -1, -1, -1, -1, -1, 1, 1, 1, 2, 3, 4}},
+    {2,
+     6,
+     2,  // bottom: 1 2 1 2 1; top: literal 3 4 5
+     {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1},
+     {3, 4, 5, -1, -1, -1, 1, 2, 1, 2, 1, -1}},
+};
+
 TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
   const int w = 9, h = 3;
   for (int bits : {1, 4, 8})
@@ -207,8 +235,7 @@ TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
       std::vector<uint32_t> want;
       for (int i = 0; i < w * h; ++i) {
         idx.push_back((i * 7) % (1 << bits));
-        want.push_back(0xFF000000u | uint32_t(255 - idx.back() * 20) << 16 |
-                       uint32_t(idx.back() * 40));
+        want.push_back(bmp_colour(idx.back()));
       }
       const std::string name = "p" + std::to_string(bits) + (top_down ? "t" : "b") + ".bmp";
       auto r =
@@ -216,6 +243,15 @@ TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
       ASSERT_TRUE(r) << name << ": " << r.message;
       expect_pixels(*r.image, want, w, name);
     }
+  for (const auto& c : kRleCases) {
+    std::vector<uint32_t> want;
+    for (int i : c.top_down) want.push_back(i < 0 ? 0 : bmp_colour(i));
+    const std::string name = "rle" + std::to_string(c.rle == 1 ? 8 : 4) + ".bmp";
+    auto r = load_image(stream_of(keep_seed(
+        "bmp", name, palette_bmp(c.rle == 1 ? 8 : 4, false, c.w, c.h, {}, c.rle, c.data))));
+    ASSERT_TRUE(r) << name << ": " << r.message;
+    expect_pixels(*r.image, want, c.w, name);
+  }
   // 24-bit, 16-bit bit fields and 32-bit bit fields, as the clipboard writes them.
   struct clip_case {
     uint32_t type;
@@ -319,6 +355,7 @@ TEST(Codecs, CutFilesFailAsTruncated) {
       {"WebP", encode_webp(8, 6, rgba, false)},
       {"WebP", encode_webp_anim(8, 6, {rgba, bytes(rgba.size(), 9)}, {40, 40})},
       {"BMP", bytes(clip_bmp.begin(), clip_bmp.end())},
+      {"BMP", palette_bmp(8, false, 6, 3, {}, 1, kRleCases[0].data)},
       {"JPEG", encode_jpeg(js)},
       {"PNG", encode_png(ps)},
   };

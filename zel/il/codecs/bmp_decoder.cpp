@@ -89,13 +89,14 @@ image_info BMPDecoder::open(const std::shared_ptr<qar::Stream>& stream, const de
   }
   if (dib == 64 && compression != 0)
     fail(il::load_error::unsupported, "OS/2 compression " + std::to_string(compression));
-  if (compression == 1 || compression == 2)
-    fail(il::load_error::unsupported, "run-length compressed pictures");
-  if (compression != 0 && compression != 3 && compression != 6)
+  if (compression > 3 && compression != 6)
     fail(il::load_error::unsupported, "compression " + std::to_string(compression));
   if (bpp_ != 1 && bpp_ != 4 && bpp_ != 8 && bpp_ != 16 && bpp_ != 24 && bpp_ != 32)
     fail(il::load_error::corrupt, std::to_string(bpp_) + " bits per pixel");
-  if (compression != 0 && bpp_ != 16 && bpp_ != 32)
+  rle_ = compression == 1 || compression == 2;
+  if (rle_ && (bpp_ != (compression == 1 ? 8 : 4) || height < 0))
+    fail(il::load_error::corrupt, "run-length coding on " + std::to_string(bpp_) + "-bit pixels");
+  if ((compression == 3 || compression == 6) && bpp_ != 16 && bpp_ != 32)
     fail(il::load_error::corrupt, "bit masks on " + std::to_string(bpp_) + "-bit pixels");
   top_down_ = height < 0;
   if (top_down_) height = -height;
@@ -105,10 +106,10 @@ image_info BMPDecoder::open(const std::shared_ptr<qar::Stream>& stream, const de
     fail(il::load_error::too_large,
          "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
 
-  masked_ = compression != 0 || bpp_ == 16;
+  masked_ = compression == 3 || compression == 6 || bpp_ == 16;
   zero_alpha_ = false;
-  bool alpha = false;
-  if (compression != 0) {
+  bool alpha = rle_;  // pixels a run-length picture skips are transparent
+  if (compression == 3 || compression == 6) {
     set_mask(ch_[0], u32(d + 40));
     set_mask(ch_[1], u32(d + 44));
     set_mask(ch_[2], u32(d + 48));
@@ -169,6 +170,53 @@ void BMPDecoder::convert_row(const uint8_t* in, uint8_t* out) const {
   }
 }
 
+bool BMPDecoder::decode_rle(BitmapImage& bmp) {
+  const int32_t w = info_.width, h = info_.height;
+  // Worst case: every pixel its own run (two bytes), an end-of-line per row, some slack.
+  std::vector<uint8_t> data;
+  const size_t limit = size_t(w) * size_t(h) * 2 + size_t(h) * 2 + 4096;
+  if (!read_all(*stream_, data, limit)) {
+    report_failure(il::load_error::corrupt, "BMP", "run-length data longer than the picture");
+    return false;
+  }
+  for (int32_t y = 0; y < h; ++y) std::memset(bmp.pixmap(y), 0, size_t(w) * 4);  // transparent
+  auto put = [&](int32_t x, int32_t y, unsigned index) {
+    if (x >= w || y >= h) return;
+    uint8_t* out = bmp.pixmap(h - 1 - y) + size_t(x) * 4;  // rows bottom-up
+    std::memcpy(out, palette_[index], 3);
+    out[3] = 0xFF;
+  };
+  const bool four = bpp_ == 4;
+  size_t i = 0;
+  int32_t x = 0, y = 0;
+  while (i + 2 <= data.size()) {
+    const unsigned n = data[i], v = data[i + 1];
+    i += 2;
+    if (n > 0) {  // a run: n pixels of one index (two alternating ones for 4 bits)
+      for (unsigned k = 0; k < n; ++k, ++x) put(x, y, four ? (k & 1 ? v & 15 : v >> 4) : v);
+    } else if (v == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (v == 1) {  // end of picture
+      return true;
+    } else if (v == 2) {  // move right and up
+      if (i + 2 > data.size()) break;
+      x += data[i];
+      y += data[i + 1];
+      i += 2;
+    } else {  // v literal indices, padded to 16 bits
+      const size_t bytes = four ? (v + 1) / 2 : v;
+      if (i + bytes > data.size()) break;
+      for (unsigned k = 0; k < v; ++k, ++x)
+        put(x, y, four ? (k & 1 ? data[i + k / 2] & 15 : data[i + k / 2] >> 4) : data[i + k]);
+      i += (bytes + 1) & ~size_t(1);
+    }
+    if (y >= h) return true;  // nothing more can be drawn
+  }
+  report_failure(il::load_error::truncated, "BMP", "data ends before the end-of-picture code");
+  return false;
+}
+
 std::shared_ptr<Image> BMPDecoder::decode() {
   if (!stream_ || decoded_ || info_.type == bimage_none) return nullptr;
   decoded_ = true;
@@ -182,6 +230,15 @@ std::shared_ptr<Image> BMPDecoder::decode() {
     return nullptr;
   }
   auto* bmp = static_cast<BitmapImage*>(img.get());
+  if (rle_) {
+    const bool ok = decode_rle(*bmp);
+    stream_.reset();
+    if (ok) return img;
+    qar::tracef("BMP: run-length data cut or damaged");
+    bmp->destroy();
+    image_.reset();
+    return nullptr;
+  }
   const int32_t h = info_.height;
   bool any_alpha = false;
   for (int32_t i = 0; i < h; ++i) {
