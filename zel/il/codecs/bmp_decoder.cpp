@@ -1,5 +1,6 @@
 #include "zel/il/codecs/bmp_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -142,6 +143,13 @@ image_info BMPDecoder::open(const std::shared_ptr<qar::Stream>& stream, const de
     used += n;
   }
   stride_ = ((size_t(bpp_) * size_t(width) + 31) / 32) * 4;
+  // A stream that cannot hold the rows is refused before the bitmap is made.
+  const int64_t len = stream->length(), pos = stream->position();
+  const uint64_t rows = stride_ * uint64_t(height - 1) + (uint64_t(bpp_) * width + 7) / 8;
+  if (!rle_ && len >= 0 && pos >= 0 && uint64_t(std::max<int64_t>(len - pos, 0)) < rows)
+    fail(il::load_error::truncated, "data ends before row " +
+                                        std::to_string((len - pos) / int64_t(stride_) + 1) +
+                                        " of " + std::to_string(height));
   info_.type = alpha ? bimage_a8r8g8b8 : bimage_r8g8b8;
   info_.width = int32_t(width);
   info_.height = int32_t(height);
