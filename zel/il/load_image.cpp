@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "qar/trace.h"
+#include "zel/il/codecs/animated_decoder.h"
 #include "zel/il/codecs/failure.h"
 #include "zel/il/codecs/stream_util.h"
 #include "zel/il/decoder.h"
@@ -77,6 +78,9 @@ load_result load(std::shared_ptr<qar::Stream> stream) {
   codecs::clear_failure();
   if (decoder->info().frames > 1) {
     bmp->bind(decoder);
+    // Played round for ever when the file asks for it, as browsers do; else once.
+    auto* animated = dynamic_cast<codecs::AnimatedDecoder*>(decoder.get());
+    bmp->loop(animated && animated->loops_forever());
     bmp->play();
   }
   load_result r;

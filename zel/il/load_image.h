@@ -10,7 +10,9 @@
 //
 // An animated picture (GIF, animated WebP) comes back bound to its decoder, showing frame 0 and
 // playing: put it on a facet, attach the facet (BitmapImage::attach) and the render clock steps
-// its frames, each after its own delay. Set loop(true) to play it round.
+// its frames, each after its own delay. Its loop flag is set when the file asks to be played
+// round for ever (loop count 0, as nearly all do); other files play once (a finite count of
+// rounds is not kept). loop() changes it.
 #pragma once
 #include <memory>
 #include <string>

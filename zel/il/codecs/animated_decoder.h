@@ -32,6 +32,8 @@ class AnimatedDecoder : public BitmapImageDecoder {
   const std::vector<int32_t>& frame_delays() const { return delays_; }
   // Sum of the delays.
   int64_t total_duration() const;
+  // Whether the file asks to be played round for ever (loop count 0); otherwise it plays once.
+  bool loops_forever() const { return loops_forever_; }
 
  protected:
   // Composites the next frame (0 after restart) and returns the canvas, width x height tight
@@ -45,6 +47,7 @@ class AnimatedDecoder : public BitmapImageDecoder {
   }
 
   std::vector<int32_t> delays_;
+  bool loops_forever_ = false;
 
  private:
   bool go_to(int32_t frame, void* rows, int32_t line_size, int32_t type);

@@ -68,6 +68,7 @@ int GIFDecoder::read_input(uint8_t* out, int count) {
 
 image_info GIFDecoder::open(const std::shared_ptr<qar::Stream>& stream, const decoder_param*) {
   info_ = image_info();
+  loops_forever_ = false;
   frames_.clear();
   restart();
   if (!stream) QAR_THROW(std::invalid_argument("GIF: no stream"));
@@ -102,9 +103,16 @@ void GIFDecoder::read_file() {
         fail_lib(gif->Error, "in an extension");
       if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4)
         DGifExtensionToGCB(ext[0], ext + 1, &gcb);
-      while (ext)
+      // NETSCAPE2.0 (or ANIMEXTS1.0) then a sub-block 1, loop count: 0 means for ever.
+      const bool looping = code == APPLICATION_EXT_FUNC_CODE && ext && ext[0] == 11 &&
+                           (std::memcmp(ext + 1, "NETSCAPE2.0", 11) == 0 ||
+                            std::memcmp(ext + 1, "ANIMEXTS1.0", 11) == 0);
+      while (ext) {
         if (DGifGetExtensionNext(gif.get(), &ext) == GIF_ERROR)
           fail_lib(gif->Error, "in an extension");
+        if (looping && ext && ext[0] >= 3 && ext[1] == 1)
+          loops_forever_ = ext[2] == 0 && ext[3] == 0;
+      }
       continue;
     }
     if (type != IMAGE_DESC_RECORD_TYPE) fail(il::load_error::corrupt, "unknown record");

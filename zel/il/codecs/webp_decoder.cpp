@@ -66,6 +66,7 @@ image_info WebPDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   release();
   info_ = image_info();
   delays_.clear();
+  loops_forever_ = false;
   decoded_ = false;
   if (!stream) QAR_THROW(std::invalid_argument("WebP: no stream"));
   if (!read_all(*stream, data_, max_file_bytes)) fail(il::load_error::too_large, "file too large");
@@ -101,6 +102,7 @@ void WebPDecoder::open_animation() {
   const int64_t w = WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH);
   const int64_t h = WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT);
   const uint32_t count = WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
+  loops_forever_ = WebPDemuxGetI(demux, WEBP_FF_LOOP_COUNT) == 0;
   std::vector<int32_t> delays;
   WebPIterator it;
   if (count > 0 && count <= uint32_t(max_frames) && WebPDemuxGetFrame(demux, 1, &it)) {
