@@ -112,6 +112,12 @@ TEST(Codecs, AnimatedGifFramesDelaysDisposalAndTransparency) {
     img.seek(350000, zel::seek_whence::begin);
     EXPECT_EQ(img.current_frame(), 2);
     expect_pixels(img, want[2], 8, "frame at 350 ms");
+    // Other rows: composited there from the start; the image's own rows again after that.
+    std::vector<uint32_t> other(48);
+    ASSERT_TRUE(dec->seek_frame(3, other.data(), 32, zel::bimage_a8r8g8b8));
+    EXPECT_EQ(other, want[3]);
+    img.seek_frame(1);
+    expect_pixels(img, want[1], 8, "frame 1 in the image again");
   }
 }
 

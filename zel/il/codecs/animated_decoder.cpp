@@ -44,21 +44,29 @@ bool AnimatedDecoder::go_to(int32_t frame, void* rows, int32_t line_size, int32_
   if (frame < 0 || frame >= info_.frames || !rows || type != bimage_a8r8g8b8 ||
       line_size < info_.width * 4)
     return false;
-  if (frame < rendered_) {
+  const bool new_target = rows != target_ || line_size != target_line_;
+  if (frame < rendered_ || (new_target && composites_in_place())) {
     restart();
     rendered_ = -1;
     canvas_ = nullptr;
   }
+  target_ = rows;
+  target_line_ = line_size;
+  auto* out = static_cast<uint8_t*>(rows);
   while (rendered_ < frame) {
-    const uint8_t* c = render_next();
-    if (!c) return false;
+    const uint8_t* c = render_next(out, size_t(line_size));
+    if (!c) {
+      target_ = nullptr;  // the rows hold a part-drawn frame
+      return false;
+    }
     canvas_ = c;
     ++rendered_;
   }
-  const size_t row_bytes = size_t(info_.width) * 4;
-  for (int32_t y = 0; y < info_.height; ++y)
-    std::memcpy(static_cast<uint8_t*>(rows) + size_t(y) * size_t(line_size),
-                canvas_ + size_t(y) * row_bytes, row_bytes);
+  if (canvas_ != out) {
+    const size_t row_bytes = size_t(info_.width) * 4;
+    for (int32_t y = 0; y < info_.height; ++y)
+      std::memcpy(out + size_t(y) * size_t(line_size), canvas_ + size_t(y) * row_bytes, row_bytes);
+  }
   current_ = frame;
   set_image_timing(delays_[size_t(frame)], total_duration());
   return true;

@@ -1,7 +1,12 @@
 // Base of the decoders of animated pictures (GIF, animated WebP). The subclass composites frame
-// after frame onto a canvas of 32-bit pixels (bytes blue, green, red, alpha) and can start over;
-// this base steps it to the frame asked for, copies the canvas into the image's rows and keeps
-// the image's frame delay at the delay of the frame shown.
+// after frame, either on a canvas of its own or straight onto the rows it is given, in 32-bit
+// pixels (bytes blue, green, red, alpha), and can start over; this base steps it to the frame
+// asked for, puts the picture into the caller's rows and keeps the produced image's frame delay
+// at the delay of the frame shown.
+//
+// A decoder that composites in place takes the caller's rows as its canvas: they must keep what
+// it wrote from one call to the next (a bound image's bitmap does). Rows at another address, or
+// of another pitch, make it start again from frame 0.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -36,9 +41,13 @@ class AnimatedDecoder : public BitmapImageDecoder {
   bool loops_forever() const { return loops_forever_; }
 
  protected:
-  // Composites the next frame (0 after restart) and returns the canvas, width x height tight
-  // rows; null when the frame cannot be decoded (a failure has then been reported).
-  virtual const uint8_t* render_next() = 0;
+  // Composites the next frame (0 after restart). A decoder compositing in place draws onto
+  // `rows` (which hold the previous frame as it left them; nothing for frame 0) and returns
+  // `rows`; another returns its own canvas, width x height tight rows. Null when the frame cannot
+  // be decoded (a failure has then been reported).
+  virtual const uint8_t* render_next(uint8_t* rows, size_t line_size) = 0;
+  // Whether render_next draws onto the rows it is given.
+  virtual bool composites_in_place() const { return false; }
   // Goes back to before frame 0.
   virtual void restart() = 0;
   // The file's delay of a frame mapped to what is shown.
@@ -55,6 +64,8 @@ class AnimatedDecoder : public BitmapImageDecoder {
   int32_t current_ = 0;
   int32_t rendered_ = -1;  // frame on the canvas, -1 before the first
   const uint8_t* canvas_ = nullptr;
+  const void* target_ = nullptr;  // rows last drawn into
+  int32_t target_line_ = 0;
 };
 
 }  // namespace codecs

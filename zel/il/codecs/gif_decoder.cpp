@@ -89,7 +89,7 @@ void GIFDecoder::read_file() {
     fail(il::load_error::too_large,
          "picture too large (" + std::to_string(sw) + " x " + std::to_string(sh) + ")");
 
-  int64_t budget = max_decoded_bytes - int64_t(sw) * sh * 4 * 2;  // canvas and its copy
+  int64_t budget = max_decoded_bytes - int64_t(sw) * sh * 4;  // at most, what a frame covers
   GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
   std::vector<int32_t> delays;
   for (;;) {
@@ -175,44 +175,62 @@ void GIFDecoder::read_file() {
 
 void GIFDecoder::restart() {
   next_ = 0;
-  canvas_.clear();
   saved_.clear();
 }
 
-const uint8_t* GIFDecoder::render_next() {
+namespace {
+
+// The part of a frame's rectangle inside the screen.
+struct clip_rect {
+  int32_t x0, y0, x1, y1;
+  clip_rect(int32_t left, int32_t top, int32_t width, int32_t height, int32_t w, int32_t h)
+      : x0(std::max(left, 0)),
+        y0(std::max(top, 0)),
+        x1(std::min(left + width, w)),
+        y1(std::min(top + height, h)) {}
+  int32_t width() const { return std::max(x1 - x0, 0); }
+};
+
+}  // namespace
+
+const uint8_t* GIFDecoder::render_next(uint8_t* rows, size_t line) {
   if (next_ >= int32_t(frames_.size())) return nullptr;
   const int32_t w = info_.width, h = info_.height;
-  try {
-    if (canvas_.empty()) canvas_.assign(size_t(w) * size_t(h), 0);  // transparent
-  } catch (const std::bad_alloc&) {
-    report_failure(il::load_error::too_large, "GIF", "out of memory");
-    return nullptr;
-  }
-  if (next_ > 0) {
-    // What the previous frame leaves behind.
+  auto row = [&](int32_t y) { return reinterpret_cast<uint32_t*>(rows + size_t(y) * line); };
+  if (next_ == 0) {
+    for (int32_t y = 0; y < h; ++y) std::fill(row(y), row(y) + w, 0u);  // transparent
+  } else {
+    // What the previous frame leaves behind: its area cleared, or what was under it.
     const frame& p = frames_[size_t(next_ - 1)];
+    const clip_rect r(p.left, p.top, p.width, p.height, w, h);
     if (p.disposal == DISPOSE_BACKGROUND) {
-      const int32_t x0 = std::max(p.left, 0), x1 = std::min(p.left + p.width, w);
-      const int32_t y0 = std::max(p.top, 0), y1 = std::min(p.top + p.height, h);
-      for (int32_t y = y0; y < y1; ++y)
-        std::fill(&canvas_[size_t(y) * w + x0], &canvas_[size_t(y) * w + x0] + std::max(x1 - x0, 0),
-                  0u);
-    } else if (p.disposal == DISPOSE_PREVIOUS && !saved_.empty()) {
-      canvas_.swap(saved_);
+      for (int32_t y = r.y0; y < r.y1; ++y) std::fill(row(y) + r.x0, row(y) + r.x0 + r.width(), 0u);
+    } else if (p.disposal == DISPOSE_PREVIOUS &&
+               saved_.size() == size_t(r.width()) * (r.y1 - r.y0)) {
+      for (int32_t y = r.y0; y < r.y1; ++y)
+        std::copy_n(&saved_[size_t(y - r.y0) * r.width()], r.width(), row(y) + r.x0);
     }
   }
   const frame& f = frames_[size_t(next_)];
-  if (f.disposal == DISPOSE_PREVIOUS) saved_ = canvas_;
-  const int32_t x0 = std::max(f.left, 0), x1 = std::min(f.left + f.width, w);
-  const int32_t y0 = std::max(f.top, 0), y1 = std::min(f.top + f.height, h);
-  for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t* in = f.indices.get() + size_t(y - f.top) * size_t(f.width) + (x0 - f.left);
-    uint32_t* out = &canvas_[size_t(y) * size_t(w)];
-    for (int32_t x = x0; x < x1; ++x, ++in)
+  const clip_rect r(f.left, f.top, f.width, f.height, w, h);
+  if (f.disposal == DISPOSE_PREVIOUS) {
+    try {
+      saved_.resize(size_t(r.width()) * size_t(std::max(r.y1 - r.y0, 0)));
+    } catch (const std::bad_alloc&) {
+      report_failure(il::load_error::too_large, "GIF", "out of memory");
+      return nullptr;
+    }
+    for (int32_t y = r.y0; y < r.y1; ++y)
+      std::copy_n(row(y) + r.x0, r.width(), &saved_[size_t(y - r.y0) * r.width()]);
+  }
+  for (int32_t y = r.y0; y < r.y1; ++y) {
+    const uint8_t* in = f.indices.get() + size_t(y - f.top) * size_t(f.width) + (r.x0 - f.left);
+    uint32_t* out = row(y);
+    for (int32_t x = r.x0; x < r.x1; ++x, ++in)
       if (*in != f.transparent) out[x] = f.palette[*in];
   }
   ++next_;
-  return reinterpret_cast<const uint8_t*>(canvas_.data());
+  return rows;
 }
 
 }  // namespace codecs

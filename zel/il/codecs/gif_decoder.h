@@ -1,6 +1,6 @@
 // GIF over giflib, animated GIFs included. open() reads the whole file: every frame's pixel
 // indices, colour table, delay, disposal and transparent index are kept (within a memory
-// budget), and frames are composited on a canvas as they are shown.
+// budget), and frames are composited straight onto the image's rows as they are shown.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -36,14 +36,14 @@ class GIFDecoder : public AnimatedDecoder {
     std::unique_ptr<uint8_t[]> indices;  // width x height
   };
 
-  const uint8_t* render_next() override;
+  const uint8_t* render_next(uint8_t* rows, size_t line_size) override;
+  bool composites_in_place() const override { return true; }
   void restart() override;
   void read_file();
 
   std::shared_ptr<qar::Stream> stream_;
   std::vector<frame> frames_;
-  std::vector<uint32_t> canvas_;
-  std::vector<uint32_t> saved_;  // the canvas before a frame disposed "to previous"
+  std::vector<uint32_t> saved_;  // under a frame disposed "to previous": what it covers
   int32_t next_ = 0;
 };
 

@@ -135,7 +135,7 @@ void WebPDecoder::restart() {
   if (anim_) WebPAnimDecoderReset(anim_);
 }
 
-const uint8_t* WebPDecoder::render_next() {
+const uint8_t* WebPDecoder::render_next(uint8_t*, size_t) {
   uint8_t* buf = nullptr;
   int timestamp = 0;
   if (!anim_ || !WebPAnimDecoderGetNext(anim_, &buf, &timestamp)) {

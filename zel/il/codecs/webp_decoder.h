@@ -31,7 +31,7 @@ class WebPDecoder : public AnimatedDecoder {
   std::shared_ptr<Image> decode() override;
 
  private:
-  const uint8_t* render_next() override;
+  const uint8_t* render_next(uint8_t* rows, size_t line_size) override;
   void restart() override;
   void open_animation();
   void release();
