@@ -7,6 +7,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libboost-thread-dev
   libxml2-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev libopenal-dev
+  libgif-dev libwebp-dev libexif-dev
   libegl-dev libgl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libgbm1
   libx11-dev libxext-dev
   libfreetype-dev libfontconfig-dev libharfbuzz-dev fonts-dejavu-core fonts-liberation2

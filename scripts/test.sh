@@ -115,10 +115,13 @@ if [ -d fuzz ] && ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
     [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus=$ROOT/fuzz/corpus/${name#fuzz_}
+    # Seeds the plain build's image tests wrote (GIF, WebP, BMP, EXIF pictures).
+    tseeds=$ROOT/build/tests/images/fuzz-seeds/${name#fuzz_}
     mkdir -p build-fuzz/corpus/$name
     seeds=()
     [ -d "$corpus" ] && seeds+=("$corpus")
     [ -d build-fuzz/seeds/$name ] && seeds+=("build-fuzz/seeds/$name")
+    [ -d "$tseeds" ] && seeds+=("$tseeds")
     log=build-fuzz/$name.log
     ASAN_OPTIONS=detect_leaks=1:suppressions=$ROOT/tests/asan.supp \
       "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \

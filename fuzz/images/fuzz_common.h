@@ -54,4 +54,37 @@ void decode_one(const uint8_t* data, size_t size, const zel::decoder_param* para
   check_decoded(*decoder, decoder->decode());
 }
 
+// For decoders of animated pictures: decodes frame 0, steps through every frame, then seeks
+// back (which composites from the start again), touching the pixels each time.
+template <class Decoder>
+void decode_frames(const uint8_t* data, size_t size) {
+  auto stream = std::make_shared<qar::MemoryStream>(data, size);
+  auto decoder = std::make_shared<Decoder>();
+  try {
+    decoder->open(stream, nullptr);
+  } catch (const std::exception&) {
+    return;
+  }
+  auto img = std::dynamic_pointer_cast<zel::BitmapImage>(decoder->decode());
+  if (!img || img->type() == zel::bimage_none) return;
+  if (img->width() != decoder->info().width || img->height() != decoder->info().height)
+    __builtin_trap();
+  const int bytes = zel::BitmapImage::calc_line_size(img->width(), img->type());
+  unsigned sum = 0;
+  auto touch = [&] {
+    for (int y = 0; y < img->height(); ++y)
+      for (int i = 0; i < bytes; i += 7) sum += img->pixmap(y)[i];
+  };
+  touch();
+  const int frames = decoder->info().frames;
+  uint8_t* rows = img->pixmap(0);
+  for (int n = 1; n < frames && n < 64; ++n) {
+    if (!decoder->seek_next_frame(rows, img->line_size(), img->type())) break;
+    touch();
+  }
+  if (frames > 1 && decoder->seek_frame(frames / 2, rows, img->line_size(), img->type())) touch();
+  volatile unsigned sink = sum;
+  (void)sink;
+}
+
 }  // namespace fuzz_images

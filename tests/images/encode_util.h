@@ -51,6 +51,7 @@ struct png_spec {
   bool has_trns_color = false;         // tRNS of a grey or RGB picture
   png_color_16 trns_color{};
   bool srgb = false;
+  bytes exif;  // eXIf chunk (bare TIFF structure), when not empty
 };
 
 inline int png_channels(int color_type) {
@@ -112,6 +113,7 @@ inline bytes encode_png(const png_spec& s) {
     pic.trns_color[0] = s.trns_color.red, pic.trns_color[1] = s.trns_color.green,
     pic.trns_color[2] = s.trns_color.blue;
   pic.srgb = s.srgb;
+  pic.exif = s.exif;
   std::string out;
   if (!zel::encode_png(out, pic)) throw std::runtime_error("png encoding failed");
   return bytes(out.begin(), out.end());
@@ -127,6 +129,7 @@ struct jpeg_spec {
   bool adobe_marker = true;  // for CMYK / YCCK files
   int quality = 95;
   bytes samples;  // width x height x components
+  bytes app1;     // an APP1 marker's payload (EXIF), when not empty
 };
 
 namespace detail {
@@ -163,6 +166,7 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   jpeg_set_quality(&c, s.quality, TRUE);
   if (s.progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
+  if (!s.app1.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), unsigned(s.app1.size()));
   while (c.next_scanline < c.image_height) {
     JSAMPROW row =
         const_cast<JSAMPROW>(s.samples.data() + size_t(c.next_scanline) * s.width * s.components);

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "images/codec_util.h"
 #include "qar/stream.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"
@@ -131,6 +132,47 @@ TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   Outcome unknown = run("--bogus");
   EXPECT_EQ(unknown.code, 2);
   EXPECT_NE(unknown.err.find("--bogus"), std::string::npos);
+}
+
+TEST(ZelshowSmoke, AnimatedGifPlaysAtItsDelaysAndACutOneGivesOneLine) {
+  // Red 100 ms, green 200 ms, blue 100 ms, looping.
+  const std::vector<uint8_t> pal = {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0};
+  std::vector<images_test::gif_frame> frames;
+  for (int i = 0; i < 3; ++i)
+    frames.push_back({0, 0, 16, 12, i == 1 ? 20 : 10, DISPOSE_DO_NOT, -1,
+                      std::vector<uint8_t>(16 * 12, uint8_t(i))});
+  const images_test::bytes gif = images_test::encode_gif(16, 12, pal, frames);
+  const fs::path dir = fresh_dir("zelshow_gif");
+  fs::create_directories(dir);
+  std::ofstream(dir / "anim.gif", std::ios::binary)
+      .write(reinterpret_cast<const char*>(gif.data()), gif.size());
+  std::ofstream(dir / "cut.gif", std::ios::binary)
+      .write(reinterpret_cast<const char*>(gif.data()), gif.size() / 2);
+
+  const fs::path out = dir / "out";
+  Outcome r = run("--headless --frames 30 --size 32x24 --out " + out.string() + " " +
+                  (dir / "anim.gif").string());
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Over the last 20 frames (two rounds at 25 fps) green shows about twice as long as the others.
+  int count[3] = {};
+  for (int n = 11; n <= 30; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%06d.png", n);
+    auto img = load_png(out / name);
+    ASSERT_TRUE(img) << name;
+    const uint32_t c = rgb(*img, 16, 12);
+    count[0] += c == 0xFF0000, count[1] += c == 0x00FF00, count[2] += c == 0x0000FF;
+  }
+  EXPECT_EQ(count[0] + count[1] + count[2], 20);
+  EXPECT_GT(count[0], 0);
+  EXPECT_GT(count[2], 0);
+  EXPECT_GT(count[1], count[0]);
+  EXPECT_GT(count[1], count[2]);
+
+  Outcome cut = run("--headless --frames 2 " + (dir / "cut.gif").string());
+  EXPECT_EQ(cut.code, 2);
+  EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 1) << cut.err;
+  EXPECT_NE(cut.err.find("truncated GIF"), std::string::npos) << cut.err;
 }
 
 }  // namespace

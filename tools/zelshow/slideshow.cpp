@@ -1,11 +1,12 @@
 // The pictures named on the command line, shown one after another with a short cross-fade.
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
-#include "qar/stream.h"
+#include "qar/trace.h"
 #include "zel/facet.h"
 #include "zel/il/bitmap_image.h"
-#include "zel/il/decoder.h"
+#include "zel/il/load_image.h"
 #include "zel/layer.h"
 #include "zelshow.h"
 
@@ -15,7 +16,6 @@ namespace {
 
 struct Slide {
   std::string path;
-  std::shared_ptr<zel::ImageDecoder> decoder;
   std::shared_ptr<zel::BitmapImage> image;
   std::shared_ptr<zel::Facet> facet;
 };
@@ -56,6 +56,17 @@ class Slideshow : public Presentation, public zel::Updatable {
   uint64_t slide_us_;
 };
 
+// Loads a picture without the decoders' own trace lines on the terminal: a bad file gives one
+// line, the load result's message, which names the cause. With QAR_TRACE_FILE set the trace
+// lines go to that file as usual.
+zel::il::load_result load_quietly(const std::string& path) {
+  const bool to_terminal = !std::getenv("QAR_TRACE_FILE");
+  if (to_terminal) qar::set_trace_sink([](const std::string&) {});
+  zel::il::load_result r = zel::il::load_image(path);
+  if (to_terminal) qar::set_trace_sink(nullptr);
+  return r;
+}
+
 }  // namespace
 
 std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,
@@ -64,21 +75,12 @@ std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options
   for (const auto& path : opt.files) {
     Slide s;
     s.path = path;
-    auto stream = qar::FileStream::open(path);
-    if (!stream) {
-      error = "cannot open '" + path + "'";
+    zel::il::load_result r = load_quietly(path);
+    if (!r) {
+      error = r.message;  // the file and the cause
       return nullptr;
     }
-    s.decoder = zel::ImageDecoder::create(stream, nullptr);
-    if (!s.decoder) {
-      error = "'" + path + "' is not a picture zelshow can read (PNG or JPEG)";
-      return nullptr;
-    }
-    s.image = std::dynamic_pointer_cast<zel::BitmapImage>(s.decoder->decode());
-    if (!s.image || s.image->width() <= 0 || s.image->height() <= 0) {
-      error = "'" + path + "' is broken or truncated";
-      return nullptr;
-    }
+    s.image = std::move(r.image);
     slides.push_back(std::move(s));
   }
   // One layer; each picture fitted into the output (never enlarged) and centred.
@@ -96,10 +98,10 @@ std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options
     s.facet->set_size(w, h);
     s.facet->set_topleft((opt.width - w) / 2, (opt.height - h) / 2);
     s.facet->set_visible(false);
-    if (s.decoder->info().frames > 1) {
-      // An animated picture plays on the render clock and refreshes its facet.
+    if (s.image->total_frames() > 1) {
+      // An animated picture (load_image bound it to its decoder) plays on the render clock,
+      // each frame for its own delay, and refreshes its facet.
       s.image->attach(s.facet);
-      s.image->bind(s.decoder);
       s.image->loop(true);
       s.image->play();
     }

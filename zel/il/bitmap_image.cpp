@@ -168,16 +168,18 @@ void Image::update(uint64_t now) {
     frame_start_ = now;
     return;
   }
-  const int64_t delay = frame_delay_;
+  // A decoder whose frames have delays of their own sets frame_delay_ to the delay of each
+  // frame as it shows it (and duration_ to the sum), so the delay is read afresh every step.
+  int64_t delay = frame_delay_;
   if (delay <= 0) return;
   // Whole loops of a looping picture end on the frame they started from: after a long gap in
   // the clock, skip all but the last full loop rather than decode every frame of every loop.
   if (loop() && total_frames_ > 0 && elapsed > delay) {
-    const int64_t cycle = delay * total_frames_;
+    const int64_t cycle = duration_ > 0 ? int64_t(duration_) : delay * total_frames_;
     const int64_t skip = (elapsed - 1) / cycle - 1;
     if (skip > 0) elapsed -= skip * cycle;
   }
-  while (elapsed > delay) {
+  for (; delay > 0 && elapsed > delay; delay = frame_delay_) {
     elapsed -= delay;
     frame_start_ = now - uint64_t(elapsed);
     current_frame_ += 1;

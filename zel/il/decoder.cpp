@@ -66,6 +66,14 @@ std::shared_ptr<Image> BitmapImageDecoder::get_image() {
   return img;
 }
 
+void BitmapImageDecoder::set_image_timing(int32_t frame_delay, int64_t duration) {
+  std::shared_ptr<Image> img = produced_image();
+  if (!img) return;
+  std::lock_guard<std::recursive_mutex> lk(img->mutex_);
+  img->frame_delay_ = frame_delay;
+  img->duration_ = int32_t(std::clamp<int64_t>(duration, 0, std::numeric_limits<int32_t>::max()));
+}
+
 bool BitmapImageDecoder::seek_next_frame(void*, int32_t, int32_t) {
   return false;
 }

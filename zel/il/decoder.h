@@ -1,9 +1,9 @@
 // Image decoders: turn an encoded picture read from a qar::Stream into a BitmapImage.
 //
 // A decoder is chosen by the stream's first bytes, never by a name: ImageDecoder::create asks the
-// factories of the plug-in registry in order (the built-in PNG/JPEG factory first). The same
-// interface serves animated pictures: a decoder reports several frames and a frame delay, and an
-// Image bound to it (Image::bind) asks it for frame after frame.
+// factories of the plug-in registry in order (the built-in PNG/JPEG/GIF/WebP/BMP factory first).
+// The same interface serves animated pictures: a decoder reports several frames and a frame delay,
+// and an Image bound to it (Image::bind) asks it for frame after frame.
 //
 // Bad input never ends the process: a stream no factory accepts, or whose header is corrupt,
 // unsupported or too large, gives an empty decoder from create(); a picture that turns out
@@ -94,6 +94,11 @@ class BitmapImageDecoder : public ImageDecoder {
   bool seek_frame(int32_t frame, void* rows, int32_t line_size, int32_t type) override;
   bool seek_time(uint64_t time, void* rows, int32_t line_size, int32_t type) override;
   int32_t get_current_frame() override;
+
+ protected:
+  // For decoders whose frames have delays of their own: sets the produced image's delay of the
+  // frame now shown, and its duration (the sum of all delays).
+  void set_image_timing(int32_t frame_delay, int64_t duration);
 };
 
 // What a decoder source (the built-in one or a plug-in) offers.
@@ -109,8 +114,8 @@ class ImageDecoderFactory {
 
 namespace intenal {
 
-// The built-in factory: PNG (signature test first), then JPEG (FF D8 FF). It is handed to the
-// plug-in registry at load time.
+// The built-in factory: PNG (signature test first), then JPEG (FF D8 FF), then GIF, WebP and
+// BMP. It is handed to the plug-in registry at load time.
 ImageDecoderFactory& builtin_decoder_factory();
 
 // Signature tests. Each reads up to N bytes at the current position and seeks back by the number

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "qar/trace.h"
+#include "zel/il/codecs/codecs.h"
 #include "zel/il/codecs/jpeg_decoder.h"
 #include "zel/il/codecs/png_decoder.h"
 #include "zel/il/decoder.h"
@@ -30,9 +31,11 @@ class BuiltinDecoderFactory : public ImageDecoderFactory {
   std::shared_ptr<ImageDecoder> create(const std::shared_ptr<qar::Stream>& stream,
                                        const decoder_param* param) override {
     if (!stream) return nullptr;
+    // PNG and JPEG first, then GIF, WebP and BMP.
     const codec* c = find(*stream);
-    if (!c) return nullptr;
-    std::shared_ptr<ImageDecoder> d(c->make());
+    std::shared_ptr<ImageDecoder> d =
+        c ? std::shared_ptr<ImageDecoder>(c->make()) : codecs::make_decoder(*stream);
+    if (!d) return nullptr;
     try {
       d->open(stream, param);
     } catch (const std::exception& e) {
@@ -43,7 +46,7 @@ class BuiltinDecoderFactory : public ImageDecoderFactory {
   }
 
   bool can_decode(const std::shared_ptr<qar::Stream>& stream) override {
-    return stream && find(*stream);
+    return stream && (find(*stream) || codecs::can_decode(*stream));
   }
 
  private:

@@ -11,6 +11,8 @@
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/il/codecs/failure.h"
+#include "zel/il/codecs/orientation.h"
 #include "zel/il/il_errors.h"
 
 // libjpeg reports errors through error_exit, which here longjmps to the setjmp point of the
@@ -118,7 +120,15 @@ bool JPEGDecoder::create() {
 
 bool JPEGDecoder::read_header() {
   if (setjmp(err_.jump)) return false;
+  // The EXIF block (APP1) carries the orientation of camera pictures.
+  jpeg_save_markers(cinfo_, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(cinfo_, TRUE);
+  for (jpeg_saved_marker_ptr m = cinfo_->marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
+        std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      orientation_ = codecs::exif_orientation(m->data, m->data_length, false);
+      break;
+    }
   if (cinfo_->image_width > JDIMENSION(BitmapImage::max_dimension) ||
       cinfo_->image_height > JDIMENSION(BitmapImage::max_dimension) ||
       uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(BitmapImage::max_pixels)) {
@@ -155,6 +165,7 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   info_ = image_info();
   decoded_ = false;
   data_ended_ = false;
+  orientation_ = 1;
   bytes_read_ = 0;
   error_[0] = 0;
   if (!stream) QAR_THROW(std::invalid_argument("JPEG: no stream"));
@@ -182,12 +193,18 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
 
   if (!read_header()) {
     const std::string why = error_;
+    codecs::report_failure(data_ended_                              ? il::load_error::truncated
+                           : why.rfind("picture too large", 0) == 0 ? il::load_error::too_large
+                           : why.rfind("unsupported", 0) == 0       ? il::load_error::unsupported
+                                                                    : il::load_error::corrupt,
+                           "JPEG", why);
     release();
     QAR_THROW(std::runtime_error("JPEG: " + why));
   }
   info_.type = bimage_r8g8b8;
   info_.width = int32_t(cinfo_->output_width);
   info_.height = int32_t(cinfo_->output_height);
+  if (codecs::swaps_axes(orientation_)) std::swap(info_.width, info_.height);
   return info_;
 }
 
@@ -239,27 +256,37 @@ std::shared_ptr<Image> JPEGDecoder::decode() {
   decoded_ = true;
   std::shared_ptr<Image> img;
   std::vector<uint8_t> cmyk_row;
+  std::vector<uint8_t> unturned;  // rows as stored, when the orientation turns them
+  const size_t stored_line = (size_t(cinfo_->output_width) * 3 + 3) & ~size_t(3);
   try {
     img = get_image();
     if (cmyk_) cmyk_row.resize(size_t(cinfo_->output_width) * 4);
+    if (orientation_ != 1) unturned.resize(stored_line * cinfo_->output_height);
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
     return nullptr;
   }
   if (img->type() == bimage_none) return img;
   auto* bmp = static_cast<BitmapImage*>(img.get());
-  bool ok = read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data());
+  bool ok = orientation_ == 1 ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data())
+                              : read_rows(unturned.data(), stored_line, cmyk_row.data());
   if (ok && (data_ended_ || cinfo_->output_scanline < cinfo_->output_height)) {
     std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
                   cinfo_->output_height);
     ok = false;
   }
   if (!ok) {
+    codecs::report_failure(data_ended_ ? il::load_error::truncated : il::load_error::corrupt,
+                           "JPEG", error_);
     qar::tracef(qar::trace_level::info, "JPEG: decoding failed: %s", error_);
     bmp->destroy();
     image_.reset();
     return nullptr;
   }
+  if (orientation_ != 1)
+    codecs::apply_orientation(unturned.data(), int32_t(cinfo_->output_width),
+                              int32_t(cinfo_->output_height), stored_line, 3, bmp->pixmap(0),
+                              size_t(bmp->line_size()), orientation_);
   // Whatever follows the last row (up to the end marker) is read and checked, not needed.
   if (!finish()) qar::tracef(qar::trace_level::info, "JPEG: after the picture data: %s", error_);
   return img;

@@ -66,6 +66,7 @@ class JPEGDecoder : public BitmapImageDecoder {
   bool adobe_inverted_ = false;  // CMYK values stored inverted (Adobe)
   bool data_ended_ = false;      // the stream ran dry: the rest was made up
   bool decoded_ = false;
+  int orientation_ = 1;  // EXIF orientation, applied to the decoded rows
   char error_[JMSG_LENGTH_MAX] = {};
 };
 

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/il/codecs/failure.h"
+#include "zel/il/codecs/orientation.h"
 #include "zel/il/il_errors.h"
 
 // libpng reports errors by longjmp to the setjmp point of the call in progress. The functions
@@ -70,6 +73,12 @@ bool PNGDecoder::read_header(int want_type) {
       uint64_t(width) * height > uint64_t(BitmapImage::max_pixels))
     png_error(png_, "picture too large");
 
+#ifdef PNG_eXIf_SUPPORTED
+  png_bytep exif = nullptr;
+  png_uint_32 exif_size = 0;
+  if (png_get_eXIf_1(png_, info_ptr_, &exif_size, &exif) && exif)
+    orientation_ = codecs::exif_orientation(exif, exif_size, true);
+#endif
   const bool has_trns = png_get_valid(png_, info_ptr_, PNG_INFO_tRNS) != 0;
   if (depth == 16) png_set_strip_16(png_);
   if (color == PNG_COLOR_TYPE_GRAY) {
@@ -99,6 +108,7 @@ bool PNGDecoder::read_header(int want_type) {
   png_get_IHDR(png_, info_ptr_, &width, &height, &depth, &color, &interlace, &compression, &filter);
   info_.width = int32_t(width);
   info_.height = int32_t(height);
+  if (codecs::swaps_axes(orientation_)) std::swap(info_.width, info_.height);
   switch (png_get_channels(png_, info_ptr_) * depth) {
     case 8:
       info_.type = want_type == bimage_a8 ? bimage_a8 : bimage_p8;
@@ -113,8 +123,9 @@ bool PNGDecoder::read_header(int want_type) {
       info_.type = bimage_none;
       break;
   }
-  if (info_.type != bimage_none && png_get_rowbytes(png_, info_ptr_) >
-                                       size_t(BitmapImage::calc_line_size(info_.width, info_.type)))
+  if (info_.type != bimage_none &&
+      png_get_rowbytes(png_, info_ptr_) >
+          size_t(BitmapImage::calc_line_size(int32_t(width), info_.type)))
     png_error(png_, "unexpected row size");
   return true;
 }
@@ -136,7 +147,9 @@ image_info PNGDecoder::open(const std::shared_ptr<qar::Stream>& stream,
   }
   png_set_read_fn(png_, this, &PNGDecoder::on_read);
   png_set_user_limits(png_, BitmapImage::max_dimension, BitmapImage::max_dimension);
+  orientation_ = 1;
   if (!read_header(param ? int(param->type) : 0)) {
+    report_failure();
     release();
     info_ = image_info();
     QAR_THROW(std::runtime_error(std::string("PNG: ") + error_));
@@ -144,9 +157,19 @@ image_info PNGDecoder::open(const std::shared_ptr<qar::Stream>& stream,
   return info_;
 }
 
-bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size) {
+void PNGDecoder::report_failure() const {
+  const std::string why = error_;
+  il::load_error kind = il::load_error::corrupt;
+  if (why.find("data ends early") != std::string::npos)
+    kind = il::load_error::truncated;
+  else if (why.find("too large") != std::string::npos ||
+           why.find("exceeds user limit") != std::string::npos)
+    kind = il::load_error::too_large;
+  codecs::report_failure(kind, "PNG", why);
+}
+
+bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height) {
   if (setjmp(png_jmpbuf(png_))) return false;
-  const size_t height = size_t(info_.height);
   for (int pass = 0; pass < passes_; ++pass)
     for (size_t y = 0; y < height; ++y) png_read_row(png_, rows + y * line_size, nullptr);
   return true;
@@ -174,12 +197,31 @@ std::shared_ptr<Image> PNGDecoder::decode() {
     uint8_t* pal = bmp->palette();
     for (int i = 0; i < 256; ++i) pal[i * 3] = pal[i * 3 + 1] = pal[i * 3 + 2] = uint8_t(i);
   }
-  if (!read_rows(bmp->pixmap(0), size_t(bmp->line_size()))) {
+  // Rows as stored, when the orientation turns them.
+  const int32_t stored_w = codecs::swaps_axes(orientation_) ? info_.height : info_.width;
+  const int32_t stored_h = codecs::swaps_axes(orientation_) ? info_.width : info_.height;
+  const size_t stored_line = size_t(BitmapImage::calc_line_size(stored_w, img->type()));
+  std::vector<uint8_t> unturned;
+  try {
+    if (orientation_ != 1) unturned.resize(stored_line * size_t(stored_h));
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+    return nullptr;
+  }
+  const bool ok = orientation_ == 1
+                      ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), size_t(stored_h))
+                      : read_rows(unturned.data(), stored_line, size_t(stored_h));
+  if (!ok) {
+    report_failure();
     qar::tracef(qar::trace_level::info, "PNG: decoding failed: %s", error_);
     bmp->destroy();
     image_.reset();
     return nullptr;
   }
+  if (orientation_ != 1)
+    codecs::apply_orientation(unturned.data(), stored_w, stored_h, stored_line,
+                              BitmapImage::calc_line_size(8, img->type()) / 8, bmp->pixmap(0),
+                              size_t(bmp->line_size()), orientation_);
   // The rows are complete; damage after them (a missing end chunk) costs nothing.
   if (!read_end()) qar::tracef(qar::trace_level::info, "PNG: after the picture data: %s", error_);
   return img;

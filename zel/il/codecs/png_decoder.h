@@ -33,14 +33,17 @@ class PNGDecoder : public BitmapImageDecoder {
 
   // The libpng calls that may fail; they return false when libpng reported an error.
   bool read_header(int want_type);
-  bool read_rows(uint8_t* rows, size_t line_size);
+  bool read_rows(uint8_t* rows, size_t line_size, size_t height);
   bool read_end();
   void release();
+  // Records the failure in error_ for load_image.
+  void report_failure() const;
 
   png_structp png_ = nullptr;
   png_infop info_ptr_ = nullptr;
   std::shared_ptr<qar::Stream> stream_;
   int passes_ = 1;
+  int orientation_ = 1;  // from an eXIf chunk ahead of the pixels
   bool decoded_ = false;
   char error_[200] = {};
 };

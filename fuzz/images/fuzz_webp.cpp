@@ -1,0 +1,13 @@
+// libFuzzer target: the WebP decoder (animated WebPs stepped frame by frame) on arbitrary bytes.
+#include "fuzz/images/fuzz_common.h"
+#include "zel/il/codecs/webp_decoder.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_images::quiet_traces();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_images::decode_frames<zel::codecs::WebPDecoder>(data, size);
+  return 0;
+}
