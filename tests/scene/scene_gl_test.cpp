@@ -1,4 +1,4 @@
-// The scene drawn end to end on the headless OpenGL device: where facets land, what lies on top,
+// The scene drawn end to end on a headless device (OpenGL, or the software device): where facets land, what lies on top,
 // blending and masks, pictures larger than the screen, and hit tests against the drawn pixels.
 #include <gtest/gtest.h>
 
