@@ -596,6 +596,19 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
   if (target) target->touch();
   const bool over = d.blend && d.blend_alpha;
 
+  // Blends (or, with blending off, replaces) through the mask. Replacing through a mask keeps
+  // the target where the mask is 0: target x (1 - mask) + source x mask.
+  auto composite = [&](pixman_image_t* src, pixman_image_t* mask, int32_t sx, int32_t sy,
+                       int32_t mx, int32_t my, int32_t x, int32_t y, int32_t w, int32_t h) {
+    if (over || !mask) {
+      pixman_image_composite32(over ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, src, mask, dst, sx, sy, mx,
+                               my, x, y, w, h);
+      return;
+    }
+    pixman_image_composite32(PIXMAN_OP_OUT_REVERSE, mask, nullptr, dst, mx, my, 0, 0, x, y, w, h);
+    pixman_image_composite32(PIXMAN_OP_ADD, src, mask, dst, sx, sy, mx, my, x, y, w, h);
+  };
+
   // ---- what a run of geometry in one colour is painted with ----
   // `cover`: where to paint (an a1 coverage image, or null for the rectangle itself), in the
   // target at (x, y, w, h); `map`: target point to texel of the texture (and the mask texture,
@@ -605,8 +618,7 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     if (w <= 0 || h <= 0) return;
     const uint32_t da = argb >> 24;
     if (!tex) {
-      pixman_image_composite32(over ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, d.solid(argb), cover, dst, 0,
-                               0, x, y, x, y, w, h);
+      composite(d.solid(argb), cover, 0, 0, x, y, x, y, w, h);
       return;
     }
     // The colour: the texture's, modulated by the diffuse colour in the modulating stage.
@@ -685,8 +697,7 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       mask = combined.img;
       mx = my = 0;
     }
-    pixman_image_composite32(over ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, src_img, mask, dst, sx, sy, mx,
-                             my, x, y, w, h);
+    composite(src_img, mask, sx, sy, mx, my, x, y, w, h);
   };
 
   // Coverage of triangles: an a1 image of their bounds (pixel centres sampled).
