@@ -46,13 +46,16 @@ bool as_offset(const Mapping& m, int32_t& ox, int32_t& oy) {
 }
 
 pixman_transform_t to_transform(const Mapping& m) {
+  // pixman's nearest texel of a point on a texel border is the one before it, a GPU's the one
+  // after: a small push onward decides such points as a GPU does.
+  constexpr double push = 1.0 / 512;
   pixman_transform_t t;
   t.matrix[0][0] = pixman_double_to_fixed(m.a);
   t.matrix[0][1] = pixman_double_to_fixed(m.b);
-  t.matrix[0][2] = pixman_double_to_fixed(m.c);
+  t.matrix[0][2] = pixman_double_to_fixed(m.c + push);
   t.matrix[1][0] = pixman_double_to_fixed(m.d);
   t.matrix[1][1] = pixman_double_to_fixed(m.e);
-  t.matrix[1][2] = pixman_double_to_fixed(m.f);
+  t.matrix[1][2] = pixman_double_to_fixed(m.f + push);
   t.matrix[2][0] = 0;
   t.matrix[2][1] = 0;
   t.matrix[2][2] = pixman_fixed_1;
@@ -574,8 +577,10 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       if (i == 0) w_first = cw;
       if (std::fabs(cw - w_first) > 1e-5f * std::max(1.0f, std::fabs(w_first)) || cw == 0)
         affine = false;
-      o.x = (cx / cw + 1.0f) * 0.5f * vw + 0.5f;
-      o.y = (1.0f - cy / cw) * 0.5f * vh + 0.5f;
+      // Snapped to 1/256 pixel, as a GPU's rasteriser does: edges through pixel centres are
+      // decided by the fill rule, not by rounding noise.
+      o.x = std::round(((double(cx) / cw + 1.0) * 0.5 * vw + 0.5) * 256.0) / 256.0f;
+      o.y = std::round(((1.0 - double(cy) / cw) * 0.5 * vh + 0.5) * 256.0) / 256.0f;
     }
   }
   if (!affine) {
