@@ -15,11 +15,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>

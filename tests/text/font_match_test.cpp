@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "text/ink.h"
 #include "soft_screen.h"
+#include "text/ink.h"
 #include "zel/font.h"
 #include "zel/text/font_backend.h"
 
@@ -197,7 +197,7 @@ TEST(Font, LinesAndSurrogates) {
 
 TEST(Font, NoTexturesNoDrawingButMeasuringWorks) {
   test::SoftScreen dev(64, 32, 96);
-    dev.textures->fail = true;
+  dev.textures->fail = true;
   auto f = dev.create_font(desc(u"DejaVu Sans", 20));
   ASSERT_TRUE(f);
   dev.render_text(u"x", 0, 0, nullptr, f);
@@ -222,7 +222,7 @@ TEST(Font, NoSizeMeansTwelvePoints) {
 TEST(Font, ItalicLeansRight) {
   // Tall: the math face reaches far above its letters.
   test::SoftScreen dev(120, 400);
-    // DejaVu Math TeX Gyre has no italic face: its slant is made.
+  // DejaVu Math TeX Gyre has no italic face: its slant is made.
   for (const char16_t* face : {u"DejaVu Sans", u"Liberation Serif", u"DejaVu Math TeX Gyre"}) {
     auto upright = dev.create_font(desc(face, 80));
     auto italic = dev.create_font(desc(face, 80, logical_font::fw_normal, logical_font::italic));

@@ -13,7 +13,7 @@ using namespace zel;
 
 TEST(FontStress, ConcurrentCreateMeasureKernAndDraw) {
   test::SoftScreen dev(200, 60);
-    const char16_t* faces[] = {u"DejaVu Sans", u"Arial", u"Times New Roman", u"Courier New"};
+  const char16_t* faces[] = {u"DejaVu Sans", u"Arial", u"Times New Roman", u"Courier New"};
   // Reference widths, measured before any concurrency.
   std::vector<int32_t> expected;
   for (const char16_t* face : faces)

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "text/ink.h"
 #include "soft_screen.h"
+#include "text/ink.h"
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
@@ -143,7 +143,7 @@ TEST_F(GLText, UnderlineAndStrikeOutRows) {
 
 TEST_F(GLText, SameAsTheSoftwareDevice) {
   test::SoftScreen soft(W, H);
-    const char16_t* s = u"Quick brown fox, AV";
+  const char16_t* s = u"Quick brown fox, AV";
   ColorARGB colour(255, 250, 200, 40);
   auto f = font(26, logical_font::underline);
   auto px = draw([&] {

@@ -4,8 +4,8 @@
 
 #include <limits>
 
-#include "text/ink.h"
 #include "soft_screen.h"
+#include "text/ink.h"
 #include "zel/font.h"
 #include "zel/text/font_backend.h"
 
@@ -38,7 +38,7 @@ TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
                           sample{u"|", 0}, sample{u"AVAV WAW", 0}, sample{u"Italic fff", 1}}) {
     const char16_t* s = t.s;
     SoftScreen dev(400, 120);
-        auto f = font(dev, 28, t.style);
+    auto f = font(dev, 28, t.style);
     ASSERT_TRUE(f);
     const auto box = dev.calc_text(s, -1, f);
     dev.render_text(s, -1, 17, 23, nullptr, f);
@@ -60,7 +60,7 @@ TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
 
 TEST(TextDraw, GlyphsSitOnTheBaseline) {
   SoftScreen dev(200, 100);
-    auto f = font(dev, 40);
+  auto f = font(dev, 40);
   dev.render_text(u"H", -1, 10, 10, nullptr, f);
   const ink_box h = ink(dev);
   // A capital H ends on the baseline and rises about 0.73 em above it (DejaVu: 1493/2048).
@@ -73,7 +73,7 @@ TEST(TextDraw, GlyphsSitOnTheBaseline) {
 
 TEST(TextDraw, ColourOfTheText) {
   SoftScreen dev(200, 60);
-    auto f = font(dev, 30);
+  auto f = font(dev, 30);
   ColorARGB red(255, 255, 0, 0);
   dev.render_text(u"IIII", -1, 5, 5, &red, f);
   test::colour_stats st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
@@ -127,7 +127,7 @@ TEST(TextDraw, ColourOfTheText) {
 
 TEST(TextDraw, UnderlineAndStrikeOutRows) {
   SoftScreen dev(300, 100);
-    const int32_t x = 20, y = 15;
+  const int32_t x = 20, y = 15;
   auto plain = font(dev, 32);
   auto under = font(dev, 32, logical_font::underline);
   auto strike = font(dev, 32, logical_font::strikeout);
@@ -199,7 +199,7 @@ TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
 
 TEST(TextDraw, NothingOutsideAScene) {
   SoftScreen dev(100, 50);
-    auto f = font(dev, 20);
+  auto f = font(dev, 20);
   dev.end_scene();
   dev.render_text(u"abc", -1, 5, 5, nullptr, f);
   EXPECT_TRUE(ink(dev).empty());
@@ -237,7 +237,7 @@ TEST(TextDraw, PlacedInTargetPixelsWhateverTheCamera) {
 
 TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
   SoftScreen dev(1000, 300);
-    auto f = font(dev, 250);
+  auto f = font(dev, 250);
   ASSERT_TRUE(f);
   // Each glyph at this size takes a good part of a page: more characters than pages hold.
   const std::u16string chars = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -252,7 +252,7 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
   EXPECT_GT(dev.textures->created, 1);
   // Glyphs larger than a page get pages of their own, still within the budget.
   SoftScreen big(900, 900);
-    auto huge = font(big, 600);
+  auto huge = font(big, 600);
   for (char16_t c : std::u16string(u"WMQ@&%")) {
     big.clear(kBlack);
     const char16_t s[2] = {c, 0};
@@ -264,13 +264,13 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
   dev.clear(kBlack);
   dev.render_text(u"A", -1, 10, 10, nullptr, f);
   SoftScreen fresh(1000, 300);
-    fresh.render_text(u"A", -1, 10, 10, nullptr, font(fresh, 250));
+  fresh.render_text(u"A", -1, 10, 10, nullptr, font(fresh, 250));
   EXPECT_EQ(dev.pixels(), fresh.pixels());
 }
 
 TEST(TextDraw, GlyphsAreUploadedOnce) {
   SoftScreen dev(300, 60);
-    auto f = font(dev, 20);
+  auto f = font(dev, 20);
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
   const int created = dev.textures->created;
   const std::vector<uint32_t> first = dev.pixels();
@@ -292,7 +292,7 @@ TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
   std::shared_ptr<Font> f;
   {
     SoftScreen dev(100, 40);
-        f = font(dev, 20);
+    f = font(dev, 20);
     dev.render_text(u"abc", -1, 0, 0, nullptr, f);
   }
   // The device is gone: drawing does nothing, measuring still works.
@@ -302,7 +302,7 @@ TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
 
 TEST(TextDraw, FarPositionsDrawNothingAndDoNotOverflow) {
   SoftScreen dev(100, 40);
-    auto f = font(dev, 20, logical_font::underline | logical_font::strikeout);
+  auto f = font(dev, 20, logical_font::underline | logical_font::strikeout);
   const int32_t big = std::numeric_limits<int32_t>::max() - 5;
   const int32_t small = std::numeric_limits<int32_t>::min() + 5;
   dev.render_text(u"far away", -1, big, big, nullptr, f);
