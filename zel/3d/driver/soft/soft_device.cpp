@@ -62,17 +62,30 @@ pixman_transform_t to_transform(const Mapping& m) {
   return t;
 }
 
-// An image sampled through a mapping for one composite: where the target's (x, y) is found in
-// it, with a transform set only while needed (images are shared between draws).
+// An image sampled through a mapping for one composite of the target's (x, y, w, h): where
+// the target's (x, y) is found in it. A transform, and the wrapping of coordinates over the
+// texture (a GPU's repeat), are set only while needed: images are shared between draws, and
+// pixman's fastest paths are for untransformed images sampled within their bounds.
 class Sampled {
  public:
-  Sampled(pixman_image_t* img, const Mapping& m) : img_(img) {
-    if (!img_ || as_offset(m, ox_, oy_)) return;
-    pixman_transform_t t = to_transform(m);
-    transformed_ = pixman_image_set_transform(img_, &t) != 0;
+  Sampled(pixman_image_t* img, const Mapping& m, int32_t x, int32_t y, int32_t w, int32_t h)
+      : img_(img) {
+    if (!img_) return;
+    if (as_offset(m, ox_, oy_)) {
+      const int64_t sx = int64_t(x) + ox_, sy = int64_t(y) + oy_;
+      if (sx >= 0 && sy >= 0 && sx + w <= pixman_image_get_width(img_) &&
+          sy + h <= pixman_image_get_height(img_))
+        return;
+    } else {
+      pixman_transform_t t = to_transform(m);
+      transformed_ = pixman_image_set_transform(img_, &t) != 0;
+    }
+    pixman_image_set_repeat(img_, PIXMAN_REPEAT_NORMAL);
+    repeated_ = true;
   }
   ~Sampled() {
     if (transformed_) pixman_image_set_transform(img_, nullptr);
+    if (repeated_) pixman_image_set_repeat(img_, PIXMAN_REPEAT_NONE);
   }
   Sampled(const Sampled&) = delete;
   Sampled& operator=(const Sampled&) = delete;
@@ -83,7 +96,7 @@ class Sampled {
  private:
   pixman_image_t* img_;
   int32_t ox_ = 0, oy_ = 0;
-  bool transformed_ = false;
+  bool transformed_ = false, repeated_ = false;
 };
 
 struct ImageRef {
@@ -641,7 +654,7 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     if (!src) return;
     const bool modulate = d.color_op == 0 && (argb & 0xFFFFFF) != 0xFFFFFF;
     ImageRef tinted, combined;
-    Sampled s(src, map);
+    Sampled s(src, map, x, y, w, h);
     pixman_image_t* src_img = src;
     int32_t sx = s.x(x), sy = s.y(y);
     if (modulate) {
@@ -672,7 +685,7 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       mm.d *= ky;
       mm.e *= ky;
       mm.f *= ky;
-      ms.reset(new Sampled(mask_tex->straight(), mm));
+      ms.reset(new Sampled(mask_tex->straight(), mm, x, y, w, h));
       mask = ms->image();
       mx = ms->x(x);
       my = ms->y(y);

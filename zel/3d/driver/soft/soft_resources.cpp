@@ -82,11 +82,8 @@ pixman_format_code_t without_alpha(pixman_format_code_t f) {
 
 pixman_image_t* wrap(pixman_format_code_t f, int32_t w, int32_t h, void* bits, ptrdiff_t pitch) {
   pixman_image_t* img = pixman_image_create_bits(f, w, h, static_cast<uint32_t*>(bits), int(pitch));
-  if (img) {
-    // Texture coordinates wrap over the allocation, as a GPU's repeat does.
-    pixman_image_set_repeat(img, PIXMAN_REPEAT_NORMAL);
-    pixman_image_set_filter(img, PIXMAN_FILTER_NEAREST, nullptr, 0);
-  }
+  // Nearest texel, as the device samples; the drawing sets the repeat where it needs it.
+  if (img) pixman_image_set_filter(img, PIXMAN_FILTER_NEAREST, nullptr, 0);
   return img;
 }
 
