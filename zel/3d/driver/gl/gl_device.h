@@ -1,4 +1,19 @@
-// The built-in render device over OpenGL ES 3.0 through EGL (Mesa llvmpipe or a GPU).
+// The built-in render device over OpenGL ES 3.0 through EGL (Mesa llvmpipe or a GPU), named
+// "OpenGL" (and "Direct3D8").
+//
+// Implements:
+//  - textures in every format of the texture manager, kept in a CPU copy and uploaded as ARGB;
+//    loads with scaling, read-back, alpha_at; render targets (nested);
+//  - the fixed-function stages of the original as shaders: modulate / select-texture colour,
+//    diffuse / texture / product alpha, the alpha mask of stage 1, source-alpha blending;
+//  - every primitive type of the vertex buffers, with perspective (3D meshes);
+//  - presentation into the host's X11 window or a window of its own, or headless;
+//  - device loss and recovery (robust contexts), mode changes on the window's thread;
+//  - read_frame / save_frame_png.
+// Leaves to the base class: text (the engine's glyph atlas), the matrices' getters, 2D lines,
+//   primitives drawing themselves, trans_viewpoint2scene.
+// Leaves out:
+//  - mip levels (is_autoget_minmaps is false), full-screen modes other than the window's.
 //
 // Drawing happens in an offscreen framebuffer of the mode's size whose rows are stored top
 // down; end_frame presents it into the window (when there is one). The device adopts the
