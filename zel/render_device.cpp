@@ -107,6 +107,7 @@ std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16str
 }
 
 qar::Rect RenderDevice::get_device_rect() {
+  std::lock_guard<std::mutex> g(rect_mutex_);
   return device_rect_;
 }
 
@@ -128,7 +129,9 @@ bool RenderDevice::is_on_scene() {
 
 void RenderDevice::adjust(const mat4& m) {
   set_world_mat(m);
-  device_rect_ = get_view_rect();
+  const qar::Rect r = get_view_rect();
+  std::lock_guard<std::mutex> g(rect_mutex_);
+  device_rect_ = r;
 }
 
 void RenderDevice::trans_viewpoint2scene(vec3& v) {

@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -306,6 +307,7 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
  private:
   std::shared_ptr<VertexBuffer> poligon_vb_;  // render_poligon's buffer, reused
+  std::mutex rect_mutex_;                     // device_rect_ between adjust and readers
 };
 
 // Redirects drawing into a texture for the life of the object, with a camera ("RTarg") that maps

@@ -2,6 +2,7 @@
 // render targets and read-back, and what it leaves out (perspective) drawing nothing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "soft_screen.h"
@@ -40,7 +41,9 @@ void quad(RenderDevice& dev, float x, float y, float w, float h, float u0, float
 // A 2 x 2 texture of the format holding the four ARGB colours (converted).
 std::shared_ptr<Texture> texture(RenderDevice& dev, eTextureType type, const uint32_t argb[4]) {
   auto t = dev.texture_manager()->create(u"", 2, 2, type, 1, 0, 1, 1.0f, 1);
-  if (t) EXPECT_TRUE(t->load_memory(argb, tt_a8r8g8b8, 2, 2, 8, 0, 0, -1, -1));
+  if (t) {
+    EXPECT_TRUE(t->load_memory(argb, tt_a8r8g8b8, 2, 2, 8, 0, 0, -1, -1));
+  }
   return t;
 }
 
@@ -162,6 +165,18 @@ TEST(SoftDevice, MadeByNameAndKeptFrameIsNotDrawnOver) {
   std::memcpy(&b, dev->read_frame()->pixmap(0), 4);
   EXPECT_EQ(a, 0xFFFF0000u);
   EXPECT_EQ(b, 0xFF0000FFu);
+  dev.reset();
+  zelContext::uninit();
+}
+
+// Run with EGL's vendor libraries hidden (device_fallback_test): the OpenGL names give the
+// software device.
+TEST(SoftDevice, StandsInWhenEglCannotStart) {
+  if (!std::getenv("__EGL_VENDOR_LIBRARY_FILENAMES")) GTEST_SKIP() << "EGL not hidden";
+  std::shared_ptr<RenderDevice> dev = ZEL_createDevice(u"OpenGL", zelContext::instance());
+  ASSERT_TRUE(dev);
+  EXPECT_EQ(dev->name(), u"Software");
+  EXPECT_TRUE(dev->init());
   dev.reset();
   zelContext::uninit();
 }
