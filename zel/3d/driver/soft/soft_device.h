@@ -17,7 +17,8 @@
 //  - windows: the device is always headless (a host window given to set_display is ignored);
 //  - perspective (3D) geometry: draws nothing and writes one trace line;
 //  - Gouraud shading: a triangle takes its first vertex's colour;
-//  - device loss: the device is never lost.
+//  - device loss: the device is never lost;
+//  - drawing on several cores: one thread (the render thread) draws the whole frame.
 //
 // Threads: the render thread draws. Textures and vertex buffers may be written from any thread
 // under their own locks; a texture is locked while it is drawn from or into.
@@ -134,10 +135,13 @@ class SoftDevice : public RenderDevice {
   void set_render_target(std::shared_ptr<Texture> texture) override;
   void save_render_target() override;
   void restore_render_target() override;
+  // The frame drawn into (a pixman_image_t*, 32-bit ARGB).
   void* get_device() override;
   void set_state(DeviceStateType type, uint32_t value) override;
   using RenderDevice::render_primitive;
   void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) override;
+  // The frame of the last end_frame itself (drawing goes on in another while a reader holds
+  // it); between begin_frame and end_frame a copy of the frame as it stands.
   std::shared_ptr<BitmapImage> read_frame() override;
 
  private:
