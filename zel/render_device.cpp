@@ -1,6 +1,8 @@
 #include "zel/render_device.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "zel/il/bitmap_image.h"
 #include "zel/il/png_encoder.h"
 #include "zel/math/camera.h"
+#include "zel/math/primitive.h"
 
 namespace zel {
 
@@ -103,6 +106,7 @@ std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16str
 }
 
 qar::Rect RenderDevice::get_device_rect() {
+  std::lock_guard<std::mutex> g(rect_mutex_);
   return device_rect_;
 }
 
@@ -119,7 +123,90 @@ std::shared_ptr<Color> RenderDevice::set_text_color(std::shared_ptr<Color> color
 }
 
 bool RenderDevice::is_on_scene() {
-  return false;
+  return on_scene_;
+}
+
+void RenderDevice::adjust(const mat4& m) {
+  set_world_mat(m);
+  const qar::Rect r = get_view_rect();
+  std::lock_guard<std::mutex> g(rect_mutex_);
+  device_rect_ = r;
+}
+
+void RenderDevice::trans_viewpoint2scene(vec3& v) {
+  const qar::Rect view = get_view_rect();
+  const float w = float(view.width()), h = float(view.height());
+  if (w <= 0 || h <= 0) return;
+  mat4 inv;
+  invert(inv, get_projection_mat() * get_view_mat() * get_world_mat());
+  const float nx = (v.x - float(view.left)) / w * 2.0f - 1.0f;
+  const float ny = 1.0f - (v.y - float(view.top)) / h * 2.0f;
+  vec4 o;
+  mult(o, inv, vec4(nx, ny, v.z, 1.0f));
+  if (o.w == 0.0f || !std::isfinite(o.x) || !std::isfinite(o.y) || !std::isfinite(o.z) ||
+      !std::isfinite(o.w))
+    return;
+  v = vec3(o.x / o.w, o.y / o.w, o.z / o.w);
+}
+
+std::shared_ptr<Font> RenderDevice::create_font(const logical_font& lf) {
+  return text::create_font(*this, textures_, lf);
+}
+
+int32_t RenderDevice::get_kerning_pair(char16_t first, char16_t second,
+                                       std::shared_ptr<Font> font) const {
+  return text::kerning_pair(const_cast<RenderDevice&>(*this), first, second, font ? font : font_);
+}
+
+void RenderDevice::render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
+                               std::shared_ptr<Font> font) {
+  text::render_char(*this, ch, x, y, color, text_color_.get(), font ? font : font_);
+}
+
+void RenderDevice::render_text(const char16_t* text, int32_t length, int32_t x, int32_t y,
+                               const Color* color, std::shared_ptr<Font> font) {
+  if (scene_depth_ < 1) return;
+  text::render_text(*this, text, length, x, y, color, text_color_.get(), font ? font : font_);
+}
+
+std::pair<int32_t, int32_t> RenderDevice::calc_text(const char16_t* text, int32_t length,
+                                                    std::shared_ptr<Font> font) {
+  return text::calc_text(text, length, font ? font : font_);
+}
+
+void RenderDevice::render_primitive(std::shared_ptr<Primitive> primitive) {
+  if (primitive) primitive->render(*this);
+}
+
+void RenderDevice::render_poligon(const vec3* begin, const vec3* end, Color* color) {
+  if (!begin || !end || end - begin < 2) return;
+  const size_t n = size_t(end - begin);
+  if (n > (1u << 24)) return;
+  if (!poligon_vb_ || size_t(poligon_vb_->get_ver_num()) < n) {
+    uint32_t cap = 16;
+    while (cap < n) cap *= 2;
+    poligon_vb_ = create_vertexbuffer(vt_position | vt_diffuse, cap, 1);
+    if (!poligon_vb_) return;
+  }
+  void* mem = poligon_vb_->lock();
+  if (!mem) return;
+  const uint32_t c = pack_color(color);
+  uint8_t* out = static_cast<uint8_t*>(mem);
+  for (size_t i = 0; i < n; ++i, out += 16) {
+    std::memcpy(out, &begin[i].x, 4);
+    std::memcpy(out + 4, &begin[i].y, 4);
+    std::memcpy(out + 8, &begin[i].z, 4);
+    std::memcpy(out + 12, &c, 4);
+  }
+  poligon_vb_->unlock();
+  set_texture(0, nullptr);
+  set_vertex(0, poligon_vb_);
+  render_primitive(zrp_line_strip, 0, int32_t(n - 1));
+}
+
+void RenderDevice::draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) {
+  const vec3 pts[2] = {vec3(float(x1), float(y1), 0), vec3(float(x2), float(y2), 0)};
+  render_poligon(pts, pts + 2, color);
 }
 
 std::shared_ptr<BitmapImage> RenderDevice::read_frame() {

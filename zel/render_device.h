@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -194,13 +195,11 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
   virtual ~RenderDevice();
 
+  // What every device implements: the graphics system, frames and scenes, the display, the
+  // target, the bound resources and the drawing of vertex buffers.
   virtual bool init() = 0;
   virtual void reset() = 0;
-  virtual std::shared_ptr<VideoSource> create_video_source(const std::u16string& name);
-  virtual int32_t ppi_x() const = 0;
-  virtual int32_t ppi_y() const = 0;
   virtual qar::Rect get_view_rect() const = 0;
-  virtual qar::Rect get_device_rect();
   // `window` is the host's window (an X11 Window id cast to a pointer) or null.
   virtual bool set_display(void* window, const DeviceMode& mode) = 0;
   virtual std::vector<DeviceMode> get_display_mode() = 0;
@@ -211,43 +210,11 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   // Restores a lost device. `restore` is the same call under its correctly spelt name.
   virtual bool restory() = 0;
   bool restore() { return restory(); }
-  virtual bool is_lost() const = 0;
   virtual bool toggle_mode(const DeviceMode& mode) = 0;
-  virtual void force_windowed() = 0;
-  virtual void force_fullscreen() = 0;
-  // Whether textures build their mipmaps themselves; `is_autogen_mipmaps` is the same query.
-  virtual bool is_autoget_minmaps() const = 0;
-  bool is_autogen_mipmaps() const { return is_autoget_minmaps(); }
   virtual bool begin_2D_mode() = 0;
-  virtual void set_world_mat(const mat4& m) = 0;
-  virtual mat4 get_world_mat() const = 0;
-  virtual void set_view_mat(const mat4& m) = 0;
-  virtual mat4 get_view_mat() const = 0;
-  virtual void set_projection_mat(const mat4& m) = 0;
-  virtual mat4 get_projection_mat() const = 0;
-  // Sets the world matrix and refreshes the device rectangle from the viewport.
-  virtual void adjust(const mat4& m) = 0;
-  // Maps a point from view (screen) coordinates into scene coordinates, in place.
-  virtual void trans_viewpoint2scene(vec3& v) = 0;
   // type: eVertexType flags; usage bit 0: rewritten often.
   virtual std::shared_ptr<VertexBuffer> create_vertexbuffer(uint32_t type, uint32_t count,
                                                             uint32_t usage) = 0;
-  virtual std::shared_ptr<Font> create_font(const logical_font& lf) = 0;
-  // Makes the font current; returns the previous one.
-  virtual std::shared_ptr<Font> select_font(std::shared_ptr<Font> font);
-  virtual std::shared_ptr<Font> get_font() const = 0;
-  virtual int32_t get_kerning_pair(char16_t first, char16_t second,
-                                   std::shared_ptr<Font> font) const = 0;
-  // Makes the colour current for text; returns the previous one.
-  virtual std::shared_ptr<Color> set_text_color(std::shared_ptr<Color> color);
-  virtual bool is_on_scene();
-  virtual void render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
-                           std::shared_ptr<Font> font) = 0;
-  // length < 0: up to the terminating zero.
-  virtual void render_text(const char16_t* text, int32_t length, int32_t x, int32_t y,
-                           const Color* color, std::shared_ptr<Font> font) = 0;
-  virtual std::pair<int32_t, int32_t> calc_text(const char16_t* text, int32_t length,
-                                                std::shared_ptr<Font> font) = 0;
   // Binds (or with an empty pointer unbinds) a texture to a stage (0 picture, 1 mask).
   virtual void set_texture(uint32_t stage, std::shared_ptr<Texture> texture) = 0;
   virtual void set_vertex(uint32_t stream, std::shared_ptr<VertexBuffer> vb) = 0;
@@ -256,16 +223,61 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   virtual void restore_render_target() = 0;
   virtual void* get_device() = 0;
   virtual void set_state(DeviceStateType type, uint32_t value) = 0;
-  virtual void render_primitive(std::shared_ptr<Primitive> primitive) = 0;
   // Draws `count` primitives from the bound vertex buffer, starting at vertex `start`.
   virtual void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) = 0;
-  // The points [begin, end) as connected lines in one colour (white without one).
-  // `render_polygon` is the same call under its correctly spelt name.
-  virtual void render_poligon(const vec3* begin, const vec3* end, Color* color) = 0;
+
+  // What the base does for every device (a device overrides what it does better itself).
+  virtual std::shared_ptr<VideoSource> create_video_source(const std::u16string& name);
+  virtual int32_t ppi_x() const { return ppi_x_; }
+  virtual int32_t ppi_y() const { return ppi_y_; }
+  virtual qar::Rect get_device_rect();
+  virtual bool is_lost() const { return lost_.load(); }
+  virtual void force_windowed() {}
+  virtual void force_fullscreen() {}
+  // Whether textures build their mipmaps themselves; `is_autogen_mipmaps` is the same query.
+  virtual bool is_autoget_minmaps() const { return false; }
+  bool is_autogen_mipmaps() const { return is_autoget_minmaps(); }
+  virtual void set_world_mat(const mat4& m) { world_ = m; }
+  virtual mat4 get_world_mat() const { return world_; }
+  virtual void set_view_mat(const mat4& m) { view_ = m; }
+  virtual mat4 get_view_mat() const { return view_; }
+  virtual void set_projection_mat(const mat4& m) { proj_ = m; }
+  virtual mat4 get_projection_mat() const { return proj_; }
+  // Sets the world matrix and refreshes the device rectangle from the viewport.
+  virtual void adjust(const mat4& m);
+  // Maps a point from view (screen) coordinates into scene coordinates, in place: x and y are
+  // pixels of the viewport (y down), z the depth 0..1; through the inverse of
+  // projection x view x world. Unchanged when that has no inverse or there is no viewport.
+  virtual void trans_viewpoint2scene(vec3& v);
+  // Fonts and text go through the engine's fonts (zel/font.h), whose glyphs are drawn as
+  // textured quads through this device's own textures and draw calls.
+  virtual std::shared_ptr<Font> create_font(const logical_font& lf);
+  // Makes the font current; returns the previous one.
+  virtual std::shared_ptr<Font> select_font(std::shared_ptr<Font> font);
+  virtual std::shared_ptr<Font> get_font() const { return font_; }
+  virtual int32_t get_kerning_pair(char16_t first, char16_t second,
+                                   std::shared_ptr<Font> font) const;
+  // Makes the colour current for text; returns the previous one.
+  virtual std::shared_ptr<Color> set_text_color(std::shared_ptr<Color> color);
+  virtual bool is_on_scene();
+  virtual void render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
+                           std::shared_ptr<Font> font);
+  // length < 0: up to the terminating zero. Only inside a scene.
+  virtual void render_text(const char16_t* text, int32_t length, int32_t x, int32_t y,
+                           const Color* color, std::shared_ptr<Font> font);
+  virtual std::pair<int32_t, int32_t> calc_text(const char16_t* text, int32_t length,
+                                                std::shared_ptr<Font> font);
+  // Lets the primitive draw itself on this device.
+  virtual void render_primitive(std::shared_ptr<Primitive> primitive);
+  // The points [begin, end) as connected lines in one colour (white without one): a line strip
+  // of a vertex buffer through render_primitive. `render_polygon` is the same call under its
+  // correctly spelt name.
+  virtual void render_poligon(const vec3* begin, const vec3* end, Color* color);
   void render_polygon(const vec3* begin, const vec3* end, Color* color) {
     render_poligon(begin, end, color);
   }
-  virtual void draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) = 0;
+  // render_poligon of (x1, y1, 0) and (x2, y2, 0).
+  virtual void draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color);
 
   // The last finished frame (what end_frame presented, or the frame being drawn when called
   // between begin_frame and end_frame) as a top-down 32-bit ARGB image; null when there is none.
@@ -275,6 +287,8 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
   const std::u16string& name() const { return name_; }
   std::shared_ptr<EnvIndepDriver> get_env_indep() const { return env_driver_; }
+  // The device's texture manager (what set_display gives the engine context).
+  const std::shared_ptr<TextureManager>& texture_manager() const { return textures_; }
   void render_text(const std::u16string& text, int32_t x, int32_t y, const Color* color,
                    std::shared_ptr<Font> font);
   std::pair<int32_t, int32_t> calc_text(const std::u16string& text, std::shared_ptr<Font> font);
@@ -295,6 +309,15 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   std::shared_ptr<Font> font_;
   std::shared_ptr<Color> text_color_;
   qar::Rect device_rect_;
+  std::shared_ptr<TextureManager> textures_;
+  mat4 world_, view_, proj_;
+  // A scene is open; scenes opened and not yet closed.
+  bool on_scene_ = false;
+  int32_t scene_depth_ = 0;
+
+ private:
+  std::shared_ptr<VertexBuffer> poligon_vb_;  // render_poligon's buffer, reused
+  std::mutex rect_mutex_;                     // device_rect_ between adjust and readers
 };
 
 // Redirects drawing into a texture for the life of the object, with a camera ("RTarg") that maps
@@ -324,7 +347,8 @@ class zelContext;
 #pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
 #endif
 // Makes a device by name: a plug-in device registered under the name, else the built-in OpenGL
-// device for "OpenGL" or "Direct3D8"; stores it in the context's device and env_driver. Returns
+// device for "OpenGL" or "Direct3D8" (the software device when EGL cannot start), the software
+// device for "Software"; stores it in the context's device and env_driver. Returns
 // the context's device (unchanged, possibly empty, for an unknown name).
 extern "C" std::shared_ptr<zel::RenderDevice> ZEL_createDevice(const std::u16string& name,
                                                                zel::zelContext& context);

@@ -1,19 +1,25 @@
 // Frame time of a scene of 2,000 alpha-blended 64 x 64 sprites at 1280 x 720, headless, drawn
-// by the engine (a layer of facets through the OpenGL device) and by two SDL2 peers: its
-// software renderer and its OpenGL ES 2 renderer (on the same EGL driver as the engine, with
-// an offscreen window). Each engine benchmark runs right after its SDL peers and reports the
-// ratios engine / SDL as counters (vs_sdl: software, vs_gles: OpenGL ES 2).
+// by the engine (a layer of facets) on its software device beside two peers on the CPU: SDL2's
+// software renderer and a bare pixman loop (one pixman_image_composite32 per sprite, the floor
+// any pixman compositor stands on); and on the OpenGL device beside SDL2's OpenGL ES 2 renderer
+// on the same EGL driver. Sprites either share one texture or have one each. Each engine
+// benchmark runs right after its peers and reports the ratios engine / peer as counters
+// (vs_sdl, vs_pixman, vs_gles), and every benchmark its peak resident memory (peak_MB).
 //
-// A frame is counted as done when its pixels can be read back into memory, for all three: the
-// engine's render_screen plus read_frame, SDL's RenderPresent plus RenderReadPixels.
+// A frame is counted as done when its pixels can be read in memory: the engine's render_screen
+// plus read_frame, SDL's RenderPresent plus RenderReadPixels; the pixman loop draws into memory.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <pixman.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -80,13 +86,32 @@ double process_cpu_ns() {
 }
 double g_loop_cpu_ns = 0;  // process CPU time of the last frame loop
 
-// Each returns the time spent in its frame loop, in nanoseconds (set-up excluded).
-double sdl_loop(benchmark::State& state, SDL_Renderer* r, bool moving, int sprites) {
+// The process's peak resident memory is reset before each benchmark (clear_refs 5) and read
+// after it (VmHWM), so that each reports its own peak.
+void reset_peak_memory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+double peak_memory_mb() {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_maxrss) / 1024.0;
+}
+
+// Each returns the time spent in its frame loop, in nanoseconds (set-up excluded). `own`: every
+// sprite has a texture of its own (same pixels), else all share one.
+double sdl_loop(benchmark::State& state, SDL_Renderer* r, int sprites, bool own) {
   auto px = sprite_pixels();
   SDL_Surface* spr = SDL_CreateRGBSurfaceWithFormatFrom(px.data(), kSize, kSize, 32, kSize * 4,
                                                         SDL_PIXELFORMAT_ARGB8888);
-  SDL_Texture* tex = SDL_CreateTextureFromSurface(r, spr);
-  SDL_SetTextureBlendMode(tex, SDL_BLENDMODE_BLEND);
+  std::vector<SDL_Texture*> tex(own ? size_t(std::max(sprites, 1)) : 1);
+  for (auto& t : tex) {
+    t = SDL_CreateTextureFromSurface(r, spr);
+    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
+  }
   auto pos = positions();
   pos.resize(size_t(sprites));
   std::vector<uint32_t> out(size_t(kW) * kH);
@@ -100,10 +125,10 @@ double sdl_loop(benchmark::State& state, SDL_Renderer* r, bool moving, int sprit
   for (auto _ : state) {
     SDL_SetRenderDrawColor(r, 20, 30, 60, 255);
     SDL_RenderClear(r);
-    for (const auto& s : pos) {
+    for (size_t i = 0; i < pos.size(); ++i) {
       SDL_Rect d{0, 0, kSize, kSize};
-      place(s, moving ? n : 0, d.x, d.y);
-      SDL_RenderCopy(r, tex, nullptr, &d);
+      place(pos[i], n, d.x, d.y);
+      SDL_RenderCopy(r, tex[own ? i : 0], nullptr, &d);
     }
     SDL_RenderPresent(r);
     SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_ARGB8888, out.data(), kW * 4);
@@ -112,12 +137,12 @@ double sdl_loop(benchmark::State& state, SDL_Renderer* r, bool moving, int sprit
   }
   const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
   g_loop_cpu_ns = process_cpu_ns() - c0;
-  SDL_DestroyTexture(tex);
+  for (auto t : tex) SDL_DestroyTexture(t);
   SDL_FreeSurface(spr);
   return ns;
 }
 
-double sdl_frames(benchmark::State& state, bool moving, int sprites) {
+double sdl_frames(benchmark::State& state, int sprites, bool own) {
   SDL_Surface* target = SDL_CreateRGBSurfaceWithFormat(0, kW, kH, 32, SDL_PIXELFORMAT_ARGB8888);
   SDL_Renderer* r = target ? SDL_CreateSoftwareRenderer(target) : nullptr;
   if (!r) {
@@ -125,7 +150,7 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
     if (target) SDL_FreeSurface(target);
     return 0;
   }
-  const double ns = sdl_loop(state, r, moving, sprites);
+  const double ns = sdl_loop(state, r, sprites, own);
   SDL_DestroyRenderer(r);
   SDL_FreeSurface(target);
   return ns;
@@ -133,7 +158,7 @@ double sdl_frames(benchmark::State& state, bool moving, int sprites) {
 
 // SDL's OpenGL ES 2 renderer on a hidden window of the offscreen video driver (EGL without a
 // display server: Mesa's surfaceless platform, or its software device).
-double gles_frames(benchmark::State& state, bool moving, int sprites) {
+double gles_frames(benchmark::State& state, int sprites, bool own) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   setenv("EGL_PLATFORM", "surfaceless", 0);
   SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengles2");
@@ -156,27 +181,65 @@ double gles_frames(benchmark::State& state, bool moving, int sprites) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return 0;
   }
-  const double ns = sdl_loop(state, r, moving, sprites);
+  const double ns = sdl_loop(state, r, sprites, own);
   SDL_DestroyRenderer(r);
   SDL_DestroyWindow(win);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
   return ns;
 }
 
+// The bare pixman loop: premultiplied sprites composited one by one over a cleared frame.
+double pixman_frames(benchmark::State& state, int sprites, bool own) {
+  auto px = sprite_pixels();
+  for (uint32_t& p : px) {
+    const uint32_t a = p >> 24;
+    auto ch = [a](uint32_t c) { return (c * a + 127) / 255; };
+    p = a << 24 | ch((p >> 16) & 0xFF) << 16 | ch((p >> 8) & 0xFF) << 8 | ch(p & 0xFF);
+  }
+  std::vector<std::vector<uint32_t>> bits(own ? size_t(std::max(sprites, 1)) : 1, px);
+  std::vector<pixman_image_t*> img;
+  for (auto& b : bits)
+    img.push_back(pixman_image_create_bits(PIXMAN_a8r8g8b8, kSize, kSize, b.data(), kSize * 4));
+  std::vector<uint32_t> frame(size_t(kW) * kH);
+  pixman_image_t* dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, frame.data(), kW * 4);
+  auto pos = positions();
+  pos.resize(size_t(sprites));
+  int64_t n = 0;
+  const auto t0 = Clock::now();
+  const double c0 = process_cpu_ns();
+  for (auto _ : state) {
+    pixman_fill(frame.data(), kW, 32, 0, 0, kW, kH, 0xFF141E3Cu);
+    for (size_t i = 0; i < pos.size(); ++i) {
+      int x, y;
+      place(pos[i], n, x, y);
+      pixman_image_composite32(PIXMAN_OP_OVER, img[own ? i : 0], nullptr, dst, 0, 0, 0, 0, x, y,
+                               kSize, kSize);
+    }
+    benchmark::DoNotOptimize(frame.data());
+    ++n;
+  }
+  const double ns = std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  g_loop_cpu_ns = process_cpu_ns() - c0;
+  pixman_image_unref(dst);
+  for (auto i : img) pixman_image_unref(i);
+  return ns;
+}
+
 class BenchHost : public zel::RenderMng {
  public:
-  BenchHost() : zel::RenderMng(u"OpenGL") {}
+  explicit BenchHost(const std::u16string& device) : zel::RenderMng(device) {}
   void change_mode(const zel::DeviceMode&) override {}
 };
 
-double zel_frames(benchmark::State& state, bool moving, int sprites) {
+double zel_frames(benchmark::State& state, const std::u16string& device, int sprites, bool own) {
   setenv("ZEL_HEADLESS", "1", 1);
-  auto mng = std::make_shared<BenchHost>();
+  auto mng = std::make_shared<BenchHost>(device);
   zel::DeviceMode mode;
   mode.width = kW;
   mode.height = kH;
-  if (!mng->init(u"OpenGL", mode) || !mng->get_device()->set_display(nullptr, mode)) {
-    state.SkipWithError("no OpenGL device");
+  if (!mng->init(device, mode) || mng->get_device()->name() != device ||
+      !mng->get_device()->set_display(nullptr, mode)) {
+    state.SkipWithError("no such device");
     return 0;
   }
   auto dev = mng->get_device();
@@ -184,15 +247,15 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
   auto px = sprite_pixels();
   auto img = std::make_shared<zel::BitmapImage>();
   img->attach(kSize, kSize, zel::bimage_a8r8g8b8, px.data(), kSize * 4);
-  auto tex =
-      zel::zelContext::instance().texture_manager->create_from_image(u"sprite", img, 0, 1.0f);
+  auto& tm = *zel::zelContext::instance().texture_manager;
+  std::shared_ptr<zel::Texture> shared = tm.create_from_image(u"sprite", img, 0, 1.0f);
   auto layer = mng->get_layer(0, true);
   auto pos = positions();
   pos.resize(size_t(sprites));
   std::vector<std::shared_ptr<zel::Facet>> facets;
   for (const auto& s : pos) {
     auto f = std::make_shared<zel::Facet>();
-    f->put_texture(tex, true);
+    f->put_texture(own ? tm.create_from_image(u"sprite", img, 0, 1.0f) : shared, true);
     f->set_topleft(s.x, s.y);
     layer->put_facet(f);
     facets.push_back(f);
@@ -202,12 +265,10 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
   const auto t0 = Clock::now();
   const double c0 = process_cpu_ns();
   for (auto _ : state) {
-    if (moving) {
-      for (size_t i = 0; i < facets.size(); ++i) {
-        int x, y;
-        place(pos[i], n, x, y);
-        facets[i]->set_topleft(x, y);
-      }
+    for (size_t i = 0; i < facets.size(); ++i) {
+      int x, y;
+      place(pos[i], n, x, y);
+      facets[i]->set_topleft(x, y);
     }
     mng->render_screen(uint64_t(n) * 40000);
     auto frame = dev->read_frame();
@@ -218,51 +279,71 @@ double zel_frames(benchmark::State& state, bool moving, int sprites) {
   g_loop_cpu_ns = process_cpu_ns() - c0;
   facets.clear();
   mng->clear_all_layers();
-  tex.reset();
+  shared.reset();
   dev.reset();
   mng.reset();
   zel::zelContext::uninit();
   return ns;
 }
 
-double g_sdl_frame_ns = 0;   // the last SDL software run's mean frame time
-double g_gles_frame_ns = 0;  // the last SDL OpenGL ES 2 run's mean frame time
+double g_sdl_frame_ns = 0;     // the last SDL software run's mean frame time
+double g_gles_frame_ns = 0;    // the last SDL OpenGL ES 2 run's mean frame time
+double g_pixman_frame_ns = 0;  // the last bare pixman run's mean frame time
 
-void report(benchmark::State& state, double ns, double& mean_out) {
-  mean_out = state.iterations() ? ns / double(state.iterations()) : 0;
-  state.counters["frame_ms"] = mean_out / 1e6;
+double report(benchmark::State& state, double ns) {
+  const double mean = state.iterations() ? ns / double(state.iterations()) : 0;
+  state.counters["frame_ms"] = mean / 1e6;
   if (state.iterations())
     state.counters["cpu_ms"] = g_loop_cpu_ns / double(state.iterations()) / 1e6;
+  state.counters["peak_MB"] = peak_memory_mb();
+  return mean;
 }
 
-void BM_SDL(benchmark::State& state, bool moving, int sprites) {
-  report(state, sdl_frames(state, moving, sprites), g_sdl_frame_ns);
+void BM_SDL(benchmark::State& state, int sprites, bool own) {
+  reset_peak_memory();
+  g_sdl_frame_ns = report(state, sdl_frames(state, sprites, own));
 }
 
-void BM_SDL_GLES2(benchmark::State& state, bool moving, int sprites) {
-  report(state, gles_frames(state, moving, sprites), g_gles_frame_ns);
+void BM_Pixman(benchmark::State& state, int sprites, bool own) {
+  reset_peak_memory();
+  g_pixman_frame_ns = report(state, pixman_frames(state, sprites, own));
 }
 
-void BM_Zel(benchmark::State& state, bool moving, int sprites) {
-  double mine = 0;
-  report(state, zel_frames(state, moving, sprites), mine);
-  // Engine frame time over each SDL peer's: below 1 the engine is faster.
+void BM_Software(benchmark::State& state, int sprites, bool own) {
+  reset_peak_memory();
+  const double mine = report(state, zel_frames(state, u"Software", sprites, own));
+  // Engine frame time over each peer's: below 1 the engine is faster.
   if (g_sdl_frame_ns > 0 && mine > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
+  if (g_pixman_frame_ns > 0 && mine > 0) state.counters["vs_pixman"] = mine / g_pixman_frame_ns;
+}
+
+void BM_SDL_GLES2(benchmark::State& state, int sprites, bool own) {
+  reset_peak_memory();
+  g_gles_frame_ns = report(state, gles_frames(state, sprites, own));
+}
+
+void BM_OpenGL(benchmark::State& state, int sprites, bool own) {
+  reset_peak_memory();
+  const double mine = report(state, zel_frames(state, u"OpenGL", sprites, own));
   if (g_gles_frame_ns > 0 && mine > 0) state.counters["vs_gles"] = mine / g_gles_frame_ns;
+  if (g_sdl_frame_ns > 0 && mine > 0) state.counters["vs_sdl"] = mine / g_sdl_frame_ns;
 }
 
 }  // namespace
 
-#define SCENE_BENCH(name, moving, sprites)                                                        \
-  BENCHMARK_CAPTURE(BM_SDL, name, moving, sprites)->Unit(benchmark::kMillisecond)->UseRealTime(); \
-  BENCHMARK_CAPTURE(BM_SDL_GLES2, name, moving, sprites)                                          \
-      ->Unit(benchmark::kMillisecond)                                                             \
-      ->UseRealTime();                                                                            \
-  BENCHMARK_CAPTURE(BM_Zel, name, moving, sprites)->Unit(benchmark::kMillisecond)->UseRealTime()
+#define BENCH(fn, name, sprites, own) \
+  BENCHMARK_CAPTURE(fn, name, sprites, own)->Unit(benchmark::kMillisecond)->UseRealTime()
 
-// An empty frame (clear, present, read back) first: the fixed cost of a frame.
-SCENE_BENCH(empty, false, 0);
-SCENE_BENCH(static_2000, false, kSprites);
-SCENE_BENCH(moving_2000, true, kSprites);
+// The CPU peers and the software device: sprites sharing a texture, then one texture each.
+#define CPU_SCENE(name, sprites, own)   \
+  BENCH(BM_SDL, name, sprites, own);    \
+  BENCH(BM_Pixman, name, sprites, own); \
+  BENCH(BM_Software, name, sprites, own)
+
+CPU_SCENE(shared_2000, kSprites, false);
+CPU_SCENE(own_2000, kSprites, true);
+// The GPU path against SDL's OpenGL ES 2 renderer (on llvmpipe without a GPU).
+BENCH(BM_SDL_GLES2, shared_2000, kSprites, false);
+BENCH(BM_OpenGL, shared_2000, kSprites, false);
 
 BENCHMARK_MAIN();

@@ -1,18 +1,17 @@
-// 3D objects on a recording device: placement, rotation order, meshes drawn in order with their
-// textures, the world matrix restored, and the textured plane made from three corners.
+// 3D objects: placement, rotation order, meshes drawn in order with their textures on the
+// software device, the world matrix restored, and the textured plane made from three corners.
 #include "zel/math/object3d.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
-#include "primitives/recording_device.h"
+#include "soft_screen.h"
 #include "zel/il/bitmap_image.h"
 
 using namespace zel;
-using zel_test::RecordingBuffer;
-using zel_test::RecordingDevice;
-using zel_test::RecordingTextures;
+using test::SoftScreen;
 
 namespace {
 
@@ -26,10 +25,23 @@ bool near3(const vec3& a, const vec3& b, float eps = 1e-5f) {
   return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps && std::fabs(a.z - b.z) <= eps;
 }
 
-std::shared_ptr<BitmapImage> picture(int32_t w, int32_t h) {
+// A picture of one opaque colour.
+std::shared_ptr<BitmapImage> picture(int32_t w, int32_t h, uint32_t argb = 0xFFFF0000u) {
   auto img = std::make_shared<BitmapImage>();
-  if (w > 0 && h > 0) img->create(w, h, bimage_a8r8g8b8);
+  if (w > 0 && h > 0 && img->create(w, h, bimage_a8r8g8b8))
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) std::memcpy(img->pixmap(y) + 4 * x, &argb, 4);
   return img;
+}
+
+// A vertex buffer holding the given floats.
+std::shared_ptr<VertexBuffer> buffer(RenderDevice& dev, uint32_t type,
+                                     const std::vector<float>& data) {
+  const uint32_t n = uint32_t(data.size() * 4 / vertex_size(type));
+  auto vb = dev.create_vertexbuffer(type, n, 0);
+  std::memcpy(vb->lock(), data.data(), data.size() * 4);
+  vb->unlock();
+  return vb;
 }
 
 }  // namespace
@@ -87,99 +99,107 @@ TEST(Object3D, Placement) {
 }
 
 TEST(Object3D, RendersMeshesInOrderAndRestoresWorld) {
-  RecordingDevice dev;
-  RecordingTextures tm;
+  SoftScreen dev(80, 30);
   mat4 world;
-  world.set_translation(vec3(0, 0, 50));
-  dev.world = world;
-  auto vb1 = dev.create_vertexbuffer(0x102, 4, 0), vb2 = dev.create_vertexbuffer(0x22, 3, 0);
-  auto tex = tm.create(u"", 16, 16, tt_a8r8g8b8, 1, 0, 1, 1.0f, 1);
+  world.set_translation(vec3(10, 0, 0));
+  dev.set_world_mat(world);
+  // A red textured square of 20 x 20 pixels, then a green triangle over its right half.
+  auto tex = dev.texture_manager()->create_from_image(u"", picture(4, 4), 1, 1.0f);
+  const float e = -0.5f, f = 19.5f;  // pixel edges (centres on whole coordinates)
+  const float u = 1.0f;
+  auto square = buffer(dev, 0x102, {e, e, 0, 0, 0, f, e, 0, u, 0, e, f, 0, 0, u, f, f, 0, u, u});
+  const uint32_t green = 0xFF00FF00u;
+  float g;
+  std::memcpy(&g, &green, 4);
+  auto tri = buffer(dev, 0x22, {9.5f, e, 0, g, f, e, 0, g, f, f, 0, g});
   Object3D o;
-  o.add_mesh(std::make_shared<Mesh>(vb1, zrp_triangle_strip, 2, tex));
+  o.add_mesh(std::make_shared<Mesh>(square, zrp_triangle_strip, 2, tex));
   o.add_mesh(nullptr);  // skipped
-  o.add_mesh(std::make_shared<Mesh>(vb2, zrp_triangle_list, 1));
+  o.add_mesh(std::make_shared<Mesh>(tri, zrp_triangle_list, 1));
   o.add_mesh(std::make_shared<Mesh>(nullptr, zrp_triangle_list, 1));  // no buffer: skipped
   o.set_translation(vec3(5, 0, 0));
   o.render(dev);
-  ASSERT_EQ(dev.draws.size(), 2u);
-  EXPECT_EQ(dev.draws[0].buffer, vb1);
-  EXPECT_EQ(dev.draws[0].texture, tex);
-  EXPECT_EQ(dev.draws[0].type, zrp_triangle_strip);
-  EXPECT_EQ(dev.draws[0].count, 2);
-  EXPECT_EQ(dev.draws[1].buffer, vb2);
-  EXPECT_FALSE(dev.draws[1].texture);
-  EXPECT_EQ(dev.draws[1].type, zrp_triangle_list);
-  vec3 p;
-  mult(p, dev.draws[0].world, vec3(0, 0, 0));
-  EXPECT_TRUE(near3(p, vec3(5, 0, 50)));
+  // Placed at 10 + 5: red on the left, the green triangle drawn after it on top.
+  EXPECT_EQ(dev.at(14, 10), 0xFF000000u);
+  EXPECT_EQ(dev.at(16, 10), 0xFFFF0000u);
+  EXPECT_EQ(dev.at(33, 2), green);
+  EXPECT_EQ(dev.at(35, 10), 0xFF000000u);
   vec3 t;
-  dev.world.get_translation(t);
-  EXPECT_EQ(t, vec3(0, 0, 50));
+  dev.get_world_mat().get_translation(t);
+  EXPECT_EQ(t, vec3(10, 0, 0));
 
-  // The renderable's rotation turns the placed object about its centre in the world.
-  o.set_rotate(vec3(0, 0, 1), vec3(0, 0, 0), kPi);
+  // The renderable's rotation turns the placed object about its centre: half a turn about
+  // (30, 10) takes the square from 5..25 to 35..55, then the world adds 10.
+  o.set_rotate(vec3(0, 0, 1), vec3(30, 10, 0), kPi);
+  dev.clear(0xFF000000u);
   o.render(dev);
-  mult(p, dev.draws[2].world, vec3(0, 0, 0));
-  EXPECT_TRUE(near3(p, vec3(-5, 0, 50), 1e-4f));
-  dev.world.get_translation(t);
-  EXPECT_EQ(t, vec3(0, 0, 50));
+  EXPECT_EQ(dev.at(20, 10), 0xFF000000u);
+  EXPECT_EQ(dev.at(62, 2), 0xFFFF0000u);  // the triangle is now on the left half, at the bottom
+  EXPECT_EQ(dev.at(47, 17), green);
+  dev.get_world_mat().get_translation(t);
+  EXPECT_EQ(t, vec3(10, 0, 0));
   EXPECT_FALSE(o.is_deep(o));
 }
 
 TEST(Object3D, CreatePlain) {
-  RecordingDevice dev;
-  RecordingTextures tm;
-  auto plane =
-      create_plain(vec3(-50, 25, 0), vec3(50, 25, 0), vec3(-50, -25, 0), picture(100, 50), dev, tm);
+  SoftScreen dev(8, 8);
+  test::CountingTextures& tm = *dev.textures;
+  auto plane = create_plain(vec3(-50, 25, 0), vec3(50, 25, 0), vec3(-50, -25, 0),
+                            picture(100, 50, 0xFF123456u), dev, tm);
   ASSERT_TRUE(plane);
-  ASSERT_EQ(tm.made.size(), 1u);
-  EXPECT_EQ(tm.made[0]->width(), 128);
-  EXPECT_EQ(tm.made[0]->height(), 64);
-  EXPECT_EQ(tm.made[0]->loads, 1);
+  ASSERT_EQ(tm.created, 1);
   auto mesh = plane->get_mesh(0);
   ASSERT_TRUE(mesh);
   EXPECT_EQ(plane->mesh_count(), 1u);
   EXPECT_EQ(mesh->type, zrp_triangle_strip);
   EXPECT_EQ(mesh->count, 2);
-  EXPECT_EQ(mesh->texture, tm.made[0]);
-  auto vb = std::dynamic_pointer_cast<RecordingBuffer>(mesh->vertex_buffer);
-  ASSERT_TRUE(vb);
-  EXPECT_EQ(vb->get_ver_type(), 0x102u);
-  EXPECT_EQ(vb->get_ver_size(), 20u);
-  ASSERT_EQ(vb->get_ver_num(), 4);
+  ASSERT_TRUE(mesh->texture);
+  EXPECT_EQ(mesh->texture->width(), 128);
+  EXPECT_EQ(mesh->texture->height(), 64);
+  EXPECT_EQ(mesh->texture->real_width(), 100);
+  auto back = mesh->texture->read_back(99, 49, 1, 1);
+  ASSERT_TRUE(back);
+  uint32_t texel;
+  std::memcpy(&texel, back->pixmap(0), 4);
+  EXPECT_EQ(texel, 0xFF123456u);
+  auto vertices = [](const std::shared_ptr<Object3D>& o) {
+    auto vb = o->get_mesh(0)->vertex_buffer;
+    EXPECT_EQ(vb->get_ver_type(), 0x102u);
+    EXPECT_EQ(vb->get_ver_num(), 4);
+    std::vector<PlainVertex> v(4);
+    std::memcpy(v.data(), vb->lock(), sizeof(PlainVertex) * 4);
+    vb->unlock();
+    return v;
+  };
   const PlainVertex want[4] = {{-50, 25, 0, 0, 0},
                                {50, 25, 0, 0.78125f, 0},
                                {-50, -25, 0, 0, 0.78125f},
                                {50, -25, 0, 0.78125f, 0.78125f}};
+  const std::vector<PlainVertex> got = vertices(plane);
   for (int i = 0; i < 4; ++i) {
-    const PlainVertex& v = vb->at<PlainVertex>(i);
-    EXPECT_EQ(v.x, want[i].x) << i;
-    EXPECT_EQ(v.y, want[i].y) << i;
-    EXPECT_EQ(v.z, want[i].z) << i;
-    EXPECT_EQ(v.u, want[i].u) << i;
-    EXPECT_EQ(v.v, want[i].v) << i;
+    EXPECT_EQ(got[i].x, want[i].x) << i;
+    EXPECT_EQ(got[i].y, want[i].y) << i;
+    EXPECT_EQ(got[i].z, want[i].z) << i;
+    EXPECT_EQ(got[i].u, want[i].u) << i;
+    EXPECT_EQ(got[i].v, want[i].v) << i;
   }
 
   // z is negated, and a tilted plane's fourth corner completes the parallelogram.
   auto tilted =
       create_plain(vec3(0, 0, 1), vec3(10, 0, 5), vec3(0, -10, 1), picture(64, 64), dev, tm);
   ASSERT_TRUE(tilted);
-  auto tv = std::dynamic_pointer_cast<RecordingBuffer>(tilted->get_mesh(0)->vertex_buffer);
-  EXPECT_EQ(tv->at<PlainVertex>(0).z, -1.0f);
-  EXPECT_EQ(tv->at<PlainVertex>(1).z, -5.0f);
-  const PlainVertex& c = tv->at<PlainVertex>(3);
-  EXPECT_EQ(c.x, 10.0f);
-  EXPECT_EQ(c.y, -10.0f);
-  EXPECT_EQ(c.z, -5.0f);
-  EXPECT_EQ(c.u, 1.0f);
-  EXPECT_EQ(c.v, 1.0f);
+  const std::vector<PlainVertex> tv = vertices(tilted);
+  EXPECT_EQ(tv[0].z, -1.0f);
+  EXPECT_EQ(tv[1].z, -5.0f);
+  EXPECT_EQ(tv[3].x, 10.0f);
+  EXPECT_EQ(tv[3].y, -10.0f);
+  EXPECT_EQ(tv[3].z, -5.0f);
+  EXPECT_EQ(tv[3].u, 1.0f);
+  EXPECT_EQ(tv[3].v, 1.0f);
 
   // Failures give an empty result.
   EXPECT_FALSE(create_plain(vec3(), vec3(1, 0, 0), vec3(0, 1, 0), nullptr, dev, tm));
   EXPECT_FALSE(create_plain(vec3(), vec3(1, 0, 0), vec3(0, 1, 0), picture(0, 0), dev, tm));
   tm.fail = true;
-  EXPECT_FALSE(create_plain(vec3(), vec3(1, 0, 0), vec3(0, 1, 0), picture(8, 8), dev, tm));
-  tm.fail = false;
-  dev.fail_buffers = true;
   EXPECT_FALSE(create_plain(vec3(), vec3(1, 0, 0), vec3(0, 1, 0), picture(8, 8), dev, tm));
 }

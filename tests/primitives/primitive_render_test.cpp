@@ -1,245 +1,155 @@
-// Line primitives drawn on a recording device: buffers hold exactly the vertices drawn, the
-// draw call matches, buffers are rebuilt only after a change, and the renderable's rotation is
-// applied for the draw and taken off again.
+// Line primitives drawn on the software device: the buffer holds exactly what is drawn, is
+// rebuilt only after a change, nothing is drawn without two distinct points, and the
+// renderable's rotation is applied for the draw and taken off again.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
-#include "primitives/recording_device.h"
+#include "soft_screen.h"
 #include "zel/math/primitive.h"
 
 using namespace zel;
-using zel_test::RecordingBuffer;
-using zel_test::RecordingDevice;
+using test::SoftScreen;
 
 namespace {
 
 const float kPi = 3.14159265f;
+const uint32_t kBlack = 0xFF000000u;
 
-const PrimitiveVertex& vertex(const RecordingBuffer& b, size_t i) {
-  return b.at<PrimitiveVertex>(i);
+std::vector<PrimitiveVertex> vertices(const Primitive& p) {
+  std::shared_ptr<VertexBuffer> vb = p.vertex_buffer();
+  std::vector<PrimitiveVertex> v(vb ? size_t(vb->get_ver_num()) : 0);
+  if (vb) {
+    std::memcpy(v.data(), vb->lock(), v.size() * sizeof(PrimitiveVertex));
+    vb->unlock();
+  }
+  return v;
 }
 
-bool same(const mat4& a, const mat4& b, float eps = 1e-6f) {
-  for (int k = 0; k < 16; ++k) {
-    if (std::fabs(a.mat_array[k] - b.mat_array[k]) > eps) return false;
-  }
-  return true;
+// Lit rows of column x.
+std::vector<int32_t> lit_rows(SoftScreen& dev, int32_t x) {
+  std::vector<int32_t> rows;
+  for (int32_t y = 0; y < dev.height(); ++y)
+    if (dev.at(x, y) != kBlack) rows.push_back(y);
+  return rows;
 }
 
 }  // namespace
 
-TEST(PolyLineRender, WideStripBuffersAndDraws) {
-  RecordingDevice dev;
-  PolyLineStrip line(4, ColorARGB(255, 10, 20, 30));
-  vec2 p0(0, 0), p1(10, 0), p2(10, 10);
-  line.add_point(p0);
-  line.add_point(p1);
-  line.add_point(vec3(p2.x, p2.y, 99));  // z is dropped
-  line.render(dev);
-
-  ASSERT_EQ(dev.buffers.size(), 1u);
-  const RecordingBuffer& b = *dev.buffers[0];
-  EXPECT_EQ(b.get_ver_type(), 0x22u);
-  EXPECT_EQ(b.get_ver_size(), 16u);
-  EXPECT_EQ(b.get_ver_num(), 6);
-  EXPECT_EQ(b.locks, 1);
-  EXPECT_EQ(b.unlocks, 1);
-  const float want[6][2] = {{0, 2}, {0, -2}, {8, 2}, {12, -2}, {8, 10}, {12, 10}};
-  for (size_t i = 0; i < 6; ++i) {
-    EXPECT_NEAR(vertex(b, i).x, want[i][0], 1e-4f) << i;
-    EXPECT_NEAR(vertex(b, i).y, want[i][1], 1e-4f) << i;
-    EXPECT_EQ(vertex(b, i).z, 0.0f);
-    EXPECT_EQ(vertex(b, i).color, 0xff0a141eu);
-  }
-  ASSERT_EQ(dev.draws.size(), 1u);
-  EXPECT_EQ(dev.draws[0].type, zrp_triangle_strip);
-  EXPECT_EQ(dev.draws[0].start, 0);
-  EXPECT_EQ(dev.draws[0].count, 4);
-  EXPECT_EQ(dev.draws[0].buffer, dev.buffers[0]);
-  EXPECT_FALSE(dev.draws[0].texture);  // untextured
-  EXPECT_EQ(dev.texture_sets, 1);
-  EXPECT_EQ(dev.world_sets, 0);  // no rotation: world untouched
-  EXPECT_EQ(line.primitive_type(), zrp_triangle_strip);
-  EXPECT_EQ(line.primitive_count(), 4);
-  EXPECT_FALSE(line.is_deep(line));
-}
-
-TEST(PolyLineRender, WidthOneBufferHoldsExactlyThePoints) {
-  RecordingDevice dev;
-  PolyLineStrip line;  // width 1, white
-  for (int i = 0; i < 5; ++i) line.add_point(vec2(10.0f * i, (i % 2) * 10.0f));
-  line.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 1u);
-  EXPECT_EQ(dev.buffers[0]->get_ver_num(), 5);
-  EXPECT_EQ(dev.buffers[0]->bytes.size(), 5u * 16u);
-  EXPECT_EQ(vertex(*dev.buffers[0], 4).x, 40.0f);
-  EXPECT_EQ(vertex(*dev.buffers[0], 4).color, 0xffffffffu);
-  ASSERT_EQ(dev.draws.size(), 1u);
-  EXPECT_EQ(dev.draws[0].type, zrp_line_strip);
-  EXPECT_EQ(dev.draws[0].count, 4);
-}
-
-TEST(PolyLineRender, MergedPointsShrinkTheBuffer) {
-  RecordingDevice dev;
-  PolyLineStrip line(4, ColorARGB(255, 0, 0, 0));
-  line.add_point(vec2(0, 0));
-  line.add_point(vec2(0.5f, 0));  // merged with the one before
-  line.add_point(vec2(20, 0));
-  line.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 1u);
-  EXPECT_EQ(dev.buffers[0]->get_ver_num(), 4);
-  ASSERT_EQ(dev.draws.size(), 1u);
-  EXPECT_EQ(dev.draws[0].count, 2);
-  EXPECT_NEAR(vertex(*dev.buffers[0], 0).x, 0.5f, 1e-6f);
-  EXPECT_EQ(line.points().size(), 2u);
-}
-
-TEST(PolyLineRender, NothingToDrawMakesNoBuffer) {
-  RecordingDevice dev;
+TEST(PolyLineRender, NothingToDrawMakesNoBufferAndNoInk) {
+  SoftScreen dev(40, 40);
   PolyLineStrip empty(4, ColorARGB(255, 1, 2, 3));
-  empty.render(dev);
   PolyLineStrip one(4, ColorARGB(255, 1, 2, 3));
   one.add_point(vec2(5, 5));
-  one.render(dev);
   PolyLineStrip merged(4, ColorARGB(255, 1, 2, 3));
   merged.add_point(vec2(5, 5));
-  merged.add_point(vec2(5.5f, 5));  // merge below two points
-  merged.render(dev);
+  merged.add_point(vec2(5.5f, 5));  // merged below two points
   PolyLineCircle outline(3, ColorARGB(255, 1, 2, 3));
-  outline.render(dev);
   EllipsArc zero(vec2(10, 10), 0.0f);
   zero.set_width(5);
-  zero.render(dev);
   EllipsArc def;
-  def.render(dev);
-  EXPECT_TRUE(dev.buffers.empty());
-  EXPECT_TRUE(dev.draws.empty());
-  EXPECT_FALSE(empty.vertex_buffer());
+  for (Primitive* p :
+       std::initializer_list<Primitive*>{&empty, &one, &merged, &outline, &zero, &def}) {
+    p->render(dev);
+    EXPECT_FALSE(p->vertex_buffer());
+  }
   EXPECT_EQ(zero.segments(), 0u);
+  for (uint32_t px : dev.pixels()) ASSERT_EQ(px, kBlack);
 }
 
 TEST(PolyLineRender, RebuildsOnlyAfterAChange) {
-  RecordingDevice dev;
+  SoftScreen dev(60, 40);
   PolyLineStrip line(2, ColorARGB(255, 255, 0, 0));
-  line.add_point(vec2(0, 0));
-  line.add_point(vec2(10, 0));
+  line.add_point(vec2(10, 10));
+  line.add_point(vec2(10.4f, 10));  // merged with the one before
+  line.add_point(vec2(50, 10));
   line.render(dev);
+  auto first = line.vertex_buffer();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->get_ver_num(), 4);
+  EXPECT_EQ(line.primitive_type(), zrp_triangle_strip);
+  EXPECT_EQ(line.primitive_count(), 2);
+  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{9, 10}));
+  EXPECT_EQ(dev.at(30, 10), 0xFFFF0000u);
   line.render(dev);
-  EXPECT_EQ(dev.buffers.size(), 1u);
-  EXPECT_EQ(dev.draws.size(), 2u);
-  line.set_color(ColorARGB(128, 0, 255, 0));
-  line.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 2u);
-  EXPECT_EQ(vertex(*dev.buffers[1], 0).color, 0x8000ff00u);
+  EXPECT_EQ(line.vertex_buffer(), first);
+  // A new colour and width: a new buffer, drawn so.
+  line.set_color(ColorARGB(255, 0, 255, 0));
   line.set_width(6);
+  dev.clear(kBlack);
   line.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 3u);
-  EXPECT_NEAR(vertex(*dev.buffers[2], 0).y, 3.0f, 1e-6f);
-  EXPECT_EQ(line.width(), 6u);
+  EXPECT_NE(line.vertex_buffer(), first);
+  EXPECT_EQ(vertices(line)[0].color, 0xFF00FF00u);
+  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{7, 8, 9, 10, 11, 12}));
+  // Width 1 (0 means 1) is a line strip through exactly the points.
   line.set_width(0);
   EXPECT_EQ(line.width(), 1u);
-  line.add_point(vec2(10, 10));
+  line.add_point(vec2(50, 30));
+  dev.clear(kBlack);
   line.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 4u);
-  EXPECT_EQ(dev.draws.back().type, zrp_line_strip);
-  EXPECT_EQ(dev.draws.back().count, 2);
-  // A failing device draws nothing and tries again next time.
-  line.clear_points();
-  line.add_point(vec2(0, 0));
-  line.add_point(vec2(0, 50));
-  dev.fail_buffers = true;
-  line.render(dev);
-  EXPECT_EQ(dev.draws.size(), 5u);
-  EXPECT_FALSE(line.vertex_buffer());
+  EXPECT_EQ(line.primitive_type(), zrp_line_strip);
+  EXPECT_EQ(line.primitive_count(), 2);
+  EXPECT_EQ(vertices(line).size(), 3u);
+  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{10}));
+  EXPECT_EQ(dev.at(50, 20), 0xFF00FF00u);
 }
 
 TEST(PolyLineRender, RotationIsAppliedAndRestored) {
-  RecordingDevice dev;
+  SoftScreen dev(60, 60);
   mat4 world;
-  world.set_translation(vec3(100, 0, 0));
-  dev.world = world;
-  PolyLineStrip line(4, ColorARGB(255, 1, 1, 1));
-  line.add_point(vec2(0, 0));
-  line.add_point(vec2(10, 0));
-  line.set_rotate(vec3(0, 0, 1), vec3(5, 5, 0), kPi / 2);
+  world.set_translation(vec3(20, 0, 0));
+  dev.set_world_mat(world);
+  PolyLineStrip line(2, ColorARGB(255, 255, 255, 255));
+  line.add_point(vec2(0, 10));
+  line.add_point(vec2(20, 10));
+  // A quarter turn about (10, 10): the line runs down x = 10 (+ 20 of the world).
+  line.set_rotate(vec3(0, 0, 1), vec3(10, 10, 0), kPi / 2);
   line.render(dev);
-  ASSERT_EQ(dev.draws.size(), 1u);
-  mat4 rot;
-  ASSERT_TRUE(line.get_rotation(rot));
-  EXPECT_TRUE(same(dev.draws[0].world, world * rot));
-  // The rotation about (5, 5) takes (0, 0) to (10, 0), then the saved world adds 100.
-  vec3 p;
-  mult(p, dev.draws[0].world, vec3(0, 0, 0));
-  EXPECT_NEAR(p.x, 110.0f, 1e-4f);
-  EXPECT_NEAR(p.y, 0.0f, 1e-4f);
-  EXPECT_TRUE(same(dev.world, world, 0.0f));
-  EXPECT_EQ(dev.world_sets, 2);
-
+  EXPECT_NE(dev.at(29, 5), kBlack);
+  EXPECT_NE(dev.at(29, 15), kBlack);
+  EXPECT_EQ(dev.at(22, 10), kBlack);
+  vec3 t;
+  dev.get_world_mat().get_translation(t);
+  EXPECT_EQ(t, vec3(20, 0, 0));
   line.cancel_rotate();
+  dev.clear(kBlack);
   line.render(dev);
-  EXPECT_TRUE(same(dev.draws[1].world, world, 0.0f));
-  EXPECT_EQ(dev.world_sets, 2);
+  EXPECT_NE(dev.at(22, 9), kBlack);
+  EXPECT_EQ(dev.at(29, 5), kBlack);
 }
 
-TEST(PolyLineRender, ClosedOutlineAndArc) {
-  RecordingDevice dev;
+TEST(PolyLineRender, ClosedShapesEndWhereTheyBegin) {
+  SoftScreen dev(8, 8);
   PolyLineCircle box(4, ColorARGB(255, 0, 0, 255));
-  box.add_point(vec2(0, 0));
-  box.add_point(vec2(10, 0));
-  box.add_point(vec2(10, 10));
-  box.add_point(vec2(0, 10));
+  for (vec2 p : {vec2(0, 0), vec2(10, 0), vec2(10, 10), vec2(0, 10)}) box.add_point(p);
   box.render(dev);
-  ASSERT_EQ(dev.buffers.size(), 1u);
-  EXPECT_EQ(dev.buffers[0]->get_ver_num(), 10);
-  EXPECT_EQ(dev.draws[0].count, 8);
-  const RecordingBuffer& b = *dev.buffers[0];
-  EXPECT_EQ(vertex(b, 0).x, vertex(b, 8).x);
-  EXPECT_EQ(vertex(b, 0).y, vertex(b, 8).y);
-  EXPECT_EQ(vertex(b, 1).x, vertex(b, 9).x);
-  EXPECT_EQ(vertex(b, 1).y, vertex(b, 9).y);
-  // The outline's own point list is left as it was (no closing copy).
-  EXPECT_EQ(box.points().size(), 4u);
+  std::vector<PrimitiveVertex> b = vertices(box);
+  ASSERT_EQ(b.size(), 10u);
+  EXPECT_EQ(box.primitive_count(), 8);
+  EXPECT_EQ(b[0].x, b[8].x);
+  EXPECT_EQ(b[0].y, b[8].y);
+  EXPECT_EQ(b[1].x, b[9].x);
+  EXPECT_EQ(b[1].y, b[9].y);
+  EXPECT_EQ(box.points().size(), 4u);  // no closing copy in the outline's own list
 
   EllipsArc circle(vec2(0, 0), 10.0f);
   circle.set_width(2);
   circle.render(dev);
   EXPECT_EQ(circle.segments(), 126u);
-  ASSERT_EQ(dev.buffers.size(), 2u);
-  const RecordingBuffer& c = *dev.buffers[1];
-  ASSERT_EQ(c.get_ver_num(), 2 * 127);
-  EXPECT_EQ(dev.draws[1].count, 2 * 127 - 2);
-  // Closed with a mitre: the last pair is the first pair.
-  EXPECT_EQ(vertex(c, 0).x, vertex(c, 252).x);
-  EXPECT_EQ(vertex(c, 0).y, vertex(c, 252).y);
-  EXPECT_EQ(vertex(c, 1).x, vertex(c, 253).x);
-  for (int i = 0; i < 254; ++i) {
-    float r = std::sqrt(vertex(c, i).x * vertex(c, i).x + vertex(c, i).y * vertex(c, i).y);
-    EXPECT_NEAR(r, i % 2 ? 11.0f : 9.0f, 0.01f) << i;  // counter-clockwise: left is inside
-  }
+  std::vector<PrimitiveVertex> c = vertices(circle);
+  ASSERT_EQ(c.size(), 2u * 127);
+  EXPECT_EQ(c[0].x, c[252].x);
+  EXPECT_EQ(c[1].y, c[253].y);
+  for (size_t i = 0; i < c.size(); ++i)  // counter-clockwise: left is inside
+    EXPECT_NEAR(std::hypot(c[i].x, c[i].y), i % 2 ? 11.0f : 9.0f, 0.01f) << i;
 
   EllipsArc half(vec2(0, 0), 10.0f, 3 * kPi, 0.0f);
   EXPECT_NEAR(half.start_angle(), 0.0f, 1e-6f);
   EXPECT_NEAR(half.end_angle(), kPi, 1e-5f);
-  half.set_width(4);
-  half.render(dev);
-  EXPECT_EQ(half.segments(), 63u);
-  const RecordingBuffer& h = *dev.buffers[2];
-  // Open: square ends at (10, 0) and (-10, 0); counter-clockwise, so the left rail is inside.
-  EXPECT_NEAR(vertex(h, 0).x, 8.0f, 1e-3f);
-  EXPECT_NEAR(vertex(h, 1).x, 12.0f, 1e-3f);
-  // (The first and last segments are chords, so their normals lean by half a segment.)
-  EXPECT_NEAR(vertex(h, 0).y, -2 * std::sin(kPi / 63 / 2), 1e-4f);
-  EXPECT_NEAR(vertex(h, 2 * 64 - 2).x, -8.0f, 1e-3f);
-  EXPECT_NEAR(vertex(h, 2 * 64 - 1).x, -12.0f, 1e-3f);
-  EXPECT_NEAR(vertex(h, 2 * 64 - 1).y, 2 * std::sin(kPi / 63 / 2), 1e-4f);
-
-  EllipsArc ell(vec2(1, 2), vec2(0, 1), 3.0f, 7.0f);
-  EXPECT_EQ(ell.radius_a(), 7.0f);
-  EXPECT_EQ(ell.radius_b(), 3.0f);
-  EXPECT_EQ(ell.axis(), vec2(0, 1));
-  EXPECT_EQ(ell.centre(), vec2(1, 2));
   EllipsArc both(vec2(0, 0), vec2(1, 1), 2.0f, 5.0f, -kPi / 2, kPi / 2);
   EXPECT_NEAR(both.start_angle(), 1.5f * kPi, 1e-5f);
   EXPECT_NEAR(both.end_angle(), 2.5f * kPi, 1e-5f);
+  EXPECT_EQ(both.radius_a(), 5.0f);
+  EXPECT_EQ(both.radius_b(), 2.0f);
 }

@@ -1,4 +1,5 @@
-// Line primitives and textured planes drawn by the OpenGL device, headless; pixels read back.
+// Line primitives and textured planes drawn by the OpenGL device, headless, or (built with
+// ZEL_TEST_SOFT) by the software device; pixels read back.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,6 +7,7 @@
 #include <memory>
 
 #include "zel/3d/driver/gl/gl_device.h"
+#include "zel/3d/driver/soft/soft_device.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/math/camera.h"
 #include "zel/math/object3d.h"
@@ -21,14 +23,18 @@ const uint32_t kBlack = 0xFF000000u;
 
 // One device for the whole run, never torn down: unloading the GL driver at exit leaves
 // allocations that leak checkers cannot attribute to it.
-std::shared_ptr<gl::GLDevice> shared_device() {
-  static std::shared_ptr<gl::GLDevice>* dev = [] {
-    auto d = std::make_shared<gl::GLDevice>();
+std::shared_ptr<RenderDevice> shared_device() {
+  static std::shared_ptr<RenderDevice>* dev = [] {
+#ifdef ZEL_TEST_SOFT
+    std::shared_ptr<RenderDevice> d = std::make_shared<soft::SoftDevice>();
+#else
+    std::shared_ptr<RenderDevice> d = std::make_shared<gl::GLDevice>();
+#endif
     DeviceMode m;
     m.width = W;
     m.height = H;
     if (!d->init() || !d->set_display(nullptr, m)) d.reset();
-    return new std::shared_ptr<gl::GLDevice>(d);
+    return new std::shared_ptr<RenderDevice>(d);
   }();
   return *dev;
 }
@@ -79,7 +85,7 @@ class PrimitivesGL : public ::testing::Test {
     return rows;
   }
 
-  std::shared_ptr<gl::GLDevice> dev;
+  std::shared_ptr<RenderDevice> dev;
 };
 
 }  // namespace

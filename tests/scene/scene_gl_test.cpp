@@ -1,5 +1,6 @@
-// The scene drawn end to end on the headless OpenGL device: where facets land, what lies on top,
-// blending and masks, pictures larger than the screen, and hit tests against the drawn pixels.
+// The scene drawn end to end on a headless device (OpenGL, or the software device): where
+// facets land, what lies on top, blending and masks, pictures larger than the screen, and hit
+// tests against the drawn pixels.
 #include <gtest/gtest.h>
 
 #include "scene_util.h"

@@ -16,12 +16,17 @@
 #include "zel/render_device.h"
 #include "zel/render_mng.h"
 
+// The device the scene tests draw on (the same tests run on the OpenGL and the software device).
+#ifndef ZEL_TEST_DEVICE
+#define ZEL_TEST_DEVICE u"OpenGL"
+#endif
+
 namespace scene_test {
 
 // The smallest host: mode changes are not carried out.
 class Host : public zel::RenderMng {
  public:
-  Host() : zel::RenderMng(u"OpenGL") {}
+  Host() : zel::RenderMng(ZEL_TEST_DEVICE) {}
   void change_mode(const zel::DeviceMode&) override {}
 };
 
@@ -102,9 +107,10 @@ class SceneFixture : public ::testing::Test {
   void SetUp() override {
     setenv("ZEL_HEADLESS", "1", 1);
     mng_ = std::make_shared<Host>();
-    ASSERT_TRUE(mng_->init(u"OpenGL", make_mode(kW, kH)));
+    ASSERT_TRUE(mng_->init(ZEL_TEST_DEVICE, make_mode(kW, kH)));
     dev_ = mng_->get_device();
     ASSERT_TRUE(dev_);
+    ASSERT_EQ(dev_->name(), std::u16string(ZEL_TEST_DEVICE));
   }
   void TearDown() override {
     if (started_) mng_->terminate();

@@ -56,36 +56,40 @@ fs::path fresh_dir(const char* name) {
   return d;
 }
 
+// On the OpenGL device and on the software device.
 TEST(ZelshowSmoke, HeadlessDemoWritesEveryFrame) {
   ASSERT_TRUE(fs::exists(kShow)) << kShow;
-  const fs::path out = fresh_dir("zelshow_demo");
-  Outcome r = run("--headless --frames 50 --size 640x480 --out " + out.string());
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("50 frames"), std::string::npos) << r.err;
-  int files = 0;
-  for (auto& e : fs::directory_iterator(out)) files += e.path().extension() == ".png";
-  EXPECT_EQ(files, 50);
-  std::shared_ptr<zel::BitmapImage> first, last;
-  for (int n : {1, 25, 50}) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame_%06d.png", n);
-    auto img = load_png(out / name);
-    ASSERT_TRUE(img) << name;
-    ASSERT_EQ(img->width(), 640);
-    ASSERT_EQ(img->height(), 480);
-    // Not blank: the scene has many colours and is not one flat fill.
-    std::set<uint32_t> colours;
+  for (const std::string device : {"", "--device Software "}) {
+    SCOPED_TRACE(device);
+    const fs::path out = fresh_dir("zelshow_demo");
+    Outcome r = run(device + "--headless --frames 50 --size 640x480 --out " + out.string());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("50 frames"), std::string::npos) << r.err;
+    int files = 0;
+    for (auto& e : fs::directory_iterator(out)) files += e.path().extension() == ".png";
+    EXPECT_EQ(files, 50);
+    std::shared_ptr<zel::BitmapImage> first, last;
+    for (int n : {1, 25, 50}) {
+      char name[32];
+      std::snprintf(name, sizeof name, "frame_%06d.png", n);
+      auto img = load_png(out / name);
+      ASSERT_TRUE(img) << name;
+      ASSERT_EQ(img->width(), 640);
+      ASSERT_EQ(img->height(), 480);
+      // Not blank: the scene has many colours and is not one flat fill.
+      std::set<uint32_t> colours;
+      for (int y = 0; y < 480; y += 4)
+        for (int x = 0; x < 640; x += 4) colours.insert(rgb(*img, x, y));
+      EXPECT_GT(colours.size(), 200u) << name;
+      if (n == 1) first = img;
+      if (n == 50) last = img;
+    }
+    // The scene moves: the first and the last frame differ in many places.
+    int differ = 0;
     for (int y = 0; y < 480; y += 4)
-      for (int x = 0; x < 640; x += 4) colours.insert(rgb(*img, x, y));
-    EXPECT_GT(colours.size(), 200u) << name;
-    if (n == 1) first = img;
-    if (n == 50) last = img;
+      for (int x = 0; x < 640; x += 4) differ += rgb(*first, x, y) != rgb(*last, x, y);
+    EXPECT_GT(differ, 1000);
   }
-  // The scene moves: the first and the last frame differ in many places.
-  int differ = 0;
-  for (int y = 0; y < 480; y += 4)
-    for (int x = 0; x < 640; x += 4) differ += rgb(*first, x, y) != rgb(*last, x, y);
-  EXPECT_GT(differ, 1000);
 }
 
 TEST(ZelshowSmoke, SlideshowShowsThePictureGiven) {
@@ -129,6 +133,9 @@ TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   Outcome opt = run("--size 12 --headless");
   EXPECT_EQ(opt.code, 2);
   EXPECT_NE(opt.err.find("--size"), std::string::npos) << opt.err;
+  Outcome nodev = run("--device Nope --headless --frames 1");
+  EXPECT_EQ(nodev.code, 1);
+  EXPECT_NE(nodev.err.find("render device"), std::string::npos) << nodev.err;
   Outcome unknown = run("--bogus");
   EXPECT_EQ(unknown.code, 2);
   EXPECT_NE(unknown.err.find("--bogus"), std::string::npos);

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "soft_screen.h"
 #include "text/ink.h"
-#include "text/soft_device.h"
 #include "zel/font.h"
 #include "zel/text/font_backend.h"
 
@@ -44,7 +44,7 @@ TEST(FontMatch, UnknownFaceFallsBackToARealFont) {
   EXPECT_FALSE(m.family.empty());
   EXPECT_EQ(access(m.file.c_str(), R_OK), 0) << m.file;
 
-  test::SoftDevice dev(8, 8);
+  test::SoftScreen dev(8, 8);
   auto f = dev.create_font(desc(u"No Such Face", 20));
   ASSERT_TRUE(f);
   EXPECT_FALSE(f->face().empty());
@@ -56,7 +56,7 @@ TEST(FontMatch, UnknownFaceFallsBackToARealFont) {
 }
 
 TEST(Font, FaceAndMetricsOfArialAt12Points) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   auto f =
       dev.create_font(logical_font(unit(12.0, unit::points), u"Arial", logical_font::fw_normal, 0));
   ASSERT_TRUE(f);
@@ -73,7 +73,7 @@ TEST(Font, FaceAndMetricsOfArialAt12Points) {
 }
 
 TEST(Font, CacheReturnsTheSameFontForEqualDescriptions) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   text::free_resources(dev);
   const size_t before = text::font_cache_size();
   auto a = dev.create_font(desc(u"DejaVu Sans", 20));
@@ -92,7 +92,7 @@ TEST(Font, CacheReturnsTheSameFontForEqualDescriptions) {
   EXPECT_EQ(e, a);
 
   // Another device of another resolution gets its own font.
-  test::SoftDevice other(8, 8, 192);
+  test::SoftScreen other(8, 8, 192);
   auto f = other.create_font(desc(u"DejaVu Sans", 20));
   EXPECT_NE(f, a);
 
@@ -103,7 +103,7 @@ TEST(Font, CacheReturnsTheSameFontForEqualDescriptions) {
 }
 
 TEST(Font, WeightAsPercentOrFactor) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   auto bold = dev.create_font(desc(u"DejaVu Sans", 20, logical_font::fw_bold));
   auto pct = dev.create_font(desc(u"DejaVu Sans", 20, unit(175.0, unit::percent)));
   auto fac = dev.create_font(desc(u"DejaVu Sans", 20, unit(1.75, unit::factor)));
@@ -117,7 +117,7 @@ TEST(Font, WeightAsPercentOrFactor) {
 }
 
 TEST(Font, KerningPairsComeFromTheFont) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   auto f = dev.create_font(desc(u"DejaVu Sans", 40));
   ASSERT_TRUE(f);
   EXPECT_LT(f->kerning(u'A', u'V', dev), 0);
@@ -141,7 +141,7 @@ TEST(Font, KerningPairsComeFromTheFont) {
 }
 
 TEST(Font, CalcTextGrowsWithTextAndSize) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   auto small = dev.create_font(desc(u"Arial", 12));
   auto large = dev.create_font(desc(u"Arial", 24));
   ASSERT_TRUE(small && large);
@@ -175,7 +175,7 @@ TEST(Font, CalcTextGrowsWithTextAndSize) {
 }
 
 TEST(Font, LinesAndSurrogates) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   auto f = dev.create_font(desc(u"DejaVu Sans", 20));
   ASSERT_TRUE(f);
   const auto one = text::calc_text(u"wide line", -1, f);
@@ -196,18 +196,17 @@ TEST(Font, LinesAndSurrogates) {
 }
 
 TEST(Font, NoTexturesNoDrawingButMeasuringWorks) {
-  test::SoftDevice dev(64, 32, 96);
-  dev.use_whole_frame();
+  test::SoftScreen dev(64, 32, 96);
   dev.textures->fail = true;
   auto f = dev.create_font(desc(u"DejaVu Sans", 20));
   ASSERT_TRUE(f);
   dev.render_text(u"x", 0, 0, nullptr, f);
-  for (uint32_t p : dev.frame) EXPECT_EQ(p, 0xFF000000u);
+  for (uint32_t p : dev.pixels()) EXPECT_EQ(p, 0xFF000000u);
   EXPECT_GT(width_of(f, u"x"), 0);
 }
 
 TEST(Font, NoSizeMeansTwelvePoints) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   logical_font none;  // size (0, pixels), no face
   auto f = dev.create_font(none);
   auto twelve =
@@ -222,8 +221,7 @@ TEST(Font, NoSizeMeansTwelvePoints) {
 
 TEST(Font, ItalicLeansRight) {
   // Tall: the math face reaches far above its letters.
-  test::SoftDevice dev(120, 400);
-  dev.use_whole_frame();
+  test::SoftScreen dev(120, 400);
   // DejaVu Math TeX Gyre has no italic face: its slant is made.
   for (const char16_t* face : {u"DejaVu Sans", u"Liberation Serif", u"DejaVu Math TeX Gyre"}) {
     auto upright = dev.create_font(desc(face, 80));
@@ -233,7 +231,7 @@ TEST(Font, ItalicLeansRight) {
     auto lean = [&](const std::shared_ptr<Font>& f) {
       dev.clear(0xFF000000u);
       dev.render_text(u"l", -1, 20, 10, nullptr, f);
-      const test::ink_box b = test::find_ink(dev.frame.data(), 120, 400, 0xFF000000u);
+      const test::ink_box b = test::find_ink(dev.pixels().data(), 120, 400, 0xFF000000u);
       EXPECT_FALSE(b.empty());
       auto mean_x = [&](int32_t y0, int32_t y1) {
         double sum = 0, n = 0;
@@ -254,7 +252,7 @@ TEST(Font, ItalicLeansRight) {
 }
 
 TEST(Font, BoldIsMadeWhenTheFaceHasNone) {
-  test::SoftDevice dev(8, 8);
+  test::SoftScreen dev(8, 8);
   text::font_match m;
   ASSERT_TRUE(text::match_face(u"DejaVu Math TeX Gyre", 700, false, m));
   ASSERT_LT(m.weight, 600) << "the face now has a bold: pick another";

@@ -6,14 +6,13 @@
 #include <thread>
 #include <vector>
 
-#include "text/soft_device.h"
+#include "soft_screen.h"
 #include "zel/font.h"
 
 using namespace zel;
 
 TEST(FontStress, ConcurrentCreateMeasureKernAndDraw) {
-  test::SoftDevice dev(200, 60);
-  dev.use_whole_frame();
+  test::SoftScreen dev(200, 60);
   const char16_t* faces[] = {u"DejaVu Sans", u"Arial", u"Times New Roman", u"Courier New"};
   // Reference widths, measured before any concurrency.
   std::vector<int32_t> expected;

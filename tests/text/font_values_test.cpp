@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "text/soft_device.h"
+#include "soft_screen.h"
 #include "zel/font.h"
 
 using namespace zel;
@@ -47,7 +47,7 @@ TEST(Color, ComponentsAndCopies) {
 }
 
 TEST(Unit, PixelsFromEachMeasure) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dev), 16);
   EXPECT_EQ(unit(10.0, unit::points).to_pixels(&dev), 13);  // 13.33 truncated
   EXPECT_EQ(unit(1.5, unit::inches).to_pixels(&dev), 144);
@@ -59,7 +59,7 @@ TEST(Unit, PixelsFromEachMeasure) {
   EXPECT_EQ(unit(3.0, unit::none).to_pixels(&dev), 3);
   EXPECT_EQ(unit(3.0, 42).to_pixels(&dev), 3);
 
-  test::SoftDevice dense(8, 8, 144);
+  test::SoftScreen dense(8, 8, 144);
   EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dense), 24);
   EXPECT_EQ(unit(1.0, unit::inches).to_pixels(&dense), 144);
 
@@ -69,7 +69,7 @@ TEST(Unit, PixelsFromEachMeasure) {
 }
 
 TEST(Unit, EmAndExFollowTheCurrentFont) {
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   EXPECT_EQ(unit(3.0, unit::em).to_pixels(&dev), 0);  // no current font
   EXPECT_EQ(unit(3.0, unit::ex).to_pixels(&dev), 0);
   auto f = dev.create_font(
@@ -85,7 +85,7 @@ TEST(Unit, OutOfRangeValuesStayDefined) {
   EXPECT_EQ(unit(std::nan(""), unit::pixels).to_pixels(nullptr), 0);
   EXPECT_EQ(unit(1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(unit(-1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::min());
-  test::SoftDevice dev(8, 8, 96);
+  test::SoftScreen dev(8, 8, 96);
   EXPECT_EQ(unit(1e12, unit::inches).to_pixels(&dev), std::numeric_limits<int32_t>::max());
 }
 
@@ -175,7 +175,7 @@ class TableFont : public Font {
 }  // namespace
 
 TEST(FontBase, KerningTableLookup) {
-  test::SoftDevice dev(8, 8);
+  test::SoftScreen dev(8, 8);
   TableFont f({{{u'A', u'V'}, -3}, {{u'T', u'o'}, -2}, {{u'L', u'T'}, 4}}, 20, 2);
   EXPECT_EQ(f.kerning(u'A', u'V', dev), -3);
   EXPECT_EQ(f.kerning(u'T', u'o', dev), -2);
@@ -206,7 +206,7 @@ TEST(FontBase, StringFormsSkipEmptyText) {
 }
 
 TEST(FontBase, DeviceTextOperationsOverAnyFont) {
-  test::SoftDevice dev(8, 8);
+  test::SoftScreen dev(8, 8);
   auto f = std::make_shared<TableFont>(Font::kerning_table{}, 10, 1);
   ColorARGB fallback(255, 9, 9, 9), given(255, 1, 1, 1);
   // render_char: space, character, space from x minus a space; at the left edge the

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "soft_screen.h"
 #include "text/ink.h"
-#include "text/soft_device.h"
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
@@ -141,9 +141,8 @@ TEST_F(GLText, UnderlineAndStrikeOutRows) {
   }
 }
 
-TEST_F(GLText, SameAsTheReferenceRasteriser) {
-  test::SoftDevice soft(W, H);
-  soft.use_whole_frame();
+TEST_F(GLText, SameAsTheSoftwareDevice) {
+  test::SoftScreen soft(W, H);
   const char16_t* s = u"Quick brown fox, AV";
   ColorARGB colour(255, 250, 200, 40);
   auto f = font(26, logical_font::underline);
@@ -156,8 +155,9 @@ TEST_F(GLText, SameAsTheReferenceRasteriser) {
   soft.render_text(s, -1, 10, 30, &colour, sf);
   soft.render_char(u'W', 2, 70, &colour, sf);
   int worst = 0, differing = 0;
+  const std::vector<uint32_t> sp = soft.pixels();
   for (size_t i = 0; i < px.size(); ++i) {
-    const uint32_t a = px[i], b = soft.frame[i];
+    const uint32_t a = px[i], b = sp[i];
     int d = 0;
     for (int sh = 0; sh < 24; sh += 8)
       d = std::max(d, std::abs(int((a >> sh) & 0xFF) - int((b >> sh) & 0xFF)));

@@ -1,30 +1,30 @@
 // Drawing text through a device: where the ink lands, its colour, underline and strike-out,
-// and the glyph atlas behind it. The device here rasterises in memory.
+// and the glyph atlas behind it, on the software device.
 #include <gtest/gtest.h>
 
 #include <limits>
 
+#include "soft_screen.h"
 #include "text/ink.h"
-#include "text/soft_device.h"
 #include "zel/font.h"
 #include "zel/text/font_backend.h"
 
 using namespace zel;
 using test::ink_box;
-using test::SoftDevice;
+using test::SoftScreen;
 
 namespace {
 
 constexpr uint32_t kBlack = 0xFF000000u;
 
-std::shared_ptr<Font> font(SoftDevice& dev, double px, int32_t style = 0,
+std::shared_ptr<Font> font(SoftScreen& dev, double px, int32_t style = 0,
                            const char16_t* face = u"DejaVu Sans") {
   return dev.create_font(
       logical_font(unit(px, unit::pixels), face, logical_font::fw_normal, style));
 }
 
-ink_box ink(const SoftDevice& dev) {
-  return test::find_ink(dev.frame.data(), dev.width(), dev.height(), kBlack);
+ink_box ink(SoftScreen& dev) {
+  return test::find_ink(dev.pixels().data(), dev.width(), dev.height(), kBlack);
 }
 
 }  // namespace
@@ -37,8 +37,7 @@ TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
   for (const sample& t : {sample{u"Hello, world", 0}, sample{u"Typography gjpqy", 0},
                           sample{u"|", 0}, sample{u"AVAV WAW", 0}, sample{u"Italic fff", 1}}) {
     const char16_t* s = t.s;
-    SoftDevice dev(400, 120);
-    dev.use_whole_frame();
+    SoftScreen dev(400, 120);
     auto f = font(dev, 28, t.style);
     ASSERT_TRUE(f);
     const auto box = dev.calc_text(s, -1, f);
@@ -60,8 +59,7 @@ TEST(TextDraw, InkLiesWithinTheMeasuredBox) {
 }
 
 TEST(TextDraw, GlyphsSitOnTheBaseline) {
-  SoftDevice dev(200, 100);
-  dev.use_whole_frame();
+  SoftScreen dev(200, 100);
   auto f = font(dev, 40);
   dev.render_text(u"H", -1, 10, 10, nullptr, f);
   const ink_box h = ink(dev);
@@ -74,12 +72,11 @@ TEST(TextDraw, GlyphsSitOnTheBaseline) {
 }
 
 TEST(TextDraw, ColourOfTheText) {
-  SoftDevice dev(200, 60);
-  dev.use_whole_frame();
+  SoftScreen dev(200, 60);
   auto f = font(dev, 30);
   ColorARGB red(255, 255, 0, 0);
   dev.render_text(u"IIII", -1, 5, 5, &red, f);
-  test::colour_stats st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  test::colour_stats st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
   ASSERT_GT(st.ink, 0);
   EXPECT_EQ(st.max_r, 255);
   EXPECT_EQ(st.max_g, 0);
@@ -90,7 +87,7 @@ TEST(TextDraw, ColourOfTheText) {
   dev.clear(kBlack);
   dev.set_text_color(std::make_shared<ColorARGB>(255, 0, 200, 0));
   dev.render_text(u"IIII", -1, 5, 5, nullptr, f);
-  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
   EXPECT_EQ(st.max_r, 0);
   EXPECT_EQ(st.max_g, 200);
   EXPECT_EQ(st.max_b, 0);
@@ -99,20 +96,21 @@ TEST(TextDraw, ColourOfTheText) {
   dev.clear(kBlack);
   Color rgb(0x10000007);
   dev.render_text(u"IIII", -1, 5, 5, &rgb, f);
-  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
   EXPECT_EQ(st.max_r, 255);
   EXPECT_EQ(st.max_g, 255);
   EXPECT_EQ(st.max_b, 255);
 
   // The colour holds whichever colour operation the device is in.
   for (int mode = 0; mode < 2; ++mode) {
-    dev.clear(kBlack);
-    if (mode == 0)
+    if (mode == 0) {
+      dev.clear(kBlack);
       dev.begin_2D_mode();  // texture alone
-    else
-      dev.begin_frame(false, 0, 0, 0, 0);  // texture x vertex colour
+    } else {
+      dev.begin_frame(false, 255, 0, 0, 0);  // texture x vertex colour
+    }
     dev.render_text(u"IIII", -1, 5, 5, &red, f);
-    st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+    st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
     EXPECT_EQ(st.max_r, 255) << mode;
     EXPECT_EQ(st.max_g, 0) << mode;
     EXPECT_GT(st.full, 20) << mode;
@@ -122,14 +120,13 @@ TEST(TextDraw, ColourOfTheText) {
   dev.clear(kBlack);
   ColorARGB half(128, 0, 0, 255);
   dev.render_text(u"IIII", -1, 5, 5, &half, f);
-  st = test::colours(dev.frame.data(), dev.frame.size(), kBlack);
+  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
   EXPECT_NEAR(st.max_b, 128, 1);
   EXPECT_EQ(st.max_r, 0);
 }
 
 TEST(TextDraw, UnderlineAndStrikeOutRows) {
-  SoftDevice dev(300, 100);
-  dev.use_whole_frame();
+  SoftScreen dev(300, 100);
   const int32_t x = 20, y = 15;
   auto plain = font(dev, 32);
   auto under = font(dev, 32, logical_font::underline);
@@ -182,9 +179,7 @@ TEST(TextDraw, UnderlineAndStrikeOutRows) {
 }
 
 TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
-  SoftDevice a(200, 80), b(200, 80);
-  a.use_whole_frame();
-  b.use_whole_frame();
+  SoftScreen a(200, 80), b(200, 80);
   auto fa = font(a, 30), fb = font(b, 30);
   const int32_t space = fa->measure(u" ", 1).first;
   ASSERT_GT(space, 3);
@@ -193,7 +188,7 @@ TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
     b.clear(kBlack);
     a.render_char(u'W', x, 7, nullptr, fa);
     b.render_text(u"W", -1, x, 7, nullptr, fb);
-    EXPECT_EQ(a.frame, b.frame) << "x = " << x;
+    EXPECT_EQ(a.pixels(), b.pixels()) << "x = " << x;
     EXPECT_FALSE(ink(a).empty());
   }
   // At x = 0 the character starts at the left edge.
@@ -203,13 +198,12 @@ TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
 }
 
 TEST(TextDraw, NothingOutsideAScene) {
-  SoftDevice dev(100, 50);
-  dev.use_whole_frame();
+  SoftScreen dev(100, 50);
   auto f = font(dev, 20);
-  dev.on_scene = false;
+  dev.end_scene();
   dev.render_text(u"abc", -1, 5, 5, nullptr, f);
   EXPECT_TRUE(ink(dev).empty());
-  dev.on_scene = true;
+  dev.begin_scene();
   dev.render_text(u"abc", 0, 5, 5, nullptr, f);
   dev.render_text(nullptr, 3, 5, 5, nullptr, f);
   dev.render_text(std::u16string(), 5, 5, nullptr, f);
@@ -220,9 +214,8 @@ TEST(TextDraw, NothingOutsideAScene) {
   EXPECT_FALSE(ink(dev).empty());
 }
 
-TEST(TextDraw, PlacedInTargetPixelsWhateverTheCameraAndViewport) {
-  SoftDevice dev(200, 100);
-  dev.view = qar::Rect(30, 10, 180, 90);
+TEST(TextDraw, PlacedInTargetPixelsWhateverTheCamera) {
+  SoftScreen dev(200, 100);
   mat4 odd;
   odd(0, 0) = 3.0f;
   odd(1, 3) = 7.0f;
@@ -243,8 +236,7 @@ TEST(TextDraw, PlacedInTargetPixelsWhateverTheCameraAndViewport) {
 }
 
 TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
-  SoftDevice dev(1000, 300);
-  dev.use_whole_frame();
+  SoftScreen dev(1000, 300);
   auto f = font(dev, 250);
   ASSERT_TRUE(f);
   // Each glyph at this size takes a good part of a page: more characters than pages hold.
@@ -259,8 +251,7 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
   }
   EXPECT_GT(dev.textures->created, 1);
   // Glyphs larger than a page get pages of their own, still within the budget.
-  SoftDevice big(900, 900);
-  big.use_whole_frame();
+  SoftScreen big(900, 900);
   auto huge = font(big, 600);
   for (char16_t c : std::u16string(u"WMQ@&%")) {
     big.clear(kBlack);
@@ -272,19 +263,17 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
   // Drawing the first letter again still gives the same picture as a fresh device.
   dev.clear(kBlack);
   dev.render_text(u"A", -1, 10, 10, nullptr, f);
-  SoftDevice fresh(1000, 300);
-  fresh.use_whole_frame();
+  SoftScreen fresh(1000, 300);
   fresh.render_text(u"A", -1, 10, 10, nullptr, font(fresh, 250));
-  EXPECT_EQ(dev.frame, fresh.frame);
+  EXPECT_EQ(dev.pixels(), fresh.pixels());
 }
 
 TEST(TextDraw, GlyphsAreUploadedOnce) {
-  SoftDevice dev(300, 60);
-  dev.use_whole_frame();
+  SoftScreen dev(300, 60);
   auto f = font(dev, 20);
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
   const int created = dev.textures->created;
-  const std::vector<uint32_t> first = dev.frame;
+  const std::vector<uint32_t> first = dev.pixels();
   for (int i = 0; i < 5; ++i) {
     dev.clear(kBlack);
     dev.render_text(u"cab", -1, 0, 0, nullptr, f);
@@ -296,14 +285,13 @@ TEST(TextDraw, GlyphsAreUploadedOnce) {
   dev.clear(kBlack);
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
   EXPECT_GT(dev.textures->created, created);
-  EXPECT_EQ(dev.frame, first);
+  EXPECT_EQ(dev.pixels(), first);
 }
 
 TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
   std::shared_ptr<Font> f;
   {
-    SoftDevice dev(100, 40);
-    dev.use_whole_frame();
+    SoftScreen dev(100, 40);
     f = font(dev, 20);
     dev.render_text(u"abc", -1, 0, 0, nullptr, f);
   }
@@ -313,8 +301,7 @@ TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
 }
 
 TEST(TextDraw, FarPositionsDrawNothingAndDoNotOverflow) {
-  SoftDevice dev(100, 40);
-  dev.use_whole_frame();
+  SoftScreen dev(100, 40);
   auto f = font(dev, 20, logical_font::underline | logical_font::strikeout);
   const int32_t big = std::numeric_limits<int32_t>::max() - 5;
   const int32_t small = std::numeric_limits<int32_t>::min() + 5;

@@ -93,13 +93,13 @@ int main(int argc, char** argv) {
   zelInitEx(&init);
   int status = 0;
   {
-    auto mng = std::make_shared<zelshow::ShowMng>();
+    auto mng = std::make_shared<zelshow::ShowMng>(opt.device);
     zel::DeviceMode mode;
     mode.width = opt.width;
     mode.height = opt.height;
     mode.depth = 32;
     mode.windowed = 1;
-    if (!mng->init(u"OpenGL", mode)) {
+    if (!mng->init(opt.device, mode)) {
       mng.reset();
       zelUninit();
       return fail("no render device could be made", 1);

@@ -30,6 +30,7 @@ std::string usage() {
          "  --out DIR     write every frame to DIR as frame_NNNNNN.png\n"
          "  --slide S     seconds each picture is shown (default 3)\n"
          "  --headless    render without a window even where a display is available\n"
+         "  --device NAME render device: OpenGL (default) or Software (no GPU, headless)\n"
          "  --help        this text\n";
 }
 
@@ -104,6 +105,16 @@ bool parse_options(int argc, const char* const* argv, Options& opt, std::string&
         error = "--out needs a directory";
         return false;
       }
+    } else if (a == "--device") {
+      std::string s;
+      if (!get(s)) return false;
+      if (s.empty() ||
+          s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") !=
+              std::string::npos) {
+        error = "bad --device '" + s + "' (expected a device name)";
+        return false;
+      }
+      opt.device.assign(s.begin(), s.end());
     } else if (a == "--slide") {
       std::string s;
       if (!get(s)) return false;

@@ -15,9 +15,10 @@ struct Options {
   int32_t width = 800;
   int32_t height = 600;
   int32_t fps = 25;
-  int64_t frames = 0;     // stop after this many frames; 0: run until interrupted
-  std::string out_dir;    // write every frame as a PNG here
-  bool headless = false;  // no window even where a display is available
+  int64_t frames = 0;                 // stop after this many frames; 0: run until interrupted
+  std::string out_dir;                // write every frame as a PNG here
+  bool headless = false;              // no window even where a display is available
+  std::u16string device = u"OpenGL";  // render device by name ("OpenGL", "Software", ...)
   double slide_seconds = 3.0;
   bool help = false;
   std::vector<std::string> files;
@@ -30,7 +31,7 @@ std::string usage();
 // The host's render manager: mode changes are carried out on the GUI thread.
 class ShowMng : public zel::RenderMng {
  public:
-  ShowMng() : zel::RenderMng(u"OpenGL") {}
+  explicit ShowMng(const std::u16string& device) : zel::RenderMng(device) {}
   void change_mode(const zel::DeviceMode& mode) override;
 };
 

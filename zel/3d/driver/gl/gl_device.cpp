@@ -75,48 +75,6 @@ bool has_extension(const char* list, const char* name) {
   return false;
 }
 
-// Column-major 4x4 inverse; false for a singular matrix.
-bool invert4(const float* m, float* out) {
-  float inv[16];
-  inv[0] = m[5] * m[10] * m[15] - m[5] * m[11] * m[14] - m[9] * m[6] * m[15] + m[9] * m[7] * m[14] +
-           m[13] * m[6] * m[11] - m[13] * m[7] * m[10];
-  inv[4] = -m[4] * m[10] * m[15] + m[4] * m[11] * m[14] + m[8] * m[6] * m[15] -
-           m[8] * m[7] * m[14] - m[12] * m[6] * m[11] + m[12] * m[7] * m[10];
-  inv[8] = m[4] * m[9] * m[15] - m[4] * m[11] * m[13] - m[8] * m[5] * m[15] + m[8] * m[7] * m[13] +
-           m[12] * m[5] * m[11] - m[12] * m[7] * m[9];
-  inv[12] = -m[4] * m[9] * m[14] + m[4] * m[10] * m[13] + m[8] * m[5] * m[14] -
-            m[8] * m[6] * m[13] - m[12] * m[5] * m[10] + m[12] * m[6] * m[9];
-  inv[1] = -m[1] * m[10] * m[15] + m[1] * m[11] * m[14] + m[9] * m[2] * m[15] -
-           m[9] * m[3] * m[14] - m[13] * m[2] * m[11] + m[13] * m[3] * m[10];
-  inv[5] = m[0] * m[10] * m[15] - m[0] * m[11] * m[14] - m[8] * m[2] * m[15] + m[8] * m[3] * m[14] +
-           m[12] * m[2] * m[11] - m[12] * m[3] * m[10];
-  inv[9] = -m[0] * m[9] * m[15] + m[0] * m[11] * m[13] + m[8] * m[1] * m[15] - m[8] * m[3] * m[13] -
-           m[12] * m[1] * m[11] + m[12] * m[3] * m[9];
-  inv[13] = m[0] * m[9] * m[14] - m[0] * m[10] * m[13] - m[8] * m[1] * m[14] + m[8] * m[2] * m[13] +
-            m[12] * m[1] * m[10] - m[12] * m[2] * m[9];
-  inv[2] = m[1] * m[6] * m[15] - m[1] * m[7] * m[14] - m[5] * m[2] * m[15] + m[5] * m[3] * m[14] +
-           m[13] * m[2] * m[7] - m[13] * m[3] * m[6];
-  inv[6] = -m[0] * m[6] * m[15] + m[0] * m[7] * m[14] + m[4] * m[2] * m[15] - m[4] * m[3] * m[14] -
-           m[12] * m[2] * m[7] + m[12] * m[3] * m[6];
-  inv[10] = m[0] * m[5] * m[15] - m[0] * m[7] * m[13] - m[4] * m[1] * m[15] + m[4] * m[3] * m[13] +
-            m[12] * m[1] * m[7] - m[12] * m[3] * m[5];
-  inv[14] = -m[0] * m[5] * m[14] + m[0] * m[6] * m[13] + m[4] * m[1] * m[14] - m[4] * m[2] * m[13] -
-            m[12] * m[1] * m[6] + m[12] * m[2] * m[5];
-  inv[3] = -m[1] * m[6] * m[11] + m[1] * m[7] * m[10] + m[5] * m[2] * m[11] - m[5] * m[3] * m[10] -
-           m[9] * m[2] * m[7] + m[9] * m[3] * m[6];
-  inv[7] = m[0] * m[6] * m[11] - m[0] * m[7] * m[10] - m[4] * m[2] * m[11] + m[4] * m[3] * m[10] +
-           m[8] * m[2] * m[7] - m[8] * m[3] * m[6];
-  inv[11] = -m[0] * m[5] * m[11] + m[0] * m[7] * m[9] + m[4] * m[1] * m[11] - m[4] * m[3] * m[9] -
-            m[8] * m[1] * m[7] + m[8] * m[3] * m[5];
-  inv[15] = m[0] * m[5] * m[10] - m[0] * m[6] * m[9] - m[4] * m[1] * m[10] + m[4] * m[2] * m[9] +
-            m[8] * m[1] * m[6] - m[8] * m[2] * m[5];
-  float det = m[0] * inv[0] + m[1] * inv[4] + m[2] * inv[8] + m[3] * inv[12];
-  if (det == 0.0f || !std::isfinite(det)) return false;
-  det = 1.0f / det;
-  for (int i = 0; i < 16; ++i) out[i] = inv[i] * det;
-  return true;
-}
-
 // The vertex stage maps clip space as Direct3D does: depth 0..w, the top of the target at
 // y = +w, and pixel centres on integer coordinates (hence the half-pixel shift). Targets are
 // stored top row first, so the top of the target is GL's row 0.
@@ -857,21 +815,6 @@ void GLDevice::adjust(const mat4& m) {
   device_rect_ = r;
 }
 
-void GLDevice::trans_viewpoint2scene(vec3& v) {
-  const float w = float(d_->vp_w), h = float(d_->vp_h);
-  if (w <= 0 || h <= 0) return;
-  const mat4 m = proj_ * view_ * world_;
-  float inv[16];
-  if (!invert4(m.mat_array, inv)) return;
-  const float nx = v.x / w * 2.0f - 1.0f, ny = 1.0f - v.y / h * 2.0f, nz = v.z;
-  float o[4];
-  for (int i = 0; i < 4; ++i) o[i] = inv[i] * nx + inv[4 + i] * ny + inv[8 + i] * nz + inv[12 + i];
-  if (o[3] == 0.0f) return;
-  v.x = o[0] / o[3];
-  v.y = o[1] / o[3];
-  v.z = o[2] / o[3];
-}
-
 void GLDevice::update_matrix() {
   Impl& d = *d_;
   if (!d.mvp_dirty) return;
@@ -965,10 +908,6 @@ void GLDevice::apply_draw_state(bool textured) {
   }
 }
 
-void GLDevice::render_primitive(std::shared_ptr<Primitive> primitive) {
-  if (primitive) primitive->render(*this);
-}
-
 void GLDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) {
   if (lost_.load() || !d_->vb || count < 1 || start < 0 || !make_current()) return;
   int64_t n = 0;
@@ -1031,11 +970,6 @@ void GLDevice::render_poligon(const vec3* begin, const vec3* end, Color* color) 
     glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(buf.size()), buf.data());
   }
   glDrawArrays(n > 2 ? GL_LINE_STRIP : GL_LINES, 0, GLsizei(n));
-}
-
-void GLDevice::draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) {
-  const vec3 pts[2] = {vec3(float(x1), float(y1), 0), vec3(float(x2), float(y2), 0)};
-  render_poligon(pts, pts + 2, color);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1124,34 +1058,6 @@ std::shared_ptr<BitmapImage> GLDevice::read_frame() {
   }
   d.spare_frame = img;
   return img;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Text: the fonts module draws through this device's textures and draw calls.
-
-std::shared_ptr<Font> GLDevice::create_font(const logical_font& lf) {
-  return text::create_font(*this, textures_, lf);
-}
-
-int32_t GLDevice::get_kerning_pair(char16_t first, char16_t second,
-                                   std::shared_ptr<Font> font) const {
-  return text::kerning_pair(const_cast<GLDevice&>(*this), first, second, font ? font : font_);
-}
-
-void GLDevice::render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
-                           std::shared_ptr<Font> font) {
-  text::render_char(*this, ch, x, y, color, text_color_.get(), font ? font : font_);
-}
-
-void GLDevice::render_text(const char16_t* text, int32_t length, int32_t x, int32_t y,
-                           const Color* color, std::shared_ptr<Font> font) {
-  if (scene_depth_ < 1) return;
-  text::render_text(*this, text, length, x, y, color, text_color_.get(), font ? font : font_);
-}
-
-std::pair<int32_t, int32_t> GLDevice::calc_text(const char16_t* text, int32_t length,
-                                                std::shared_ptr<Font> font) {
-  return text::calc_text(text, length, font ? font : font_);
 }
 
 }  // namespace gl

@@ -1,4 +1,19 @@
-// The built-in render device over OpenGL ES 3.0 through EGL (Mesa llvmpipe or a GPU).
+// The built-in render device over OpenGL ES 3.0 through EGL (Mesa llvmpipe or a GPU), named
+// "OpenGL" (and "Direct3D8").
+//
+// Implements:
+//  - textures in every format of the texture manager, kept in a CPU copy and uploaded as ARGB;
+//    loads with scaling, read-back, alpha_at; render targets (nested);
+//  - the fixed-function stages of the original as shaders: modulate / select-texture colour,
+//    diffuse / texture / product alpha, the alpha mask of stage 1, source-alpha blending;
+//  - every primitive type of the vertex buffers, with perspective (3D meshes);
+//  - presentation into the host's X11 window or a window of its own, or headless;
+//  - device loss and recovery (robust contexts), mode changes on the window's thread;
+//  - read_frame / save_frame_png.
+// Leaves to the base class: text (the engine's glyph atlas), the matrices' getters, 2D lines,
+//   primitives drawing themselves, trans_viewpoint2scene.
+// Leaves out:
+//  - mip levels (is_autoget_minmaps is false), full-screen modes other than the window's.
 //
 // Drawing happens in an offscreen framebuffer of the mode's size whose rows are stored top
 // down; end_frame presents it into the window (when there is one). The device adopts the
@@ -132,8 +147,6 @@ class GLDevice : public RenderDevice {
 
   bool init() override;
   void reset() override;
-  int32_t ppi_x() const override { return ppi_x_; }
-  int32_t ppi_y() const override { return ppi_y_; }
   qar::Rect get_view_rect() const override;
   qar::Rect get_device_rect() override;
   bool set_display(void* window, const DeviceMode& mode) override;
@@ -143,35 +156,14 @@ class GLDevice : public RenderDevice {
   void end_scene() override;
   void end_frame() override;
   bool restory() override;
-  bool is_lost() const override { return lost_.load(); }
   bool toggle_mode(const DeviceMode& mode) override;
-  void force_windowed() override {}
-  void force_fullscreen() override {}
-  bool is_autoget_minmaps() const override { return false; }
   bool begin_2D_mode() override;
   void set_world_mat(const mat4& m) override;
-  mat4 get_world_mat() const override { return world_; }
   void set_view_mat(const mat4& m) override;
-  mat4 get_view_mat() const override { return view_; }
   void set_projection_mat(const mat4& m) override;
-  mat4 get_projection_mat() const override { return proj_; }
   void adjust(const mat4& m) override;
-  void trans_viewpoint2scene(vec3& v) override;
   std::shared_ptr<VertexBuffer> create_vertexbuffer(uint32_t type, uint32_t count,
                                                     uint32_t usage) override;
-  std::shared_ptr<Font> create_font(const logical_font& lf) override;
-  std::shared_ptr<Font> get_font() const override { return font_; }
-  int32_t get_kerning_pair(char16_t first, char16_t second,
-                           std::shared_ptr<Font> font) const override;
-  bool is_on_scene() override { return on_scene_; }
-  void render_char(char16_t ch, int32_t x, int32_t y, const Color* color,
-                   std::shared_ptr<Font> font) override;
-  void render_text(const char16_t* text, int32_t length, int32_t x, int32_t y, const Color* color,
-                   std::shared_ptr<Font> font) override;
-  std::pair<int32_t, int32_t> calc_text(const char16_t* text, int32_t length,
-                                        std::shared_ptr<Font> font) override;
-  using RenderDevice::calc_text;
-  using RenderDevice::render_text;
   void set_texture(uint32_t stage, std::shared_ptr<Texture> texture) override;
   void set_vertex(uint32_t stream, std::shared_ptr<VertexBuffer> vb) override;
   void set_render_target(std::shared_ptr<Texture> texture) override;
@@ -179,10 +171,9 @@ class GLDevice : public RenderDevice {
   void restore_render_target() override;
   void* get_device() override;
   void set_state(DeviceStateType type, uint32_t value) override;
-  void render_primitive(std::shared_ptr<Primitive> primitive) override;
+  using RenderDevice::render_primitive;
   void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) override;
   void render_poligon(const vec3* begin, const vec3* end, Color* color) override;
-  void draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, Color* color) override;
   std::shared_ptr<BitmapImage> read_frame() override;
 
   // --- beyond the abstract device ---
@@ -190,7 +181,6 @@ class GLDevice : public RenderDevice {
   bool is_headless() const { return headless_; }
   // The X11 window drawn into (0 when headless).
   uintptr_t window() const;
-  const std::shared_ptr<TextureManager>& texture_manager() const { return textures_; }
   // Test hook: the context is lost at the next end_frame as if the driver had reset it; a new
   // one can be made once `frames_until_possible` further restore attempts have found the reset
   // still in progress (those waits do not count toward the limit of failed resets).
@@ -212,11 +202,7 @@ class GLDevice : public RenderDevice {
   struct Impl;
   std::unique_ptr<Impl> d_;
   std::shared_ptr<GLShared> shared_;
-  std::shared_ptr<TextureManager> textures_;
   bool headless_ = true;
-  bool on_scene_ = false;
-  int32_t scene_depth_ = 0;
-  mat4 world_, view_, proj_;
   std::atomic<int> fail_resets_{0};
 
   bool make_current();

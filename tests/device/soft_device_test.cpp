@@ -1,0 +1,182 @@
+// The software device: textured quads in every texture format, tint, repeat and mirroring,
+// render targets and read-back, and what it leaves out (perspective) drawing nothing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "soft_screen.h"
+#include "zel/context.h"
+#include "zel/pixel_convert.h"
+
+using namespace zel;
+using test::SoftScreen;
+
+namespace {
+
+constexpr uint32_t kBlack = 0xFF000000u;
+
+// A triangle strip for the pixels [x, x + w) x [y, y + h) showing texture coordinates
+// (u0, v0)..(u1, v1), in the diffuse colour.
+void quad(RenderDevice& dev, float x, float y, float w, float h, float u0, float v0, float u1,
+          float v1, uint32_t diffuse = 0xFFFFFFFFu) {
+  struct V {
+    float x, y, z;
+    uint32_t c;
+    float u, v;
+  };
+  x -= 0.5f;
+  y -= 0.5f;
+  const V v[4] = {{x, y, 0, diffuse, u0, v0},
+                  {x + w, y, 0, diffuse, u1, v0},
+                  {x, y + h, 0, diffuse, u0, v1},
+                  {x + w, y + h, 0, diffuse, u1, v1}};
+  auto vb = dev.create_vertexbuffer(vt_position | vt_diffuse | vt_tex1, 4, 0);
+  std::memcpy(vb->lock(), v, sizeof v);
+  vb->unlock();
+  dev.set_vertex(0, vb);
+  dev.render_primitive(zrp_triangle_strip, 0, 2);
+}
+
+// A 2 x 2 texture of the format holding the four ARGB colours (converted).
+std::shared_ptr<Texture> texture(RenderDevice& dev, eTextureType type, const uint32_t argb[4]) {
+  auto t = dev.texture_manager()->create(u"", 2, 2, type, 1, 0, 1, 1.0f, 1);
+  if (t) {
+    EXPECT_TRUE(t->load_memory(argb, tt_a8r8g8b8, 2, 2, 8, 0, 0, -1, -1));
+  }
+  return t;
+}
+
+uint32_t as_format(eTextureType type, uint32_t argb) {
+  uint8_t px[4] = {};
+  convert_pixels(type, px, 4, tt_a8r8g8b8, &argb, 4, 1, 1);
+  return read_pixel_argb(type, px, 0);
+}
+
+}  // namespace
+
+TEST(SoftDevice, EveryFormatDrawsItsTexels) {
+  const uint32_t colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
+  for (eTextureType type : {tt_a8r8g8b8, tt_x8r8g8b8, tt_r8g8b8, tt_r5g6b5, tt_x1r5g5b5,
+                            tt_a1r5g5b5, tt_a4r4g4b4, tt_a8r3g3b2, tt_a8l8, tt_p8}) {
+    SoftScreen dev(20, 10);
+    dev.begin_2D_mode();
+    auto t = texture(dev, type, colours);
+    ASSERT_TRUE(t) << std::hex << type;
+    dev.set_texture(0, t);
+    quad(dev, 2, 2, 4, 4, 0, 0, 1, 1);               // each texel 2 x 2 pixels
+    dev.set_state(RenderDevice::ds_alpha_blend, 1);  // the same, blended (opaque colours)
+    quad(dev, 12, 2, 4, 4, 0, 0, 1, 1);
+    dev.set_state(RenderDevice::ds_alpha_blend, 0);
+    for (int i = 0; i < 4; ++i) {
+      const int32_t x = 2 + (i % 2) * 2, y = 2 + (i / 2) * 2;
+      EXPECT_EQ(dev.at(x, y), as_format(type, colours[i])) << std::hex << type << " texel " << i;
+      EXPECT_EQ(dev.at(x + 1, y + 1), dev.at(x, y));
+      EXPECT_EQ(dev.at(x + 10, y), dev.at(x, y) | 0xFF000000u) << std::hex << type;
+    }
+    EXPECT_EQ(dev.at(1, 2), kBlack);
+    EXPECT_EQ(dev.at(6, 5), kBlack);
+  }
+}
+
+TEST(SoftDevice, TintRepeatMirrorAndBlend) {
+  const uint32_t c[4] = {0xFFFF0000u, 0x8000FF00u, 0xFF0000FFu, 0x00FFFFFFu};
+  SoftScreen dev(40, 10);
+  auto t = texture(dev, tt_a8r8g8b8, c);
+  dev.set_texture(0, t);
+  // The modulating stage after begin_frame: texture x diffuse.
+  quad(dev, 0, 0, 2, 2, 0, 0, 1, 1, 0xFF808080u);
+  EXPECT_EQ(dev.at(0, 0), 0xFF800000u);
+  // Repeat: coordinates 0..2 show the texture twice; mirrored: 1..0 shows it backwards.
+  dev.begin_2D_mode();
+  quad(dev, 10, 0, 4, 2, 0, 0, 2, 1);
+  EXPECT_EQ(dev.at(10, 0), 0xFFFF0000u);
+  EXPECT_EQ(dev.at(12, 0), 0xFFFF0000u);
+  quad(dev, 20, 0, 2, 2, 1, 0, 0, 1);
+  EXPECT_EQ(dev.at(20, 0), 0x8000FF00u);  // blending off: the texel as it is
+  EXPECT_EQ(dev.at(21, 0), 0xFFFF0000u);
+  EXPECT_EQ(dev.at(21, 1), 0xFF0000FFu);
+  // Blending with the diffuse alpha: half of the green texel's half alpha over black.
+  dev.set_state(RenderDevice::ds_alpha_blend, 1);
+  quad(dev, 30, 0, 2, 2, 0, 0, 1, 1, 0x80FFFFFFu);
+  EXPECT_NEAR(int((dev.at(31, 0) >> 8) & 0xFF), 64, 1);
+  EXPECT_EQ(dev.at(31, 1), kBlack);  // fully transparent texel: nothing
+}
+
+TEST(SoftDevice, RenderTargetIsReadBack) {
+  SoftScreen dev(16, 16);
+  auto target = dev.texture_manager()->create(u"", 6, 3, tt_a8r8g8b8, 1, 1, 1, 1.0f, 1);
+  ASSERT_TRUE(target);
+  const uint32_t c[4] = {0xFF102030u, 0xFF102030u, 0xFF102030u, 0xFF102030u};
+  auto paint = texture(dev, tt_x8r8g8b8, c);
+  {
+    render_target rt(dev, target, 0, 0);
+    dev.set_texture(0, paint);
+    quad(dev, 1, 1, 2, 1, 0, 0, 1, 1);
+  }
+  auto img = target->read_back(0, 0, 0, 0);
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->width(), 6);
+  uint32_t px;
+  std::memcpy(&px, img->pixmap(1) + 4, 4);
+  EXPECT_EQ(px, 0xFF102030u);
+  std::memcpy(&px, img->pixmap(0), 4);
+  EXPECT_EQ(px, 0u);
+  EXPECT_EQ(target->alpha_at(1, 1), 255);
+  EXPECT_EQ(target->alpha_at(0, 0), 0);
+  // The frame was left alone.
+  for (uint32_t p : dev.pixels()) ASSERT_EQ(p, kBlack);
+}
+
+TEST(SoftDevice, PerspectiveDrawsNothingAndTheFrameGoesOn) {
+  SoftScreen dev(16, 16);
+  mat4 p;
+  p(3, 2) = 1.0f;  // w = z
+  p(3, 3) = 0.0f;
+  dev.set_projection_mat(p);
+  dev.set_texture(0, nullptr);
+  struct V {
+    float x, y, z;
+    uint32_t c;
+  } v[3] = {{0, 0, 1, 0xFFFFFFFFu}, {1, 0, 2, 0xFFFFFFFFu}, {0, 1, 3, 0xFFFFFFFFu}};
+  auto vb = dev.create_vertexbuffer(vt_position | vt_diffuse, 3, 0);
+  std::memcpy(vb->lock(), v, sizeof v);
+  vb->unlock();
+  dev.set_vertex(0, vb);
+  dev.render_primitive(zrp_triangle_list, 0, 1);
+  for (uint32_t px : dev.pixels()) ASSERT_EQ(px, kBlack);
+}
+
+TEST(SoftDevice, MadeByNameAndKeptFrameIsNotDrawnOver) {
+  std::shared_ptr<RenderDevice> dev = ZEL_createDevice(u"Software", zelContext::instance());
+  ASSERT_TRUE(dev);
+  EXPECT_EQ(dev->name(), u"Software");
+  DeviceMode m;
+  m.width = 4;
+  m.height = 4;
+  ASSERT_TRUE(dev->set_display(nullptr, m));
+  dev->begin_frame(false, 255, 255, 0, 0);
+  dev->end_frame();
+  auto kept = dev->read_frame();
+  dev->begin_frame(false, 255, 0, 0, 255);
+  dev->end_frame();
+  uint32_t a, b;
+  std::memcpy(&a, kept->pixmap(0), 4);
+  std::memcpy(&b, dev->read_frame()->pixmap(0), 4);
+  EXPECT_EQ(a, 0xFFFF0000u);
+  EXPECT_EQ(b, 0xFF0000FFu);
+  dev.reset();
+  zelContext::uninit();
+}
+
+// Run with EGL's vendor libraries hidden (device_fallback_test): the OpenGL names give the
+// software device.
+TEST(SoftDevice, StandsInWhenEglCannotStart) {
+  if (!std::getenv("__EGL_VENDOR_LIBRARY_FILENAMES")) GTEST_SKIP() << "EGL not hidden";
+  std::shared_ptr<RenderDevice> dev = ZEL_createDevice(u"OpenGL", zelContext::instance());
+  ASSERT_TRUE(dev);
+  EXPECT_EQ(dev->name(), u"Software");
+  EXPECT_TRUE(dev->init());
+  dev.reset();
+  zelContext::uninit();
+}

@@ -1,0 +1,153 @@
+// The software render device ("Software"): draws 2D scenes into a frame in memory through
+// pixman, with no GPU and no graphics driver. The engine falls back to it when EGL cannot
+// start; a host picks it by name for servers without a GPU.
+//
+// Implements:
+//  - textures in memory in their own pixel formats (every format of the texture manager),
+//    loads from images, textures and memory with scaling, read-back, alpha_at;
+//  - facets: textured quads with crop (any texture coordinates), per-facet alpha, tint (the
+//    modulating colour stage), the alpha mask of a second texture, repeat (coordinates wrap
+//    over the allocation, as with the GL device), mirroring and scaling (nearest texel);
+//  - fragmented textures and render targets (a texture drawn into, nested targets);
+//  - textured triangles of any affine shape; untextured triangles, lines and points through
+//    pixman's rasteriser (aliased, pixel centres sampled, as a GPU does without multisampling);
+//  - text through the engine's glyph atlas (base class text operations);
+//  - read_frame / save_frame_png; the frame of the last end_frame is handed out without a copy.
+// Leaves out:
+//  - windows: the device is always headless (a host window given to set_display is ignored);
+//  - perspective (3D) geometry: draws nothing and writes one trace line;
+//  - Gouraud shading: a triangle takes its first vertex's colour;
+//  - device loss: the device is never lost;
+//  - drawing on several cores: one thread (the render thread) draws the whole frame.
+//
+// Threads: the render thread draws. Textures and vertex buffers may be written from any thread
+// under their own locks; a texture is locked while it is drawn from or into.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "zel/render_device.h"
+
+typedef union pixman_image pixman_image_t;
+
+namespace zel {
+namespace soft {
+
+class SoftTexture : public Texture {
+ public:
+  SoftTexture(int32_t w2, int32_t h2, int32_t w, int32_t h, eTextureType type, bool render_target);
+  ~SoftTexture() override;
+
+  bool load_image(std::shared_ptr<BitmapImage> image, const qar::Rect* src,
+                  const qar::Rect* dst) override;
+  bool load_texture(std::shared_ptr<Texture> texture, const qar::Rect* src,
+                    const qar::Rect* dst) override;
+  bool load_memory(const void* pixels, eTextureType type, int32_t width, int32_t height,
+                   ptrdiff_t pitch, int32_t x, int32_t y, int32_t w, int32_t h) override;
+  std::shared_ptr<BitmapImage> read_back(int32_t x, int32_t y, int32_t w, int32_t h) override;
+  eTextureType pixel_type() const override { return type_; }
+  void* native_handle() override { return pixels_.data(); }
+  int32_t alpha_at(int32_t x, int32_t y) override;
+
+  // Images to draw from (lock held; owned by the texture, valid until it changes):
+  // the texels as they are (colour not multiplied by alpha), premultiplied, and the colour
+  // alone (alpha read as opaque).
+  pixman_image_t* straight();
+  pixman_image_t* premultiplied();
+  pixman_image_t* opaque();
+  // The image drawn into while the texture is the render target (lock held), and the hand-back
+  // of what was drawn once it no longer is.
+  pixman_image_t* canvas();
+  void canvas_done();
+  // The contents changed (lock held): the derived images are made again when next used.
+  void touch() { derived_dirty_ = true; }
+
+ private:
+  bool store(const void* pixels, uint32_t type, int32_t sw, int32_t sh, ptrdiff_t pitch,
+             const qar::Rect& s, const qar::Rect& d, const uint8_t* palette);
+  void drop_images();
+
+  ptrdiff_t pitch_;
+  std::vector<uint32_t> pixels_;  // rows top down in type_, pitch_ bytes each
+  std::vector<uint8_t> palette_;  // 256 x (red, green, blue) for P8 / A8P8; empty: grey
+  // The texels in a format pixman reads as the engine does (pixels_ itself where it can).
+  pixman_image_t* straight_ = nullptr;
+  std::vector<uint32_t> converted_;  // straight_'s ARGB copy when pixels_ cannot serve
+  pixman_image_t* premul_ = nullptr;
+  std::vector<uint32_t> premul_bits_;
+  pixman_image_t* opaque_ = nullptr;
+  pixman_image_t* canvas_ = nullptr;
+  bool derived_dirty_ = true;
+};
+
+class SoftVertexBuffer : public VertexBuffer {
+ public:
+  SoftVertexBuffer(uint32_t type, uint32_t count);
+  void* lock() override;
+  void unlock() override;
+  // The bytes, for reading on the render thread (under `mutex`).
+  const uint8_t* data() const { return data_.data(); }
+  std::mutex mutex;
+
+ private:
+  std::vector<uint8_t> data_;
+  bool locked_ = false;
+};
+
+class SoftTextureManager : public TextureManager {
+ public:
+  std::shared_ptr<Texture> create(const std::u16string& name, int32_t width, int32_t height,
+                                  eTextureType type, int32_t kind, int32_t usage, int32_t levels,
+                                  float factor, int32_t extra) override;
+  static constexpr int32_t max_size = 8192;
+};
+
+class SoftEnvIndepDriver : public EnvIndepDriver {
+ public:
+  eTextureType best_alpha_format() override { return tt_a8; }
+  bool convert(eTextureType dst_type, void* dst, ptrdiff_t dst_pitch, eTextureType src_type,
+               const void* src, ptrdiff_t src_pitch, int32_t width, int32_t height) override;
+};
+
+class SoftDevice : public RenderDevice {
+ public:
+  SoftDevice();
+  ~SoftDevice() override;
+
+  bool init() override { return true; }
+  void reset() override {}
+  qar::Rect get_view_rect() const override;
+  bool set_display(void* window, const DeviceMode& mode) override;
+  std::vector<DeviceMode> get_display_mode() override;
+  bool begin_frame(bool unused, int a, int r, int g, int b) override;
+  bool begin_scene() override;
+  void end_scene() override;
+  void end_frame() override;
+  bool restory() override { return true; }
+  bool toggle_mode(const DeviceMode& mode) override;
+  bool begin_2D_mode() override;
+  std::shared_ptr<VertexBuffer> create_vertexbuffer(uint32_t type, uint32_t count,
+                                                    uint32_t usage) override;
+  void set_texture(uint32_t stage, std::shared_ptr<Texture> texture) override;
+  void set_vertex(uint32_t stream, std::shared_ptr<VertexBuffer> vb) override;
+  void set_render_target(std::shared_ptr<Texture> texture) override;
+  void save_render_target() override;
+  void restore_render_target() override;
+  // The frame drawn into (a pixman_image_t*, 32-bit ARGB).
+  void* get_device() override;
+  void set_state(DeviceStateType type, uint32_t value) override;
+  using RenderDevice::render_primitive;
+  void render_primitive(zelRenderPrimitiv type, int32_t start, int32_t count) override;
+  // The frame of the last end_frame itself (drawing goes on in another while a reader holds
+  // it); between begin_frame and end_frame a copy of the frame as it stands.
+  std::shared_ptr<BitmapImage> read_frame() override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace soft
+}  // namespace zel
