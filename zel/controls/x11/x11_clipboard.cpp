@@ -26,6 +26,7 @@
 
 #include "qar/trace.h"
 #include "zel/controls/clipboard.h"
+#include "zel/platform/x11/connection.h"
 
 namespace zel {
 namespace clip {
@@ -42,55 +43,6 @@ constexpr std::chrono::seconds kTransferIdle(10);
 constexpr int kReadProps = 4;
 
 class X11Backend;
-
-// X errors are reported through one process-wide handler. Ours counts the errors of the
-// clipboard's connections (a requestor window that went away is normal) and hands every other
-// connection's errors to the handler that was installed before.
-// The registry is never destroyed: a backend may be stopped during static destruction.
-struct ErrorRegistry {
-  std::mutex m;
-  std::vector<std::pair<Display*, std::atomic<unsigned>*>> displays;
-  std::vector<Display*> dead;  // broken connections, never freed
-};
-ErrorRegistry& errors() {
-  static ErrorRegistry* r = new ErrorRegistry;
-  return *r;
-}
-std::atomic<XErrorHandler> g_prev_handler{nullptr};
-std::atomic<XIOErrorHandler> g_prev_io_handler{nullptr};
-std::once_flag g_handler_once;
-
-bool is_ours(Display* d) {
-  ErrorRegistry& r = errors();
-  std::lock_guard<std::mutex> g(r.m);
-  for (auto& p : r.displays)
-    if (p.first == d) return true;
-  return false;
-}
-
-// A broken connection of ours ends the clipboard's thread, not the process: the handler
-// returns and the connection's exit handler (on_io_exit) only raises a flag.
-int on_x_io_error(Display* d) {
-  if (is_ours(d)) return 0;
-  XIOErrorHandler prev = g_prev_io_handler.load();
-  return prev ? prev(d) : 0;
-}
-
-int on_x_error(Display* d, XErrorEvent* e) {
-  {
-    ErrorRegistry& r = errors();
-    std::lock_guard<std::mutex> g(r.m);
-    for (auto& p : r.displays)
-      if (p.first == d) {
-        p.second->fetch_add(1);
-        return 0;
-      }
-  }
-  XErrorHandler prev = g_prev_handler.load();
-  return prev ? prev(d, e) : 0;
-}
-
-void on_io_exit(Display*, void* user);
 
 struct PublishCmd {
   std::shared_ptr<const Content> content;
@@ -123,17 +75,7 @@ struct Transfer {
 class X11Backend : public Backend {
  public:
   static std::unique_ptr<X11Backend> create(const std::string& name) {
-    std::call_once(g_handler_once, [] {
-      g_prev_handler = XSetErrorHandler(on_x_error);
-      g_prev_io_handler = XSetIOErrorHandler(on_x_io_error);
-    });
-    // A server that is resetting (its last client just left) refuses connections for a
-    // moment: a few tries before giving up.
-    Display* d = nullptr;
-    for (int attempt = 0; attempt < 5 && !d; ++attempt) {
-      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      d = XOpenDisplay(name.c_str());
-    }
+    Display* d = x11::open_display(name.c_str());
     if (!d) return nullptr;
     std::unique_ptr<X11Backend> b(new X11Backend(d));
     if (!b->start()) return nullptr;
@@ -147,24 +89,16 @@ class X11Backend : public Backend {
     }
     wake();
     if (thread_.joinable()) thread_.join();
-    if (io_error_.load()) {
-      // Xlib cannot free a connection that broke: its socket is closed and the Display is
-      // kept for the life of the process.
-      ::close(ConnectionNumber(d_));
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.dead.push_back(d_);
-    } else {
-      if (win_) XDestroyWindow(d_, win_);
-      XCloseDisplay(d_);
+    trap_.reset();
+    if (!io_error_.load()) {
+      try {
+        if (win_) XDestroyWindow(d_, win_);
+      } catch (const x11::connection_lost&) {
+      }
     }
-    {
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.displays.erase(std::remove_if(r.displays.begin(), r.displays.end(),
-                                      [&](const auto& p) { return p.first == d_; }),
-                       r.displays.end());
-    }
+    // A broken connection is not handed back to Xlib: its socket is closed and the Display
+    // kept for the life of the process.
+    x11::close_display(d_);
     if (wake_fd_ >= 0) ::close(wake_fd_);
   }
 
@@ -220,21 +154,15 @@ class X11Backend : public Backend {
     return !dead_;
   }
 
-  // Called by Xlib when the connection breaks; the thread sees the flag and stops.
-  void mark_io_error() { io_error_.store(true); }
-
  private:
   explicit X11Backend(Display* d) : d_(d) {}
 
   bool start() {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) return false;
-    XSetIOErrorExitHandler(d_, on_io_exit, this);
-    {
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.displays.push_back({d_, &x_errors_});
-    }
+    // The errors of this connection are counted for its life (a requestor window that went
+    // away is normal).
+    trap_.reset(new x11::ErrorTrap(d_, false));
     XSetWindowAttributes attr;
     std::memset(&attr, 0, sizeof attr);
     attr.event_mask = PropertyChangeMask;
@@ -285,9 +213,9 @@ class X11Backend : public Backend {
     for (const auto& p : atoms_)
       if (p.second == a) return p.first;
     std::string name;
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     char* n = XGetAtomName(d_, a);
-    if (n && x_errors_.load() == before) {
+    if (n && trap_->count() == before) {
       name = n;
       atoms_[name] = a;
     }
@@ -299,7 +227,14 @@ class X11Backend : public Backend {
 
   void run() {
     pthread_setname_np(pthread_self(), "zel clipboard");
-    qar::guarded([this] { loop(); });
+    qar::guarded([this] {
+      try {
+        loop();
+      } catch (const x11::connection_lost&) {
+        io_error_.store(true);
+        qar::tracef("clipboard: X connection lost");
+      }
+    });
     // Whatever is still waiting fails now.
     std::lock_guard<std::mutex> g(m_);
     dead_ = true;
@@ -586,13 +521,13 @@ class X11Backend : public Backend {
         transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
         break;
       }
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     XSelectInput(d_, requestor, PropertyChangeMask);
     long size = long(item->bytes.size());
     XChangeProperty(d_, requestor, prop, incr_, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&size), 1);
     XSync(d_, False);
-    if (x_errors_.load() != before) return false;  // the requestor went away
+    if (trap_->count() != before) return false;  // the requestor went away
     transfers_.push_back({requestor, prop, type, serving_, &item->bytes, 0, false, Clock::now()});
     return true;
   }
@@ -602,10 +537,10 @@ class X11Backend : public Backend {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     int st = XGetWindowProperty(d_, requestor, prop, 0, 0x100000, False, AnyPropertyType, &type,
                                 &format, &n, &after, &data);
-    if (st != Success || x_errors_.load() != before || format != 32 || n % 2 != 0) {
+    if (st != Success || trap_->count() != before || format != 32 || n % 2 != 0) {
       if (data) XFree(data);
       return false;
     }
@@ -629,14 +564,14 @@ class X11Backend : public Backend {
       return;
     }
     size_t n = std::min(chunk_, t.data->size() - t.offset);
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     XChangeProperty(d_, t.requestor, t.property, t.type, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(t.data->data() + t.offset), int(n));
     XSync(d_, False);
     t.offset += n;
     t.last_activity = Clock::now();
     if (n == 0) t.last_sent = true;  // the zero-length chunk ends the transfer
-    if (x_errors_.load() != before) {
+    if (trap_->count() != before) {
       Window w = t.requestor;
       transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
       release_requestor(w);
@@ -738,10 +673,10 @@ class X11Backend : public Backend {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     int st = XGetWindowProperty(d_, win_, cur_prop_, 0, long(kMaxRead / 4), True, AnyPropertyType,
                                 &type, &format, &n, &after, &data);
-    if (st != Success || x_errors_.load() != before) {
+    if (st != Success || trap_->count() != before) {
       if (data) XFree(data);
       return false;
     }
@@ -782,7 +717,7 @@ class X11Backend : public Backend {
   Window win_ = 0;
   int wake_fd_ = -1;
   std::thread thread_;
-  std::atomic<unsigned> x_errors_{0};
+  std::unique_ptr<x11::ErrorTrap> trap_;
   std::atomic<bool> io_error_{false};
 
   // Shared with callers, under m_.
@@ -814,10 +749,6 @@ class X11Backend : public Backend {
   Atom cur_prop_ = None, cur_target_ = None;
   int next_prop_ = 0;
 };
-
-void on_io_exit(Display*, void* user) {
-  static_cast<X11Backend*>(user)->mark_io_error();
-}
 
 }  // namespace
 

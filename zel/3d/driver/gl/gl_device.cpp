@@ -5,7 +5,6 @@
 #include <GLES3/gl3.h>
 // After gl3.h: the extension tokens.
 #include <GLES2/gl2ext.h>
-#include <X11/Xlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -13,7 +12,6 @@
 #include <map>
 
 #include "qar/trace.h"
-#include "zel/3d/driver/gl/x11_window.h"
 #include "zel/context.h"
 #include "zel/events.h"
 #include "zel/font.h"
@@ -21,6 +19,7 @@
 #include "zel/il/bitmap_image.h"
 #include "zel/math/primitive.h"
 #include "zel/math/vec.h"
+#include "zel/platform/x11/device_window.h"
 #include "zel/render_mng.h"
 
 #ifndef EGL_CONTEXT_OPENGL_ROBUST_ACCESS_EXT
@@ -202,13 +201,13 @@ struct GLDevice::Impl {
   EGLConfig cfg = nullptr;
   EGLContext ctx = EGL_NO_CONTEXT;
   EGLSurface surf = EGL_NO_SURFACE;
-  Display* xdpy = nullptr;  // EGL's connection (drawing thread)
-  bool x11_egl = false;     // dpy is the EGL display of xdpy (the device's own)
+  void* xdpy = nullptr;  // EGL's X connection (drawing thread), from the platform layer
+  bool x11_egl = false;  // dpy is the EGL display of xdpy (the device's own)
   std::string display_name;
   int32_t screen_w = 0, screen_h = 0, screen_depth = 0;
   bool robust = false;
   get_reset_status_fn reset_status = nullptr;
-  std::unique_ptr<X11Window> win;
+  std::unique_ptr<x11::DeviceWindow> win;
   bool display_set = false;
 
   // Mode, shared with the window thread.
@@ -283,7 +282,7 @@ GLDevice::~GLDevice() {
   // EGL display back, still bound to the closed connection. Terminated first, the display is
   // initialised afresh on whichever connection asks for it next.
   if (d_->x11_egl) eglTerminate(d_->dpy);
-  if (d_->xdpy) XCloseDisplay(d_->xdpy);
+  x11::close_native_display(d_->xdpy);
 }
 
 bool GLDevice::init() {
@@ -294,13 +293,13 @@ bool GLDevice::init() {
   if (!get_platform_display) return false;
   EGLDisplay dpy = EGL_NO_DISPLAY;
   if (!headless_) {
-    d_->xdpy = static_cast<Display*>(open_display(nullptr));
+    const x11::NativeDisplay native = x11::open_native_display();
+    d_->xdpy = native.display;
     if (d_->xdpy) {
-      d_->display_name = DisplayString(d_->xdpy);
-      const int scr = DefaultScreen(d_->xdpy);
-      d_->screen_w = DisplayWidth(d_->xdpy, scr);
-      d_->screen_h = DisplayHeight(d_->xdpy, scr);
-      d_->screen_depth = DefaultDepth(d_->xdpy, scr);
+      d_->display_name = native.name;
+      d_->screen_w = native.width;
+      d_->screen_h = native.height;
+      d_->screen_depth = native.depth;
       dpy = get_platform_display(EGL_PLATFORM_X11_KHR, d_->xdpy, nullptr);
     }
     if (dpy == EGL_NO_DISPLAY) headless_ = true;
@@ -340,7 +339,7 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
     d_->mode.window = uintptr_t(window);
   }
   if (!headless_ && !d_->win) {
-    X11Window::callbacks cb;
+    x11::DeviceWindow::callbacks cb;
     cb.device_rect = [this] {
       qar::Rect r = get_device_rect();
       if (r.right <= r.left || r.bottom <= r.top) {
@@ -370,8 +369,8 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
         rm->pause(false, false);
       }
     };
-    d_->win.reset(
-        new X11Window(d_->display_name, uintptr_t(window), mode.width, mode.height, std::move(cb)));
+    d_->win.reset(new x11::DeviceWindow(d_->display_name, uintptr_t(window), mode.width,
+                                        mode.height, std::move(cb)));
     if (!d_->win->ok()) return false;
     std::lock_guard<std::mutex> g(d_->mode_mutex);
     d_->mode.window = d_->win->window();
