@@ -36,6 +36,13 @@ using Clock = std::chrono::steady_clock;
 
 // Largest data read from another owner.
 constexpr size_t kMaxRead = size_t(256) << 20;
+// Most targets read from another owner's list (the rest are ignored): their names are looked
+// up in one batch, so an owner offering a million bogus atoms costs one round trip.
+constexpr size_t kMaxTargets = 1024;
+// Atom names remembered; past this, names are looked up again (an owner may offer any atoms).
+constexpr size_t kMaxCachedAtoms = 4096;
+// How long shutdown serves on while a clipboard manager copies our data.
+constexpr std::chrono::milliseconds kSaveWait(1000);
 // An INCR transfer to a requestor that makes no progress for this long is dropped.
 constexpr std::chrono::seconds kTransferIdle(10);
 // Properties on our window that receive converted data; reads rotate through them so that a
@@ -53,7 +60,6 @@ struct PublishCmd {
 struct ReadCmd {
   std::string target;
   Clock::time_point deadline;
-  std::chrono::milliseconds idle{0};  // how far each INCR chunk moves the deadline
   Item out;
   ReadStatus status = ReadStatus::failed;
   bool done = false;
@@ -125,9 +131,6 @@ class X11Backend : public Backend {
     auto cmd = std::make_shared<ReadCmd>();
     cmd->target = target;
     cmd->deadline = deadline;
-    cmd->idle =
-        std::max(std::chrono::milliseconds(1),
-                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     std::unique_lock<std::mutex> lock(m_);
     if (stop_ || dead_) return ReadStatus::failed;
     read_q_.push_back(cmd);
@@ -147,6 +150,15 @@ class X11Backend : public Backend {
     }
     if (cmd->status == ReadStatus::ok) out = std::move(cmd->out);
     return cmd->status;
+  }
+
+  // Ends what is in progress (pending reads fail) without waiting for the thread.
+  void stop() override {
+    {
+      std::lock_guard<std::mutex> g(m_);
+      stop_ = true;
+    }
+    wake();
   }
 
   bool alive() override {
@@ -205,19 +217,25 @@ class X11Backend : public Backend {
     auto it = atoms_.find(name);
     if (it != atoms_.end()) return it->second;
     Atom a = XInternAtom(d_, name.c_str(), False);
-    atoms_[name] = a;
+    remember(a, name);
     return a;
   }
 
+  void remember(Atom a, const std::string& name) {
+    if (atoms_.size() >= kMaxCachedAtoms) return;
+    atoms_[name] = a;
+    names_[a] = name;
+  }
+
   std::string atom_name(Atom a) {
-    for (const auto& p : atoms_)
-      if (p.second == a) return p.first;
+    auto it = names_.find(a);
+    if (it != names_.end()) return it->second;
     std::string name;
     unsigned before = trap_->count();
     char* n = XGetAtomName(d_, a);
     if (n && trap_->count() == before) {
       name = n;
-      atoms_[name] = a;
+      remember(a, name);
     }
     if (n) XFree(n);
     return name;
@@ -597,7 +615,7 @@ class X11Backend : public Backend {
                     reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
     XConvertSelection(d_, manager_, save_targets_, save_prop_, win_, CurrentTime);
     XFlush(d_);
-    save_deadline_ = Clock::now() + std::chrono::seconds(2);
+    save_deadline_ = Clock::now() + kSaveWait;
     return true;
   }
 
@@ -626,7 +644,6 @@ class X11Backend : public Backend {
     if (type == incr_) {
       // The deletion done by take_property asks the owner for the first chunk.
       incr_reading_ = true;
-      extend_deadline();
       return;
     }
     if (type == None) {
@@ -648,6 +665,7 @@ class X11Backend : public Backend {
     }
     if (bytes.empty()) {
       if (read_item_.type.empty()) read_item_.type = atom_name(type);
+      if (cur_target_ == targets_) read_item_.bytes = atom_list_names(read_item_.bytes);
       complete_read(ReadStatus::ok);
       return;
     }
@@ -658,29 +676,31 @@ class X11Backend : public Backend {
     }
     if (read_item_.type.empty()) read_item_.type = atom_name(type);
     read_item_.bytes += bytes;
-    extend_deadline();
-  }
-
-  // Each INCR chunk that arrives gives the owner the read's full wait again.
-  void extend_deadline() {
-    std::lock_guard<std::mutex> g(m_);
-    read_deadline_ = std::max(read_deadline_, Clock::now() + cur_read_->idle);
-    cur_read_->deadline = read_deadline_;
+    // The caller's deadline bounds the whole transfer, however steadily the owner trickles.
+    // A target list needs no more than its first atoms.
+    if (cur_target_ == targets_ && read_item_.bytes.size() >= kMaxTargets * 4) {
+      read_item_.bytes = atom_list_names(read_item_.bytes);
+      complete_read(ReadStatus::ok);
+    }
   }
 
   // Reads and deletes the read property. Data of format 32 is returned as 32-bit values.
+  // A target list is read up to its first kMaxTargets atoms; the rest is dropped.
   bool take_property(Atom& type, std::string& bytes) {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
     unsigned before = trap_->count();
-    int st = XGetWindowProperty(d_, win_, cur_prop_, 0, long(kMaxRead / 4), True, AnyPropertyType,
-                                &type, &format, &n, &after, &data);
+    const bool list = cur_target_ == targets_;
+    const long length = list ? long(kMaxTargets) : long(kMaxRead / 4);
+    int st = XGetWindowProperty(d_, win_, cur_prop_, 0, length, True, AnyPropertyType, &type,
+                                &format, &n, &after, &data);
     if (st != Success || trap_->count() != before) {
       if (data) XFree(data);
       return false;
     }
-    bool ok = after == 0;
+    if (after != 0 && list && type != incr_) XDeleteProperty(d_, win_, cur_prop_);
+    bool ok = after == 0 || (list && type != incr_);
     if (ok && data) {
       if (format == 8) {
         bytes.assign(reinterpret_cast<char*>(data), n);
@@ -700,17 +720,43 @@ class X11Backend : public Backend {
     return ok;
   }
 
+  // The names of a list of atoms (32-bit values), one per line; atoms without a name are left
+  // out. At most kMaxTargets are looked at, unknown ones all in one batch.
   std::string atom_list_names(const std::string& bytes) {
-    std::string names;
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+    std::vector<Atom> list, unknown;
+    for (size_t i = 0; i + 4 <= bytes.size() && list.size() < kMaxTargets; i += 4) {
       uint32_t a;
       std::memcpy(&a, &bytes[i], 4);
-      std::string n = a ? atom_name(Atom(a)) : std::string();
-      if (n.empty()) continue;
-      if (!names.empty()) names += '\n';
-      names += n;
+      if (!a) continue;
+      list.push_back(Atom(a));
+      if (!names_.count(Atom(a))) unknown.push_back(Atom(a));
     }
-    return names;
+    std::sort(unknown.begin(), unknown.end());
+    unknown.erase(std::unique(unknown.begin(), unknown.end()), unknown.end());
+    std::map<Atom, std::string> found;
+    if (!unknown.empty()) {
+      std::vector<char*> names(unknown.size(), nullptr);
+      // Atoms that do not exist are reported as errors to the trap and come back null.
+      XGetAtomNames(d_, unknown.data(), int(unknown.size()), names.data());
+      for (size_t i = 0; i < unknown.size(); ++i)
+        if (names[i]) {
+          found[unknown[i]] = names[i];
+          remember(unknown[i], names[i]);
+          XFree(names[i]);
+        }
+    }
+    std::string out;
+    for (Atom a : list) {
+      auto known = names_.find(a);
+      auto batch = found.find(a);
+      const std::string* n = known != names_.end()  ? &known->second
+                             : batch != found.end() ? &batch->second
+                                                    : nullptr;
+      if (!n || n->empty()) continue;
+      if (!out.empty()) out += '\n';
+      out += *n;
+    }
+    return out;
   }
 
   Display* d_;
@@ -732,6 +778,7 @@ class X11Backend : public Backend {
 
   // The thread's own.
   std::map<std::string, Atom> atoms_;
+  std::map<Atom, std::string> names_;
   Atom clipboard_ = None, targets_ = None, timestamp_ = None, multiple_ = None, incr_ = None,
        atom_pair_ = None, time_prop_ = None, manager_ = None, save_targets_ = None,
        save_prop_ = None;
