@@ -81,6 +81,7 @@ struct Transfer {
 class X11Backend : public Backend {
  public:
   static std::unique_ptr<X11Backend> create(const std::string& name) {
+    x11::SigpipeGuard no_sigpipe;
     Display* d = x11::open_display(name.c_str());
     if (!d) return nullptr;
     std::unique_ptr<X11Backend> b(new X11Backend(d));
@@ -245,6 +246,7 @@ class X11Backend : public Backend {
 
   void run() {
     pthread_setname_np(pthread_self(), "zel clipboard");
+    x11::block_sigpipe();
     qar::guarded([this] {
       try {
         loop();

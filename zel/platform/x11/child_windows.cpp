@@ -16,6 +16,7 @@ class ChildWindows : public platform::WindowSystem {
  public:
   uint64_t create_child_window(uint64_t host_window, const gui::create_window_params& p) override {
     std::lock_guard<std::mutex> lock(m_);
+    SigpipeGuard no_sigpipe;
     Display* d = display();
     if (!d) return 0;
     ::Window parent = ::Window(p.parent ? p.parent : host_window);
@@ -56,6 +57,7 @@ class ChildWindows : public platform::WindowSystem {
   bool destroy_window(uint64_t window) override {
     std::lock_guard<std::mutex> lock(m_);
     if (!window || !dpy_) return false;
+    SigpipeGuard no_sigpipe;
     try {
       ErrorTrap trap(dpy_);
       XDestroyWindow(dpy_, ::Window(window));

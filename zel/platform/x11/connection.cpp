@@ -1,5 +1,7 @@
 #include "zel/platform/x11/connection.h"
 
+#include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,8 +58,13 @@ int on_error(Display* d, XErrorEvent* e) {
   return g_previous ? g_previous(d, e) : 0;
 }
 
+// Set while this thread is in XOpenDisplay: a server that dies while it answers (it may take
+// a connection while it goes down) breaks a connection that has no exit handler of ours yet.
+thread_local bool t_opening = false;
+
 // Ours: quiet, the connection's exit handler takes over. Others: the previous handler.
 int on_io_error(Display* d) {
+  if (t_opening) throw connection_lost();
   {
     Registry& r = registry();
     std::lock_guard<std::mutex> g(r.m);
@@ -88,19 +95,56 @@ void install_handlers() {
 
 }  // namespace
 
+void block_sigpipe() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+SigpipeGuard::SigpipeGuard() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &set, &old_);
+  sigset_t pending;
+  sigpending(&pending);
+  was_pending_ = sigismember(&pending, SIGPIPE);
+}
+
+SigpipeGuard::~SigpipeGuard() {
+  sigset_t pending;
+  sigpending(&pending);
+  if (!was_pending_ && sigismember(&pending, SIGPIPE)) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    const timespec zero = {0, 0};
+    sigtimedwait(&set, nullptr, &zero);
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
+
 bool display_configured() {
   const char* d = std::getenv("DISPLAY");
   return d && *d;
 }
 
 Display* open_display(const char* name) {
+  SigpipeGuard no_sigpipe;
   if (name && !*name) name = nullptr;
   if (!name && !display_configured()) return nullptr;
   install_handlers();
   Display* d = nullptr;
-  for (int attempt = 0; attempt < 25 && !d; ++attempt) {
-    if (attempt) usleep(20000);
-    d = XOpenDisplay(name);
+  for (int attempt = 0; attempt < 12 && !d; ++attempt) {
+    if (attempt) usleep(25000);
+    t_opening = true;
+    try {
+      d = XOpenDisplay(name);
+    } catch (const connection_lost&) {
+      d = nullptr;  // half made: left to the process, as a lost connection is
+    }
+    t_opening = false;
   }
   if (!d) {
     qar::tracef("zel x11: cannot open the X display %s", name ? name : std::getenv("DISPLAY"));
@@ -115,6 +159,7 @@ Display* open_display(const char* name) {
 
 void close_display(Display* d) {
   if (!d) return;
+  SigpipeGuard no_sigpipe;
   bool lost = false;
   {
     Registry& r = registry();

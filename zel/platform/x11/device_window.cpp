@@ -110,6 +110,7 @@ int32_t scale_coordinate(int32_t v, int32_t client, int32_t rect_lo, int32_t rec
 DeviceWindow::DeviceWindow(const std::string& display_name, uintptr_t host, int32_t width,
                            int32_t height, callbacks cb)
     : cb_(std::move(cb)) {
+  SigpipeGuard no_sigpipe;
   try {
     open(display_name, host, width, height);
   } catch (const connection_lost&) {
@@ -219,6 +220,7 @@ DeviceWindow::~DeviceWindow() {
   }
   if (thread_.joinable()) thread_.join();
   Display* dpy = static_cast<Display*>(dpy_);
+  SigpipeGuard no_sigpipe;
   if (dpy && !lost_) {
     try {
       // The input context goes before the connection it lives on.
@@ -252,6 +254,7 @@ void DeviceWindow::screen_metrics(int32_t& w, int32_t& h, int32_t& wmm, int32_t&
 }
 
 void DeviceWindow::run() {
+  block_sigpipe();
   Display* dpy = static_cast<Display*>(dpy_);
   try {
     while (!stop_) {
@@ -428,6 +431,7 @@ void DeviceWindow::key(void* xevent) {
 bool DeviceWindow::apply_mode(int32_t width, int32_t height, bool fullscreen) {
   std::lock_guard<std::mutex> g(ctl_mutex_);
   if (!window_ || lost_) return false;
+  SigpipeGuard no_sigpipe;
   if (!ctl_dpy_) ctl_dpy_ = open_display(XDisplayString(static_cast<Display*>(dpy_)));
   Display* dpy = static_cast<Display*>(ctl_dpy_);
   if (!dpy) return false;
