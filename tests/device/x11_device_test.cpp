@@ -1,6 +1,8 @@
 // Window tests of the OpenGL device under an X server (Xvfb): adopting the host's window, a
 // window of its own, input scaling, F11 and the saved frame against a screenshot.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "clipboard/clip_test_util.h"
 #include "device_test_util.h"
 #include "zel/context.h"
 #include "zel/events.h"
@@ -399,6 +402,31 @@ TEST_F(X11DeviceTest, SavedPngMatchesAScreenshotOfTheWindow) {
   EXPECT_EQ(a[size_t(12 * 96 + 10)], px[0]);
   std::remove(saved.c_str());
   std::remove(shot.c_str());
+}
+
+// The server dies under a device presenting into its own window: frames go on into the frame
+// buffer (read back as drawn) and nothing waits on the broken connection.
+TEST(X11DeviceLostServer, FramesGoOnWhenTheServerDies) {
+  pid_t server = -1;
+  std::string name;
+  if (!cliptest::start_private_xvfb(server, name)) GTEST_SKIP() << "no Xvfb";
+  const char* saved = std::getenv("DISPLAY");
+  const std::string saved_display = saved ? saved : "";
+  setenv("DISPLAY", name.c_str(), 1);
+  unsetenv("ZEL_HEADLESS");
+  auto dev = devtest::make_device(64, 48);
+  setenv("DISPLAY", saved_display.c_str(), 1);
+  ASSERT_TRUE(dev);
+  ASSERT_FALSE(dev->is_headless());
+  dev->begin_frame(false, 255, 1, 2, 3);
+  dev->end_frame();
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  for (int i = 0; i < 5; ++i) {
+    dev->begin_frame(false, 255, 10, 20, uint8_t(30 + i));
+    EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF0A141Eu + uint32_t(i));
+    dev->end_frame();
+  }
 }
 
 }  // namespace

@@ -17,30 +17,14 @@
 // running on a destroyed connection once its I/O error handler returns.
 #pragma once
 #include <X11/Xlib.h>
-#include <signal.h>
 
 #include <atomic>
 #include <stdexcept>
 
+#include "zel/platform/x11/sigpipe.h"
+
 namespace zel {
 namespace x11 {
-
-// Writing to a connection whose server is gone raises SIGPIPE, which ends the process unless
-// blocked. The engine's X threads block it for their life (block_sigpipe); a call on another
-// thread is wrapped in a SigpipeGuard, which blocks it for the scope and drops one raised
-// meanwhile.
-void block_sigpipe();
-class SigpipeGuard {
- public:
-  SigpipeGuard();
-  ~SigpipeGuard();
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t old_;
-  bool was_pending_ = false;
-};
 
 class connection_lost : public std::runtime_error {
  public:

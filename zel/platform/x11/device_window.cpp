@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -100,6 +101,17 @@ NativeDisplay open_native_display() {
 
 void close_native_display(void* display) {
   close_display(static_cast<Display*>(display));
+}
+
+bool native_display_closed(void* display) {
+  Display* d = static_cast<Display*>(display);
+  if (!d) return false;
+  if (is_lost(d)) return true;
+  pollfd p = {ConnectionNumber(d), POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  char c;
+  return (p.revents & (POLLERR | POLLHUP)) ||
+         ((p.revents & POLLIN) && recv(p.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0);
 }
 
 int32_t scale_coordinate(int32_t v, int32_t client, int32_t rect_lo, int32_t rect_hi) {

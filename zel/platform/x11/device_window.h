@@ -26,6 +26,9 @@ struct NativeDisplay {
 };
 NativeDisplay open_native_display();
 void close_native_display(void* display);
+// True when the server has closed the native display's connection (checked without blocking
+// and without reading from it).
+bool native_display_closed(void* display);
 
 // Scales a window position into the device rectangle: left + x * width / client width (the
 // device rectangle's left when the client width is 0), likewise for y.

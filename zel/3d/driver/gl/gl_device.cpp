@@ -20,6 +20,7 @@
 #include "zel/math/primitive.h"
 #include "zel/math/vec.h"
 #include "zel/platform/x11/device_window.h"
+#include "zel/platform/x11/sigpipe.h"
 #include "zel/render_mng.h"
 
 #ifndef EGL_CONTEXT_OPENGL_ROBUST_ACCESS_EXT
@@ -209,6 +210,7 @@ struct GLDevice::Impl {
   get_reset_status_fn reset_status = nullptr;
   std::unique_ptr<x11::DeviceWindow> win;
   bool display_set = false;
+  bool server_gone = false;  // the X connection broke: nothing more is presented
 
   // Mode, shared with the window thread.
   mutable std::mutex mode_mutex;
@@ -281,6 +283,7 @@ GLDevice::~GLDevice() {
   // was given. A later connection may be allocated at this one's address: it would get this
   // EGL display back, still bound to the closed connection. Terminated first, the display is
   // initialised afresh on whichever connection asks for it next.
+  x11::SigpipeGuard no_sigpipe;
   if (d_->x11_egl) eglTerminate(d_->dpy);
   x11::close_native_display(d_->xdpy);
 }
@@ -686,7 +689,15 @@ void GLDevice::end_scene() {
 
 void GLDevice::present() {
   Impl& d = *d_;
-  if (d.surf == EGL_NO_SURFACE) {
+  // With the X server gone there is no window to present into (and Mesa's software path
+  // never returns from putting an image down a broken connection): frames stay in the frame
+  // buffer, where read-back still finds them.
+  if (d.surf != EGL_NO_SURFACE && !d.server_gone &&
+      ((d.win && !d.win->alive()) || x11::native_display_closed(d.xdpy))) {
+    d.server_gone = true;
+    qar::tracef("zel gl: the X server is gone; frames are no longer presented");
+  }
+  if (d.surf == EGL_NO_SURFACE || d.server_gone) {
     glFlush();
     return;
   }
@@ -699,6 +710,8 @@ void GLDevice::present() {
   const bool same = sw == d.fb_w && sh == d.fb_h;
   glBlitFramebuffer(0, 0, d.fb_w, d.fb_h, 0, sh, sw, 0, GL_COLOR_BUFFER_BIT,
                     same ? GL_NEAREST : GL_LINEAR);
+  // The frame goes down the X connection: a server gone must not end the process.
+  x11::SigpipeGuard no_sigpipe;
   if (!eglSwapBuffers(d.dpy, d.surf) && eglGetError() == EGL_CONTEXT_LOST) lost_ = true;
   glBindFramebuffer(GL_FRAMEBUFFER, d.target ? d.rt_fbo : d.fbo);
 }
