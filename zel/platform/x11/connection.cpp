@@ -33,8 +33,9 @@ bool contains(const std::vector<Display*>& v, Display* d) {
 }
 
 std::once_flag g_install_once;
-XErrorHandler g_previous = nullptr;  // written once, before any connection of ours exists
-XIOErrorHandler g_previous_io = nullptr;
+// The handlers installed before ours (the host's, or Xlib's own).
+std::atomic<XErrorHandler> g_previous{nullptr};
+std::atomic<XIOErrorHandler> g_previous_io{nullptr};
 
 int on_error(Display* d, XErrorEvent* e) {
   bool ours = false;
@@ -55,7 +56,8 @@ int on_error(Display* d, XErrorEvent* e) {
                 e->request_code, e->minor_code);
     return 0;
   }
-  return g_previous ? g_previous(d, e) : 0;
+  const XErrorHandler previous = g_previous.load();
+  return previous ? previous(d, e) : 0;
 }
 
 // Set while this thread is in XOpenDisplay: a server that dies while it answers (it may take
@@ -70,7 +72,8 @@ int on_io_error(Display* d) {
     std::lock_guard<std::mutex> g(r.m);
     if (contains(r.ours, d) || contains(r.closing, d) || contains(r.lost, d)) return 0;
   }
-  return g_previous_io ? g_previous_io(d) : 0;
+  const XIOErrorHandler previous = g_previous_io.load();
+  return previous ? previous(d) : 0;
 }
 
 void mark_lost(Display* d) {
