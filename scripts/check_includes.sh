@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 # header pattern (extended regex) | folders that may include it
 rules=(
-  'X11/|zel/platform/x11/ zel/controls/x11/ zel/3d/driver/gl/'
+  'X11/|zel/platform/x11/ zel/controls/x11/'
   'EGL/|zel/3d/driver/gl/'
   'GLES|zel/3d/driver/gl/'
   'GL/|zel/3d/driver/gl/'

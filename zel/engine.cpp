@@ -7,7 +7,7 @@
 #include "zel/context.h"
 #include "zel/controls/clipboard.h"
 #include "zel/gui_dispatcher.h"
-#include "zel/platform/x11/x11_window.h"
+#include "zel/platform/window_system.h"
 #include "zel/plugins.h"
 
 extern "C" void zelInitEx(const zelInitOptions* options) {
@@ -38,7 +38,7 @@ extern "C" void zelUninit() {
     zel::gui::detach();
     // Hands what we own on the clipboard to a clipboard manager and stops its thread.
     zel::Clipboard::shutdown();
-    zel::x11::close_display();
+    zel::platform::window_system().close();
     zel::plugins::release();
     zelContext::uninit();
   });

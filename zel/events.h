@@ -21,6 +21,49 @@ enum : int32_t {
   notification_device_restored = 1,  // the device has been reset; resources may be recreated
 };
 
+// Input events of a device's window (mouse_event / key_event): the message number in field1.
+//   mouse: field2, field3 the position in device coordinates; field4 the mk_* flags, the
+//          wheel's delta (+-120 a notch) in the high word; field5 the server time.
+//   key:   field2 the virtual key; field3 the key_* word ORed with bits of the key's lParam
+//          (scan code in bits 16-23); field4 the character when the key gives one UTF-16 unit;
+//          field5 the server time; field6 the X keycode.
+//   wm_char: field2 one UTF-16 code unit of the text typed (a character outside the BMP comes
+//          as two events, high surrogate first), through the input method.
+enum : int32_t {
+  wm_keydown = 0x100,
+  wm_keyup = 0x101,
+  wm_char = 0x102,
+  wm_mousemove = 0x200,
+  wm_lbuttondown = 0x201,
+  wm_lbuttonup = 0x202,
+  wm_rbuttondown = 0x204,
+  wm_rbuttonup = 0x205,
+  wm_mbuttondown = 0x207,
+  wm_mbuttonup = 0x208,
+  wm_mousewheel = 0x20A,
+  wm_mouseleave = 0x2A3,
+};
+
+// Button and modifier flags of mouse events (field4).
+enum : int32_t {
+  mk_lbutton = 0x1,
+  mk_rbutton = 0x2,
+  mk_shift = 0x4,
+  mk_control = 0x8,
+  mk_mbutton = 0x10,
+};
+
+// The key modifier word of key events (field3).
+enum : int32_t {
+  key_shift = 1,
+  key_lshift = 2,
+  key_ctrl = 4,
+  key_lctrl = 8,
+  key_alt = 16,
+  key_lalt = 32,
+  key_capslock = 64,
+};
+
 // Input event: the host defines the meaning of the fields; the engine only copies them.
 class zel_event : public qar_message {
  public:

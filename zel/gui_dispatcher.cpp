@@ -1,8 +1,6 @@
 #include "zel/gui_dispatcher.h"
 
-#include <spawn.h>
 #include <sys/eventfd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,9 +16,7 @@
 
 #include "qar/string.h"
 #include "qar/trace.h"
-#include "zel/platform/x11/x11_window.h"
-
-extern char** environ;
+#include "zel/platform/window_system.h"
 
 namespace zel {
 namespace gui {
@@ -222,7 +218,8 @@ bool post(std::function<void()> fn) {
 
 uint64_t create_window(const create_window_params& params) {
   try {
-    return invoke([&] { return x11::create_child_window(host_window(), params); });
+    return invoke(
+        [&] { return platform::window_system().create_child_window(host_window(), params); });
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
   } catch (...) {
@@ -232,7 +229,7 @@ uint64_t create_window(const create_window_params& params) {
 
 bool destroy_window(uint64_t window) {
   try {
-    return invoke([&] { return x11::destroy_window(window); });
+    return invoke([&] { return platform::window_system().destroy_window(window); });
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
   } catch (...) {
@@ -269,15 +266,7 @@ uint64_t default_launcher(const std::u16string& url, popup_size size) {
   qar::tracef(qar::trace_level::info,
               "pop-up %s (%d x %d): handed to xdg-open until the engine has a browser of its own",
               u.c_str(), size.width, size.height);
-  // The shell starts xdg-open in the background and ends at once, so no child is left behind.
-  const char* argv[] = {"/bin/sh", "-c",      "xdg-open \"$1\" >/dev/null 2>&1 &",
-                        "sh",      u.c_str(), nullptr};
-  pid_t pid;
-  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-    return 0;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  if (!platform::window_system().open_url(u)) return 0;
   static std::atomic<uint64_t> next{1};
   return next++;
 }

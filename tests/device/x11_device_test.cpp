@@ -1,9 +1,12 @@
 // Window tests of the OpenGL device under an X server (Xvfb): adopting the host's window, a
 // window of its own, input scaling, F11 and the saved frame against a screenshot.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -12,11 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "clipboard/clip_test_util.h"
 #include "device_test_util.h"
-#include "zel/3d/driver/gl/x11_window.h"
 #include "zel/context.h"
 #include "zel/engine.h"
 #include "zel/events.h"
+#include "zel/platform/x11/device_window.h"
 #include "zel/render_mng.h"
 
 // Xlib last: its macros (None, Bool, Status) clash with the test framework's names.
@@ -51,6 +55,18 @@ class InputLog {
     });
   }
   ~InputLog() { set_input_handler(nullptr); }
+  // The wm_char units received once `n` have come (or after the timeout).
+  std::u16string chars(size_t n, int ms = 10000) {
+    std::unique_lock<std::mutex> g(m_);
+    std::u16string s;
+    cv_.wait_for(g, std::chrono::milliseconds(ms), [&] {
+      s.clear();
+      for (const Recorded& r : events_)
+        if (r.msg == wm_char) s += char16_t(r.a);
+      return s.size() >= n;
+    });
+    return s;
+  }
   // Waits for an event with the message number; false after the timeout.
   bool wait_for(int32_t msg, Recorded& out, int ms = 5000) {
     std::unique_lock<std::mutex> g(m_);
@@ -243,21 +259,36 @@ TEST_F(X11DeviceTest, ClickArrivesScaledToDeviceCoordinatesAndLeavingIsReported)
   usleep(200000);
   ASSERT_EQ(run("xdotool mousemove --window " + std::to_string(host) + " 50 40 click 1"), 0);
   Recorded down{}, up{};
-  ASSERT_TRUE(log.wait_for(gl::wm_lbuttondown, down));
+  ASSERT_TRUE(log.wait_for(wm_lbuttondown, down));
   EXPECT_EQ(down.a, 100);
   EXPECT_EQ(down.b, 80);
-  ASSERT_TRUE(log.wait_for(gl::wm_lbuttonup, up));
+  ASSERT_TRUE(log.wait_for(wm_lbuttonup, up));
   EXPECT_EQ(up.a, 100);
   EXPECT_EQ(up.b, 80);
   ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
   Recorded leave{};
-  EXPECT_TRUE(log.wait_for(gl::wm_mouseleave, leave));
+  EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
 }
 
 TEST(X11Input, ScalingNeverDividesByZero) {
-  EXPECT_EQ(gl::scale_coordinate(50, 200, 0, 400), 100);
-  EXPECT_EQ(gl::scale_coordinate(50, 0, 10, 400), 10);
-  EXPECT_EQ(gl::scale_coordinate(199, 200, 100, 300), 299);
+  EXPECT_EQ(x11::scale_coordinate(50, 200, 0, 400), 100);
+  EXPECT_EQ(x11::scale_coordinate(50, 0, 10, 400), 10);
+  EXPECT_EQ(x11::scale_coordinate(199, 200, 100, 300), 299);
+}
+
+// Typed text goes through the input method and arrives as UTF-16 units, whatever the process's
+// locale: Latin-1, Cyrillic, the euro sign, and a character outside the BMP (two units).
+// xdotool types what the keymap lacks by remapping a spare key (MappingNotify).
+TEST_F(X11DeviceTest, TypedTextArrivesAsUtf16UnitsInTheCLocale) {
+  ASSERT_STREQ(setlocale(LC_CTYPE, nullptr), "C");
+  InputLog log;
+  auto dev = devtest::make_device(120, 90);
+  ASSERT_TRUE(dev);
+  const std::string win = std::to_string(dev->window());
+  ASSERT_EQ(run("xdotool windowfocus --sync " + win), 0);
+  ASSERT_EQ(run("LC_ALL=C.UTF-8 xdotool type --delay 40 'héllo Жж€𝄞'"), 0);
+  const std::u16string want = u"héllo Жж€𝄞";
+  EXPECT_EQ(log.chars(want.size()), want);
 }
 
 class ModeRecorder : public RenderMng {
@@ -295,7 +326,7 @@ TEST_F(X11DeviceTest, F11AsksTheRenderManagerForTheOtherWindowedFlag) {
     EXPECT_EQ(mng->modes[0].fields[0], 77);
   }
   Recorded key{};
-  ASSERT_TRUE(log.wait_for(gl::wm_keydown, key));
+  ASSERT_TRUE(log.wait_for(wm_keydown, key));
   EXPECT_EQ(key.a, 0x7A);  // VK_F11
   zelContext::instance().render_mng = nullptr;
 }
@@ -405,6 +436,31 @@ TEST_F(X11DeviceTest, SavedPngMatchesAScreenshotOfTheWindow) {
   EXPECT_EQ(a[size_t(12 * 96 + 10)], px[0]);
   std::remove(saved.c_str());
   std::remove(shot.c_str());
+}
+
+// The server dies under a device presenting into its own window: frames go on into the frame
+// buffer (read back as drawn) and nothing waits on the broken connection.
+TEST(X11DeviceLostServer, FramesGoOnWhenTheServerDies) {
+  pid_t server = -1;
+  std::string name;
+  if (!cliptest::start_private_xvfb(server, name)) GTEST_SKIP() << "no Xvfb";
+  const char* saved = std::getenv("DISPLAY");
+  const std::string saved_display = saved ? saved : "";
+  setenv("DISPLAY", name.c_str(), 1);
+  unsetenv("ZEL_HEADLESS");
+  auto dev = devtest::make_device(64, 48);
+  setenv("DISPLAY", saved_display.c_str(), 1);
+  ASSERT_TRUE(dev);
+  ASSERT_FALSE(dev->is_headless());
+  dev->begin_frame(false, 255, 1, 2, 3);
+  dev->end_frame();
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  for (int i = 0; i < 5; ++i) {
+    dev->begin_frame(false, 255, 10, 20, uint8_t(30 + i));
+    EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF0A141Eu + uint32_t(i));
+    dev->end_frame();
+  }
 }
 
 }  // namespace

@@ -564,6 +564,7 @@ void Clipboard::shutdown() {
     old = std::move(clip::g_backend);
     clip::g_backend.reset();
   }
+  if (old) old->stop();
   old.reset();  // outside the lock: stopping the X thread may take a moment
 }
 

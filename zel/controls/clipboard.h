@@ -128,6 +128,9 @@ class Backend {
                           std::chrono::steady_clock::time_point deadline) = 0;
   // False once the backend can no longer work (its X connection broke).
   virtual bool alive() { return true; }
+  // Asks the backend to stop soon: reads in progress end. Shutdown calls it before letting go,
+  // so a reader still holding the backend cannot keep it working.
+  virtual void stop() {}
 };
 
 // The X11 backend; null when no connection to `display_name` can be made.

@@ -26,6 +26,7 @@
 
 #include "qar/trace.h"
 #include "zel/controls/clipboard.h"
+#include "zel/platform/x11/connection.h"
 
 namespace zel {
 namespace clip {
@@ -35,6 +36,13 @@ using Clock = std::chrono::steady_clock;
 
 // Largest data read from another owner.
 constexpr size_t kMaxRead = size_t(256) << 20;
+// Most targets read from another owner's list (the rest are ignored): their names are looked
+// up in one batch, so an owner offering a million bogus atoms costs one round trip.
+constexpr size_t kMaxTargets = 1024;
+// Atom names remembered; past this, names are looked up again (an owner may offer any atoms).
+constexpr size_t kMaxCachedAtoms = 4096;
+// How long shutdown serves on while a clipboard manager copies our data.
+constexpr std::chrono::milliseconds kSaveWait(1000);
 // An INCR transfer to a requestor that makes no progress for this long is dropped.
 constexpr std::chrono::seconds kTransferIdle(10);
 // Properties on our window that receive converted data; reads rotate through them so that a
@@ -42,55 +50,6 @@ constexpr std::chrono::seconds kTransferIdle(10);
 constexpr int kReadProps = 4;
 
 class X11Backend;
-
-// X errors are reported through one process-wide handler. Ours counts the errors of the
-// clipboard's connections (a requestor window that went away is normal) and hands every other
-// connection's errors to the handler that was installed before.
-// The registry is never destroyed: a backend may be stopped during static destruction.
-struct ErrorRegistry {
-  std::mutex m;
-  std::vector<std::pair<Display*, std::atomic<unsigned>*>> displays;
-  std::vector<Display*> dead;  // broken connections, never freed
-};
-ErrorRegistry& errors() {
-  static ErrorRegistry* r = new ErrorRegistry;
-  return *r;
-}
-std::atomic<XErrorHandler> g_prev_handler{nullptr};
-std::atomic<XIOErrorHandler> g_prev_io_handler{nullptr};
-std::once_flag g_handler_once;
-
-bool is_ours(Display* d) {
-  ErrorRegistry& r = errors();
-  std::lock_guard<std::mutex> g(r.m);
-  for (auto& p : r.displays)
-    if (p.first == d) return true;
-  return false;
-}
-
-// A broken connection of ours ends the clipboard's thread, not the process: the handler
-// returns and the connection's exit handler (on_io_exit) only raises a flag.
-int on_x_io_error(Display* d) {
-  if (is_ours(d)) return 0;
-  XIOErrorHandler prev = g_prev_io_handler.load();
-  return prev ? prev(d) : 0;
-}
-
-int on_x_error(Display* d, XErrorEvent* e) {
-  {
-    ErrorRegistry& r = errors();
-    std::lock_guard<std::mutex> g(r.m);
-    for (auto& p : r.displays)
-      if (p.first == d) {
-        p.second->fetch_add(1);
-        return 0;
-      }
-  }
-  XErrorHandler prev = g_prev_handler.load();
-  return prev ? prev(d, e) : 0;
-}
-
-void on_io_exit(Display*, void* user);
 
 struct PublishCmd {
   std::shared_ptr<const Content> content;
@@ -101,7 +60,6 @@ struct PublishCmd {
 struct ReadCmd {
   std::string target;
   Clock::time_point deadline;
-  std::chrono::milliseconds idle{0};  // how far each INCR chunk moves the deadline
   Item out;
   ReadStatus status = ReadStatus::failed;
   bool done = false;
@@ -123,17 +81,8 @@ struct Transfer {
 class X11Backend : public Backend {
  public:
   static std::unique_ptr<X11Backend> create(const std::string& name) {
-    std::call_once(g_handler_once, [] {
-      g_prev_handler = XSetErrorHandler(on_x_error);
-      g_prev_io_handler = XSetIOErrorHandler(on_x_io_error);
-    });
-    // A server that is resetting (its last client just left) refuses connections for a
-    // moment: a few tries before giving up.
-    Display* d = nullptr;
-    for (int attempt = 0; attempt < 5 && !d; ++attempt) {
-      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      d = XOpenDisplay(name.c_str());
-    }
+    x11::SigpipeGuard no_sigpipe;
+    Display* d = x11::open_display(name.c_str());
     if (!d) return nullptr;
     std::unique_ptr<X11Backend> b(new X11Backend(d));
     if (!b->start()) return nullptr;
@@ -147,24 +96,16 @@ class X11Backend : public Backend {
     }
     wake();
     if (thread_.joinable()) thread_.join();
-    if (io_error_.load()) {
-      // Xlib cannot free a connection that broke: its socket is closed and the Display is
-      // kept for the life of the process.
-      ::close(ConnectionNumber(d_));
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.dead.push_back(d_);
-    } else {
-      if (win_) XDestroyWindow(d_, win_);
-      XCloseDisplay(d_);
+    trap_.reset();
+    if (!io_error_.load()) {
+      try {
+        if (win_) XDestroyWindow(d_, win_);
+      } catch (const x11::connection_lost&) {
+      }
     }
-    {
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.displays.erase(std::remove_if(r.displays.begin(), r.displays.end(),
-                                      [&](const auto& p) { return p.first == d_; }),
-                       r.displays.end());
-    }
+    // A broken connection is not handed back to Xlib: its socket is closed and the Display
+    // kept for the life of the process.
+    x11::close_display(d_);
     if (wake_fd_ >= 0) ::close(wake_fd_);
   }
 
@@ -191,9 +132,6 @@ class X11Backend : public Backend {
     auto cmd = std::make_shared<ReadCmd>();
     cmd->target = target;
     cmd->deadline = deadline;
-    cmd->idle =
-        std::max(std::chrono::milliseconds(1),
-                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     std::unique_lock<std::mutex> lock(m_);
     if (stop_ || dead_) return ReadStatus::failed;
     read_q_.push_back(cmd);
@@ -215,13 +153,19 @@ class X11Backend : public Backend {
     return cmd->status;
   }
 
+  // Ends what is in progress (pending reads fail) without waiting for the thread.
+  void stop() override {
+    {
+      std::lock_guard<std::mutex> g(m_);
+      stop_ = true;
+    }
+    wake();
+  }
+
   bool alive() override {
     std::lock_guard<std::mutex> g(m_);
     return !dead_;
   }
-
-  // Called by Xlib when the connection breaks; the thread sees the flag and stops.
-  void mark_io_error() { io_error_.store(true); }
 
  private:
   explicit X11Backend(Display* d) : d_(d) {}
@@ -229,12 +173,9 @@ class X11Backend : public Backend {
   bool start() {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) return false;
-    XSetIOErrorExitHandler(d_, on_io_exit, this);
-    {
-      ErrorRegistry& r = errors();
-      std::lock_guard<std::mutex> g(r.m);
-      r.displays.push_back({d_, &x_errors_});
-    }
+    // The errors of this connection are counted for its life (a requestor window that went
+    // away is normal).
+    trap_.reset(new x11::ErrorTrap(d_, false));
     XSetWindowAttributes attr;
     std::memset(&attr, 0, sizeof attr);
     attr.event_mask = PropertyChangeMask;
@@ -277,19 +218,25 @@ class X11Backend : public Backend {
     auto it = atoms_.find(name);
     if (it != atoms_.end()) return it->second;
     Atom a = XInternAtom(d_, name.c_str(), False);
-    atoms_[name] = a;
+    remember(a, name);
     return a;
   }
 
+  void remember(Atom a, const std::string& name) {
+    if (atoms_.size() >= kMaxCachedAtoms) return;
+    atoms_[name] = a;
+    names_[a] = name;
+  }
+
   std::string atom_name(Atom a) {
-    for (const auto& p : atoms_)
-      if (p.second == a) return p.first;
+    auto it = names_.find(a);
+    if (it != names_.end()) return it->second;
     std::string name;
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     char* n = XGetAtomName(d_, a);
-    if (n && x_errors_.load() == before) {
+    if (n && trap_->count() == before) {
       name = n;
-      atoms_[name] = a;
+      remember(a, name);
     }
     if (n) XFree(n);
     return name;
@@ -299,7 +246,15 @@ class X11Backend : public Backend {
 
   void run() {
     pthread_setname_np(pthread_self(), "zel clipboard");
-    qar::guarded([this] { loop(); });
+    x11::block_sigpipe();
+    qar::guarded([this] {
+      try {
+        loop();
+      } catch (const x11::connection_lost&) {
+        io_error_.store(true);
+        qar::tracef("clipboard: X connection lost");
+      }
+    });
     // Whatever is still waiting fails now.
     std::lock_guard<std::mutex> g(m_);
     dead_ = true;
@@ -586,13 +541,13 @@ class X11Backend : public Backend {
         transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
         break;
       }
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     XSelectInput(d_, requestor, PropertyChangeMask);
     long size = long(item->bytes.size());
     XChangeProperty(d_, requestor, prop, incr_, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&size), 1);
     XSync(d_, False);
-    if (x_errors_.load() != before) return false;  // the requestor went away
+    if (trap_->count() != before) return false;  // the requestor went away
     transfers_.push_back({requestor, prop, type, serving_, &item->bytes, 0, false, Clock::now()});
     return true;
   }
@@ -602,10 +557,10 @@ class X11Backend : public Backend {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     int st = XGetWindowProperty(d_, requestor, prop, 0, 0x100000, False, AnyPropertyType, &type,
                                 &format, &n, &after, &data);
-    if (st != Success || x_errors_.load() != before || format != 32 || n % 2 != 0) {
+    if (st != Success || trap_->count() != before || format != 32 || n % 2 != 0) {
       if (data) XFree(data);
       return false;
     }
@@ -629,14 +584,14 @@ class X11Backend : public Backend {
       return;
     }
     size_t n = std::min(chunk_, t.data->size() - t.offset);
-    unsigned before = x_errors_.load();
+    unsigned before = trap_->count();
     XChangeProperty(d_, t.requestor, t.property, t.type, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(t.data->data() + t.offset), int(n));
     XSync(d_, False);
     t.offset += n;
     t.last_activity = Clock::now();
     if (n == 0) t.last_sent = true;  // the zero-length chunk ends the transfer
-    if (x_errors_.load() != before) {
+    if (trap_->count() != before) {
       Window w = t.requestor;
       transfers_.erase(transfers_.begin() + std::ptrdiff_t(i));
       release_requestor(w);
@@ -662,7 +617,7 @@ class X11Backend : public Backend {
                     reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
     XConvertSelection(d_, manager_, save_targets_, save_prop_, win_, CurrentTime);
     XFlush(d_);
-    save_deadline_ = Clock::now() + std::chrono::seconds(2);
+    save_deadline_ = Clock::now() + kSaveWait;
     return true;
   }
 
@@ -691,7 +646,6 @@ class X11Backend : public Backend {
     if (type == incr_) {
       // The deletion done by take_property asks the owner for the first chunk.
       incr_reading_ = true;
-      extend_deadline();
       return;
     }
     if (type == None) {
@@ -713,6 +667,7 @@ class X11Backend : public Backend {
     }
     if (bytes.empty()) {
       if (read_item_.type.empty()) read_item_.type = atom_name(type);
+      if (cur_target_ == targets_) read_item_.bytes = atom_list_names(read_item_.bytes);
       complete_read(ReadStatus::ok);
       return;
     }
@@ -723,29 +678,31 @@ class X11Backend : public Backend {
     }
     if (read_item_.type.empty()) read_item_.type = atom_name(type);
     read_item_.bytes += bytes;
-    extend_deadline();
-  }
-
-  // Each INCR chunk that arrives gives the owner the read's full wait again.
-  void extend_deadline() {
-    std::lock_guard<std::mutex> g(m_);
-    read_deadline_ = std::max(read_deadline_, Clock::now() + cur_read_->idle);
-    cur_read_->deadline = read_deadline_;
+    // The caller's deadline bounds the whole transfer, however steadily the owner trickles.
+    // A target list needs no more than its first atoms.
+    if (cur_target_ == targets_ && read_item_.bytes.size() >= kMaxTargets * 4) {
+      read_item_.bytes = atom_list_names(read_item_.bytes);
+      complete_read(ReadStatus::ok);
+    }
   }
 
   // Reads and deletes the read property. Data of format 32 is returned as 32-bit values.
+  // A target list is read up to its first kMaxTargets atoms; the rest is dropped.
   bool take_property(Atom& type, std::string& bytes) {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    unsigned before = x_errors_.load();
-    int st = XGetWindowProperty(d_, win_, cur_prop_, 0, long(kMaxRead / 4), True, AnyPropertyType,
-                                &type, &format, &n, &after, &data);
-    if (st != Success || x_errors_.load() != before) {
+    unsigned before = trap_->count();
+    const bool list = cur_target_ == targets_;
+    const long length = list ? long(kMaxTargets) : long(kMaxRead / 4);
+    int st = XGetWindowProperty(d_, win_, cur_prop_, 0, length, True, AnyPropertyType, &type,
+                                &format, &n, &after, &data);
+    if (st != Success || trap_->count() != before) {
       if (data) XFree(data);
       return false;
     }
-    bool ok = after == 0;
+    if (after != 0 && list && type != incr_) XDeleteProperty(d_, win_, cur_prop_);
+    bool ok = after == 0 || (list && type != incr_);
     if (ok && data) {
       if (format == 8) {
         bytes.assign(reinterpret_cast<char*>(data), n);
@@ -765,24 +722,50 @@ class X11Backend : public Backend {
     return ok;
   }
 
+  // The names of a list of atoms (32-bit values), one per line; atoms without a name are left
+  // out. At most kMaxTargets are looked at, unknown ones all in one batch.
   std::string atom_list_names(const std::string& bytes) {
-    std::string names;
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+    std::vector<Atom> list, unknown;
+    for (size_t i = 0; i + 4 <= bytes.size() && list.size() < kMaxTargets; i += 4) {
       uint32_t a;
       std::memcpy(&a, &bytes[i], 4);
-      std::string n = a ? atom_name(Atom(a)) : std::string();
-      if (n.empty()) continue;
-      if (!names.empty()) names += '\n';
-      names += n;
+      if (!a) continue;
+      list.push_back(Atom(a));
+      if (!names_.count(Atom(a))) unknown.push_back(Atom(a));
     }
-    return names;
+    std::sort(unknown.begin(), unknown.end());
+    unknown.erase(std::unique(unknown.begin(), unknown.end()), unknown.end());
+    std::map<Atom, std::string> found;
+    if (!unknown.empty()) {
+      std::vector<char*> names(unknown.size(), nullptr);
+      // Atoms that do not exist are reported as errors to the trap and come back null.
+      XGetAtomNames(d_, unknown.data(), int(unknown.size()), names.data());
+      for (size_t i = 0; i < unknown.size(); ++i)
+        if (names[i]) {
+          found[unknown[i]] = names[i];
+          remember(unknown[i], names[i]);
+          XFree(names[i]);
+        }
+    }
+    std::string out;
+    for (Atom a : list) {
+      auto known = names_.find(a);
+      auto batch = found.find(a);
+      const std::string* n = known != names_.end()  ? &known->second
+                             : batch != found.end() ? &batch->second
+                                                    : nullptr;
+      if (!n || n->empty()) continue;
+      if (!out.empty()) out += '\n';
+      out += *n;
+    }
+    return out;
   }
 
   Display* d_;
   Window win_ = 0;
   int wake_fd_ = -1;
   std::thread thread_;
-  std::atomic<unsigned> x_errors_{0};
+  std::unique_ptr<x11::ErrorTrap> trap_;
   std::atomic<bool> io_error_{false};
 
   // Shared with callers, under m_.
@@ -797,6 +780,7 @@ class X11Backend : public Backend {
 
   // The thread's own.
   std::map<std::string, Atom> atoms_;
+  std::map<Atom, std::string> names_;
   Atom clipboard_ = None, targets_ = None, timestamp_ = None, multiple_ = None, incr_ = None,
        atom_pair_ = None, time_prop_ = None, manager_ = None, save_targets_ = None,
        save_prop_ = None;
@@ -814,10 +798,6 @@ class X11Backend : public Backend {
   Atom cur_prop_ = None, cur_target_ = None;
   int next_prop_ = 0;
 };
-
-void on_io_exit(Display*, void* user) {
-  static_cast<X11Backend*>(user)->mark_io_error();
-}
 
 }  // namespace
 

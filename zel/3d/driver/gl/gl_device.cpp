@@ -5,7 +5,6 @@
 #include <GLES3/gl3.h>
 // After gl3.h: the extension tokens.
 #include <GLES2/gl2ext.h>
-#include <X11/Xlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -13,7 +12,6 @@
 #include <map>
 
 #include "qar/trace.h"
-#include "zel/3d/driver/gl/x11_window.h"
 #include "zel/context.h"
 #include "zel/events.h"
 #include "zel/font.h"
@@ -21,6 +19,8 @@
 #include "zel/il/bitmap_image.h"
 #include "zel/math/primitive.h"
 #include "zel/math/vec.h"
+#include "zel/platform/x11/device_window.h"
+#include "zel/platform/x11/sigpipe.h"
 #include "zel/render_mng.h"
 
 #ifndef EGL_CONTEXT_OPENGL_ROBUST_ACCESS_EXT
@@ -165,14 +165,15 @@ struct GLDevice::Impl {
   EGLConfig cfg = nullptr;
   EGLContext ctx = EGL_NO_CONTEXT;
   EGLSurface surf = EGL_NO_SURFACE;
-  Display* xdpy = nullptr;  // EGL's connection (drawing thread)
-  bool x11_egl = false;     // dpy is the EGL display of xdpy (the device's own)
+  void* xdpy = nullptr;  // EGL's X connection (drawing thread), from the platform layer
+  bool x11_egl = false;  // dpy is the EGL display of xdpy (the device's own)
   std::string display_name;
   int32_t screen_w = 0, screen_h = 0, screen_depth = 0;
   bool robust = false;
   get_reset_status_fn reset_status = nullptr;
-  std::unique_ptr<X11Window> win;
+  std::unique_ptr<x11::DeviceWindow> win;
   bool display_set = false;
+  bool server_gone = false;  // the X connection broke: nothing more is presented
 
   // Mode, shared with the window thread.
   mutable std::mutex mode_mutex;
@@ -245,8 +246,9 @@ GLDevice::~GLDevice() {
   // was given. A later connection may be allocated at this one's address: it would get this
   // EGL display back, still bound to the closed connection. Terminated first, the display is
   // initialised afresh on whichever connection asks for it next.
+  x11::SigpipeGuard no_sigpipe;
   if (d_->x11_egl) eglTerminate(d_->dpy);
-  if (d_->xdpy) XCloseDisplay(d_->xdpy);
+  x11::close_native_display(d_->xdpy);
 }
 
 bool GLDevice::init() {
@@ -257,13 +259,13 @@ bool GLDevice::init() {
   if (!get_platform_display) return false;
   EGLDisplay dpy = EGL_NO_DISPLAY;
   if (!headless_) {
-    d_->xdpy = static_cast<Display*>(open_display(nullptr));
+    const x11::NativeDisplay native = x11::open_native_display();
+    d_->xdpy = native.display;
     if (d_->xdpy) {
-      d_->display_name = DisplayString(d_->xdpy);
-      const int scr = DefaultScreen(d_->xdpy);
-      d_->screen_w = DisplayWidth(d_->xdpy, scr);
-      d_->screen_h = DisplayHeight(d_->xdpy, scr);
-      d_->screen_depth = DefaultDepth(d_->xdpy, scr);
+      d_->display_name = native.name;
+      d_->screen_w = native.width;
+      d_->screen_h = native.height;
+      d_->screen_depth = native.depth;
       dpy = get_platform_display(EGL_PLATFORM_X11_KHR, d_->xdpy, nullptr);
     }
     if (dpy == EGL_NO_DISPLAY) headless_ = true;
@@ -303,7 +305,7 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
     d_->mode.window = uintptr_t(window);
   }
   if (!headless_ && !d_->win) {
-    X11Window::callbacks cb;
+    x11::DeviceWindow::callbacks cb;
     cb.device_rect = [this] {
       qar::Rect r = get_device_rect();
       if (r.right <= r.left || r.bottom <= r.top) {
@@ -333,8 +335,8 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
         rm->pause(false, false);
       }
     };
-    d_->win.reset(
-        new X11Window(d_->display_name, uintptr_t(window), mode.width, mode.height, std::move(cb)));
+    d_->win.reset(new x11::DeviceWindow(d_->display_name, uintptr_t(window), mode.width,
+                                        mode.height, std::move(cb)));
     if (!d_->win->ok()) return false;
     std::lock_guard<std::mutex> g(d_->mode_mutex);
     d_->mode.window = d_->win->window();
@@ -650,7 +652,15 @@ void GLDevice::end_scene() {
 
 void GLDevice::present() {
   Impl& d = *d_;
-  if (d.surf == EGL_NO_SURFACE) {
+  // With the X server gone there is no window to present into (and Mesa's software path
+  // never returns from putting an image down a broken connection): frames stay in the frame
+  // buffer, where read-back still finds them.
+  if (d.surf != EGL_NO_SURFACE && !d.server_gone &&
+      ((d.win && !d.win->alive()) || x11::native_display_closed(d.xdpy))) {
+    d.server_gone = true;
+    qar::tracef("zel gl: the X server is gone; frames are no longer presented");
+  }
+  if (d.surf == EGL_NO_SURFACE || d.server_gone) {
     glFlush();
     return;
   }
@@ -663,6 +673,8 @@ void GLDevice::present() {
   const bool same = sw == d.fb_w && sh == d.fb_h;
   glBlitFramebuffer(0, 0, d.fb_w, d.fb_h, 0, sh, sw, 0, GL_COLOR_BUFFER_BIT,
                     same ? GL_NEAREST : GL_LINEAR);
+  // The frame goes down the X connection: a server gone must not end the process.
+  x11::SigpipeGuard no_sigpipe;
   if (!eglSwapBuffers(d.dpy, d.surf) && eglGetError() == EGL_CONTEXT_LOST) lost_ = true;
   glBindFramebuffer(GL_FRAMEBUFFER, d.target ? d.rt_fbo : d.fbo);
 }

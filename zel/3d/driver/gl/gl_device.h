@@ -40,7 +40,6 @@ namespace zel {
 namespace gl {
 
 class GLDevice;
-class X11Window;
 struct EglState;
 
 // What textures and vertex buffers share with their device: the context generation (GL names
@@ -198,7 +197,6 @@ class GLDevice : public RenderDevice {
   static bool run_on_window_thread(const std::function<bool()>& fn);
 
  private:
-  friend class X11Window;
   struct Impl;
   std::unique_ptr<Impl> d_;
   std::shared_ptr<GLShared> shared_;

@@ -1,0 +1,124 @@
+// The clipboard against owners that misbehave (hostile_owner.cpp): every wait stays within the
+// caller's timeout, and shutdown within two seconds.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "clipboard/clip_test_util.h"
+#include "zel/controls/clipboard.h"
+#include "zel/engine.h"
+
+using zel::Clipboard;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Runs the hostile owner in `mode` until the end of the scope; `ready` once it owns CLIPBOARD.
+struct Owner {
+  pid_t pid = -1;
+  bool ready = false;
+  explicit Owner(const char* mode) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], 1);
+      execl(ZEL_HOSTILE_OWNER, ZEL_HOSTILE_OWNER, mode, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char line[16] = {};
+    FILE* f = fdopen(fds[0], "r");
+    ready = f && std::fgets(line, sizeof line, f) && std::string(line) == "ready\n";
+    if (f) std::fclose(f);
+  }
+  ~Owner() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
+double seconds_since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+class HostileOwner : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { cliptest::use_private_display_if_possible(); }
+  void SetUp() override {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "no X display";
+    zelInit(nullptr);
+    ASSERT_TRUE(Clipboard::is_system());
+  }
+  void TearDown() override { zelUninit(); }
+};
+
+// A million bogus targets: one batch of names for the first 1,024, pastes stay quick, and
+// shutdown does not wait on the owner.
+TEST_F(HostileOwner, EndlessAtomListIsCutShort) {
+  Owner owner("atoms");
+  ASSERT_TRUE(owner.ready);
+  auto t = Clock::now();
+  std::vector<std::string> names;
+  ASSERT_TRUE(Clipboard().get_targets(names));
+  EXPECT_LT(seconds_since(t), 1.0);
+  EXPECT_EQ(names, (std::vector<std::string>{"TARGETS", "UTF8_STRING"}));
+  t = Clock::now();
+  for (int i = 0; i < 10; ++i) {
+    std::u16string text;
+    EXPECT_TRUE(Clipboard().get(text, 2000ms));
+    EXPECT_EQ(text, u"still here");
+  }
+  EXPECT_LT(seconds_since(t), 1.0);
+  t = Clock::now();
+  zelUninit();
+  EXPECT_LT(seconds_since(t), 2.0);
+  zelInit(nullptr);
+}
+
+// An INCR transfer ends at the caller's timeout however the owner trickles or vanishes, and
+// the clipboard works on afterwards.
+TEST_F(HostileOwner, IncrTransferIsBoundedByTheCallersTimeout) {
+  for (const char* mode : {"trickle", "vanish"}) {
+    SCOPED_TRACE(mode);
+    Clipboard::shutdown();  // nothing of ours left that the owner's SelectionClear could race
+    Owner owner(mode);
+    ASSERT_TRUE(owner.ready);
+    const auto t = Clock::now();
+    std::u16string text;
+    EXPECT_FALSE(Clipboard().get(text, 1000ms));
+    EXPECT_LT(seconds_since(t), 1.6);
+    EXPECT_TRUE(Clipboard().paste(u"ours again"));
+    EXPECT_TRUE(Clipboard().get(text, 1000ms));
+    EXPECT_EQ(text, u"ours again");
+  }
+}
+
+// Shutdown while another thread waits on a trickling owner: both return within two seconds.
+TEST_F(HostileOwner, UninitDoesNotWaitForAReadInProgress) {
+  Owner owner("trickle");
+  ASSERT_TRUE(owner.ready);
+  const auto t = Clock::now();
+  double reader_done = 0;
+  std::thread reader([&] {
+    std::u16string text;
+    Clipboard().get(text, 30000ms);
+    reader_done = seconds_since(t);
+  });
+  std::this_thread::sleep_for(300ms);
+  zelUninit();
+  EXPECT_LT(seconds_since(t), 2.0);
+  reader.join();
+  EXPECT_LT(reader_done, 2.0);
+  zelInit(nullptr);
+}
+
+}  // namespace
