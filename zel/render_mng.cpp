@@ -178,6 +178,24 @@ void RenderMng::kill() {
   release_waiters();
 }
 
+bool RenderMng::release_device() {
+  if (is_running() && !is_render_thread()) return false;
+  std::shared_ptr<RenderDevice> dev;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    dev.swap(device_);
+  }
+  if (zelContext::is_init()) {
+    zelContext& ctx = zelContext::instance();
+    if (ctx.device == dev) {
+      ctx.device.reset();
+      ctx.texture_manager.reset();
+      ctx.env_driver.reset();
+    }
+  }
+  return true;
+}
+
 void RenderMng::release_waiters() {
   std::lock_guard<std::mutex> lk(pause_mutex_);
   resume_signal_.notify_all();

@@ -50,8 +50,13 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   std::shared_ptr<RenderDevice> get_device() const;
   std::u16string get_device_name() const;
 
-  // Stops the loop at the end of the current turn and releases every waiter.
+  // Stops the loop at the end of the current turn and releases every waiter. Does not wait:
+  // terminate() waits for the thread to end, and so does zelUninit for every render manager.
   void kill() override;
+  // Once the loop has ended (or before it started): drops the device, which closes its window
+  // and stops its event thread unless another owner keeps it. False while the loop runs.
+  // zelUninit calls it for a render manager that outlives it.
+  bool release_device();
 
   // Frames per second; 0 or less: no limit. Takes effect at the next frame.
   void set_fps(int32_t fps);

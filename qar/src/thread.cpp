@@ -43,13 +43,22 @@ struct ThreadOfControl::reply_slot {
   }
 };
 
+// ---- exit state
+
+struct ThreadOfControl::exit_state {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool left = false;    // the thread has left entry()
+  std::thread orphan;   // the thread of an object destroyed on that thread
+};
+
 // ---- registry
 
 namespace {
 
 struct registry_entry {
   std::weak_ptr<ThreadOfControl> thread;
-  const ThreadOfControl* raw;
+  std::shared_ptr<void> exit;  // the object's exit_state: the entry's key
   std::thread::id id;
   std::string name;
 };
@@ -92,14 +101,14 @@ std::shared_ptr<ThreadOfControl> ThreadOfControlMng::get(const std::string& name
 void ThreadOfControlMng::add(const std::shared_ptr<ThreadOfControl>& t, std::thread::id id) {
   registry_state& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.entries.push_back(registry_entry{t, t.get(), id, t->name()});
+  r.entries.push_back(registry_entry{t, t->exit_, id, t->name()});
 }
 
-void ThreadOfControlMng::remove(const ThreadOfControl* t) {
+void ThreadOfControlMng::remove(const void* key) {
   registry_state& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   for (auto it = r.entries.begin(); it != r.entries.end();) {
-    if (it->raw == t) {
+    if (it->exit.get() == key) {
       it = r.entries.erase(it);
     } else {
       ++it;
@@ -109,7 +118,8 @@ void ThreadOfControlMng::remove(const ThreadOfControl* t) {
 
 // ---- ThreadOfControl
 
-ThreadOfControl::ThreadOfControl(std::string name) : name_(std::move(name)) {}
+ThreadOfControl::ThreadOfControl(std::string name)
+    : exit_(std::make_shared<exit_state>()), name_(std::move(name)) {}
 
 ThreadOfControl::~ThreadOfControl() {
   {
@@ -122,7 +132,9 @@ ThreadOfControl::~ThreadOfControl() {
     if (thread_.joinable()) {
       // The last owner may be the thread itself (it keeps its object alive while it runs).
       if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
+        // Joined by terminate_all, or never: then it stays joinable, unreachable, and harmless.
+        std::lock_guard<std::mutex> lk(exit_->mutex);
+        exit_->orphan = std::move(thread_);
       } else {
         thread_.join();
       }
@@ -238,6 +250,36 @@ void ThreadOfControl::terminate() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
+void ThreadOfControl::terminate_all(const std::string& name) {
+  for (;;) {
+    std::shared_ptr<ThreadOfControl> live;
+    std::shared_ptr<exit_state> dying;
+    {
+      registry_state& r = registry();
+      std::lock_guard<std::mutex> lock(r.mutex);
+      for (auto& e : r.entries) {
+        if (e.name != name || e.id == std::this_thread::get_id()) continue;
+        live = e.thread.lock();
+        dying = std::static_pointer_cast<exit_state>(e.exit);
+        break;
+      }
+    }
+    if (!dying) return;
+    if (live) {
+      live->terminate();  // its entry goes when entry() ends, which terminate waited for
+      live.reset();
+      // Still listed for the moment between the join and the entry's removal: wait it out.
+    }
+    std::thread orphan;
+    {
+      std::unique_lock<std::mutex> lk(dying->mutex);
+      dying->cv.wait(lk, [&] { return dying->left; });
+      orphan = std::move(dying->orphan);
+    }
+    if (orphan.joinable()) orphan.join();
+  }
+}
+
 bool ThreadOfControl::start(std::shared_ptr<ThreadOfControl> t, bool wait) {
   if (!t) return false;
   {
@@ -278,14 +320,21 @@ void ThreadOfControl::entry(std::shared_ptr<ThreadOfControl> self) {
     t->cv_.notify_all();
     t->thread_proc_impl();
   });
-  get_ThreadOfControlMng().remove(t);
   {
     std::lock_guard<std::mutex> lock(t->mutex_);
     t->running_.store(false);
   }
   t->finish_queue();
+  std::shared_ptr<exit_state> exit = t->exit_;
   // Last use of the object: when this was its last owner it is destroyed here.
   self.reset();
+  // Listed until here, so that terminate_all can wait for an object destroying itself.
+  get_ThreadOfControlMng().remove(exit.get());
+  {
+    std::lock_guard<std::mutex> lock(exit->mutex);
+    exit->left = true;
+  }
+  exit->cv.notify_all();
 }
 
 // ---- thread_prior
