@@ -2,6 +2,8 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -95,7 +97,105 @@ EnvIndepDriver::~EnvIndepDriver() = default;
 // RenderDevice
 
 RenderDevice::RenderDevice() = default;
-RenderDevice::~RenderDevice() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Frame requests from other threads
+
+struct RenderDevice::frame_request {
+  std::function<void()> fn;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
+
+namespace {
+thread_local std::string t_frame_error;
+}  // namespace
+
+RenderDevice::~RenderDevice() {
+  // Nobody can wait here any more (a waiter holds the device), but answer what is left anyway.
+  std::vector<std::shared_ptr<frame_request>> left;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    left.swap(requests_);
+  }
+  for (auto& r : left) {
+    std::lock_guard<std::mutex> lk(r->mutex);
+    r->fn = nullptr;
+    r->done = true;
+    r->cv.notify_all();
+  }
+}
+
+std::string RenderDevice::last_frame_error() {
+  return t_frame_error;
+}
+
+void RenderDevice::set_frame_error(std::string error) {
+  t_frame_error = std::move(error);
+}
+
+void RenderDevice::set_frame_request_timeout(std::chrono::milliseconds timeout) {
+  request_timeout_ms_.store(std::max<int64_t>(0, timeout.count()));
+}
+
+std::chrono::milliseconds RenderDevice::frame_request_timeout() const {
+  return std::chrono::milliseconds(request_timeout_ms_.load());
+}
+
+void RenderDevice::note_drawing_thread() {
+  drawing_thread_.store(std::this_thread::get_id());
+}
+
+bool RenderDevice::on_drawing_thread() const {
+  return drawing_thread_.load() == std::this_thread::get_id();
+}
+
+bool RenderDevice::run_at_frame_end(const std::function<void()>& fn) {
+  auto req = std::make_shared<frame_request>();
+  req->fn = fn;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    requests_.push_back(req);
+  }
+  const int64_t ms = request_timeout_ms_.load();
+  {
+    std::unique_lock<std::mutex> lk(req->mutex);
+    if (req->cv.wait_for(lk, std::chrono::milliseconds(ms), [&] { return req->done; }))
+      return true;
+  }
+  // Withdrawn unless the drawing thread has taken it meanwhile: then it runs now, and `fn`
+  // (which refers to the caller's frame) must be finished with before this returns.
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    auto it = std::find(requests_.begin(), requests_.end(), req);
+    if (it != requests_.end()) {
+      requests_.erase(it);
+      set_frame_error("no frame ended within " + std::to_string(ms) +
+                      " ms (the render thread is paused, stopped or not drawing)");
+      return false;
+    }
+  }
+  std::unique_lock<std::mutex> lk(req->mutex);
+  req->cv.wait(lk, [&] { return req->done; });
+  return true;
+}
+
+void RenderDevice::run_frame_requests() {
+  std::vector<std::shared_ptr<frame_request>> now;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    if (requests_.empty()) return;
+    now.swap(requests_);
+  }
+  for (auto& r : now) {
+    if (r->fn) qar::guarded([&] { r->fn(); });
+    std::lock_guard<std::mutex> lk(r->mutex);
+    r->fn = nullptr;
+    r->done = true;
+    r->cv.notify_all();
+  }
+}
 
 std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16string&) {
   // Devices that decode video themselves override this; the engine's own video path makes its
@@ -124,16 +224,23 @@ bool RenderDevice::is_on_scene() {
 }
 
 std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
+  set_frame_error("this device keeps no frames");
   return nullptr;
 }
 
 namespace {
 
 // libpng reports errors by longjmp: nothing here changes after setjmp but the file's contents.
-bool write_png(png_structp png, png_infop info, FILE* f, BitmapImage& frame, uint8_t* row) {
+bool write_png(png_structp png, png_infop info, FILE* f, const BitmapImage& frame, uint8_t* row,
+               int level) {
   if (setjmp(png_jmpbuf(png))) return false;
   const int32_t w = frame.width(), h = frame.height();
   png_init_io(png, f);
+  if (level >= 0) {
+    png_set_compression_level(png, std::min(level, 9));
+    // Without compression the row filters only cost time.
+    if (level == 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+  }
   png_set_IHDR(png, info, uint32_t(w), uint32_t(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -152,20 +259,29 @@ bool write_png(png_structp png, png_infop info, FILE* f, BitmapImage& frame, uin
 
 }  // namespace
 
-bool RenderDevice::save_frame_png(const std::string& path) {
-  std::shared_ptr<BitmapImage> frame = read_frame();
-  if (!frame || frame->width() < 1 || frame->height() < 1 || frame->type() != bimage_a8r8g8b8)
-    return false;
+bool RenderDevice::save_png(const BitmapImage& frame, const std::string& path, int level) {
+  if (frame.width() < 1 || frame.height() < 1 || frame.type() != bimage_a8r8g8b8) return false;
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  std::vector<uint8_t> row(size_t(frame->width()) * 3);
-  bool ok = png && info && write_png(png, info, f, *frame, row.data());
+  std::vector<uint8_t> row(size_t(frame.width()) * 3);
+  bool ok = png && info && write_png(png, info, f, frame, row.data(), level);
   png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
   if (std::fclose(f) != 0) ok = false;
   if (!ok) std::remove(path.c_str());
   return ok;
+}
+
+bool RenderDevice::save_frame_png(const std::string& path) {
+  std::shared_ptr<BitmapImage> frame = read_frame();
+  if (!frame) return false;  // read_frame said why
+  if (!save_png(*frame, path)) {
+    set_frame_error("cannot write '" + path + "'");
+    return false;
+  }
+  set_frame_error(std::string());
+  return true;
 }
 
 void RenderDevice::render_text(const std::u16string& text, int32_t x, int32_t y, const Color* color,
