@@ -511,6 +511,12 @@ void RenderMng::work_thread_proc() {
     loop_running_ = true;
   }
 
+  // Frames are due on a grid of whole periods from `grid_start`: a late wake-up delays one
+  // frame, not every frame after it. The grid starts again after a pause, at a new rate, and
+  // when a frame ends more than a period late (no burst of frames to catch up).
+  clock::time_point grid_start;
+  int64_t grid_frames = 0;
+  int32_t grid_fps = 0;
   while (!stop_requested()) {
     const int64_t turn_start = steady_ns();
     int64_t paused_ns = 0;
@@ -527,14 +533,24 @@ void RenderMng::work_thread_proc() {
         resume_signal_.wait(lk, [&] { return !paused_ || stop_requested() || display_request_; });
         paused_ns = steady_ns() - w0;
         in_paused_wait_ = false;
+        grid_frames = 0;
       }
     }
     if (!paused) {
       turn_start_ns_.store(turn_start);
       handle_next_message(false);  // at most one engine message per frame
       const int32_t fps = fps_.load();
-      const auto deadline = clock::now() + (fps > 0 ? std::chrono::nanoseconds(1000000000LL / fps)
-                                                    : std::chrono::nanoseconds(0));
+      const auto now = clock::now();
+      auto due = [&](int64_t k) {
+        return grid_start + std::chrono::nanoseconds(k * 1000000000LL / (fps > 0 ? fps : 1));
+      };
+      if (fps <= 0 || grid_fps != fps || grid_frames == 0 || now > due(grid_frames + 1)) {
+        grid_start = now;
+        grid_frames = 0;
+        grid_fps = fps;
+      }
+      ++grid_frames;
+      const auto deadline = fps > 0 ? due(grid_frames) : now;
       const uint64_t t = current_time_.load();
       qar::guarded([&] {
         update_screen(t);

@@ -11,7 +11,10 @@
 // render thread touches the device's drawing state: the display is set, the world matrix applied
 // and every frame drawn there. pause(true, true) returns once the render thread is in its paused
 // wait (at once when called on the render thread itself, or when the thread is not running).
-// Engine time comes from a steady clock and excludes the time spent paused.
+// Engine time comes from a steady clock and excludes the time spent paused. Frames are due at
+// whole periods (1/fps) from the moment the loop last started running at its rate, so the rate
+// holds over time whatever the wake-up latency; a frame later than a whole period starts the
+// count again instead of being followed by a burst.
 #pragma once
 #include <atomic>
 #include <chrono>
