@@ -161,8 +161,7 @@ bool RenderDevice::run_at_frame_end(const std::function<void()>& fn) {
   const int64_t ms = request_timeout_ms_.load();
   {
     std::unique_lock<std::mutex> lk(req->mutex);
-    if (req->cv.wait_for(lk, std::chrono::milliseconds(ms), [&] { return req->done; }))
-      return true;
+    if (req->cv.wait_for(lk, std::chrono::milliseconds(ms), [&] { return req->done; })) return true;
   }
   // Withdrawn unless the drawing thread has taken it meanwhile: then it runs now, and `fn`
   // (which refers to the caller's frame) must be finished with before this returns.

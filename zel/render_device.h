@@ -292,10 +292,10 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
   // For devices whose drawing state belongs to one thread. note_drawing_thread: called by the
   // thread that draws (at the start of each frame). on_drawing_thread: true there (before any
-  // thread has drawn, the first frame is waited for). run_at_frame_end: has `fn` run by the drawing thread at the end of its
-  // next frame and waits for it up to frame_request_timeout(); false (the error set for
-  // last_frame_error) when no frame ended in time. run_frame_requests: called by the drawing
-  // thread when a frame ends.
+  // thread has drawn, the first frame is waited for). run_at_frame_end: has `fn` run by the drawing
+  // thread at the end of its next frame and waits for it up to frame_request_timeout(); false (the
+  // error set for last_frame_error) when no frame ended in time. run_frame_requests: called by the
+  // drawing thread when a frame ends.
   void note_drawing_thread();
   bool on_drawing_thread() const;
   bool run_at_frame_end(const std::function<void()>& fn);

@@ -48,8 +48,8 @@ struct ThreadOfControl::reply_slot {
 struct ThreadOfControl::exit_state {
   std::mutex mutex;
   std::condition_variable cv;
-  bool left = false;    // the thread has left entry()
-  std::thread orphan;   // the thread of an object destroyed on that thread
+  bool left = false;   // the thread has left entry()
+  std::thread orphan;  // the thread of an object destroyed on that thread
 };
 
 // ---- registry

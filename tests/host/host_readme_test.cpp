@@ -44,8 +44,8 @@ TEST_P(ReadmeHost, EveryRunEndsCleanly) {
       if (!bad) continue;
       std::lock_guard<std::mutex> lk(m);
       if (failures++ == 0)
-        first_failure = "run " + std::to_string(i) + ": status " + std::to_string(o.status) +
-                        "\n" + o.output.substr(0, 4000);
+        first_failure = "run " + std::to_string(i) + ": status " + std::to_string(o.status) + "\n" +
+                        o.output.substr(0, 4000);
     }
   };
   std::thread a(worker), b(worker);
@@ -54,10 +54,10 @@ TEST_P(ReadmeHost, EveryRunEndsCleanly) {
   EXPECT_EQ(failures.load(), 0) << first_failure;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StopWays, ReadmeHost,
-    ::testing::Values(std::make_pair(ZEL_README_KILL, ZEL_README_RUNS),
-                      std::make_pair(ZEL_README_TERMINATE, ZEL_README_RUNS),
-                      std::make_pair(ZEL_README_RELEASE, ZEL_README_RUNS / 2)));
+INSTANTIATE_TEST_SUITE_P(StopWays, ReadmeHost,
+                         ::testing::Values(std::make_pair(ZEL_README_KILL, ZEL_README_RUNS),
+                                           std::make_pair(ZEL_README_TERMINATE, ZEL_README_RUNS),
+                                           std::make_pair(ZEL_README_RELEASE,
+                                                          ZEL_README_RUNS / 2)));
 
 }  // namespace

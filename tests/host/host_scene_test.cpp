@@ -78,8 +78,8 @@ TEST_F(HostScene, BuiltBeforeStartIsInTheFirstFrame) {
   line->add_point(zel::vec2(60, 100));
   line->add_point(zel::vec2(150, 100));
   mng_->get_layer(5, true)->put_renderable(line);
-  auto font = dev_->create_font(
-      zel::logical_font(zel::unit(24, zel::unit::pixels), u"DejaVu Sans", zel::logical_font::fw_bold, 0));
+  auto font = dev_->create_font(zel::logical_font(zel::unit(24, zel::unit::pixels), u"DejaVu Sans",
+                                                  zel::logical_font::fw_bold, 0));
   ASSERT_TRUE(font);
   mng_->get_layer(5, true)->put_renderable(std::make_shared<Text>(font, u"Hi"));
   std::shared_ptr<zel::BitmapImage> first;
