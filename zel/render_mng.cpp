@@ -512,8 +512,9 @@ void RenderMng::work_thread_proc() {
   }
 
   // Frames are due on a grid of whole periods from `grid_start`: a late wake-up delays one
-  // frame, not every frame after it. The grid starts again after a pause, at a new rate, and
-  // when a frame ends more than a period late (no burst of frames to catch up).
+  // frame, not every frame after it, and frames behind the grid follow at once until they have
+  // caught up. The grid starts again after a pause, at a new rate, and when the loop is more
+  // than kMaxLag periods behind (a stall is not followed by a long burst of frames).
   clock::time_point grid_start;
   int64_t grid_frames = 0;
   int32_t grid_fps = 0;
@@ -544,7 +545,8 @@ void RenderMng::work_thread_proc() {
       auto due = [&](int64_t k) {
         return grid_start + std::chrono::nanoseconds(k * 1000000000LL / (fps > 0 ? fps : 1));
       };
-      if (fps <= 0 || grid_fps != fps || grid_frames == 0 || now > due(grid_frames + 1)) {
+      constexpr int64_t kMaxLag = 3;
+      if (fps <= 0 || grid_fps != fps || grid_frames == 0 || now > due(grid_frames + kMaxLag)) {
         grid_start = now;
         grid_frames = 0;
         grid_fps = fps;

@@ -13,8 +13,9 @@
 // wait (at once when called on the render thread itself, or when the thread is not running).
 // Engine time comes from a steady clock and excludes the time spent paused. Frames are due at
 // whole periods (1/fps) from the moment the loop last started running at its rate, so the rate
-// holds over time whatever the wake-up latency; a frame later than a whole period starts the
-// count again instead of being followed by a burst.
+// holds over time whatever the wake-up latency: frames behind that grid follow at once until
+// they have caught up, and a stall of more than three periods starts the count again instead
+// of being followed by a long burst.
 #pragma once
 #include <atomic>
 #include <chrono>

@@ -137,9 +137,10 @@ int main(int argc, char** argv) {
     };
     std::unique_ptr<zelshow::FrameWriter> writer;
     if (!out.empty()) {
+      // zlib takes far more time than drawing a frame: a writer per core, at least two.
       const unsigned cores = std::thread::hardware_concurrency();
-      writer = std::make_unique<zelshow::FrameWriter>(
-          out, opt.png_level, int(std::clamp(cores > 1 ? cores - 1 : 1u, 1u, 4u)), 8);
+      writer = std::make_unique<zelshow::FrameWriter>(out, opt.png_level,
+                                                      int(std::clamp(cores, 2u, 4u)), 8);
     }
     // When each frame was presented, for the pacing figures (read after the thread has ended).
     std::vector<std::chrono::steady_clock::time_point> shown;
