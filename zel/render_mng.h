@@ -116,7 +116,9 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   void set_trace_level(int32_t level) { trace_level_.store(level); }
   int32_t get_trace_level() const { return trace_level_.load(); }
   // Called on the render thread after each presented frame (frame number from 1); for hosts that
-  // record frames (RenderDevice::read_frame). Set before start.
+  // record every frame: RenderDevice::read_frame there reads that frame at once. Keep it short
+  // (hand the image to another thread to encode it): the next frame waits for it. Set before
+  // start. A snapshot now and then needs no hook: read_frame works from any thread.
   void set_frame_hook(std::function<void(RenderDevice&, uint64_t)> hook);
 
   // Frame parts (public so that a host can drive a frame itself, on the render thread).
