@@ -48,9 +48,24 @@ struct ThreadOfControl::reply_slot {
 struct ThreadOfControl::exit_state {
   std::mutex mutex;
   std::condition_variable cv;
-  bool left = false;   // the thread has left entry()
-  std::thread orphan;  // the thread of an object destroyed on that thread
+  bool left = false;  // the thread has left entry()
 };
+
+namespace {
+
+// The threads of objects destroyed on their own thread, with their names, until terminate_all
+// joins them. Never freed: a thread nobody joins stays here, joinable and harmless.
+struct orphan_list {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, std::thread>> threads;
+};
+
+orphan_list& orphans() {
+  static orphan_list* o = new orphan_list;
+  return *o;
+}
+
+}  // namespace
 
 // ---- registry
 
@@ -132,9 +147,9 @@ ThreadOfControl::~ThreadOfControl() {
     if (thread_.joinable()) {
       // The last owner may be the thread itself (it keeps its object alive while it runs).
       if (thread_.get_id() == std::this_thread::get_id()) {
-        // Joined by terminate_all, or never: then it stays joinable, unreachable, and harmless.
-        std::lock_guard<std::mutex> lk(exit_->mutex);
-        exit_->orphan = std::move(thread_);
+        orphan_list& o = orphans();
+        std::lock_guard<std::mutex> lk(o.mutex);
+        o.threads.emplace_back(name_, std::move(thread_));
       } else {
         thread_.join();
       }
@@ -264,20 +279,30 @@ void ThreadOfControl::terminate_all(const std::string& name) {
         break;
       }
     }
-    if (!dying) return;
+    if (!dying) break;
     if (live) {
       live->terminate();  // its entry goes when entry() ends, which terminate waited for
       live.reset();
       // Still listed for the moment between the join and the entry's removal: wait it out.
     }
-    std::thread orphan;
-    {
-      std::unique_lock<std::mutex> lk(dying->mutex);
-      dying->cv.wait(lk, [&] { return dying->left; });
-      orphan = std::move(dying->orphan);
-    }
-    if (orphan.joinable()) orphan.join();
+    std::unique_lock<std::mutex> lk(dying->mutex);
+    dying->cv.wait(lk, [&] { return dying->left; });
   }
+  // Threads that destroyed their own object: gone from the registry, still to be joined.
+  std::vector<std::thread> left;
+  {
+    orphan_list& o = orphans();
+    std::lock_guard<std::mutex> lk(o.mutex);
+    for (auto it = o.threads.begin(); it != o.threads.end();) {
+      if (it->first == name && it->second.get_id() != std::this_thread::get_id()) {
+        left.push_back(std::move(it->second));
+        it = o.threads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& t : left) t.join();
 }
 
 bool ThreadOfControl::start(std::shared_ptr<ThreadOfControl> t, bool wait) {

@@ -107,8 +107,8 @@ class ThreadOfControl {
   bool wait_for_stop(int64_t ms);
 
  private:
-  // What outlives the object until its thread has left entry(): the std::thread of an object
-  // its own thread destroyed, kept here to be joined (see terminate_all).
+  // Outlives the object until its thread has left entry(), so that terminate_all can wait for
+  // an object its own thread is destroying.
   struct exit_state;
   friend class ThreadOfControlMng;
 
