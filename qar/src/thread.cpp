@@ -147,9 +147,24 @@ ThreadOfControl::~ThreadOfControl() {
     if (thread_.joinable()) {
       // The last owner may be the thread itself (it keeps its object alive while it runs).
       if (thread_.get_id() == std::this_thread::get_id()) {
-        orphan_list& o = orphans();
-        std::lock_guard<std::mutex> lk(o.mutex);
-        o.threads.emplace_back(name_, std::move(thread_));
+        // Parked for terminate_all. One of the same name parked earlier is joined here, so
+        // that they do not pile up (each keeps its stack until joined); this thread is still
+        // listed in the registry meanwhile, so terminate_all waits for that join too.
+        std::vector<std::thread> earlier;
+        {
+          orphan_list& o = orphans();
+          std::lock_guard<std::mutex> lk(o.mutex);
+          for (auto it = o.threads.begin(); it != o.threads.end();) {
+            if (it->first == name_) {
+              earlier.push_back(std::move(it->second));
+              it = o.threads.erase(it);
+            } else {
+              ++it;
+            }
+          }
+          o.threads.emplace_back(name_, std::move(thread_));
+        }
+        for (auto& t : earlier) t.join();
       } else {
         thread_.join();
       }
