@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -54,14 +55,36 @@ struct ThreadOfControl::exit_state {
 namespace {
 
 // The threads of objects destroyed on their own thread, with their names, until terminate_all
-// joins them. Never freed: a thread nobody joins stays here, joinable and harmless.
+// (or the exit of the process) joins them. Never freed.
 struct orphan_list {
   std::mutex mutex;
   std::vector<std::pair<std::string, std::thread>> threads;
 };
 
+orphan_list& orphans();
+
+// At exit, before the statics made earlier go: what is left of those threads (the end of their
+// entry function, their thread-local data) must not run on into a process being torn down.
+void join_orphans_at_exit() {
+  std::vector<std::pair<std::string, std::thread>> left;
+  {
+    orphan_list& o = orphans();
+    std::lock_guard<std::mutex> lk(o.mutex);
+    left.swap(o.threads);
+  }
+  for (auto& t : left) {
+    if (t.second.get_id() == std::this_thread::get_id())
+      t.second.detach();  // exit() called by one of them
+    else
+      t.second.join();
+  }
+}
+
 orphan_list& orphans() {
-  static orphan_list* o = new orphan_list;
+  static orphan_list* o = [] {
+    std::atexit(join_orphans_at_exit);
+    return new orphan_list;
+  }();
   return *o;
 }
 
