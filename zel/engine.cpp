@@ -3,12 +3,14 @@
 #include <cstdint>
 
 #include "qar/context.h"
+#include "qar/thread.h"
 #include "qar/trace.h"
 #include "zel/context.h"
 #include "zel/controls/clipboard.h"
 #include "zel/gui_dispatcher.h"
 #include "zel/platform/window_system.h"
 #include "zel/plugins.h"
+#include "zel/render_mng.h"
 
 extern "C" void zelInitEx(const zelInitOptions* options) {
   const zelInitOptions opt = options ? *options : zelInitOptions();
@@ -35,7 +37,16 @@ extern "C" void zelInit(void* host_window) {
 
 extern "C" void zelUninit() {
   qar::guarded([] {
+    // Work queued for this thread is withdrawn, so that no engine thread waits for it below.
     zel::gui::detach();
+    // Every render thread ends here, also one only killed or one whose object went with it: a
+    // thread still running (or tearing down its thread-local data) while the process exits
+    // would work on what exit() is freeing.
+    qar::ThreadOfControl::terminate_all("RenderMng");
+    // A render manager that outlives this call lets its device go now: with it go the device's
+    // window and the thread that reads the window's events.
+    if (zelContext::is_init())
+      if (zel::RenderMng* rm = zelContext::instance().render_mng) rm->release_device();
     // Hands what we own on the clipboard to a clipboard manager and stops its thread.
     zel::Clipboard::shutdown();
     zel::platform::window_system().close();

@@ -26,6 +26,10 @@ extern "C" void zelInitEx(const zelInitOptions* options);
 // zelInitEx with `host_window`: frames are shown in that window, or, when it is null, the engine
 // renders headless.
 extern "C" void zelInit(void* host_window);
-// Called by the host on its GUI thread after every engine thread has stopped: detaches the
-// dispatcher, releases the media-stream and image-decoder plug-ins and destroys the context.
+// Called by the host on its GUI thread when it is done with the engine: detaches the dispatcher
+// (queued work is withdrawn), stops every render manager's thread and waits until it is gone
+// (one only killed, or one whose object its own thread destroyed, included), lets a render
+// manager that lives on drop its device (its window and event thread go with it), stops the
+// clipboard's thread, releases the media-stream and image-decoder plug-ins and destroys the
+// context. The host may return from main as soon as it returns.
 extern "C" void zelUninit();

@@ -7,6 +7,7 @@
 #include "zel/facet.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/render_device.h"
+#include "zel/render_mng.h"
 
 namespace zel {
 
@@ -122,6 +123,13 @@ qar::Rect FragTexture::device_rect() {
   qar::Rect r = dev->get_device_rect();
   // Before the first frame has adjusted the device, its viewport is the screen.
   if (r.width() <= 0 || r.height() <= 0) r = dev->get_view_rect();
+  // Before the display is set: the screen the render manager was given.
+  if (r.width() <= 0 || r.height() <= 0) {
+    if (RenderMng* rm = zelContext::instance().render_mng) {
+      const DeviceMode m = rm->get_mode();
+      r = qar::Rect(0, 0, m.width, m.height);
+    }
+  }
   return r;
 }
 

@@ -1,6 +1,8 @@
 #include "zel/render_device.h"
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -97,7 +99,104 @@ EnvIndepDriver::~EnvIndepDriver() = default;
 // RenderDevice
 
 RenderDevice::RenderDevice() = default;
-RenderDevice::~RenderDevice() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Frame requests from other threads
+
+struct RenderDevice::frame_request {
+  std::function<void()> fn;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
+
+namespace {
+thread_local std::string t_frame_error;
+}  // namespace
+
+RenderDevice::~RenderDevice() {
+  // Nobody can wait here any more (a waiter holds the device), but answer what is left anyway.
+  std::vector<std::shared_ptr<frame_request>> left;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    left.swap(requests_);
+  }
+  for (auto& r : left) {
+    std::lock_guard<std::mutex> lk(r->mutex);
+    r->fn = nullptr;
+    r->done = true;
+    r->cv.notify_all();
+  }
+}
+
+std::string RenderDevice::last_frame_error() {
+  return t_frame_error;
+}
+
+void RenderDevice::set_frame_error(std::string error) {
+  t_frame_error = std::move(error);
+}
+
+void RenderDevice::set_frame_request_timeout(std::chrono::milliseconds timeout) {
+  request_timeout_ms_.store(std::max<int64_t>(0, timeout.count()));
+}
+
+std::chrono::milliseconds RenderDevice::frame_request_timeout() const {
+  return std::chrono::milliseconds(request_timeout_ms_.load());
+}
+
+void RenderDevice::note_drawing_thread() {
+  drawing_thread_.store(std::this_thread::get_id());
+}
+
+bool RenderDevice::on_drawing_thread() const {
+  return drawing_thread_.load() == std::this_thread::get_id();
+}
+
+bool RenderDevice::run_at_frame_end(const std::function<void()>& fn) {
+  auto req = std::make_shared<frame_request>();
+  req->fn = fn;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    requests_.push_back(req);
+  }
+  const int64_t ms = request_timeout_ms_.load();
+  {
+    std::unique_lock<std::mutex> lk(req->mutex);
+    if (req->cv.wait_for(lk, std::chrono::milliseconds(ms), [&] { return req->done; })) return true;
+  }
+  // Withdrawn unless the drawing thread has taken it meanwhile: then it runs now, and `fn`
+  // (which refers to the caller's frame) must be finished with before this returns.
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    auto it = std::find(requests_.begin(), requests_.end(), req);
+    if (it != requests_.end()) {
+      requests_.erase(it);
+      set_frame_error("no frame ended within " + std::to_string(ms) +
+                      " ms (the render thread is paused, stopped or not drawing)");
+      return false;
+    }
+  }
+  std::unique_lock<std::mutex> lk(req->mutex);
+  req->cv.wait(lk, [&] { return req->done; });
+  return true;
+}
+
+void RenderDevice::run_frame_requests() {
+  std::vector<std::shared_ptr<frame_request>> now;
+  {
+    std::lock_guard<std::mutex> lk(requests_mutex_);
+    if (requests_.empty()) return;
+    now.swap(requests_);
+  }
+  for (auto& r : now) {
+    if (r->fn) qar::guarded([&] { r->fn(); });
+    std::lock_guard<std::mutex> lk(r->mutex);
+    r->fn = nullptr;
+    r->done = true;
+    r->cv.notify_all();
+  }
+}
 
 std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16string&) {
   // Devices that decode video themselves override this; the engine's own video path makes its
@@ -210,15 +309,27 @@ void RenderDevice::draw_2dline(int32_t x1, int32_t y1, int32_t x2, int32_t y2, C
 }
 
 std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
+  set_frame_error("this device keeps no frames");
   return nullptr;
+}
+
+}
+
+bool RenderDevice::save_png(const BitmapImage& frame, const std::string& path, int level) {
+  if (frame.width() < 1 || frame.height() < 1 || frame.type() != bimage_a8r8g8b8) return false;
+  return zel::save_png(path, frame.pixmap(0), frame.width(), frame.height(), frame.line_size(),
+                       frame.type(), false, level < 0 ? png_default_compression : std::min(level, 9));
 }
 
 bool RenderDevice::save_frame_png(const std::string& path) {
   std::shared_ptr<BitmapImage> frame = read_frame();
-  if (!frame || frame->width() < 1 || frame->height() < 1 || frame->type() != bimage_a8r8g8b8)
+  if (!frame) return false;  // read_frame said why
+  if (!save_png(*frame, path)) {
+    set_frame_error("cannot write '" + path + "'");
     return false;
-  return save_png(path, frame->pixmap(0), frame->width(), frame->height(), frame->line_size(),
-                  frame->type(), false);
+  }
+  set_frame_error(std::string());
+  return true;
 }
 
 void RenderDevice::render_text(const std::u16string& text, int32_t x, int32_t y, const Color* color,

@@ -6,6 +6,7 @@
 // thread (each carries its own lock); a device uploads the changes on the render thread.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -281,9 +283,24 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
   // The last finished frame (what end_frame presented, or the frame being drawn when called
   // between begin_frame and end_frame) as a top-down 32-bit ARGB image; null when there is none.
+  // Any thread may call it. On the thread that draws it reads at once; from another thread the
+  // read is handed to the drawing thread, which does it at the end of its next frame, and the
+  // caller waits up to frame_request_timeout(): null, with last_frame_error() saying why, when
+  // no frame ends in that time (the render manager paused or stopped, the device lost). To record
+  // every frame, read it on the render thread from RenderMng::set_frame_hook instead.
   virtual std::shared_ptr<BitmapImage> read_frame();
-  // Saves read_frame() as a PNG file (alpha dropped); false on failure.
+  // Saves read_frame() as a PNG file (alpha dropped); false on failure, with last_frame_error()
+  // set. Off the drawing thread only the read waits for the render thread: the file is encoded
+  // and written on the calling thread.
   virtual bool save_frame_png(const std::string& path);
+  // Writes a 32-bit ARGB picture as an RGB PNG file. `level`: zlib compression 0 (none, fastest)
+  // to 9 (smallest); -1 the library's default. False (no file left behind) on failure.
+  static bool save_png(const BitmapImage& frame, const std::string& path, int level = -1);
+  // Why the calling thread's last read_frame or save_frame_png failed; empty after a success.
+  static std::string last_frame_error();
+  // How long a read from another thread waits for the next frame (2 s by default).
+  void set_frame_request_timeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds frame_request_timeout() const;
 
   const std::u16string& name() const { return name_; }
   std::shared_ptr<EnvIndepDriver> get_env_indep() const { return env_driver_; }
@@ -295,6 +312,18 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
 
  protected:
   RenderDevice();
+
+  // For devices whose drawing state belongs to one thread. note_drawing_thread: called by the
+  // thread that draws (at the start of each frame). on_drawing_thread: true there (before any
+  // thread has drawn, the first frame is waited for). run_at_frame_end: has `fn` run by the drawing
+  // thread at the end of its next frame and waits for it up to frame_request_timeout(); false (the
+  // error set for last_frame_error) when no frame ended in time. run_frame_requests: called by the
+  // drawing thread when a frame ends.
+  void note_drawing_thread();
+  bool on_drawing_thread() const;
+  bool run_at_frame_end(const std::function<void()>& fn);
+  void run_frame_requests();
+  static void set_frame_error(std::string error);
 
   std::atomic<bool> lost_{false};
   std::u16string name_;
@@ -318,6 +347,11 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
  private:
   std::shared_ptr<VertexBuffer> poligon_vb_;  // render_poligon's buffer, reused
   std::mutex rect_mutex_;                     // device_rect_ between adjust and readers
+  struct frame_request;
+  std::mutex requests_mutex_;
+  std::vector<std::shared_ptr<frame_request>> requests_;
+  std::atomic<std::thread::id> drawing_thread_{};
+  std::atomic<int64_t> request_timeout_ms_{2000};
 };
 
 // Redirects drawing into a texture for the life of the object, with a camera ("RTarg") that maps

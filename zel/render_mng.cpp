@@ -178,6 +178,24 @@ void RenderMng::kill() {
   release_waiters();
 }
 
+bool RenderMng::release_device() {
+  if (is_running() && !is_render_thread()) return false;
+  std::shared_ptr<RenderDevice> dev;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    dev.swap(device_);
+  }
+  if (zelContext::is_init()) {
+    zelContext& ctx = zelContext::instance();
+    if (ctx.device == dev) {
+      ctx.device.reset();
+      ctx.texture_manager.reset();
+      ctx.env_driver.reset();
+    }
+  }
+  return true;
+}
+
 void RenderMng::release_waiters() {
   std::lock_guard<std::mutex> lk(pause_mutex_);
   resume_signal_.notify_all();
@@ -493,6 +511,13 @@ void RenderMng::work_thread_proc() {
     loop_running_ = true;
   }
 
+  // Frames are due on a grid of whole periods from `grid_start`: a late wake-up delays one
+  // frame, not every frame after it, and frames behind the grid follow at once until they have
+  // caught up. The grid starts again after a pause, at a new rate, and when the loop is more
+  // than kMaxLag periods behind (a stall is not followed by a long burst of frames).
+  clock::time_point grid_start;
+  int64_t grid_frames = 0;
+  int32_t grid_fps = 0;
   while (!stop_requested()) {
     const int64_t turn_start = steady_ns();
     int64_t paused_ns = 0;
@@ -509,14 +534,25 @@ void RenderMng::work_thread_proc() {
         resume_signal_.wait(lk, [&] { return !paused_ || stop_requested() || display_request_; });
         paused_ns = steady_ns() - w0;
         in_paused_wait_ = false;
+        grid_frames = 0;
       }
     }
     if (!paused) {
       turn_start_ns_.store(turn_start);
       handle_next_message(false);  // at most one engine message per frame
       const int32_t fps = fps_.load();
-      const auto deadline = clock::now() + (fps > 0 ? std::chrono::nanoseconds(1000000000LL / fps)
-                                                    : std::chrono::nanoseconds(0));
+      const auto now = clock::now();
+      auto due = [&](int64_t k) {
+        return grid_start + std::chrono::nanoseconds(k * 1000000000LL / (fps > 0 ? fps : 1));
+      };
+      constexpr int64_t kMaxLag = 3;
+      if (fps <= 0 || grid_fps != fps || grid_frames == 0 || now > due(grid_frames + kMaxLag)) {
+        grid_start = now;
+        grid_frames = 0;
+        grid_fps = fps;
+      }
+      ++grid_frames;
+      const auto deadline = fps > 0 ? due(grid_frames) : now;
       const uint64_t t = current_time_.load();
       qar::guarded([&] {
         update_screen(t);

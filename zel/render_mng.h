@@ -11,7 +11,11 @@
 // render thread touches the device's drawing state: the display is set, the world matrix applied
 // and every frame drawn there. pause(true, true) returns once the render thread is in its paused
 // wait (at once when called on the render thread itself, or when the thread is not running).
-// Engine time comes from a steady clock and excludes the time spent paused.
+// Engine time comes from a steady clock and excludes the time spent paused. Frames are due at
+// whole periods (1/fps) from the moment the loop last started running at its rate, so the rate
+// holds over time whatever the wake-up latency: frames behind that grid follow at once until
+// they have caught up, and a stall of more than three periods starts the count again instead
+// of being followed by a long burst.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -50,8 +54,13 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   std::shared_ptr<RenderDevice> get_device() const;
   std::u16string get_device_name() const;
 
-  // Stops the loop at the end of the current turn and releases every waiter.
+  // Stops the loop at the end of the current turn and releases every waiter. Does not wait:
+  // terminate() waits for the thread to end, and so does zelUninit for every render manager.
   void kill() override;
+  // Once the loop has ended (or before it started): drops the device, which closes its window
+  // and stops its event thread unless another owner keeps it. False while the loop runs.
+  // zelUninit calls it for a render manager that outlives it.
+  bool release_device();
 
   // Frames per second; 0 or less: no limit. Takes effect at the next frame.
   void set_fps(int32_t fps);
@@ -107,7 +116,9 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   void set_trace_level(int32_t level) { trace_level_.store(level); }
   int32_t get_trace_level() const { return trace_level_.load(); }
   // Called on the render thread after each presented frame (frame number from 1); for hosts that
-  // record frames (RenderDevice::read_frame). Set before start.
+  // record every frame: RenderDevice::read_frame there reads that frame at once. Keep it short
+  // (hand the image to another thread to encode it): the next frame waits for it. Set before
+  // start. A snapshot now and then needs no hook: read_frame works from any thread.
   void set_frame_hook(std::function<void(RenderDevice&, uint64_t)> hook);
 
   // Frame parts (public so that a host can drive a frame itself, on the render thread).

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -43,13 +44,59 @@ struct ThreadOfControl::reply_slot {
   }
 };
 
+// ---- exit state
+
+struct ThreadOfControl::exit_state {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool left = false;  // the thread has left entry()
+};
+
+namespace {
+
+// The threads of objects destroyed on their own thread, with their names, until terminate_all
+// (or the exit of the process) joins them. Never freed.
+struct orphan_list {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, std::thread>> threads;
+};
+
+orphan_list& orphans();
+
+// At exit, before the statics made earlier go: what is left of those threads (the end of their
+// entry function, their thread-local data) must not run on into a process being torn down.
+void join_orphans_at_exit() {
+  std::vector<std::pair<std::string, std::thread>> left;
+  {
+    orphan_list& o = orphans();
+    std::lock_guard<std::mutex> lk(o.mutex);
+    left.swap(o.threads);
+  }
+  for (auto& t : left) {
+    if (t.second.get_id() == std::this_thread::get_id())
+      t.second.detach();  // exit() called by one of them
+    else
+      t.second.join();
+  }
+}
+
+orphan_list& orphans() {
+  static orphan_list* o = [] {
+    std::atexit(join_orphans_at_exit);
+    return new orphan_list;
+  }();
+  return *o;
+}
+
+}  // namespace
+
 // ---- registry
 
 namespace {
 
 struct registry_entry {
   std::weak_ptr<ThreadOfControl> thread;
-  const ThreadOfControl* raw;
+  std::shared_ptr<void> exit;  // the object's exit_state: the entry's key
   std::thread::id id;
   std::string name;
 };
@@ -92,14 +139,14 @@ std::shared_ptr<ThreadOfControl> ThreadOfControlMng::get(const std::string& name
 void ThreadOfControlMng::add(const std::shared_ptr<ThreadOfControl>& t, std::thread::id id) {
   registry_state& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.entries.push_back(registry_entry{t, t.get(), id, t->name()});
+  r.entries.push_back(registry_entry{t, t->exit_, id, t->name()});
 }
 
-void ThreadOfControlMng::remove(const ThreadOfControl* t) {
+void ThreadOfControlMng::remove(const void* key) {
   registry_state& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   for (auto it = r.entries.begin(); it != r.entries.end();) {
-    if (it->raw == t) {
+    if (it->exit.get() == key) {
       it = r.entries.erase(it);
     } else {
       ++it;
@@ -109,7 +156,8 @@ void ThreadOfControlMng::remove(const ThreadOfControl* t) {
 
 // ---- ThreadOfControl
 
-ThreadOfControl::ThreadOfControl(std::string name) : name_(std::move(name)) {}
+ThreadOfControl::ThreadOfControl(std::string name)
+    : exit_(std::make_shared<exit_state>()), name_(std::move(name)) {}
 
 ThreadOfControl::~ThreadOfControl() {
   {
@@ -122,7 +170,24 @@ ThreadOfControl::~ThreadOfControl() {
     if (thread_.joinable()) {
       // The last owner may be the thread itself (it keeps its object alive while it runs).
       if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
+        // Parked for terminate_all. One of the same name parked earlier is joined here, so
+        // that they do not pile up (each keeps its stack until joined); this thread is still
+        // listed in the registry meanwhile, so terminate_all waits for that join too.
+        std::vector<std::thread> earlier;
+        {
+          orphan_list& o = orphans();
+          std::lock_guard<std::mutex> lk(o.mutex);
+          for (auto it = o.threads.begin(); it != o.threads.end();) {
+            if (it->first == name_) {
+              earlier.push_back(std::move(it->second));
+              it = o.threads.erase(it);
+            } else {
+              ++it;
+            }
+          }
+          o.threads.emplace_back(name_, std::move(thread_));
+        }
+        for (auto& t : earlier) t.join();
       } else {
         thread_.join();
       }
@@ -238,6 +303,46 @@ void ThreadOfControl::terminate() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
+void ThreadOfControl::terminate_all(const std::string& name) {
+  for (;;) {
+    std::shared_ptr<ThreadOfControl> live;
+    std::shared_ptr<exit_state> dying;
+    {
+      registry_state& r = registry();
+      std::lock_guard<std::mutex> lock(r.mutex);
+      for (auto& e : r.entries) {
+        if (e.name != name || e.id == std::this_thread::get_id()) continue;
+        live = e.thread.lock();
+        dying = std::static_pointer_cast<exit_state>(e.exit);
+        break;
+      }
+    }
+    if (!dying) break;
+    if (live) {
+      live->terminate();  // its entry goes when entry() ends, which terminate waited for
+      live.reset();
+      // Still listed for the moment between the join and the entry's removal: wait it out.
+    }
+    std::unique_lock<std::mutex> lk(dying->mutex);
+    dying->cv.wait(lk, [&] { return dying->left; });
+  }
+  // Threads that destroyed their own object: gone from the registry, still to be joined.
+  std::vector<std::thread> left;
+  {
+    orphan_list& o = orphans();
+    std::lock_guard<std::mutex> lk(o.mutex);
+    for (auto it = o.threads.begin(); it != o.threads.end();) {
+      if (it->first == name && it->second.get_id() != std::this_thread::get_id()) {
+        left.push_back(std::move(it->second));
+        it = o.threads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& t : left) t.join();
+}
+
 bool ThreadOfControl::start(std::shared_ptr<ThreadOfControl> t, bool wait) {
   if (!t) return false;
   {
@@ -278,14 +383,21 @@ void ThreadOfControl::entry(std::shared_ptr<ThreadOfControl> self) {
     t->cv_.notify_all();
     t->thread_proc_impl();
   });
-  get_ThreadOfControlMng().remove(t);
   {
     std::lock_guard<std::mutex> lock(t->mutex_);
     t->running_.store(false);
   }
   t->finish_queue();
+  std::shared_ptr<exit_state> exit = t->exit_;
   // Last use of the object: when this was its last owner it is destroyed here.
   self.reset();
+  // Listed until here, so that terminate_all can wait for an object destroying itself.
+  get_ThreadOfControlMng().remove(exit.get());
+  {
+    std::lock_guard<std::mutex> lock(exit->mutex);
+    exit->left = true;
+  }
+  exit->cv.notify_all();
 }
 
 // ---- thread_prior

@@ -228,6 +228,54 @@ TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
   EXPECT_TRUE(weak.expired());
 }
 
+// Counts the thread-local data torn down on threads that touched it (slowly, as a driver's
+// clean-up may be).
+std::atomic<int> g_tls_gone{0};
+struct tls_marker {
+  bool used = false;
+  ~tls_marker() {
+    if (!used) return;
+    std::this_thread::sleep_for(100ms);
+    ++g_tls_gone;
+  }
+};
+thread_local tls_marker t_marker;
+
+class TlsWorker : public qar::ThreadOfControl {
+ public:
+  explicit TlsWorker(std::string name) : ThreadOfControl(std::move(name)) {}
+
+ protected:
+  void thread_init() override { t_marker.used = true; }
+};
+
+TEST(ThreadOfControl, TerminateAllWaitsForEveryThreadOfTheName) {
+  // One held by this test, two whose objects went with their threads (killed and let go), and
+  // one of another name that is left alone.
+  g_tls_gone = 0;
+  auto held = std::make_shared<TlsWorker>("tls-worker");
+  ASSERT_TRUE(qar::ThreadOfControl::start(held));
+  std::vector<std::weak_ptr<TlsWorker>> gone;
+  for (int i = 0; i < 2; ++i) {
+    auto w = std::make_shared<TlsWorker>("tls-worker");
+    ASSERT_TRUE(qar::ThreadOfControl::start(w));
+    w->kill();
+    gone.push_back(w);
+  }
+  for (auto& g : gone)
+    for (int i = 0; i < 500 && !g.expired(); ++i) std::this_thread::sleep_for(2ms);
+  auto other = std::make_shared<TlsWorker>("other-worker");
+  ASSERT_TRUE(qar::ThreadOfControl::start(other));
+  // The two are still tearing down their thread-local data here.
+  qar::ThreadOfControl::terminate_all("tls-worker");
+  EXPECT_EQ(g_tls_gone.load(), 3);
+  EXPECT_EQ(qar::get_ThreadOfControlMng().get("tls-worker"), nullptr);
+  EXPECT_FALSE(held->is_running());
+  EXPECT_TRUE(other->is_running());
+  other->terminate();
+  EXPECT_EQ(g_tls_gone.load(), 4);
+}
+
 TEST(ThreadOfControl, ManySendersAtOnce) {
   auto w = std::make_shared<Worker>("worker-many");
   ASSERT_TRUE(qar::ThreadOfControl::start(w));

@@ -66,11 +66,11 @@ TEST_F(SceneLoop, StartsPausedAndPacesFrames) {
   mng_->pause(true, true);
   auto times = rec.snapshot();
   ASSERT_GE(times.size(), 50u);
-  for (size_t i = 1; i < times.size(); ++i) {
-    EXPECT_GE(times[i], times[i - 1]);
-    // Each frame lasts at least 1/25 s of engine time.
-    EXPECT_GE(times[i] - times[i - 1], 39000u) << i;
-  }
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i], times[i - 1]);
+  // Frames are due on a grid of 1/25 s: one after a late frame is shorter, but never more
+  // frames than the rate over time.
+  const size_t n = times.size() - 1;
+  EXPECT_GE(times[n] - times[0], n * 40000u - 1000u);
 }
 
 TEST_F(SceneLoop, UnlimitedRateRunsFramesBackToBack) {

@@ -2,10 +2,13 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +17,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "frame_writer.h"
 #include "qar/trace.h"
 #include "zel/context.h"
 #include "zel/engine.h"
 #include "zel/gui_dispatcher.h"
+#include "zel/render_device.h"
 #include "zelshow.h"
 
 namespace {
@@ -42,6 +48,21 @@ int pin_gl_driver_object(dl_phdr_info* info, size_t, void*) {
 
 void pin_gl_driver() {
   dl_iterate_phdr(pin_gl_driver_object, nullptr);
+}
+
+// " (25.00 fps, p99 interval 40.4 ms)" for the presented frames' times; empty for fewer than 3.
+std::string pacing(const std::vector<std::chrono::steady_clock::time_point>& t) {
+  if (t.size() < 3) return std::string();
+  std::vector<double> ms;
+  for (size_t i = 1; i < t.size(); ++i)
+    ms.push_back(std::chrono::duration<double, std::milli>(t[i] - t[i - 1]).count());
+  std::sort(ms.begin(), ms.end());
+  const double p99 = ms[std::min(ms.size() - 1, size_t(std::ceil(ms.size() * 0.99)) - 1)];
+  const double secs = std::chrono::duration<double>(t.back() - t.front()).count();
+  char buf[96];
+  std::snprintf(buf, sizeof buf, " (%.2f fps, p99 interval %.1f ms)",
+                secs > 0 ? double(ms.size()) / secs : 0.0, p99);
+  return buf;
 }
 
 int fail(const std::string& line, int code) {
@@ -108,28 +129,48 @@ int main(int argc, char** argv) {
     mng->set_fps(opt.fps);
     mng->set_bg_color(0, 0, 0);
 
-    // Frames are recorded on the render thread as they are presented.
+    // Each presented frame is read back on the render thread (the frame hook) and handed to
+    // the writers; the main loop is woken as soon as the show is over.
     std::atomic<int64_t> presented{0};
     std::atomic<bool> done{false};
     std::mutex err_mutex;
     std::string frame_error;
     const int64_t limit = opt.frames;
     const std::string out = opt.out_dir;
+    const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    auto finish_show = [&] {
+      done = true;
+      const uint64_t one = 1;
+      if (wake_fd >= 0 && write(wake_fd, &one, sizeof one) < 0) {
+        // The counter is full: the loop is awake anyway.
+      }
+    };
+    std::unique_ptr<zelshow::FrameWriter> writer;
+    if (!out.empty()) {
+      // zlib takes far more time than drawing a frame: a writer per core, at least two.
+      const unsigned cores = std::thread::hardware_concurrency();
+      writer = std::make_unique<zelshow::FrameWriter>(out, opt.png_level,
+                                                      int(std::clamp(cores, 2u, 4u)), 8);
+    }
+    // When each frame was presented, for the pacing figures (read after the thread has ended).
+    std::vector<std::chrono::steady_clock::time_point> shown;
+    shown.reserve(limit > 0 ? size_t(std::min<int64_t>(limit, 1 << 20)) : 4096);
     mng->set_frame_hook([&](zel::RenderDevice& dev, uint64_t n) {
       if (done || (limit > 0 && int64_t(n) > limit)) return;
-      if (!out.empty()) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%06llu.png", static_cast<unsigned long long>(n));
-        const std::string path = (std::filesystem::path(out) / name).string();
-        if (!dev.save_frame_png(path)) {
+      shown.push_back(std::chrono::steady_clock::now());
+      if (writer) {
+        auto frame = dev.read_frame();
+        if (!frame || !writer->put(n, std::move(frame))) {
           std::lock_guard<std::mutex> lk(err_mutex);
-          frame_error = "cannot write '" + path + "'";
-          done = true;
+          frame_error = frame ? writer->finish()
+                              : "cannot read frame " + std::to_string(n) + ": " +
+                                    zel::RenderDevice::last_frame_error();
+          finish_show();
           return;
         }
       }
       presented = int64_t(n);
-      if (limit > 0 && int64_t(n) >= limit) done = true;
+      if (limit > 0 && int64_t(n) >= limit) finish_show();
     });
 
     qar::ThreadOfControl::start(mng, true);
@@ -151,11 +192,10 @@ int main(int argc, char** argv) {
       auto last_report = std::chrono::steady_clock::now();
       const int fd = zel::gui::event_fd();
       while (!done && !g_interrupted && !mng->has_ended()) {
-        pollfd p{fd, POLLIN, 0};
-        if (fd >= 0)
-          poll(&p, 1, 50);
-        else
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Woken by GUI work, the end of the show, or the next progress line (a signal or a
+        // render thread that ended on its own is noticed within 50 ms).
+        pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        poll(p, 2, 50);
         zel::gui::drain();
         const auto now = std::chrono::steady_clock::now();
         if (now - last_report >= std::chrono::seconds(1)) {
@@ -180,12 +220,21 @@ int main(int argc, char** argv) {
       }
     }
     mng->terminate();
+    if (writer) {
+      const std::string e = writer->finish();
+      if (status == 0 && !e.empty()) {
+        error = e;
+        status = 1;
+      }
+      writer.reset();
+    }
+    if (wake_fd >= 0) close(wake_fd);
     show.reset();
     mng->clear_all_layers();
     mng.reset();
     if (status == 0)
-      std::fprintf(stderr, "zelshow: %lld frames%s%s\n", static_cast<long long>(presented.load()),
-                   out.empty() ? "" : " written to ", out.c_str());
+      std::fprintf(stderr, "zelshow: %lld frames%s%s%s\n", static_cast<long long>(presented.load()),
+                   out.empty() ? "" : " written to ", out.c_str(), pacing(shown).c_str());
   }
   zelUninit();
   if (status != 0) return fail(error, status);

@@ -28,6 +28,7 @@ std::string usage() {
          "  --fps N       frames per second, 0 for no limit (default 25)\n"
          "  --frames N    stop after N frames (default: run until interrupted)\n"
          "  --out DIR     write every frame to DIR as frame_NNNNNN.png\n"
+         "  --png-level N compression of those files, 0 (fastest) to 9 (smallest) (default 1)\n"
          "  --slide S     seconds each picture is shown (default 3)\n"
          "  --headless    render without a window even where a display is available\n"
          "  --device NAME render device: OpenGL (default) or Software (no GPU, headless)\n"
@@ -115,6 +116,15 @@ bool parse_options(int argc, const char* const* argv, Options& opt, std::string&
         return false;
       }
       opt.device.assign(s.begin(), s.end());
+    } else if (a == "--png-level") {
+      std::string s;
+      int64_t n;
+      if (!get(s)) return false;
+      if (!parse_int(s, 0, 9, n)) {
+        error = "bad --png-level '" + s + "' (expected 0 to 9)";
+        return false;
+      }
+      opt.png_level = int(n);
     } else if (a == "--slide") {
       std::string s;
       if (!get(s)) return false;

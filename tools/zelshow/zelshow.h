@@ -17,6 +17,7 @@ struct Options {
   int32_t fps = 25;
   int64_t frames = 0;                 // stop after this many frames; 0: run until interrupted
   std::string out_dir;                // write every frame as a PNG here
+  int png_level = 1;                  // zlib level of those files, 0 (fastest) to 9 (smallest)
   bool headless = false;              // no window even where a display is available
   std::u16string device = u"OpenGL";  // render device by name ("OpenGL", "Software", ...)
   double slide_seconds = 3.0;

@@ -24,6 +24,8 @@
 
 namespace qar {
 
+class ThreadOfControlMng;
+
 // Identifies a thread; a default-constructed qar::thread is the calling thread.
 class thread {
  public:
@@ -60,6 +62,11 @@ class ThreadOfControl {
 
   // kill(), then waits for the thread to end (unless called on the thread itself).
   void terminate();
+  // Stops every thread of control named `name` and waits until each one's thread is gone,
+  // its thread-local data included: running ones are terminated, and ones whose last owner was
+  // their own thread (the object destroyed itself on its way out) are waited for and joined.
+  // The calling thread is left out when it is one of them.
+  static void terminate_all(const std::string& name);
 
   // Starts the thread of `t`. With `wait` true, returns only once the thread is found in the
   // registry and its thread_init has run. Returns false when `t` is empty or was already started.
@@ -100,8 +107,15 @@ class ThreadOfControl {
   bool wait_for_stop(int64_t ms);
 
  private:
+  // Outlives the object until its thread has left entry(), so that terminate_all can wait for
+  // an object its own thread is destroying.
+  struct exit_state;
+  friend class ThreadOfControlMng;
+
   static void entry(std::shared_ptr<ThreadOfControl> self);
   void finish_queue();
+
+  std::shared_ptr<exit_state> exit_;
 
   std::string name_;
   mutable std::mutex mutex_;
@@ -128,7 +142,7 @@ class ThreadOfControlMng {
  private:
   friend class ThreadOfControl;
   void add(const std::shared_ptr<ThreadOfControl>& t, std::thread::id id);
-  void remove(const ThreadOfControl* t);
+  void remove(const void* key);
 };
 
 ThreadOfControlMng& get_ThreadOfControlMng();

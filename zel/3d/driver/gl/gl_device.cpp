@@ -289,7 +289,11 @@ bool GLDevice::init() {
     d_->x11_egl = true;
   }
   d_->dpy = dpy;
-  return eglBindAPI(EGL_OPENGL_ES_API) == EGL_TRUE;
+  if (eglBindAPI(EGL_OPENGL_ES_API) != EGL_TRUE) return false;
+  // Textures keep their pixels until the drawing thread uploads them: a scene can be built as
+  // soon as the device exists, before the display is set or the render thread runs.
+  zelContext::instance().texture_manager = textures_;
+  return true;
 }
 
 void GLDevice::reset() {
@@ -599,6 +603,7 @@ bool GLDevice::begin_frame(bool, int a, int r, int g, int b) {
   d.color_op = 0;
   // A lost device clears nothing, but the frame goes on so that begin_scene can restore it
   // (and clear then).
+  note_drawing_thread();
   if (lost_.load() || !make_current()) {
     d.clear_pending = true;
     return true;
@@ -680,9 +685,14 @@ void GLDevice::present() {
 }
 
 void GLDevice::end_frame() {
-  if (lost_.load() || !make_current()) return;
+  if (lost_.load() || !make_current()) {
+    run_frame_requests();  // they learn that the device is lost
+    return;
+  }
   Impl& d = *d_;
   present();
+  // Reads asked for by other threads see the frame just presented.
+  run_frame_requests();
   if (d.robust && d.reset_status && d.reset_status() != GL_NO_ERROR) lost_ = true;
   if (d.simulate.exchange(false)) lost_ = true;
   if (lost_.load()) {
@@ -1044,7 +1054,26 @@ void GLDevice::restore_render_target() {
 
 std::shared_ptr<BitmapImage> GLDevice::read_frame() {
   Impl& d = *d_;
-  if (lost_.load() || !make_current() || !d.fbo || d.fb_w < 1) return nullptr;
+  if (!on_drawing_thread()) {
+    std::shared_ptr<BitmapImage> img;
+    std::string why;
+    if (!run_at_frame_end([&] {
+          img = read_frame();
+          if (!img) why = last_frame_error();
+        }))
+      return nullptr;
+    set_frame_error(why);
+    return img;
+  }
+  if (lost_.load()) {
+    set_frame_error("the render device is lost");
+    return nullptr;
+  }
+  if (!make_current() || !d.fbo || d.fb_w < 1) {
+    set_frame_error("no frame has been drawn");
+    return nullptr;
+  }
+  set_frame_error(std::string());
   // The previous frame's image when nobody holds it any more (no new allocation, no fresh pages
   // to fault in each frame); otherwise a new one.
   std::shared_ptr<BitmapImage> img;
@@ -1054,7 +1083,11 @@ std::shared_ptr<BitmapImage> GLDevice::read_frame() {
     img = d.spare_frame;
   } else {
     img = std::make_shared<BitmapImage>();
-    if (!img->create(d.fb_w, d.fb_h, bimage_a8r8g8b8)) return nullptr;
+    if (!img->create(d.fb_w, d.fb_h, bimage_a8r8g8b8)) {
+      set_frame_error("no memory for a " + std::to_string(d.fb_w) + "x" + std::to_string(d.fb_h) +
+                      " frame");
+      return nullptr;
+    }
   }
   glBindFramebuffer(GL_READ_FRAMEBUFFER, d.fbo);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);

@@ -1,0 +1,135 @@
+// A host's scene made before the render thread draws, and frames read from other threads.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "qar/thread.h"
+#include "scene/scene_util.h"
+#include "zel/engine.h"
+#include "zel/font.h"
+#include "zel/math/primitive.h"
+#include "zel/renderable.h"
+
+namespace {
+
+using namespace scene_test;
+using std::chrono::milliseconds;
+
+// A line of text in a font made before the render thread ran.
+class Text : public zel::Renderable {
+ public:
+  Text(std::shared_ptr<zel::Font> font, std::u16string text) : font_(font), text_(text) {}
+  void render(zel::RenderDevice& device) override {
+    zel::ColorARGB white(255, 255, 255, 255);
+    device.render_text(text_, 80, 8, &white, font_);
+  }
+  bool is_deep(const zel::Renderable&) const override { return false; }
+
+ private:
+  std::shared_ptr<zel::Font> font_;
+  std::u16string text_;
+};
+
+int bright_pixels(const zel::BitmapImage& img, int x0, int y0, int x1, int y1) {
+  int n = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) n += near_rgb(rgb_at(img, x, y), 0xFFFFFF, 60);
+  return n;
+}
+
+class HostScene : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { keep_mesa_loaded(); }
+  void SetUp() override {
+    setenv("ZEL_HEADLESS", "1", 1);
+    zelInit(nullptr);
+    mng_ = std::make_shared<Host>();
+    ASSERT_TRUE(mng_->init(u"OpenGL", make_mode(160, 120)));
+    dev_ = mng_->get_device();
+  }
+  void TearDown() override {
+    dev_.reset();
+    mng_->kill();
+    zelUninit();
+  }
+  void run() {
+    ASSERT_TRUE(qar::ThreadOfControl::start(mng_, true));
+    mng_->pause(false, false);
+  }
+  std::shared_ptr<zel::Facet> red_square() {
+    auto f = std::make_shared<zel::Facet>();
+    EXPECT_TRUE(f->put_image(solid_rgb(16, 16, 0xFF0000), false));
+    f->set_size(40, 40);
+    f->set_topleft(10, 10);
+    facets_.push_back(f);  // layers do not keep facets alive
+    return f;
+  }
+  std::shared_ptr<Host> mng_;
+  std::shared_ptr<zel::RenderDevice> dev_;
+  std::vector<std::shared_ptr<zel::Facet>> facets_;
+};
+
+TEST_F(HostScene, BuiltBeforeStartIsInTheFirstFrame) {
+  mng_->get_layer(10, true)->put_facet(red_square());
+  auto line = std::make_shared<zel::PolyLineStrip>(6, zel::ColorARGB(255, 0, 255, 0));
+  line->add_point(zel::vec2(60, 100));
+  line->add_point(zel::vec2(150, 100));
+  mng_->get_layer(5, true)->put_renderable(line);
+  auto font = dev_->create_font(zel::logical_font(zel::unit(24, zel::unit::pixels), u"DejaVu Sans",
+                                                  zel::logical_font::fw_bold, 0));
+  ASSERT_TRUE(font);
+  mng_->get_layer(5, true)->put_renderable(std::make_shared<Text>(font, u"Hi"));
+  std::shared_ptr<zel::BitmapImage> first;
+  mng_->set_frame_hook([&](zel::RenderDevice& d, uint64_t n) {
+    if (n == 1) first = d.read_frame();
+  });
+  run();
+  ASSERT_TRUE(mng_->wait_frames(1, milliseconds(10000)));
+  mng_->terminate();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(rgb_at(*first, 30, 30), 0xFF0000u);
+  EXPECT_EQ(rgb_at(*first, 5, 30), 0x000000u);
+  EXPECT_TRUE(near_rgb(rgb_at(*first, 100, 100), 0x00FF00, 8));
+  EXPECT_GT(bright_pixels(*first, 80, 8, 120, 40), 20);
+  EXPECT_EQ(bright_pixels(*first, 0, 60, 50, 90), 0);
+}
+
+TEST_F(HostScene, PictureRightAfterStartAndFramesFromThisThread) {
+  run();
+  mng_->get_layer(10, true)->put_facet(red_square());
+  // Read here, off the render thread: handed to it and answered at the end of a frame.
+  std::shared_ptr<zel::BitmapImage> img;
+  for (int i = 0; i < 20 && !(img && rgb_at(*img, 30, 30) == 0xFF0000u); ++i)
+    img = dev_->read_frame();
+  ASSERT_TRUE(img) << zel::RenderDevice::last_frame_error();
+  EXPECT_EQ(img->width(), 160);
+  EXPECT_EQ(rgb_at(*img, 30, 30), 0xFF0000u);
+
+  const std::string path = std::string(ZEL_TEST_BINARY_DIR) + "/host_scene_frame.png";
+  ASSERT_TRUE(dev_->save_frame_png(path)) << zel::RenderDevice::last_frame_error();
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
+  png.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> px(PNG_IMAGE_SIZE(png));
+  ASSERT_TRUE(png_image_finish_read(&png, nullptr, px.data(), 0, nullptr));
+  ASSERT_EQ(png.width, 160u);
+  const uint8_t* p = &px[(30 * 160 + 30) * 3];
+  EXPECT_EQ(p[0] << 16 | p[1] << 8 | p[2], 0xFF0000);
+  std::remove(path.c_str());
+
+  // No frame comes while paused: a clear error once the wait is over.
+  mng_->pause(true, true);
+  dev_->set_frame_request_timeout(milliseconds(150));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(dev_->read_frame());
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, milliseconds(150));
+  EXPECT_NE(zel::RenderDevice::last_frame_error().find("no frame ended"), std::string::npos);
+  EXPECT_FALSE(dev_->save_frame_png(path));
+  EXPECT_NE(zel::RenderDevice::last_frame_error().find("no frame ended"), std::string::npos);
+}
+
+}  // namespace
