@@ -411,24 +411,6 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
   for (int y = 62; y < 69; ++y) EXPECT_EQ(pixel(*f, 40, y), 0xFFFF0000u) << y;
 }
 
-TEST_F(GLDeviceTest, MatricesViewRectAndUnprojection) {
-  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, W, H));
-  mat4 m;
-  m(0, 3) = 5;
-  dev->adjust(m);
-  EXPECT_EQ(dev->get_world_mat()(0, 3), 5.0f);
-  EXPECT_EQ(dev->get_device_rect(), qar::Rect(0, 0, W, H));
-  // With the screen-space projection and the world moved by (5, 0), the screen point
-  // (40, 30) is the scene point (35, 30).
-  vec3 v(40, 30, 0);
-  dev->trans_viewpoint2scene(v);
-  EXPECT_NEAR(v.x, 35.0f, 1e-3);
-  EXPECT_NEAR(v.y, 30.0f, 1e-3);
-  EXPECT_FALSE(dev->is_autoget_minmaps());
-  EXPECT_EQ(dev->ppi_x(), 96);
-  EXPECT_EQ(dev->get_display_mode().size(), 1u);
-}
-
 TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
   auto tex = make_argb_texture(*dev, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF123456u});
   dev->begin_frame(false, 255, 9, 8, 7);
@@ -538,24 +520,6 @@ TEST(DeviceFactory, NamesAndContext) {
   EXPECT_EQ(ZEL_createDevice(u"Direct3D9", ctx), b);
   ctx.device.reset();
   ctx.env_driver.reset();
-}
-
-TEST(DeviceText, EmptyTextDrawsAndMeasuresNothing) {
-  auto dev = devtest::make_device(32, 32);
-  if (!dev) GTEST_SKIP() << "no EGL device";
-  EXPECT_EQ(dev->calc_text(std::u16string(), nullptr), std::make_pair(0, 0));
-  dev->begin_frame(false, 255, 0, 0, 0);
-  ASSERT_TRUE(dev->begin_scene());
-  dev->render_text(std::u16string(), 0, 0, nullptr, nullptr);
-  dev->end_scene();
-  auto f = dev->read_frame();
-  for (int y = 0; y < 32; ++y)
-    for (int x = 0; x < 32; ++x) ASSERT_EQ(pixel(*f, x, y), 0xFF000000u);
-  // select_font returns the previous font.
-  auto f1 = dev->create_font(logical_font(unit(12, unit::pixels), u"DejaVu Sans", unit(400, 0), 0));
-  EXPECT_FALSE(dev->select_font(f1));
-  EXPECT_EQ(dev->get_font(), f1);
-  EXPECT_EQ(dev->select_font(nullptr), f1);
 }
 
 TEST(DeviceText, TextIsDrawnInItsColourWithinItsMeasuredBox) {

@@ -156,38 +156,4 @@ TEST_F(Dispatcher, DetachReleasesWaitingCallers) {
   }
 }
 
-TEST_F(Dispatcher, ManyThreadsInvokeWhileTheLoopPollsTheFd) {
-  std::atomic<int> in_gui{0};
-  const auto gui_id = std::this_thread::get_id();
-  std::vector<std::future<int64_t>> workers;
-  for (int t = 0; t < 6; ++t)
-    workers.push_back(std::async(std::launch::async, [&, t] {
-      int64_t sum = 0;
-      for (int i = 0; i < 200; ++i) {
-        if (i % 4 == 0) {
-          gui::post([&] { ++in_gui; });
-        } else {
-          sum += gui::invoke([&, i] {
-            if (std::this_thread::get_id() == gui_id) ++in_gui;
-            return int64_t(t * 1000 + i);
-          });
-        }
-      }
-      return sum;
-    }));
-  auto all_done = std::async(std::launch::async, [&] {
-    int64_t total = 0;
-    for (auto& w : workers) total += w.get();
-    return total;
-  });
-  drain_until(all_done);
-  int64_t expected = 0;
-  for (int t = 0; t < 6; ++t)
-    for (int i = 0; i < 200; ++i)
-      if (i % 4) expected += t * 1000 + i;
-  EXPECT_EQ(all_done.get(), expected);
-  gui::drain();  // the last posts
-  EXPECT_EQ(in_gui.load(), 6 * 200);
-}
-
 }  // namespace

@@ -81,17 +81,6 @@ TEST(Playback, PixelsAndFrameViewsFollowTheCurrentFrame) {
   EXPECT_EQ(a.image->line_size(), 4);
 }
 
-TEST(Playback, FirstCallAtTimeZeroDoesNotStartTheTimer) {
-  anim a(3, 100);
-  a.image->play();
-  a.image->update(0);
-  EXPECT_EQ(a.image->frame_start(), 0u);
-  a.image->update(50);
-  EXPECT_EQ(a.image->frame_start(), 50u);
-  a.image->update(151);
-  EXPECT_EQ(a.image->current_frame(), 1);
-}
-
 TEST(Playback, NonLoopingImageStopsOnTheLastFrame) {
   anim a(3, 100);
   a.image->play();
@@ -120,16 +109,6 @@ TEST(Playback, PausedImageKeepsItsFrameAndRestartsTiming) {
   EXPECT_EQ(a.image->current_frame(), 1);
   a.image->update(5101);
   EXPECT_EQ(a.image->current_frame(), 2);
-}
-
-TEST(Playback, StillPictureNeverChanges) {
-  anim a(1, 0);
-  a.image->play();
-  a.image->update(1);
-  a.image->update(uint64_t(1) << 50);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.decoder->next_calls, 0);
-  EXPECT_EQ(a.image->duration(), 0u);
 }
 
 TEST(Playback, LongClockGapLandsOnTheRightFrameWithoutStalling) {
@@ -171,28 +150,6 @@ TEST(Playback, SeekingAndRewinding) {
   EXPECT_TRUE(a.image->seek_next_frame());
   EXPECT_EQ(a.image->current_frame(), 4);
   EXPECT_EQ(a.decoder->frame_calls, before + 1);
-}
-
-TEST(Playback, UnbindingStopsTheTimer) {
-  anim a(3, 100);
-  a.image->play();
-  a.image->bind(nullptr);
-  a.image->update(1000);
-  a.image->update(2000);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.image->frame_start(), 0u);
-}
-
-TEST(Playback, StillDecoderDefaultsDoNothing) {
-  zel::BitmapImageDecoder* d = nullptr;
-  AnimDecoder anim_decoder(1, 0);
-  d = &anim_decoder;
-  uint8_t rows[8] = {};
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_next_frame(rows, 4, zel::bimage_a8));
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_frame(0, rows, 4, zel::bimage_a8));
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_time(0, rows, 4, zel::bimage_a8));
-  EXPECT_EQ(d->zel::BitmapImageDecoder::get_current_frame(), 0);
-  EXPECT_EQ(rows[0], 0);
 }
 
 }  // namespace

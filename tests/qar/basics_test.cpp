@@ -55,53 +55,9 @@ TEST(Lockable, GuardSerialisesThreads) {
   EXPECT_EQ(c.value, 40000);
 }
 
-TEST(Lockable, TryLockAndCopiesHaveTheirOwnMutex) {
-  TryCounter a;
-  ASSERT_TRUE(a.do_trylock());
-  bool other = true;
-  std::thread([&] { other = a.do_trylock(); }).join();
-  EXPECT_FALSE(other);  // held
-  TryCounter b(a);      // copying a locked object gives a free mutex
-  EXPECT_TRUE(b.do_trylock());
-  b.do_unlock();
-  a.do_unlock();
-  {
-    qar::lock_it guard(a);
-    std::thread([&] { other = a.do_trylock(); }).join();
-    EXPECT_FALSE(other);
-  }
-  EXPECT_TRUE(a.do_trylock());
-  a.do_unlock();
-}
-
 struct Allocated : qar::self_allocate {
   int32_t v[5] = {1, 2, 3, 4, 5};
 };
-
-TEST(SelfAllocate, SingleAndArrayForms) {
-  std::unique_ptr<Allocated> one(new Allocated);
-  EXPECT_EQ(one->v[4], 5);
-  std::unique_ptr<Allocated[]> many(new Allocated[7]);
-  EXPECT_EQ(many[6].v[0], 1);
-  Allocated* nt = new (std::nothrow) Allocated;
-  ASSERT_NE(nt, nullptr);
-  delete nt;
-}
-
-TEST(Message, IdAndParametersAreCopied) {
-  qar_message m(225);
-  m.param1 = -7;
-  m.param2 = 1LL << 40;
-  qar_message c(m);
-  EXPECT_EQ(c.get_id(), 225);
-  EXPECT_EQ(c.param1, -7);
-  EXPECT_EQ(c.param2, 1LL << 40);
-  qar_message d;
-  EXPECT_EQ(d.id, 0);
-  d = m;
-  EXPECT_EQ(d.id, 225);
-  static_assert(sizeof(m.id) == 4 && sizeof(m.param1) == 4, "32-bit id and first parameter");
-}
 
 TEST(QarContext, InstanceHoldsTheMainWindow) {
   qarContext& c = qarContext::instance();

@@ -78,17 +78,6 @@ TEST(Trace, GuardedSwallowsAndTracesOnlyStdExceptions) {
   EXPECT_NE(c.lines[0].find("logic ("), std::string::npos);
 }
 
-TEST(Trace, TracefFormatsAndEndsTheLine) {
-  capture c;
-  qar::tracef("%d %s", 5, "five");
-  qar::tracef("ends\n");
-  qar::trace("plain", nullptr, 0);
-  ASSERT_EQ(c.lines.size(), 3u);
-  EXPECT_EQ(c.lines[0], "5 five\n");
-  EXPECT_EQ(c.lines[1], "ends\n");
-  EXPECT_EQ(c.lines[2], "plain");
-}
-
 // Run in a child process (below) with QAR_TRACE_FILE set.
 TEST(TraceChild, WritesLines) {
   if (!getenv("QAR_TRACE_FILE")) GTEST_SKIP() << "only run as a child";
