@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "qar/trace.h"
+#include "thread_guard.h"
 
 namespace {
 
@@ -127,22 +128,26 @@ TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
 TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
   auto w = std::make_shared<Worker>("worker-kill");
   ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  zel_test::Threads threads;
   auto slow = std::make_shared<add_msg>(300);
   slow->id = 101;
   std::vector<std::future<int32_t>> results;
-  results.push_back(std::async(std::launch::async, [&] { return w->send_message(slow); }));
+  results.push_back(threads.run([w, slow] { return w->send_message(slow); }));
   while (w->dispatched.load() == 0) std::this_thread::sleep_for(1ms);  // slow one is running
   for (int i = 0; i < 8; ++i)
-    results.push_back(std::async(std::launch::async,
-                                 [&, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
+    results.push_back(threads.run([w, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
   while (w->queued_messages() < 8) std::this_thread::sleep_for(1ms);
   auto t0 = std::chrono::steady_clock::now();
   w->kill();
+  // The thread is still busy with the slow message, but a killed thread takes no new work.
+  EXPECT_FALSE(w->post_message(std::make_shared<add_msg>(1000)));
+  EXPECT_TRUE(w->is_running());
   for (size_t i = 1; i < results.size(); ++i) {
-    ASSERT_EQ(results[i].wait_for(5s), std::future_status::ready);
+    ASSERT_TRUE(zel_test::ready(results[i]));
     EXPECT_EQ(results[i].get(), qar::ThreadOfControl::message_failed);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 250ms);  // not held up by the slow message
+  ASSERT_TRUE(zel_test::ready(results[0]));
   EXPECT_EQ(results[0].get(), 1);  // the one being dispatched still gets its answer
   w->terminate();
   EXPECT_EQ(w->total.load(), 0);  // the queued ones never ran
@@ -168,14 +173,14 @@ TEST(ThreadOfControl, AThreadThatEndsReleasesItsSenders) {
     auto t = std::make_shared<Quitter>();
     t->throw_at_end = throws;
     ASSERT_TRUE(qar::ThreadOfControl::start(t));
+    zel_test::Threads threads;
     std::vector<std::future<int32_t>> results;
     for (int i = 0; i < 4; ++i)
-      results.push_back(std::async(std::launch::async,
-                                   [&] { return t->send_message(std::make_shared<add_msg>(1)); }));
+      results.push_back(threads.run([t] { return t->send_message(std::make_shared<add_msg>(1)); }));
     while (t->queued_messages() < 4) std::this_thread::sleep_for(1ms);
     t->go.set_value();
     for (auto& r : results) {
-      ASSERT_EQ(r.wait_for(5s), std::future_status::ready);
+      ASSERT_TRUE(zel_test::ready(r));
       EXPECT_EQ(r.get(), qar::ThreadOfControl::message_failed);
     }
     t->terminate();
