@@ -49,6 +49,7 @@ struct png_spec {
   bool has_trns_color = false;         // tRNS of a grey or RGB picture
   png_color_16 trns_color{};
   bool srgb = false;
+  double gamma = 0;  // a gAMA chunk when above 0
 };
 
 inline int png_channels(int color_type) {
@@ -121,6 +122,7 @@ inline bytes encode_png(const png_spec& s) {
   if (s.has_trns_color)
     png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16p>(&s.trns_color));
   if (s.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (s.gamma > 0) png_set_gAMA(png, info, s.gamma);
   png_write_info(png, info);
   png_write_image(png, ptrs.data());
   png_write_end(png, info);

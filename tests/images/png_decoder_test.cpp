@@ -246,6 +246,19 @@ TEST(PngDecoder, SrgbChunkLeavesSamplesUnchanged) {
   EXPECT_EQ(compare(*img, expect(s), s.width, s.height), "");
 }
 
+// A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: v' = 255 (v / 255)^(1 / 2.2).
+TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
+  png_spec s = make_spec(PNG_COLOR_TYPE_RGB, 8, false, false, 16, 1);
+  for (size_t i = 0; i < s.samples.size(); ++i) s.samples[i] = uint32_t(i / 3 * 17);
+  s.gamma = 1.0;
+  auto img = decode(encode_png(s));
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->type(), zel::bimage_r8g8b8);
+  const uint8_t want[16] = {0, 74, 102, 123, 140, 155, 168, 180, 192, 202, 212, 221, 230, 239, 247, 255};
+  for (int x = 0; x < 16; ++x)
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(img->pixmap(0)[3 * x + c], want[x], 1) << x;
+}
+
 TEST(PngDecoder, DecodeTwiceGivesNothingTheSecondTime) {
   auto dec = ImageDecoder::create(stream_of(encode_png(make_spec(2, 8, false, false))), nullptr);
   ASSERT_TRUE(dec);
