@@ -37,13 +37,8 @@ TEST(Trace, SiteLinesHaveTheFixedFormat) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(
       now, m,
-      std::regex(R"( \((\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) (\d+)\) -  \(throw\) ->\n)")));
-  EXPECT_LE(std::stoi(m[1]), 12);
-  EXPECT_LE(std::stoi(m[2]), 31);
-  EXPECT_LE(std::stoi(m[4]), 23);
-  long long clock = std::stoll(m[7]);
-  EXPECT_GE(clock, 0);
-  EXPECT_LE(clock, qar::process_clock_ms());
+      std::regex(R"( \((0\d|1[0-2])/[0-3]\d/\d\d ([01]\d|2[0-3]):\d\d:\d\d (\d+)\) -  \(throw\) ->\n)")));
+  EXPECT_LE(std::stoll(m[3]), qar::process_clock_ms());
 }
 
 int thrower() {

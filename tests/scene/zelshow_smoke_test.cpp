@@ -106,31 +106,27 @@ TEST(ZelshowSmoke, SlideshowShowsThePictureGiven) {
   EXPECT_EQ(differ, 0);
 }
 
+// Bad files and options: one line naming what is wrong (decoders may trace before it) and a
+// non-zero exit.
 TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   const fs::path dir = fresh_dir("zelshow_bad");
   fs::create_directories(dir);
-  Outcome missing = run("--headless --frames 2 " + (dir / "nothere.png").string());
-  EXPECT_EQ(missing.code, 2);
-  EXPECT_NE(missing.err.find("nothere.png"), std::string::npos) << missing.err;
-  EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
-
-  const fs::path broken = dir / "broken.png";
-  {
-    std::ofstream f(broken, std::ios::binary);
-    f << "\x89PNG\r\n\x1a\n" << std::string(40, '\x07');
+  std::ofstream(dir / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n" << std::string(40, '\x07');
+  const struct {
+    std::string args, names;
+  } cases[] = {{"--headless --frames 2 " + (dir / "nothere.png").string(), "nothere.png"},
+               {"--headless --frames 2 " + (dir / "broken.png").string(), "broken.png"},
+               {"--size 12 --headless", "--size"},
+               {"--bogus", "--bogus"}};
+  for (const auto& c : cases) {
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.code, 2) << c.args;
+    const size_t line = r.err.find("zelshow: ");
+    ASSERT_NE(line, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("zelshow: "), line) << r.err;
+    EXPECT_NE(r.err.find(c.names, line), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin() + long(line), r.err.end(), '\n'), 1) << r.err;
   }
-  Outcome bad = run("--headless --frames 2 " + broken.string());
-  EXPECT_NE(bad.code, 0);
-  EXPECT_NE(bad.err.find("broken.png"), std::string::npos) << bad.err;
-  // The line naming the file is the last one (decoders may trace before it).
-  EXPECT_EQ(bad.err.rfind("zelshow: "), bad.err.find("zelshow: ")) << bad.err;
-
-  Outcome opt = run("--size 12 --headless");
-  EXPECT_EQ(opt.code, 2);
-  EXPECT_NE(opt.err.find("--size"), std::string::npos) << opt.err;
-  Outcome unknown = run("--bogus");
-  EXPECT_EQ(unknown.code, 2);
-  EXPECT_NE(unknown.err.find("--bogus"), std::string::npos);
 }
 
 }  // namespace
