@@ -9,18 +9,6 @@ using namespace images_test;
 
 namespace {
 
-TEST(Playback, BindDecodesFrameZeroAndSetsTiming) {
-  anim a(3, 100);
-  EXPECT_EQ(a.image->total_frames(), 3);
-  EXPECT_EQ(a.image->frame_delay(), 100);
-  EXPECT_EQ(a.image->duration(), 300u);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.shown(), 0);
-  EXPECT_EQ(a.decoder->frame_calls, 1);
-  // A bound image keeps one bitmap whatever the frame.
-  EXPECT_EQ(a.image->frame_count(), 1u);
-}
-
 TEST(Playback, BoundImageAndDecoderGoAwayTogether) {
   std::weak_ptr<zel::Image> image;
   std::weak_ptr<AnimDecoder> decoder;
@@ -65,20 +53,6 @@ TEST(Playback, LoopingImageStepsThroughAndWraps) {
   EXPECT_EQ(a.image->current_frame(), 1);
   EXPECT_EQ(a.shown(), 1);
   EXPECT_EQ(a.image->frame_start(), 1400u);
-}
-
-TEST(Playback, PixelsAndFrameViewsFollowTheCurrentFrame) {
-  anim a(4, 10);
-  a.image->play();
-  a.image->update(5);
-  a.image->update(26);  // 21 elapsed: two steps
-  EXPECT_EQ(a.image->current_frame(), 2);
-  EXPECT_EQ(a.shown(), 2);
-  // With a decoder bound, every frame lives in the first bitmap.
-  auto view = std::dynamic_pointer_cast<zel::BitmapImage>(a.image->frame(~uint64_t(0)));
-  ASSERT_TRUE(view);
-  EXPECT_EQ(view->pixmap(0), a.image->pixmap(0));
-  EXPECT_EQ(a.image->line_size(), 4);
 }
 
 TEST(Playback, NonLoopingImageStopsOnTheLastFrame) {
