@@ -6,7 +6,7 @@
 
 #include "text/ink.h"
 #include "text/soft_device.h"
-#include "zel/3d/driver/gl/gl_device.h"
+#include "device/device_test_util.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/text/font_backend.h"
@@ -21,11 +21,8 @@ constexpr uint32_t kBlack = 0xFF000000u;
 class GLText : public ::testing::Test {
  protected:
   void SetUp() override {
-    dev = std::make_shared<gl::GLDevice>();
-    DeviceMode m;
-    m.width = W;
-    m.height = H;
-    if (!dev->init() || !dev->set_display(nullptr, m)) GTEST_SKIP() << "no EGL device";
+    dev = devtest::make_device(W, H);
+    if (!dev) GTEST_SKIP() << "no EGL device";
   }
 
   std::shared_ptr<Font> font(double px, int32_t style = 0, const char16_t* face = u"DejaVu Sans") {
@@ -45,20 +42,13 @@ class GLText : public ::testing::Test {
     std::shared_ptr<BitmapImage> img = dev->read_frame();
     dev->end_frame();
     std::vector<uint32_t> px(static_cast<size_t>(W) * H, 0);
-    if (!img) {
-      ADD_FAILURE() << "no frame";
+    if (!img || img->width() != W || img->height() != H) {
+      ADD_FAILURE() << "no frame of the device's size";
       return px;
     }
-    EXPECT_EQ(img->width(), W);
-    EXPECT_EQ(img->height(), H);
-    for (int32_t y = 0; y < H; ++y) {
-      const uint8_t* row = img->pixmap(y);
-      for (int32_t x = 0; x < W; ++x) {
-        uint32_t v;
-        std::memcpy(&v, row + 4 * x, 4);
-        px[static_cast<size_t>(y) * W + x] = v | 0xFF000000u;
-      }
-    }
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x)
+        px[static_cast<size_t>(y) * W + x] = devtest::pixel(*img, x, y) | 0xFF000000u;
     return px;
   }
 
