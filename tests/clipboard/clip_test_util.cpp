@@ -142,7 +142,8 @@ void stop_process(pid_t pid) {
   waitpid(pid, &st, 0);
 }
 
-bool start_private_xvfb(pid_t& pid, std::string& display) {
+// One try at display :n; false when that server does not come up (the number may be taken).
+static bool start_xvfb_at(unsigned n, pid_t& pid, std::string& display) {
   int fds[2];
   if (pipe(fds) != 0) return false;
   pid = fork();
@@ -155,9 +156,9 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
       dup2(null, 1);
       dup2(null, 2);
     }
-    const std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0",
-           "640x480x24", static_cast<char*>(nullptr));
+    const std::string fd = std::to_string(fds[1]), name = ":" + std::to_string(n);
+    execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset",
+           "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -165,9 +166,9 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
   pollfd p = {fds[0], POLLIN, 0};
   while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
     char buf[16];
-    ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    number.append(buf, size_t(n));
+    ssize_t got = read(fds[0], buf, sizeof buf);
+    if (got <= 0) break;
+    number.append(buf, size_t(got));
   }
   close(fds[0]);
   if (pid < 0 || number.find('\n') == std::string::npos) {
@@ -176,6 +177,18 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
   }
   display = ":" + number.substr(0, number.find('\n'));
   return true;
+}
+
+// Display numbers are drawn from a wide range rather than taken lowest-free: a number freed
+// when a server ends is then not soon reused by another program's server, so a client that
+// reconnects to the old name (or a test that expects no server there) meets nobody.
+bool start_private_xvfb(pid_t& pid, std::string& display) {
+  static unsigned seed = unsigned(getpid()) * 2654435761u;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    seed = seed * 1664525u + 1013904223u;
+    if (start_xvfb_at(1000 + (seed >> 8) % 30000, pid, display)) return true;
+  }
+  return false;
 }
 
 void use_private_display_if_possible() {
