@@ -48,8 +48,8 @@ TEST(Events, CommunicationText) {
   for (const auto& c : cases) {
     std::unique_ptr<char16_t[]> buf(new char16_t[c.text.size()]);
     std::memcpy(buf.get(), c.text.data(), c.text.size() * sizeof(char16_t));
-    communication_event e = c.len < 0 ? communication_event(buf.get())
-                                      : communication_event(buf.get(), c.len);
+    communication_event e =
+        c.len < 0 ? communication_event(buf.get()) : communication_event(buf.get(), c.len);
     EXPECT_EQ(e.command, c.command) << c.len;
     EXPECT_EQ(e.arguments, c.arguments) << c.len;
   }

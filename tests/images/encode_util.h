@@ -52,19 +52,10 @@ struct png_spec {
   double gamma = 0;  // a gAMA chunk when above 0
 };
 
+// Samples per pixel by colour type: grey, -, RGB, palette (indices), grey + alpha, -, RGBA.
 inline int png_channels(int color_type) {
-  switch (color_type) {
-    case PNG_COLOR_TYPE_GRAY:
-      return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-      return 2;
-    case PNG_COLOR_TYPE_RGB:
-      return 3;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-      return 4;
-    default:
-      return 1;  // palette
-  }
+  static const int n[7] = {1, 1, 3, 1, 2, 1, 4};
+  return color_type >= 0 && color_type < 7 ? n[color_type] : 1;
 }
 
 namespace detail {

@@ -90,36 +90,22 @@ expected expect(const png_spec& s) {
   e.bytes_per_pixel = zel::pixel_format_bits(e.type) / 8;
   for (int p = 0; p < s.width * s.height; ++p) {
     const uint32_t* v = s.samples.data() + size_t(p) * ch;
-    uint8_t b = 0, g = 0, r = 0, a = 255;
-    switch (s.color_type) {
-      case PNG_COLOR_TYPE_GRAY:
-        b = g = r = to8(v[0], s.bit_depth);
-        if (s.has_trns_color && v[0] == s.trns_color.gray) a = 0;
-        break;
-      case PNG_COLOR_TYPE_GRAY_ALPHA:
-        b = g = r = to8(v[0], s.bit_depth);
-        a = to8(v[1], s.bit_depth);
-        break;
-      case PNG_COLOR_TYPE_RGB:
-        r = to8(v[0], s.bit_depth);
-        g = to8(v[1], s.bit_depth);
-        b = to8(v[2], s.bit_depth);
-        if (s.has_trns_color && v[0] == s.trns_color.red && v[1] == s.trns_color.green &&
-            v[2] == s.trns_color.blue)
-          a = 0;
-        break;
-      case PNG_COLOR_TYPE_RGB_ALPHA:
-        r = to8(v[0], s.bit_depth);
-        g = to8(v[1], s.bit_depth);
-        b = to8(v[2], s.bit_depth);
-        a = to8(v[3], s.bit_depth);
-        break;
-      case PNG_COLOR_TYPE_PALETTE:
-        r = s.palette[v[0]].red;
-        g = s.palette[v[0]].green;
-        b = s.palette[v[0]].blue;
-        if (v[0] < s.palette_alpha.size()) a = s.palette_alpha[v[0]];
-        break;
+    const bool grey = !(s.color_type & PNG_COLOR_MASK_COLOR),
+               alpha = s.color_type & PNG_COLOR_MASK_ALPHA;
+    uint8_t r, g, b, a = alpha ? to8(v[ch - 1], s.bit_depth) : 255;
+    if (s.color_type == PNG_COLOR_TYPE_PALETTE) {
+      r = s.palette[v[0]].red;
+      g = s.palette[v[0]].green;
+      b = s.palette[v[0]].blue;
+      if (v[0] < s.palette_alpha.size()) a = s.palette_alpha[v[0]];
+    } else {
+      r = to8(v[0], s.bit_depth);
+      g = grey ? r : to8(v[1], s.bit_depth);
+      b = grey ? r : to8(v[2], s.bit_depth);
+      const png_color_16& t = s.trns_color;
+      if (s.has_trns_color &&
+          (grey ? v[0] == t.gray : v[0] == t.red && v[1] == t.green && v[2] == t.blue))
+        a = 0;
     }
     if (e.bytes_per_pixel == 1) {
       e.pixels.push_back(g);
@@ -254,7 +240,8 @@ TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
   auto img = decode(encode_png(s));
   ASSERT_TRUE(img);
   ASSERT_EQ(img->type(), zel::bimage_r8g8b8);
-  const uint8_t want[16] = {0, 74, 102, 123, 140, 155, 168, 180, 192, 202, 212, 221, 230, 239, 247, 255};
+  const uint8_t want[16] = {0,   74,  102, 123, 140, 155, 168, 180,
+                            192, 202, 212, 221, 230, 239, 247, 255};
   for (int x = 0; x < 16; ++x)
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(img->pixmap(0)[3 * x + c], want[x], 1) << x;
 }

@@ -121,7 +121,6 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   EXPECT_EQ(z.col(2), vec3(14, 16, 20));
   mult(x, x, y);
   EXPECT_TRUE(near_mat(x, z, 0.0f));
-
 }
 
 TEST(Matrix, VectorProducts) {

@@ -128,7 +128,8 @@ TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
   results.push_back(threads.run([w, slow] { return w->send_message(slow); }));
   while (w->dispatched.load() == 0) std::this_thread::sleep_for(1ms);  // slow one is running
   for (int i = 0; i < 8; ++i)
-    results.push_back(threads.run([w, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
+    results.push_back(
+        threads.run([w, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
   while (w->queued_messages() < 8) std::this_thread::sleep_for(1ms);
   auto t0 = std::chrono::steady_clock::now();
   w->kill();

@@ -37,7 +37,8 @@ TEST(Trace, SiteLinesHaveTheFixedFormat) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(
       now, m,
-      std::regex(R"( \((0\d|1[0-2])/[0-3]\d/\d\d ([01]\d|2[0-3]):\d\d:\d\d (\d+)\) -  \(throw\) ->\n)")));
+      std::regex(
+          R"( \((0\d|1[0-2])/[0-3]\d/\d\d ([01]\d|2[0-3]):\d\d:\d\d (\d+)\) -  \(throw\) ->\n)")));
   EXPECT_LE(std::stoll(m[3]), qar::process_clock_ms());
 }
 

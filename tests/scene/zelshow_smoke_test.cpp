@@ -111,7 +111,8 @@ TEST(ZelshowSmoke, SlideshowShowsThePictureGiven) {
 TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   const fs::path dir = fresh_dir("zelshow_bad");
   fs::create_directories(dir);
-  std::ofstream(dir / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n" << std::string(40, '\x07');
+  std::ofstream(dir / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n"
+                                                      << std::string(40, '\x07');
   const struct {
     std::string args, names;
   } cases[] = {{"--headless --frames 2 " + (dir / "nothere.png").string(), "nothere.png"},

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "device/device_test_util.h"
 #include "text/ink.h"
 #include "text/soft_device.h"
-#include "device/device_test_util.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/text/font_backend.h"
