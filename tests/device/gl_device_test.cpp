@@ -410,6 +410,18 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
   for (int y = 62; y < 69; ++y) EXPECT_EQ(pixel(*f, 40, y), 0xFFFF0000u) << y;
 }
 
+// With the screen-space projection and the world moved by (5, 0), the screen point (40, 30)
+// is the scene point (35, 30).
+TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
+  mat4 m;
+  m(0, 3) = 5;
+  dev->adjust(m);
+  vec3 v(40, 30, 0);
+  dev->trans_viewpoint2scene(v);
+  EXPECT_NEAR(v.x, 35.0f, 1e-3);
+  EXPECT_NEAR(v.y, 30.0f, 1e-3);
+}
+
 TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
   auto tex = make_argb_texture(*dev, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF123456u});
   dev->begin_frame(false, 255, 9, 8, 7);

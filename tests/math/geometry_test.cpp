@@ -58,6 +58,19 @@ TEST(Geometry, CircumscribedCircle) {
   EXPECT_EQ(center, vec3(1, 2, 3));
 }
 
+// A triangle in the xy plane with texture u along x and v along y (then mirrored): the frame
+// follows the texture directions, the normal row the given normal's side.
+TEST(Geometry, TangentBasis) {
+  mat3 b;
+  for (float v : {1.0f, -1.0f}) {
+    tangent_basis(b, vec3(0, 0, 0), vec3(2, 0, 0), vec3(0, 2, 0), vec2(0, 0), vec2(1, 0),
+                  vec2(0, v), vec3(0, 0, -v));
+    EXPECT_TRUE(near3(b[0], vec3(1, 0, 0)));
+    EXPECT_NEAR(b[1].y, v, 1e-5f);
+    EXPECT_TRUE(near3(b[2], vec3(0, 0, -v)));
+  }
+}
+
 TEST(Geometry, CubeMapNormal) {
   vec3 n;
   // The centre texel of each face of an odd-sized map points along the face axis.

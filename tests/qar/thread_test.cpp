@@ -283,6 +283,31 @@ TEST(ThreadOfControl, OwnLoopsHandleMessagesAndStopPromptly) {
   EXPECT_GT(l->turns.load(), 0);
 }
 
+// Records written from many threads at once arrive whole, one per call.
+TEST(Trace, RecordsFromManyThreadsStayWhole) {
+  std::mutex m;
+  std::vector<std::string> records;
+  qar::set_trace_sink([&](const std::string& r) {
+    std::lock_guard<std::mutex> g(m);
+    records.push_back(r);
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i)
+        qar::tracef("thread %d record %d %s", t, i, std::string(64, char('a' + t)).c_str());
+    });
+  for (auto& th : threads) th.join();
+  qar::set_trace_sink(nullptr);
+  ASSERT_EQ(records.size(), 1600u);
+  for (const auto& r : records) {
+    int t = -1, i = -1;
+    ASSERT_EQ(sscanf(r.c_str(), "thread %d record %d", &t, &i), 2) << r;
+    EXPECT_EQ(r, "thread " + std::to_string(t) + " record " + std::to_string(i) + " " +
+                     std::string(64, char('a' + t)) + "\n");
+  }
+}
+
 TEST(ThreadPrior, RaisesWhenAllowedAndAlwaysRestores) {
   pid_t tid = pid_t(syscall(SYS_gettid));
   int before = getpriority(PRIO_PROCESS, id_t(tid));
