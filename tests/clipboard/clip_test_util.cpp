@@ -17,38 +17,32 @@
 
 namespace cliptest {
 
-static uint8_t scale(uint32_t v, uint32_t max) {
-  return uint8_t(std::lround(double(v) * 255.0 / double(max)));
-}
-
+// Each format's channels as (bits, shift) of its little-endian pixel value: red, green, blue,
+// alpha (0 bits: opaque).
 void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
-  uint32_t w16 = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
-  switch (format) {
-    case zel::bimage_x1r5g5b5:
-    case zel::bimage_a1r5g5b5:
-      out[0] = scale((w16 >> 10) & 0x1F, 31);
-      out[1] = scale((w16 >> 5) & 0x1F, 31);
-      out[2] = scale(w16 & 0x1F, 31);
-      out[3] = format == zel::bimage_a1r5g5b5 ? ((w16 >> 15) ? 255 : 0) : 255;
-      break;
-    case zel::bimage_r5g6b5:
-      out[0] = scale(w16 >> 11, 31);
-      out[1] = scale((w16 >> 5) & 0x3F, 63);
-      out[2] = scale(w16 & 0x1F, 31);
-      out[3] = 255;
-      break;
-    case zel::bimage_r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
-      break;
-    case zel::bimage_x8r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
-      break;
-    case zel::bimage_a8r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = p[3];
-      break;
-    default:
-      std::abort();
+  static const struct {
+    uint32_t format;
+    int bytes, bits[4], shift[4];
+  } layouts[] = {
+      {zel::bimage_x1r5g5b5, 2, {5, 5, 5, 0}, {10, 5, 0, 0}},
+      {zel::bimage_a1r5g5b5, 2, {5, 5, 5, 1}, {10, 5, 0, 15}},
+      {zel::bimage_r5g6b5, 2, {5, 6, 5, 0}, {11, 5, 0, 0}},
+      {zel::bimage_r8g8b8, 3, {8, 8, 8, 0}, {16, 8, 0, 0}},
+      {zel::bimage_x8r8g8b8, 4, {8, 8, 8, 0}, {16, 8, 0, 0}},
+      {zel::bimage_a8r8g8b8, 4, {8, 8, 8, 8}, {16, 8, 0, 24}},
+  };
+  for (const auto& l : layouts) {
+    if (l.format != format) continue;
+    uint32_t v = 0;
+    for (int i = 0; i < l.bytes; ++i) v |= uint32_t(p[i]) << (8 * i);
+    for (int c = 0; c < 4; ++c) {
+      const uint32_t max = (1u << l.bits[c]) - 1;
+      out[c] =
+          l.bits[c] ? uint8_t(std::lround(double((v >> l.shift[c]) & max) * 255.0 / max)) : 255;
+    }
+    return;
   }
+  std::abort();
 }
 
 std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch) {
