@@ -232,19 +232,6 @@ TEST(Matrix, LookAtIsLeftHanded) {
   EXPECT_EQ(v[3], vec4(0, 0, 0, 1));
 }
 
-TEST(Matrix, OrthoMapsDepthToZeroOne) {
-  mat4 m;
-  const float w = 640, h = 480;
-  ortho(m, 0, w, 0, h, 0, 1);
-  vec3 p;
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(0, 0, 0)), vec3(-1, -1, 0)));
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(w, h, 1)), vec3(1, 1, 1)));
-  ortho(m, -100, 300, 50, 250, -800, 800);
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(100, 150, 0)), vec3(0, 0, 0.5f)));
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(-100, 250, -800)), vec3(-1, 1, 0)));
-  EXPECT_EQ(m[3], vec4(0, 0, 0, 1));
-}
-
 TEST(Matrix, PerspectiveProjections) {
   mat4 m;
   // frustum: clip depth -1 at the near plane, +1 at the far plane (right-handed, looking -z).
