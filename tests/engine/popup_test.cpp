@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "qar/string.h"
 #include "qar/trace.h"
 #include "zel/gui_dispatcher.h"
 
@@ -11,40 +12,37 @@ namespace {
 
 using zel::gui::scan_popup_size;
 
-std::pair<int32_t, int32_t> scan(const std::u16string& url) {
-  auto s = scan_popup_size(url);
-  return {s.width, s.height};
-}
-
-TEST(PopupSize, KeysAreFoundWithoutCaseAndValuesAfterEqualsAndBlanks) {
-  using p = std::pair<int32_t, int32_t>;
-  EXPECT_EQ(scan(u"http://h/page?Width=300&height= 200"), p(300, 200));
-  EXPECT_EQ(scan(u"http://h/page?WIDTH=1&HEIGHT=2"), p(1, 2));
-  EXPECT_EQ(scan(u"http://h/page?height=5&width=6"), p(6, 5));
-  EXPECT_EQ(scan(u"http://h/page"), p(-1, -1));  // no query
-  EXPECT_EQ(scan(u"http://h/page?"), p(-1, -1));
-  EXPECT_EQ(scan(u""), p(-1, -1));
-  // Blanks before a key, '=' and blanks (any number, in any mix) before a value.
-  EXPECT_EQ(scan(u"x? \twidth = =\t 42&height==7"), p(42, 7));
-  // Keys are also found inside longer words.
-  EXPECT_EQ(scan(u"x?maxwidth=5&lineheight=9"), p(5, 9));
-  // Values are read like wtol: a sign, digits up to the first other character, 0 for none.
-  EXPECT_EQ(scan(u"x?width=12px&height=abc"), p(12, 0));
-  EXPECT_EQ(scan(u"x?width=-20&height=+30"), p(-20, 30));
-  EXPECT_EQ(scan(u"x?width=99999999999&height=-99999999999"), p(INT32_MAX, INT32_MIN));
-  // Without '&' after a key the scan stops there: the rest is part of that value.
-  EXPECT_EQ(scan(u"x?width=5 height=6"), p(5, -1));
-  EXPECT_EQ(scan(u"x?width=5"), p(5, -1));
-  // It stops once both are known: later keys are not read.
-  EXPECT_EQ(scan(u"x?width=1&height=2&width=3"), p(1, 2));
-  // Before both are known, a repeated key overwrites.
-  EXPECT_EQ(scan(u"x?width=1&width=3&height=4"), p(3, 4));
-  // Only the first '?' starts the query; other keys before it do not count.
-  EXPECT_EQ(scan(u"width=1?a=b&height=8"), p(-1, 8));
-  // Only ASCII letters are lower-cased: a dotted capital I is no 'i'.
-  EXPECT_EQ(scan(u"x?W\u0130DTH=5&height=1"), p(-1, 1));
-  // The text after the key is the value even without '='.
-  EXPECT_EQ(scan(u"x?width300&height 200"), p(300, 200));
+// Keys are found without case (ASCII letters only) and inside longer words, after the first '?'
+// only; values follow blanks and '=' in any mix and are read like wtol. Without '&' after a key
+// the rest is part of its value; the scan stops once both are known, and before that a repeated
+// key overwrites.
+TEST(PopupSize, ScanOfTheQuery) {
+  const struct {
+    const char16_t* url;
+    int32_t w, h;
+  } cases[] = {
+      {u"http://h/page?Width=300&height= 200", 300, 200},
+      {u"http://h/page?height=5&width=6", 6, 5},
+      {u"http://h/page", -1, -1},
+      {u"http://h/page?", -1, -1},
+      {u"", -1, -1},
+      {u"x? \twidth = =\t 42&height==7", 42, 7},
+      {u"x?maxwidth=5&lineheight=9", 5, 9},
+      {u"x?width=12px&height=abc", 12, 0},
+      {u"x?width=-20&height=+30", -20, 30},
+      {u"x?width=99999999999&height=-99999999999", INT32_MAX, INT32_MIN},
+      {u"x?width=5 height=6", 5, -1},
+      {u"x?width=1&height=2&width=3", 1, 2},
+      {u"x?width=1&width=3&height=4", 3, 4},
+      {u"width=1?a=b&height=8", -1, 8},
+      {u"x?W\u0130DTH=5&height=1", -1, 1},
+      {u"x?width300&height 200", 300, 200},
+  };
+  for (const auto& c : cases) {
+    const auto size = scan_popup_size(c.url);
+    EXPECT_EQ(size.width, c.w) << qar::to_utf8(c.url);
+    EXPECT_EQ(size.height, c.h) << qar::to_utf8(c.url);
+  }
 }
 
 struct recorder {

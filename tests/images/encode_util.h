@@ -51,22 +51,14 @@ struct png_spec {
   bool has_trns_color = false;         // tRNS of a grey or RGB picture
   png_color_16 trns_color{};
   bool srgb = false;
+  double gamma = 0;  // a gAMA chunk when above 0
   bytes exif;  // eXIf chunk (bare TIFF structure), when not empty
 };
 
+// Samples per pixel by colour type: grey, -, RGB, palette (indices), grey + alpha, -, RGBA.
 inline int png_channels(int color_type) {
-  switch (color_type) {
-    case PNG_COLOR_TYPE_GRAY:
-      return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-      return 2;
-    case PNG_COLOR_TYPE_RGB:
-      return 3;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-      return 4;
-    default:
-      return 1;  // palette
-  }
+  static const int n[7] = {1, 1, 3, 1, 2, 1, 4};
+  return color_type >= 0 && color_type < 7 ? n[color_type] : 1;
 }
 
 namespace detail {
@@ -114,6 +106,7 @@ inline bytes encode_png(const png_spec& s) {
     pic.trns_color[2] = s.trns_color.blue;
   pic.srgb = s.srgb;
   pic.exif = s.exif;
+  pic.gamma = s.gamma;
   std::string out;
   if (!zel::encode_png(out, pic)) throw std::runtime_error("png encoding failed");
   return bytes(out.begin(), out.end());

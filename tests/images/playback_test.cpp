@@ -9,18 +9,6 @@ using namespace images_test;
 
 namespace {
 
-TEST(Playback, BindDecodesFrameZeroAndSetsTiming) {
-  anim a(3, 100);
-  EXPECT_EQ(a.image->total_frames(), 3);
-  EXPECT_EQ(a.image->frame_delay(), 100);
-  EXPECT_EQ(a.image->duration(), 300u);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.shown(), 0);
-  EXPECT_EQ(a.decoder->frame_calls, 1);
-  // A bound image keeps one bitmap whatever the frame.
-  EXPECT_EQ(a.image->frame_count(), 1u);
-}
-
 TEST(Playback, BoundImageAndDecoderGoAwayTogether) {
   std::weak_ptr<zel::Image> image;
   std::weak_ptr<AnimDecoder> decoder;
@@ -67,31 +55,6 @@ TEST(Playback, LoopingImageStepsThroughAndWraps) {
   EXPECT_EQ(a.image->frame_start(), 1400u);
 }
 
-TEST(Playback, PixelsAndFrameViewsFollowTheCurrentFrame) {
-  anim a(4, 10);
-  a.image->play();
-  a.image->update(5);
-  a.image->update(26);  // 21 elapsed: two steps
-  EXPECT_EQ(a.image->current_frame(), 2);
-  EXPECT_EQ(a.shown(), 2);
-  // With a decoder bound, every frame lives in the first bitmap.
-  auto view = std::dynamic_pointer_cast<zel::BitmapImage>(a.image->frame(~uint64_t(0)));
-  ASSERT_TRUE(view);
-  EXPECT_EQ(view->pixmap(0), a.image->pixmap(0));
-  EXPECT_EQ(a.image->line_size(), 4);
-}
-
-TEST(Playback, FirstCallAtTimeZeroDoesNotStartTheTimer) {
-  anim a(3, 100);
-  a.image->play();
-  a.image->update(0);
-  EXPECT_EQ(a.image->frame_start(), 0u);
-  a.image->update(50);
-  EXPECT_EQ(a.image->frame_start(), 50u);
-  a.image->update(151);
-  EXPECT_EQ(a.image->current_frame(), 1);
-}
-
 TEST(Playback, NonLoopingImageStopsOnTheLastFrame) {
   anim a(3, 100);
   a.image->play();
@@ -120,16 +83,6 @@ TEST(Playback, PausedImageKeepsItsFrameAndRestartsTiming) {
   EXPECT_EQ(a.image->current_frame(), 1);
   a.image->update(5101);
   EXPECT_EQ(a.image->current_frame(), 2);
-}
-
-TEST(Playback, StillPictureNeverChanges) {
-  anim a(1, 0);
-  a.image->play();
-  a.image->update(1);
-  a.image->update(uint64_t(1) << 50);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.decoder->next_calls, 0);
-  EXPECT_EQ(a.image->duration(), 0u);
 }
 
 TEST(Playback, LongClockGapLandsOnTheRightFrameWithoutStalling) {
@@ -171,28 +124,6 @@ TEST(Playback, SeekingAndRewinding) {
   EXPECT_TRUE(a.image->seek_next_frame());
   EXPECT_EQ(a.image->current_frame(), 4);
   EXPECT_EQ(a.decoder->frame_calls, before + 1);
-}
-
-TEST(Playback, UnbindingStopsTheTimer) {
-  anim a(3, 100);
-  a.image->play();
-  a.image->bind(nullptr);
-  a.image->update(1000);
-  a.image->update(2000);
-  EXPECT_EQ(a.image->current_frame(), 0);
-  EXPECT_EQ(a.image->frame_start(), 0u);
-}
-
-TEST(Playback, StillDecoderDefaultsDoNothing) {
-  zel::BitmapImageDecoder* d = nullptr;
-  AnimDecoder anim_decoder(1, 0);
-  d = &anim_decoder;
-  uint8_t rows[8] = {};
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_next_frame(rows, 4, zel::bimage_a8));
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_frame(0, rows, 4, zel::bimage_a8));
-  EXPECT_FALSE(d->zel::BitmapImageDecoder::seek_time(0, rows, 4, zel::bimage_a8));
-  EXPECT_EQ(d->zel::BitmapImageDecoder::get_current_frame(), 0);
-  EXPECT_EQ(rows[0], 0);
 }
 
 }  // namespace

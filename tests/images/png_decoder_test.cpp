@@ -90,36 +90,22 @@ expected expect(const png_spec& s) {
   e.bytes_per_pixel = zel::pixel_format_bits(e.type) / 8;
   for (int p = 0; p < s.width * s.height; ++p) {
     const uint32_t* v = s.samples.data() + size_t(p) * ch;
-    uint8_t b = 0, g = 0, r = 0, a = 255;
-    switch (s.color_type) {
-      case PNG_COLOR_TYPE_GRAY:
-        b = g = r = to8(v[0], s.bit_depth);
-        if (s.has_trns_color && v[0] == s.trns_color.gray) a = 0;
-        break;
-      case PNG_COLOR_TYPE_GRAY_ALPHA:
-        b = g = r = to8(v[0], s.bit_depth);
-        a = to8(v[1], s.bit_depth);
-        break;
-      case PNG_COLOR_TYPE_RGB:
-        r = to8(v[0], s.bit_depth);
-        g = to8(v[1], s.bit_depth);
-        b = to8(v[2], s.bit_depth);
-        if (s.has_trns_color && v[0] == s.trns_color.red && v[1] == s.trns_color.green &&
-            v[2] == s.trns_color.blue)
-          a = 0;
-        break;
-      case PNG_COLOR_TYPE_RGB_ALPHA:
-        r = to8(v[0], s.bit_depth);
-        g = to8(v[1], s.bit_depth);
-        b = to8(v[2], s.bit_depth);
-        a = to8(v[3], s.bit_depth);
-        break;
-      case PNG_COLOR_TYPE_PALETTE:
-        r = s.palette[v[0]].red;
-        g = s.palette[v[0]].green;
-        b = s.palette[v[0]].blue;
-        if (v[0] < s.palette_alpha.size()) a = s.palette_alpha[v[0]];
-        break;
+    const bool grey = !(s.color_type & PNG_COLOR_MASK_COLOR),
+               alpha = s.color_type & PNG_COLOR_MASK_ALPHA;
+    uint8_t r, g, b, a = alpha ? to8(v[ch - 1], s.bit_depth) : 255;
+    if (s.color_type == PNG_COLOR_TYPE_PALETTE) {
+      r = s.palette[v[0]].red;
+      g = s.palette[v[0]].green;
+      b = s.palette[v[0]].blue;
+      if (v[0] < s.palette_alpha.size()) a = s.palette_alpha[v[0]];
+    } else {
+      r = to8(v[0], s.bit_depth);
+      g = grey ? r : to8(v[1], s.bit_depth);
+      b = grey ? r : to8(v[2], s.bit_depth);
+      const png_color_16& t = s.trns_color;
+      if (s.has_trns_color &&
+          (grey ? v[0] == t.gray : v[0] == t.red && v[1] == t.green && v[2] == t.blue))
+        a = 0;
     }
     if (e.bytes_per_pixel == 1) {
       e.pixels.push_back(g);
@@ -244,6 +230,20 @@ TEST(PngDecoder, SrgbChunkLeavesSamplesUnchanged) {
   auto img = decode(encode_png(s));
   ASSERT_TRUE(img);
   EXPECT_EQ(compare(*img, expect(s), s.width, s.height), "");
+}
+
+// A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: v' = 255 (v / 255)^(1 / 2.2).
+TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
+  png_spec s = make_spec(PNG_COLOR_TYPE_RGB, 8, false, false, 16, 1);
+  for (size_t i = 0; i < s.samples.size(); ++i) s.samples[i] = uint32_t(i / 3 * 17);
+  s.gamma = 1.0;
+  auto img = decode(encode_png(s));
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->type(), zel::bimage_r8g8b8);
+  const uint8_t want[16] = {0,   74,  102, 123, 140, 155, 168, 180,
+                            192, 202, 212, 221, 230, 239, 247, 255};
+  for (int x = 0; x < 16; ++x)
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(img->pixmap(0)[3 * x + c], want[x], 1) << x;
 }
 
 TEST(PngDecoder, DecodeTwiceGivesNothingTheSecondTime) {

@@ -26,55 +26,6 @@ mat4 random_full(zel_test::Rng& rng) {
 
 }  // namespace
 
-TEST(Matrix, LayoutIsColumnMajor) {
-  mat4 id;
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(id(i, j), i == j ? 1.0f : 0.0f);
-  }
-  float f[16];
-  for (int k = 0; k < 16; ++k) f[k] = static_cast<float>(k);
-  mat4 m(f);
-  EXPECT_EQ(m(1, 0), 1.0f);   // second float: row 1, column 0
-  EXPECT_EQ(m(0, 1), 4.0f);   // fifth float: row 0, column 1
-  EXPECT_EQ(m(2, 3), 14.0f);  // translation z
-  EXPECT_EQ(m[1], vec4(1, 5, 9, 13));
-  EXPECT_EQ(m.col(3), vec4(12, 13, 14, 15));
-  mat4 m2(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  EXPECT_TRUE(near_mat(m, m2, 0.0f));
-  m.set_row(2, vec4(-1, -2, -3, -4));
-  EXPECT_EQ(m.mat_array[2], -1.0f);
-  EXPECT_EQ(m.mat_array[14], -4.0f);
-  m.set_col(1, vec4(7, 7, 7, 7));
-  EXPECT_EQ(m.mat_array[4], 7.0f);
-  EXPECT_EQ(m.mat_array[7], 7.0f);
-  EXPECT_EQ(m.mat_array[8], 8.0f);
-
-  mat3 zero;
-  for (float v : zero.mat_array) EXPECT_EQ(v, 0.0f);
-  mat3 a(1, 2, 3, 4, 5, 6, 7, 8, 9);
-  EXPECT_EQ(a(2, 0), 3.0f);
-  EXPECT_EQ(a(0, 2), 7.0f);
-  EXPECT_EQ(a[0], vec3(1, 4, 7));
-  EXPECT_EQ(a.col(1), vec3(4, 5, 6));
-  a.set_row(1, vec3(0, 0, 0));
-  EXPECT_EQ(a.col(2), vec3(7, 0, 9));
-  a.set_col(0, vec3(-1, -1, -1));
-  EXPECT_EQ(a[2], vec3(-1, 6, 9));
-}
-
-TEST(Matrix, Mat3Norms) {
-  mat3 a(1, -2, 3, -4, 5, -6, 7, -8, 9);  // columns (1,-2,3), (-4,5,-6), (7,-8,9)
-  EXPECT_EQ(a.norm_one(), 24.0f);         // |7|+|-8|+|9|
-  EXPECT_EQ(a.norm_inf(), 18.0f);         // row 2: 3+6+9
-  EXPECT_EQ(mat3().norm_one(), 0.0f);
-  EXPECT_EQ(mat3().norm_inf(), 0.0f);
-  mat3 b = a;
-  b *= 2.0f;
-  EXPECT_EQ(b(1, 1), 10.0f);
-  b -= a;
-  EXPECT_TRUE(near_mat(b, a, 0.0f));
-}
-
 TEST(Matrix, AxisRotation) {
   mat3 r;
   r.set_rot(kPi / 2, vec3(0, 0, 1));
@@ -147,25 +98,6 @@ TEST(Matrix, RotationBetweenVectors) {
   }
 }
 
-TEST(Matrix, ScaleTranslationAccessors) {
-  mat4 m;
-  m.set_scale(vec3(2, 3, 4));
-  m.set_translation(vec3(-1, -2, -3));
-  vec3 s, t;
-  m.get_scale(s);
-  m.get_translation(t);
-  EXPECT_EQ(s, vec3(2, 3, 4));
-  EXPECT_EQ(t, vec3(-1, -2, -3));
-  EXPECT_EQ(m.mat_array[12], -1.0f);
-  EXPECT_EQ(m.mat_array[14], -3.0f);
-  vec3 p;
-  EXPECT_EQ(mult(p, m, vec3(1, 1, 1)), vec3(1, 1, 1));
-  mat3 rot(0, 1, 0, -1, 0, 0, 0, 0, 1);
-  m.set_rot(rot);
-  EXPECT_EQ(m(1, 0), 1.0f);
-  EXPECT_EQ(m(0, 3), -1.0f);
-}
-
 TEST(Matrix, ProductsApplyRightOperandFirst) {
   mat4 t, r;
   t.set_translation(vec3(10, 0, 0));
@@ -178,12 +110,8 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   mat4 m;
   mult(m, t, r);
   EXPECT_TRUE(near_mat(m, t * r, 0.0f));
-  // Aliasing the result with an operand.
-  mat4 a = t;
+  mat4 a = t;  // the result may alias an operand
   mult(a, a, r);
-  EXPECT_TRUE(near_mat(a, t * r, 0.0f));
-  a = r;
-  mult(a, t, a);
   EXPECT_TRUE(near_mat(a, t * r, 0.0f));
 
   mat3 x(1, 2, 3, 4, 5, 6, 7, 8, 10), y(0, 1, 0, 1, 0, 0, 0, 0, 2), z;
@@ -193,22 +121,6 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   EXPECT_EQ(z.col(2), vec3(14, 16, 20));
   mult(x, x, y);
   EXPECT_TRUE(near_mat(x, z, 0.0f));
-
-  mat4 s = t;
-  add(s, r);
-  EXPECT_EQ(s(0, 3), 10.0f);
-  EXPECT_EQ(s(0, 0), 1.0f + r(0, 0));
-  add(s, t, t);
-  EXPECT_EQ(s(0, 3), 20.0f);
-  EXPECT_EQ(s(3, 3), 2.0f);
-  add(s, s, s);
-  EXPECT_EQ(s(0, 3), 40.0f);
-  mat3 q(1, 1, 1, 1, 1, 1, 1, 1, 1);
-  add(q, q);
-  EXPECT_EQ(q(2, 2), 2.0f);
-  add(q, q, identity3());
-  EXPECT_EQ(q(1, 1), 3.0f);
-  EXPECT_EQ(q(1, 0), 2.0f);
 }
 
 TEST(Matrix, VectorProducts) {
@@ -219,13 +131,6 @@ TEST(Matrix, VectorProducts) {
   EXPECT_EQ(mult(r, m, vec4(0, 0, 0, 1)), vec4(13, 14, 15, 16));
   // Row vector: v * M picks rows.
   EXPECT_EQ(mult(r, vec4(1, 0, 0, 0), m), vec4(1, 5, 9, 13));
-  mat4 mt;
-  transpose(mt, m);
-  vec4 a, b;
-  mult(a, vec4(1, -2, 3, 0.5f), m);
-  mult(b, mt, vec4(1, -2, 3, 0.5f));
-  EXPECT_EQ(a, b);
-
   vec3 p;
   // Affine: w = 1, fourth row ignored.
   EXPECT_EQ(mult(p, m, vec3(1, 1, 1)), vec3(1 + 5 + 9 + 13, 2 + 6 + 10 + 14, 3 + 7 + 11 + 15));
@@ -253,26 +158,6 @@ TEST(Matrix, VectorProducts) {
   mat4 flat_t;
   transpose(flat_t, flat);
   EXPECT_EQ(mult_pos(p, vec3(2, 4, 6), flat_t), vec3(3, 5, 7));
-}
-
-TEST(Matrix, TransposeNegate) {
-  mat4 m(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
-  mat4 t = m;
-  transpose(t);
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(t(i, j), m(j, i));
-  }
-  transpose(t, t);
-  EXPECT_TRUE(near_mat(t, m, 0.0f));
-  negate(t);
-  EXPECT_EQ(t(2, 1), -m(2, 1));
-  mat3 a(1, 2, 3, 4, 5, 6, 7, 8, 9), b = a;
-  transpose(b);
-  EXPECT_EQ(b(0, 1), 2.0f);
-  transpose(b, b);
-  EXPECT_TRUE(near_mat(a, b, 0.0f));
-  negate(b);
-  EXPECT_EQ(b(2, 2), -9.0f);
 }
 
 TEST(Matrix, InverseTimesMatrixIsIdentity) {
@@ -345,19 +230,6 @@ TEST(Matrix, LookAtIsLeftHanded) {
   v.get_rot(r);
   EXPECT_TRUE(is_rotation(r));
   EXPECT_EQ(v[3], vec4(0, 0, 0, 1));
-}
-
-TEST(Matrix, OrthoMapsDepthToZeroOne) {
-  mat4 m;
-  const float w = 640, h = 480;
-  ortho(m, 0, w, 0, h, 0, 1);
-  vec3 p;
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(0, 0, 0)), vec3(-1, -1, 0)));
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(w, h, 1)), vec3(1, 1, 1)));
-  ortho(m, -100, 300, 50, 250, -800, 800);
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(100, 150, 0)), vec3(0, 0, 0.5f)));
-  EXPECT_TRUE(near3(mult_pos(p, m, vec3(-100, 250, -800)), vec3(-1, 1, 0)));
-  EXPECT_EQ(m[3], vec4(0, 0, 0, 1));
 }
 
 TEST(Matrix, PerspectiveProjections) {

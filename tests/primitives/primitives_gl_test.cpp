@@ -8,6 +8,7 @@
 
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/3d/driver/soft/soft_device.h"
+#include "device/device_test_util.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/math/camera.h"
 #include "zel/math/object3d.h"
@@ -45,43 +46,25 @@ class PrimitivesGL : public ::testing::Test {
     dev = shared_device();
     if (!dev) GTEST_SKIP() << "no EGL device";
   }
-
-  // Scene (x, y) is pixel (x, y), y down; identity view and world.
-  void screen_space() {
-    mat4 p;
-    p(0, 0) = 2.0f / W;
-    p(0, 3) = -1.0f;
-    p(1, 1) = -2.0f / H;
-    p(1, 3) = 1.0f;
-    dev->set_projection_mat(p);
-    dev->set_view_mat(mat4());
-    dev->set_world_mat(mat4());
-  }
-
   void begin() {
     ASSERT_TRUE(dev->begin_frame(false, 255, 0, 0, 0));
     ASSERT_TRUE(dev->begin_scene());
+    devtest::set_screen_space(*dev, W, H);
   }
-
   std::shared_ptr<BitmapImage> end() {
     dev->end_scene();
     auto f = dev->read_frame();
     EXPECT_TRUE(f);
     return f;
   }
-
   static uint32_t px(const BitmapImage& img, int32_t x, int32_t y) {
-    uint32_t v;
-    std::memcpy(&v, img.pixmap(y) + 4 * x, 4);
-    return v;
+    return devtest::pixel(img, x, y);
   }
-
-  // Rows (or columns) of column x (row y) that are not black.
+  // Rows of column x that are not black.
   static std::vector<int32_t> lit_rows(const BitmapImage& img, int32_t x) {
     std::vector<int32_t> rows;
-    for (int32_t y = 0; y < H; ++y) {
+    for (int32_t y = 0; y < H; ++y)
       if (px(img, x, y) != kBlack) rows.push_back(y);
-    }
     return rows;
   }
 
@@ -95,7 +78,6 @@ TEST_F(PrimitivesGL, WidthFourLineCoversTwoRowsEachSide) {
   line.add_point(vec2(10, 50));
   line.add_point(vec2(90, 50));
   begin();
-  screen_space();
   line.render(*dev);
   auto f = end();
   ASSERT_TRUE(f);
@@ -113,7 +95,6 @@ TEST_F(PrimitivesGL, WidthFourLineCoversTwoRowsEachSide) {
   odd.add_point(vec2(10, 80));
   odd.add_point(vec2(90, 80));
   begin();
-  screen_space();
   odd.render(*dev);
   f = end();
   const std::vector<int32_t> want3 = {79, 80, 81};
@@ -126,7 +107,6 @@ TEST_F(PrimitivesGL, RotationTurnsTheLine) {
   line.add_point(vec2(90, 50));
   line.set_rotate(vec3(0, 0, 1), vec3(50, 50, 0), kPi / 2);
   begin();
-  screen_space();
   line.render(*dev);
   auto f = end();
   ASSERT_TRUE(f);
@@ -147,7 +127,6 @@ TEST_F(PrimitivesGL, ClosedOutlineHasNoGapAtItsFirstCorner) {
   box.add_point(vec2(80, 80));
   box.add_point(vec2(20, 80));
   begin();
-  screen_space();
   box.render(*dev);
   auto f = end();
   ASSERT_TRUE(f);
@@ -174,7 +153,6 @@ TEST_F(PrimitivesGL, ArcOutlineStaysOnItsCircle) {
   ring->set_width(4);
   ring->set_color(ColorARGB(255, 255, 255, 255));
   begin();
-  screen_space();
   dev->render_primitive(std::shared_ptr<Primitive>(ring));  // the device lets it draw itself
   auto f = end();
   ASSERT_TRUE(f);

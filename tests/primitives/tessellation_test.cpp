@@ -49,55 +49,42 @@ const uint32_t kRed = 0xffff0000u;
 
 }  // namespace
 
-TEST(Tessellation, HalfWidthsLeanLeftForOddWidths) {
-  EXPECT_EQ(half_widths(4).h1, 2.0f);
-  EXPECT_EQ(half_widths(4).h2, 2.0f);
-  EXPECT_EQ(half_widths(3).h1, 2.0f);
-  EXPECT_EQ(half_widths(3).h2, 1.0f);
-  EXPECT_EQ(half_widths(1).h1, 1.0f);
-  EXPECT_EQ(half_widths(1).h2, 0.0f);
-  EXPECT_EQ(half_widths(0).h1, 1.0f);  // 0 counts as 1
-  EXPECT_EQ(half_widths(7).h1, 4.0f);
-  EXPECT_EQ(half_widths(7).h2, 3.0f);
-}
-
-TEST(Tessellation, WidthOneIsALineStripOfExactlyNVertices) {
-  Tessellation t = tessellate(kCorner, 1, kRed, false);
-  EXPECT_EQ(t.type, 3);
-  EXPECT_EQ(t.count, 2);
-  ASSERT_EQ(t.vertices.size(), 3u);
-  EXPECT_TRUE(at(t.vertices[0], 0, 0));
-  EXPECT_TRUE(at(t.vertices[1], 10, 0));
-  EXPECT_TRUE(at(t.vertices[2], 10, 10));
-  for (const PrimitiveVertex& v : t.vertices) EXPECT_EQ(v.color, kRed);
-  // Closed: back to the first point.
-  Tessellation c = tessellate(kCorner, 1, kRed, true);
-  EXPECT_EQ(c.count, 3);
-  ASSERT_EQ(c.vertices.size(), 4u);
-  EXPECT_TRUE(at(c.vertices[3], 0, 0));
-}
-
-TEST(Tessellation, WidthFourMitredCorner) {
-  Tessellation t = tessellate(kCorner, 4, kRed, false);
-  EXPECT_EQ(t.type, 5);
-  EXPECT_EQ(t.count, 4);
-  ASSERT_EQ(t.vertices.size(), 6u);
-  EXPECT_TRUE(at(t.vertices[0], 0, 2));
-  EXPECT_TRUE(at(t.vertices[1], 0, -2));
-  EXPECT_TRUE(at(t.vertices[2], 8, 2));
-  EXPECT_TRUE(at(t.vertices[3], 12, -2));
-  EXPECT_TRUE(at(t.vertices[4], 8, 10));
-  EXPECT_TRUE(at(t.vertices[5], 12, 10));
-  for (const PrimitiveVertex& v : t.vertices) EXPECT_EQ(v.color, kRed);
-}
-
-TEST(Tessellation, WidthThreeOffsetsTwoLeftOneRight) {
-  Tessellation t = tessellate({vec2(0, 5), vec2(20, 5)}, 3, kRed, false);
-  ASSERT_EQ(t.vertices.size(), 4u);
-  EXPECT_TRUE(at(t.vertices[0], 0, 7));
-  EXPECT_TRUE(at(t.vertices[1], 0, 4));
-  EXPECT_TRUE(at(t.vertices[2], 20, 7));
-  EXPECT_TRUE(at(t.vertices[3], 20, 4));
+// Exact vertices. Odd widths lean left (width 3: two left, one right); width 1 is a line strip
+// of the points; a mitred corner; collinear points join at the plain offset point; repeated
+// points are dropped.
+TEST(Tessellation, ExactVertices) {
+  const struct {
+    std::vector<vec2> points;
+    uint32_t width;
+    bool closed;
+    int type, count;
+    std::vector<vec2> want;
+  } cases[] = {
+      {kCorner, 1, false, 3, 2, {{0, 0}, {10, 0}, {10, 10}}},
+      {kCorner, 1, true, 3, 3, {{0, 0}, {10, 0}, {10, 10}, {0, 0}}},
+      {kCorner, 4, false, 5, 4, {{0, 2}, {0, -2}, {8, 2}, {12, -2}, {8, 10}, {12, 10}}},
+      {{{0, 5}, {20, 5}}, 3, false, 5, 2, {{0, 7}, {0, 4}, {20, 7}, {20, 4}}},
+      {{{0, 5}, {20, 5}}, 7, false, 5, 2, {{0, 9}, {0, 2}, {20, 9}, {20, 2}}},
+      {{{0, 0}, {5, 0}, {10, 0}},
+       4,
+       false,
+       5,
+       4,
+       {{0, 2}, {0, -2}, {5, 2}, {5, -2}, {10, 2}, {10, -2}}},
+      {{{0, 0}, {0, 0}, {10, 0}, {10, 0}}, 4, false, 5, 2, {{0, 2}, {0, -2}, {10, 2}, {10, -2}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "width " << c.width << " closed " << c.closed << " "
+                                      << c.points.size() << " points");
+    Tessellation t = tessellate(c.points, c.width, kRed, c.closed);
+    EXPECT_EQ(t.type, c.type);
+    EXPECT_EQ(t.count, c.count);
+    ASSERT_EQ(t.vertices.size(), c.want.size());
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_TRUE(at(t.vertices[i], c.want[i].x, c.want[i].y)) << i;
+      EXPECT_EQ(t.vertices[i].color, kRed);
+    }
+  }
 }
 
 TEST(Tessellation, MitreOfAnObliqueJoin) {
@@ -111,20 +98,7 @@ TEST(Tessellation, MitreOfAnObliqueJoin) {
   EXPECT_TRUE(at(t.vertices[3], 10 - d * std::cos(bis), -d * std::sin(bis)));
 }
 
-TEST(Tessellation, CollinearRepeatedAndReversedPointsStayFinite) {
-  // Three collinear points: the join is the plain offset point.
-  Tessellation t = tessellate({vec2(0, 0), vec2(5, 0), vec2(10, 0)}, 4, kRed, false);
-  ASSERT_EQ(t.vertices.size(), 6u);
-  EXPECT_TRUE(all_finite(t));
-  EXPECT_TRUE(at(t.vertices[2], 5, 2));
-  EXPECT_TRUE(at(t.vertices[3], 5, -2));
-  // A repeated point is dropped: the same as the plain two-point line.
-  Tessellation r = tessellate({vec2(0, 0), vec2(0, 0), vec2(10, 0), vec2(10, 0)}, 4, kRed, false);
-  EXPECT_TRUE(all_finite(r));
-  ASSERT_EQ(r.vertices.size(), 4u);
-  EXPECT_EQ(r.count, 2);
-  EXPECT_TRUE(at(r.vertices[0], 0, 2));
-  EXPECT_TRUE(at(r.vertices[3], 10, -2));
+TEST(Tessellation, ReversedAndNearlyCollinearPointsStayFinite) {
   // Going back on itself: finite, and nothing flies off.
   Tessellation b = tessellate({vec2(0, 0), vec2(10, 0), vec2(0, 0)}, 4, kRed, false);
   EXPECT_TRUE(all_finite(b));
@@ -138,15 +112,12 @@ TEST(Tessellation, CollinearRepeatedAndReversedPointsStayFinite) {
 TEST(Tessellation, TooFewPointsDrawNothing) {
   for (uint32_t w : {1u, 4u}) {
     for (bool closed : {false, true}) {
-      Tessellation none = tessellate({}, w, kRed, closed);
-      EXPECT_EQ(none.count, 0);
-      EXPECT_TRUE(none.vertices.empty());
-      Tessellation one = tessellate({vec2(3, 3)}, w, kRed, closed);
-      EXPECT_EQ(one.count, 0);
-      EXPECT_TRUE(one.vertices.empty());
-      Tessellation same = tessellate({vec2(3, 3), vec2(3, 3), vec2(3, 3)}, w, kRed, closed);
-      EXPECT_EQ(same.count, 0);
-      EXPECT_TRUE(same.vertices.empty());
+      for (const std::vector<vec2>& p :
+           {std::vector<vec2>{}, {vec2(3, 3)}, {vec2(3, 3), vec2(3, 3), vec2(3, 3)}}) {
+        Tessellation t = tessellate(p, w, kRed, closed);
+        EXPECT_EQ(t.count, 0);
+        EXPECT_TRUE(t.vertices.empty());
+      }
     }
   }
   const float nan = std::numeric_limits<float>::quiet_NaN();

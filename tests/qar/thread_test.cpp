@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "qar/trace.h"
+#include "thread_guard.h"
 
 namespace {
 
@@ -90,20 +91,13 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   }
   EXPECT_EQ(w->send_message(nullptr), qar::ThreadOfControl::message_failed);
   EXPECT_EQ(w->send_message(std::make_shared<qar_message>(999)), -1);
+  auto self = std::make_shared<add_msg>(21);
+  self->id = 103;  // the thread sends to itself: dispatched inline, no deadlock
+  EXPECT_EQ(w->send_message(self), 43);
   w->terminate();
   EXPECT_FALSE(w->is_running());
   EXPECT_EQ(w->send_message(std::make_shared<add_msg>(1)), qar::ThreadOfControl::message_failed);
   EXPECT_FALSE(w->post_message(std::make_shared<add_msg>(1)));
-}
-
-TEST(ThreadOfControl, SendingToItselfDispatchesInline) {
-  auto w = std::make_shared<Worker>("worker-self");
-  ASSERT_TRUE(qar::ThreadOfControl::start(w));
-  auto m = std::make_shared<add_msg>(21);
-  m->id = 103;
-  EXPECT_EQ(w->send_message(m), 43);
-  EXPECT_EQ(w->total.load(), 21);
-  w->terminate();
 }
 
 TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
@@ -127,22 +121,27 @@ TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
 TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
   auto w = std::make_shared<Worker>("worker-kill");
   ASSERT_TRUE(qar::ThreadOfControl::start(w));
+  zel_test::Threads threads;
   auto slow = std::make_shared<add_msg>(300);
   slow->id = 101;
   std::vector<std::future<int32_t>> results;
-  results.push_back(std::async(std::launch::async, [&] { return w->send_message(slow); }));
+  results.push_back(threads.run([w, slow] { return w->send_message(slow); }));
   while (w->dispatched.load() == 0) std::this_thread::sleep_for(1ms);  // slow one is running
   for (int i = 0; i < 8; ++i)
-    results.push_back(std::async(std::launch::async,
-                                 [&, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
+    results.push_back(
+        threads.run([w, i] { return w->send_message(std::make_shared<add_msg>(i)); }));
   while (w->queued_messages() < 8) std::this_thread::sleep_for(1ms);
   auto t0 = std::chrono::steady_clock::now();
   w->kill();
+  // The thread is still busy with the slow message, but a killed thread takes no new work.
+  EXPECT_FALSE(w->post_message(std::make_shared<add_msg>(1000)));
+  EXPECT_TRUE(w->is_running());
   for (size_t i = 1; i < results.size(); ++i) {
-    ASSERT_EQ(results[i].wait_for(5s), std::future_status::ready);
+    ASSERT_TRUE(zel_test::ready(results[i]));
     EXPECT_EQ(results[i].get(), qar::ThreadOfControl::message_failed);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 250ms);  // not held up by the slow message
+  ASSERT_TRUE(zel_test::ready(results[0]));
   EXPECT_EQ(results[0].get(), 1);  // the one being dispatched still gets its answer
   w->terminate();
   EXPECT_EQ(w->total.load(), 0);  // the queued ones never ran
@@ -168,14 +167,14 @@ TEST(ThreadOfControl, AThreadThatEndsReleasesItsSenders) {
     auto t = std::make_shared<Quitter>();
     t->throw_at_end = throws;
     ASSERT_TRUE(qar::ThreadOfControl::start(t));
+    zel_test::Threads threads;
     std::vector<std::future<int32_t>> results;
     for (int i = 0; i < 4; ++i)
-      results.push_back(std::async(std::launch::async,
-                                   [&] { return t->send_message(std::make_shared<add_msg>(1)); }));
+      results.push_back(threads.run([t] { return t->send_message(std::make_shared<add_msg>(1)); }));
     while (t->queued_messages() < 4) std::this_thread::sleep_for(1ms);
     t->go.set_value();
     for (auto& r : results) {
-      ASSERT_EQ(r.wait_for(5s), std::future_status::ready);
+      ASSERT_TRUE(zel_test::ready(r));
       EXPECT_EQ(r.get(), qar::ThreadOfControl::message_failed);
     }
     t->terminate();
@@ -332,6 +331,7 @@ TEST(ThreadOfControl, OwnLoopsHandleMessagesAndStopPromptly) {
   EXPECT_GT(l->turns.load(), 0);
 }
 
+// Records written from many threads at once arrive whole, one per call.
 TEST(Trace, RecordsFromManyThreadsStayWhole) {
   std::mutex m;
   std::vector<std::string> records;
@@ -342,30 +342,18 @@ TEST(Trace, RecordsFromManyThreadsStayWhole) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) {
-        if (i % 2) {
-          qar::tracef("thread %d record %d %s", t, i, std::string(64, char('a' + t)).c_str());
-        } else {
-          qar::guarded([&] { throw std::runtime_error("t" + std::to_string(t)); });
-        }
-      }
+      for (int i = 0; i < 200; ++i)
+        qar::tracef("thread %d record %d %s", t, i, std::string(64, char('a' + t)).c_str());
     });
   for (auto& th : threads) th.join();
   qar::set_trace_sink(nullptr);
   ASSERT_EQ(records.size(), 1600u);
-  int catches = 0;
   for (const auto& r : records) {
-    ASSERT_EQ(r.back(), '\n');
-    if (r.find("(catch) <-") != std::string::npos) {
-      ++catches;
-      continue;
-    }
     int t = -1, i = -1;
     ASSERT_EQ(sscanf(r.c_str(), "thread %d record %d", &t, &i), 2) << r;
     EXPECT_EQ(r, "thread " + std::to_string(t) + " record " + std::to_string(i) + " " +
                      std::string(64, char('a' + t)) + "\n");
   }
-  EXPECT_EQ(catches, 800);
 }
 
 TEST(ThreadPrior, RaisesWhenAllowedAndAlwaysRestores) {

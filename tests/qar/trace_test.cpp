@@ -38,13 +38,9 @@ TEST(Trace, SiteLinesHaveTheFixedFormat) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(
       now, m,
-      std::regex(R"( \((\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) (\d+)\) -  \(throw\) ->\n)")));
-  EXPECT_LE(std::stoi(m[1]), 12);
-  EXPECT_LE(std::stoi(m[2]), 31);
-  EXPECT_LE(std::stoi(m[4]), 23);
-  long long clock = std::stoll(m[7]);
-  EXPECT_GE(clock, 0);
-  EXPECT_LE(clock, qar::process_clock_ms());
+      std::regex(
+          R"( \((0\d|1[0-2])/[0-3]\d/\d\d ([01]\d|2[0-3]):\d\d:\d\d (\d+)\) -  \(throw\) ->\n)")));
+  EXPECT_LE(std::stoll(m[3]), qar::process_clock_ms());
 }
 
 int thrower() {
@@ -78,17 +74,6 @@ TEST(Trace, GuardedSwallowsAndTracesOnlyStdExceptions) {
   EXPECT_FALSE(qar::guarded([] { throw 42; }));
   ASSERT_EQ(c.lines.size(), 1u);  // the int is swallowed silently
   EXPECT_NE(c.lines[0].find("logic ("), std::string::npos);
-}
-
-TEST(Trace, TracefFormatsAndEndsTheLine) {
-  capture c;
-  qar::tracef("%d %s", 5, "five");
-  qar::tracef("ends\n");
-  qar::trace("plain", nullptr, 0);
-  ASSERT_EQ(c.lines.size(), 3u);
-  EXPECT_EQ(c.lines[0], "5 five\n");
-  EXPECT_EQ(c.lines[1], "ends\n");
-  EXPECT_EQ(c.lines[2], "plain");
 }
 
 // Run in a child process (below) with QAR_TRACE_FILE set.

@@ -81,6 +81,8 @@ TEST(Url, FileUrlsAndPlainPaths) {
   EXPECT_EQ(combine("show/page.html", "pics/a.jpg"), "show/pics/a.jpg");
   EXPECT_EQ(combine("show/page.html", "../a.jpg"), "a.jpg");
   EXPECT_EQ(combine("show/page.html", "../../a.jpg"), "../a.jpg");
+  EXPECT_EQ(combine("page.html", "../../a.jpg"), "../../a.jpg");
+  EXPECT_EQ(combine("a/b/page.html", "../../../../c.jpg"), "../../c.jpg");
   EXPECT_EQ(combine("page.html", "./a/./b/../c.jpg"), "a/c.jpg");
   // An empty base leaves the reference alone; a full URL reference has its dots removed.
   EXPECT_EQ(combine("", "x/../y"), "x/../y");

@@ -134,16 +134,19 @@ TEST_F(SceneLoop, PausedTimeIsNotEngineTime) {
   const uint64_t e0 = mng_->get_engine_time();
   const size_t before = rec.snapshot().size();
   std::this_thread::sleep_for(milliseconds(500));
-  EXPECT_LT(mng_->get_engine_time() - e0, 40000u);
+  // The bounds are half the pause: a loaded machine may stretch a frame well past 1/25 s, but
+  // a clock that counted the pause would be at least 500 ms ahead.
+  const uint64_t slack = 250000;
+  EXPECT_LT(mng_->get_engine_time() - e0, slack);
   mng_->pause(false, false);
   const uint64_t n = mng_->get_frame_count();
   ASSERT_TRUE(mng_->wait_frames(n + 2, seconds(10)));
   mng_->pause(true, true);
   auto times = rec.snapshot();
   ASSERT_GT(times.size(), before);
-  // The first update after the pause sees the clock less than a frame past the pause.
-  EXPECT_LT(times[before] - e0, 40000u);
-  EXPECT_LT(times[before] - times[before - 1], 80000u);
+  // The first update after the pause sees the clock only a frame or so past the pause.
+  EXPECT_LT(times[before] - e0, slack);
+  EXPECT_LT(times[before] - times[before - 1], slack);
 }
 
 class Listener : public Facet {

@@ -39,39 +39,27 @@ inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
   return m;
 }
 
-// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 32-bit ARGB.
+// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 32-bit ARGB or (alpha
+// dropped) 24-bit RGB, blue first.
 template <class F>
-std::shared_ptr<zel::BitmapImage> make_argb(int32_t w, int32_t h, F f) {
+std::shared_ptr<zel::BitmapImage> make_picture(int32_t w, int32_t h, uint32_t type, F f) {
   auto img = std::make_shared<zel::BitmapImage>();
-  img->create(w, h, zel::bimage_a8r8g8b8);
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = img->pixmap(y);
+  img->create(w, h, type);
+  const int bpp = type == zel::bimage_r8g8b8 ? 3 : 4;
+  for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
       const uint32_t c = f(x, y);
-      row[x * 4 + 0] = uint8_t(c);
-      row[x * 4 + 1] = uint8_t(c >> 8);
-      row[x * 4 + 2] = uint8_t(c >> 16);
-      row[x * 4 + 3] = uint8_t(c >> 24);
+      for (int k = 0; k < bpp; ++k) img->pixmap(y)[x * bpp + k] = uint8_t(c >> (8 * k));
     }
-  }
   return img;
 }
-
-// The same as 24-bit RGB (no alpha).
+template <class F>
+std::shared_ptr<zel::BitmapImage> make_argb(int32_t w, int32_t h, F f) {
+  return make_picture(w, h, zel::bimage_a8r8g8b8, f);
+}
 template <class F>
 std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f) {
-  auto img = std::make_shared<zel::BitmapImage>();
-  img->create(w, h, zel::bimage_r8g8b8);
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = img->pixmap(y);
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t c = f(x, y);
-      row[x * 3 + 0] = uint8_t(c);
-      row[x * 3 + 1] = uint8_t(c >> 8);
-      row[x * 3 + 2] = uint8_t(c >> 16);
-    }
-  }
-  return img;
+  return make_picture(w, h, zel::bimage_r8g8b8, f);
 }
 
 inline std::shared_ptr<zel::BitmapImage> solid_rgb(int32_t w, int32_t h, uint32_t rgb) {

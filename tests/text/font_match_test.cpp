@@ -140,40 +140,6 @@ TEST(Font, KerningPairsComeFromTheFont) {
   EXPECT_LT(big->kerning(u'A', u'V', dev), f->kerning(u'A', u'V', dev));
 }
 
-TEST(Font, CalcTextGrowsWithTextAndSize) {
-  test::SoftScreen dev(8, 8, 96);
-  auto small = dev.create_font(desc(u"Arial", 12));
-  auto large = dev.create_font(desc(u"Arial", 24));
-  ASSERT_TRUE(small && large);
-  const int32_t w1 = width_of(small, u"a");
-  const int32_t w3 = width_of(small, u"abc");
-  const int32_t w6 = width_of(small, u"abcabc");
-  EXPECT_GT(w1, 0);
-  EXPECT_GT(w3, w1);
-  EXPECT_EQ(w6, 2 * w3);
-  EXPECT_GT(width_of(large, u"abc"), w3);
-  EXPECT_GT(text::calc_text(u"abc", -1, large).second, text::calc_text(u"abc", -1, small).second);
-
-  // length -1 measures up to the terminating zero; an explicit length measures a prefix.
-  const char16_t s[] = u"abc\0def";
-  EXPECT_EQ(text::calc_text(s, -1, small), text::calc_text(s, 3, small));
-  EXPECT_EQ(text::calc_text(s, 1, small).first, w1);
-  EXPECT_GT(text::calc_text(s, 7, small).first, w3);
-
-  // Nothing to measure.
-  EXPECT_EQ(text::calc_text(u"", -1, small), std::make_pair(0, 0));
-  EXPECT_EQ(text::calc_text(nullptr, 5, small), std::make_pair(0, 0));
-  EXPECT_EQ(text::calc_text(u"abc", 0, small), std::make_pair(0, 0));
-  EXPECT_EQ(text::calc_text(u"abc", -1, nullptr), std::make_pair(0, 0));
-  EXPECT_EQ(dev.calc_text(std::u16string(), small), std::make_pair(0, 0));
-  EXPECT_EQ(small->calc_rect(u""), std::make_pair(0, 0));
-  EXPECT_EQ(small->measure(nullptr, 3), std::make_pair(0, 0));
-  // Without a font given, the device's current one.
-  EXPECT_EQ(dev.calc_text(u"abc", -1, nullptr), std::make_pair(0, 0));
-  dev.select_font(small);
-  EXPECT_EQ(dev.calc_text(u"abc", -1, nullptr).first, w3);
-}
-
 TEST(Font, LinesAndSurrogates) {
   test::SoftScreen dev(8, 8, 96);
   auto f = dev.create_font(desc(u"DejaVu Sans", 20));
@@ -217,38 +183,6 @@ TEST(Font, NoSizeMeansTwelvePoints) {
   auto neg = dev.create_font(desc(u"DejaVu Sans", -20));
   auto pos = dev.create_font(desc(u"DejaVu Sans", 20));
   EXPECT_EQ(neg, pos);
-}
-
-TEST(Font, ItalicLeansRight) {
-  // Tall: the math face reaches far above its letters.
-  test::SoftScreen dev(120, 400);
-  // DejaVu Math TeX Gyre has no italic face: its slant is made.
-  for (const char16_t* face : {u"DejaVu Sans", u"Liberation Serif", u"DejaVu Math TeX Gyre"}) {
-    auto upright = dev.create_font(desc(face, 80));
-    auto italic = dev.create_font(desc(face, 80, logical_font::fw_normal, logical_font::italic));
-    ASSERT_TRUE(upright && italic);
-    // Mean ink column of the top and the bottom quarter of an 'l'.
-    auto lean = [&](const std::shared_ptr<Font>& f) {
-      dev.clear(0xFF000000u);
-      dev.render_text(u"l", -1, 20, 10, nullptr, f);
-      const test::ink_box b = test::find_ink(dev.pixels().data(), 120, 400, 0xFF000000u);
-      EXPECT_FALSE(b.empty());
-      auto mean_x = [&](int32_t y0, int32_t y1) {
-        double sum = 0, n = 0;
-        for (int32_t y = y0; y < y1; ++y)
-          for (int32_t x = b.x0; x < b.x1; ++x)
-            if (dev.at(x, y) != 0xFF000000u) {
-              sum += x;
-              ++n;
-            }
-        return n > 0 ? sum / n : 0.0;
-      };
-      const int32_t q = (b.y1 - b.y0) / 4;
-      return mean_x(b.y0, b.y0 + q) - mean_x(b.y1 - q, b.y1);
-    };
-    EXPECT_NEAR(lean(upright), 0.0, 3.0);
-    EXPECT_GT(lean(italic), 5.0);
-  }
 }
 
 TEST(Font, BoldIsMadeWhenTheFaceHasNone) {

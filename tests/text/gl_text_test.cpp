@@ -4,11 +4,12 @@
 
 #include <cstring>
 
+#include "device/device_test_util.h"
 #include "soft_screen.h"
 #include "text/ink.h"
-#include "zel/3d/driver/gl/gl_device.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
+#include "zel/text/font_backend.h"
 
 using namespace zel;
 
@@ -20,11 +21,8 @@ constexpr uint32_t kBlack = 0xFF000000u;
 class GLText : public ::testing::Test {
  protected:
   void SetUp() override {
-    dev = std::make_shared<gl::GLDevice>();
-    DeviceMode m;
-    m.width = W;
-    m.height = H;
-    if (!dev->init() || !dev->set_display(nullptr, m)) GTEST_SKIP() << "no EGL device";
+    dev = devtest::make_device(W, H);
+    if (!dev) GTEST_SKIP() << "no EGL device";
   }
 
   std::shared_ptr<Font> font(double px, int32_t style = 0, const char16_t* face = u"DejaVu Sans") {
@@ -44,20 +42,13 @@ class GLText : public ::testing::Test {
     std::shared_ptr<BitmapImage> img = dev->read_frame();
     dev->end_frame();
     std::vector<uint32_t> px(static_cast<size_t>(W) * H, 0);
-    if (!img) {
-      ADD_FAILURE() << "no frame";
+    if (!img || img->width() != W || img->height() != H) {
+      ADD_FAILURE() << "no frame of the device's size";
       return px;
     }
-    EXPECT_EQ(img->width(), W);
-    EXPECT_EQ(img->height(), H);
-    for (int32_t y = 0; y < H; ++y) {
-      const uint8_t* row = img->pixmap(y);
-      for (int32_t x = 0; x < W; ++x) {
-        uint32_t v;
-        std::memcpy(&v, row + 4 * x, 4);
-        px[static_cast<size_t>(y) * W + x] = v | 0xFF000000u;
-      }
-    }
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x)
+        px[static_cast<size_t>(y) * W + x] = devtest::pixel(*img, x, y) | 0xFF000000u;
     return px;
   }
 
@@ -218,3 +209,64 @@ TEST_F(GLText, TextIntoATextureLandsOnItsPixels) {
   for (uint32_t p : px) white += p == 0xFFFFFFFFu;
   EXPECT_GT(white, 20);
 }
+
+namespace {
+
+// Blending: white text over red keeps red full and mixes green and blue equally, with
+// antialiased edges in between.
+TEST_F(GLText, InkBlendsOverWhatIsBeneath) {
+  auto f = font(30);
+  dev->begin_frame(false, 255, 255, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->render_text(u"Wave", -1, 5, 5, nullptr, f);
+  dev->end_scene();
+  auto img = dev->read_frame();
+  dev->end_frame();
+  ASSERT_TRUE(img);
+  int edges = 0, full = 0;
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const uint8_t* p = img->pixmap(y) + 4 * x;  // blue, green, red, alpha
+      ASSERT_EQ(p[2], 255) << x << "," << y;
+      ASSERT_EQ(p[0], p[1]) << x << "," << y;
+      edges += p[1] > 0 && p[1] < 255;
+      full += p[1] == 255;
+    }
+  EXPECT_GT(edges, 20);
+  EXPECT_GT(full, 20);
+}
+
+// The atlas keeps at least one texel between any two glyphs of a page.
+TEST_F(GLText, AtlasKeepsATexelBetweenGlyphs) {
+  text::GlyphAtlas atlas(dev.get());
+  atlas.set_textures(dev->texture_manager());
+  std::vector<text::glyph_image> images(120);
+  std::vector<text::placed_glyph> run;
+  for (size_t i = 0; i < images.size(); ++i) {
+    images[i].width = 3 + int32_t(i * 7 % 29);
+    images[i].height = 5 + int32_t(i * 11 % 23);
+    images[i].coverage.assign(size_t(images[i].width * images[i].height), 0xFF);
+    run.push_back({1000 + i, &images[i], 0, 0});
+  }
+  dev->begin_frame(false, 255, 0, 0, 0);
+  ASSERT_TRUE(dev->begin_scene());
+  atlas.draw(run, {}, 0xFFFFFFFFu);
+  dev->end_scene();
+  dev->end_frame();
+  const auto at = atlas.placements();
+  ASSERT_EQ(at.size(), images.size());
+  for (size_t i = 0; i < at.size(); ++i) {
+    EXPECT_GE(at[i].x, 0);
+    EXPECT_GE(at[i].y, 0);
+    for (size_t j = i + 1; j < at.size(); ++j) {
+      const auto &a = at[i], &b = at[j];
+      if (a.page != b.page) continue;
+      const bool apart = a.x + a.width < b.x || b.x + b.width < a.x || a.y + a.height < b.y ||
+                         b.y + b.height < a.y;
+      EXPECT_TRUE(apart) << a.x << "," << a.y << " and " << b.x << "," << b.y;
+    }
+  }
+  atlas.detach();
+}
+
+}  // namespace

@@ -41,6 +41,7 @@ struct png_raw_picture {
   bool has_trns_color = false;         // tRNS of a grey or RGB picture:
   uint16_t trns_color[3] = {};         // grey in [0], else red, green, blue
   bool srgb = false;                   // an sRGB chunk (perceptual intent)
+  double gamma = 0;                    // a gAMA chunk when above 0
   std::vector<uint8_t> exif;           // an eXIf chunk's body (written before the pixels)
   int compression = png_default_compression;
 };

@@ -107,10 +107,16 @@ class GlyphAtlas {
   void detach();
   bool attached() const;
   size_t page_count() const;
+  // Where each glyph image sits: its page and its texels (the image's own size, without the
+  // padding that keeps filtering off its neighbours).
+  struct placement {
+    int32_t page, x, y, width, height;
+  };
+  std::vector<placement> placements() const;
 
  private:
   struct slot {
-    int32_t page, x, y;
+    int32_t page, x, y, width, height;
   };
   struct page {
     std::shared_ptr<Texture> texture;

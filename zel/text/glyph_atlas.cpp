@@ -99,6 +99,14 @@ size_t GlyphAtlas::page_count() const {
   return pages_.size();
 }
 
+std::vector<GlyphAtlas::placement> GlyphAtlas::placements() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<placement> out;
+  for (const auto& k : slots_)
+    out.push_back({k.second.page, k.second.x, k.second.y, k.second.width, k.second.height});
+  return out;
+}
+
 void GlyphAtlas::clear_locked() {
   colours_.clear();
   pages_.clear();
@@ -147,6 +155,8 @@ bool GlyphAtlas::upload(const glyph_image& image, const slot& s) {
 
 bool GlyphAtlas::place(const glyph_image& image, slot& out) {
   const int32_t w = image.width + kPad, h = image.height + kPad;
+  out.width = image.width;
+  out.height = image.height;
   for (size_t i = 0; i < pages_.size(); ++i) {
     if (pages_[i].packer.place(w, h, out.x, out.y)) {
       out.page = static_cast<int32_t>(i);

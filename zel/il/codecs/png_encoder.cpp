@@ -90,6 +90,7 @@ bool run(png_structp png, png_infop info, sink& s, const job& j) {
       png_set_tRNS(png, info, nullptr, 0, &c);
     }
     if (r->srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    if (r->gamma > 0) png_set_gAMA(png, info, r->gamma);
     if (!r->exif.empty())
       png_set_eXIf_1(png, info, png_uint_32(r->exif.size()), const_cast<png_bytep>(r->exif.data()));
   }
