@@ -58,11 +58,12 @@ bytes sample_png(int w = 32, int h = 16, bool interlaced = false) {
   return encode_png(s);
 }
 
-bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48) {
+bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48, int restart_rows = 0) {
   jpeg_spec s;
   s.width = w;
   s.height = h;
   s.progressive = progressive;
+  s.restart_rows = restart_rows;
   s.samples = smooth_samples(w, h, 3);
   return encode_jpeg(s);
 }
@@ -101,6 +102,36 @@ size_t idat_offset(const bytes& png) {
     at += 12 + be32(&png[at]);
   }
   return 0;
+}
+
+// The pixels of a bimage_r8g8b8 bitmap as RGB bytes, row after row.
+bytes rgb_of(const BitmapImage& img) {
+  bytes out;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) {
+      const uint8_t* p = img.pixmap(y) + x * 3;
+      out.insert(out.end(), {p[2], p[1], p[0]});
+    }
+  return out;
+}
+
+// Where each scan's entropy-coded data lies in a JPEG: from the end of its SOS segment to the
+// marker after it (restart markers are part of the data).
+std::vector<std::pair<size_t, size_t>> jpeg_scan_data(const bytes& jpg) {
+  std::vector<std::pair<size_t, size_t>> scans;
+  size_t at = 2;
+  while (at + 4 <= jpg.size() && jpg[at + 1] != 0xD9) {
+    const bool sos = jpg[at + 1] == 0xDA;
+    at += 2 + (size_t(jpg[at + 2]) << 8 | jpg[at + 3]);
+    if (!sos) continue;
+    size_t end = at;
+    while (end + 1 < jpg.size() &&
+           !(jpg[end] == 0xFF && jpg[end + 1] != 0 && (jpg[end + 1] & 0xF8) != 0xD0))
+      ++end;
+    scans.emplace_back(at, end);
+    at = end;
+  }
+  return scans;
 }
 
 // Offset of the SOF marker's height field in a JPEG.
@@ -224,15 +255,64 @@ TEST(BadPng, HugeHeadersAreRefusedBeforeAllocating) {
   EXPECT_FALSE(dec->decode());
 }
 
-TEST(BadJpeg, TruncatedGivesNothing) {
-  for (bool progressive : {false, true}) {
-    const bytes jpg = sample_jpeg(progressive);
-    for (size_t cut : {size_t(3), size_t(40), size_t(200), jpg.size() / 2, jpg.size() - 40}) {
+// A cut inside any scan's data is refused, whether the bytes FF D9 (end of image) follow the
+// cut or not; a cut where a scan ends leaves every row delivered and decodes. Either way the
+// same cut gives the same answer, and the same pixels.
+TEST(BadJpeg, CutsAreJudgedTheSameWithOrWithoutAnEndMarker) {
+  struct variant {
+    bool progressive;
+    int restart_rows;
+  };
+  for (variant v : {variant{false, 0}, variant{true, 0}, variant{false, 1}}) {
+    const bytes jpg = sample_jpeg(v.progressive, 64, 48, v.restart_rows);
+    const auto scans = jpeg_scan_data(jpg);
+    ASSERT_EQ(scans.size() > 1, v.progressive);
+    std::vector<size_t> cuts;
+    for (size_t c = 3; c < jpg.size(); c += 11) cuts.push_back(c);
+    for (auto [begin, end] : scans) cuts.insert(cuts.end(), {begin, begin + 1, end - 1, end});
+    for (size_t cut : cuts) {
+      SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(jpg.size()) +
+                   (v.progressive ? ", progressive" : "") + (v.restart_rows ? ", restarts" : ""));
+      bool in_scan = cut <= scans.front().first;  // before any data
+      for (auto [begin, end] : scans) in_scan = in_scan || (cut >= begin && cut < end);
+      const bytes part(jpg.begin(), jpg.begin() + long(cut));
+      bytes ended = part;
+      ended.insert(ended.end(), {0xFF, 0xD9});
       TraceCapture trace;
-      bytes part(jpg.begin(), jpg.begin() + long(cut));
-      EXPECT_FALSE(try_decode(part)) << "cut at " << cut << " progressive " << progressive;
-      EXPECT_NE(trace.all(), "") << "cut at " << cut;
+      auto bare = std::dynamic_pointer_cast<BitmapImage>(try_decode(part));
+      auto marked = std::dynamic_pointer_cast<BitmapImage>(try_decode(ended));
+      ASSERT_EQ(bool(bare), bool(marked));
+      if (in_scan) {
+        EXPECT_FALSE(bare);
+        EXPECT_NE(trace.all(), "");
+      }
+      if (cut == scans.back().second) {
+        ASSERT_TRUE(bare);
+      }
+      if (!bare) continue;
+      for (int y = 0; y < bare->height(); ++y) {
+        ASSERT_EQ(std::memcmp(bare->pixmap(y), marked->pixmap(y), size_t(bare->width()) * 3), 0);
+      }
+      // Data cut only after the last scan loses nothing.
+      if (cut >= scans.back().second) {
+        EXPECT_EQ(rgb_of(*bare), reference_decode_jpeg_rgb(jpg));
+      }
     }
+  }
+}
+
+// Damage inside a scan whose data is complete is shown as libjpeg decodes it.
+TEST(BadJpeg, DamageInsideCompleteScansStillDecodes) {
+  for (int restart_rows : {0, 1}) {
+    bytes jpg = sample_jpeg(false, 64, 48, restart_rows);
+    const auto [begin, end] = jpeg_scan_data(jpg).front();
+    const bytes clean = reference_decode_jpeg_rgb(jpg);
+    for (size_t i = begin + (end - begin) / 3; i < begin + (end - begin) / 3 + 6; ++i)
+      if (jpg[i] != 0xFF && jpg[i - 1] != 0xFF) jpg[i] ^= 0x5A;
+    auto img = std::dynamic_pointer_cast<BitmapImage>(try_decode(jpg));
+    ASSERT_TRUE(img) << "restarts " << restart_rows;
+    EXPECT_EQ(rgb_of(*img), reference_decode_jpeg_rgb(jpg));
+    EXPECT_NE(rgb_of(*img), clean);
   }
 }
 

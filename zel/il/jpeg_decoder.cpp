@@ -56,8 +56,24 @@ void JPEGDecoder::on_error_exit(j_common_ptr cinfo) {
   std::longjmp(err->jump, 1);
 }
 
-// Warnings are not reported.
-void JPEGDecoder::on_output_message(j_common_ptr) {}
+// A picture is judged by the rows its scans really delivered. When a scan's entropy-coded data
+// runs into the end of the image (the file's own end marker, or the one made up when the
+// stream runs dry: the bytes are the same), the rest of the scan would be made up of zeros, so
+// the decode ends there, the same way whichever end the data had. Other warnings (bad codes,
+// lost restart markers, stray bytes) leave the scans complete and are not reported.
+// Arithmetic-coded scans give no such warning: for them the stream running dry is the sign.
+void JPEGDecoder::on_emit_message(j_common_ptr cinfo, int msg_level) {
+  if (msg_level >= 0) return;  // trace messages
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (cinfo->err->msg_code == JWRN_HIT_MARKER && d->unread_marker == JPEG_EOI) {
+    JPEGDecoder* self = self_of(d);
+    const uint64_t row = uint64_t(d->input_iMCU_row) * unsigned(d->max_v_samp_factor) * DCTSIZE;
+    std::snprintf(self->error_, sizeof(self->error_), "data ends before row %u of %u",
+                  unsigned(std::min<uint64_t>(row, d->image_height)), d->image_height);
+    std::longjmp(self->err_.jump, 1);
+  }
+  ++cinfo->err->num_warnings;
+}
 
 void JPEGDecoder::on_init_source(j_decompress_ptr) {}
 
@@ -74,9 +90,13 @@ boolean JPEGDecoder::on_fill_input_buffer(j_decompress_ptr cinfo) {
   } catch (...) {
     n = -1;
   }
-  if (n <= 0) {
-    // The data ends (or cannot be read): warn and make up an end-of-image marker so that the
-    // library stops cleanly.
+  if (n < 0) {
+    // A failing stream is not a short file: nothing more can be trusted.
+    std::snprintf(self->error_, sizeof(self->error_), "stream read error");
+    std::longjmp(self->err_.jump, 1);
+  }
+  if (n == 0) {
+    // The data ends: warn and make up an end-of-image marker so that the library stops cleanly.
     self->data_ended_ = true;
     WARNMS(cinfo, JWRN_JPEG_EOF);
     self->buffer_[0] = 0xFF;
@@ -164,7 +184,7 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   if (!cinfo_) QAR_THROW(bad_allocation());
   cinfo_->err = jpeg_std_error(&err_.pub);
   err_.pub.error_exit = &JPEGDecoder::on_error_exit;
-  err_.pub.output_message = &JPEGDecoder::on_output_message;
+  err_.pub.emit_message = &JPEGDecoder::on_emit_message;
   cinfo_->client_data = this;
   if (!create()) {
     release();  // frees whatever the library had set up
@@ -198,7 +218,8 @@ bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) 
     // Straight into the bitmap, as many rows per call as the library produces at once.
     JSAMPROW batch[16];
     const JDIMENSION per_call = JDIMENSION(std::clamp(cinfo_->rec_outbuf_height, 1, 16));
-    while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+    while (cinfo_->output_scanline < cinfo_->output_height &&
+           !(data_ended_ && cinfo_->arith_code)) {
       const JDIMENSION first = cinfo_->output_scanline;
       const JDIMENSION n = std::min(per_call, cinfo_->output_height - first);
       for (JDIMENSION i = 0; i < n; ++i) batch[i] = rows + size_t(first + i) * line_size;
@@ -206,7 +227,7 @@ bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) 
     }
     return true;
   }
-  while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+  while (cinfo_->output_scanline < cinfo_->output_height && !(data_ended_ && cinfo_->arith_code)) {
     uint8_t* out = rows + size_t(cinfo_->output_scanline) * line_size;
     JSAMPROW row = cmyk_row;
     if (jpeg_read_scanlines(cinfo_, &row, 1) != 1) break;
@@ -249,7 +270,7 @@ std::shared_ptr<Image> JPEGDecoder::decode() {
   if (img->type() == bimage_none) return img;
   auto* bmp = static_cast<BitmapImage*>(img.get());
   bool ok = read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data());
-  if (ok && (data_ended_ || cinfo_->output_scanline < cinfo_->output_height)) {
+  if (ok && cinfo_->output_scanline < cinfo_->output_height) {
     std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
                   cinfo_->output_height);
     ok = false;

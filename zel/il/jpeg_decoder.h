@@ -29,7 +29,9 @@ class JPEGDecoder : public BitmapImageDecoder {
   // blue, green, red): greyscale is expanded, CMYK and YCCK (plain or Adobe-inverted) are
   // converted. Throws std::runtime_error on a corrupt, unsupported or oversized header.
   image_info open(const std::shared_ptr<qar::Stream>& stream, const decoder_param* param) override;
-  // Decodes the rows. Empty when the data is corrupt or ends before the last row.
+  // Decodes the rows. Empty when the data is corrupt, or when any scan's data ends before the
+  // scan does (with or without an end marker after it); damage the decoder can step over inside
+  // complete scans is shown.
   std::shared_ptr<Image> decode() override;
 
   // Bytes read from the stream so far.
@@ -42,7 +44,7 @@ class JPEGDecoder : public BitmapImageDecoder {
   };
 
   static void on_error_exit(j_common_ptr cinfo);
-  static void on_output_message(j_common_ptr cinfo);
+  static void on_emit_message(j_common_ptr cinfo, int msg_level);
   static void on_init_source(j_decompress_ptr cinfo);
   static boolean on_fill_input_buffer(j_decompress_ptr cinfo);
   static void on_skip_input_data(j_decompress_ptr cinfo, long count);
