@@ -1,9 +1,12 @@
 // Choosing a decoder by the first bytes, and what bad input gives: truncated, corrupt, huge or
 // unsupported pictures and failing streams end in an empty result and a trace line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -347,6 +350,74 @@ TEST(BadJpeg, UnsupportedComponentLayoutIsRefused) {
   TraceCapture trace;
   EXPECT_FALSE(ImageDecoder::create(stream_of(encode_jpeg(s)), nullptr));
   EXPECT_NE(trace.all().find("unsupported"), std::string::npos);
+}
+
+// The host's decode limit, put back at the end of a test.
+struct LimitGuard {
+  ~LimitGuard() { zel::il::set_decode_limit(0); }
+};
+
+TEST(DecodeLimit, HeadersOverTheHostsLimitAreRefused) {
+  LimitGuard guard;
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+  zel::il::set_decode_limit(int64_t(1) << 40);  // never above the engine's cap
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+  for (const auto& [file, pixels] :
+       {std::pair{sample_png(32, 16), 32 * 16}, std::pair{sample_jpeg(false, 64, 48), 64 * 48},
+        std::pair{sample_jpeg(true, 64, 48), 64 * 48}}) {
+    zel::il::set_decode_limit(pixels);
+    auto img = try_decode(file);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(int64_t(img->width()) * img->height(), pixels);
+    zel::il::set_decode_limit(pixels - 1);
+    TraceCapture trace;
+    EXPECT_FALSE(ImageDecoder::create(stream_of(file), nullptr));
+    EXPECT_NE(trace.all().find("too large"), std::string::npos);
+  }
+  zel::il::set_decode_limit(0);
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+}
+
+long vm_peak_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string key; status >> key;) {
+    long kib = 0;
+    if (key == "VmPeak:" && status >> kib) return kib;
+  }
+  return -1;
+}
+
+// Files of a few hundred bytes whose headers promise 16384 x 16384 pixels (805 MB as a bitmap)
+// are refused without the bitmap being allocated: the process's peak address space (measured
+// in a fresh process of its own) stays far below the promise.
+TEST(DecodeLimit, TinyFilesWithHugeHeadersClaimNoMemory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::vector<bytes> bombs;
+  bytes jpg = sample_jpeg();
+  const size_t sof = sof_size_offset(jpg);
+  for (size_t i : {sof, sof + 2}) {
+    jpg[i] = 0x40;  // 16384
+    jpg[i + 1] = 0x00;
+  }
+  jpg.resize(jpeg_scan_data(jpg).front().first + 40);
+  bombs.push_back(jpg);
+  jpg.insert(jpg.end(), {0xFF, 0xD9});
+  bombs.push_back(jpg);
+  bytes png = with_png_size(sample_png(), 16384, 16384);
+  png.resize(idat_offset(png) + 40);
+  bombs.push_back(png);
+  for (const bytes& bomb : bombs) ASSERT_LT(bomb.size(), 1000u);
+  EXPECT_EXIT(
+      {
+        qar::set_trace_sink([](const std::string&) {});
+        const long before = vm_peak_kib();
+        bool decoded = false;
+        for (const bytes& bomb : bombs) decoded = decoded || try_decode(bomb);
+        const long grown = vm_peak_kib() - before;
+        std::fprintf(stderr, "peak address space grew by %ld KiB\n", grown);
+        _exit(!decoded && before > 0 && grown < 64 * 1024 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A stream that fails after a number of bytes: by throwing, or by reporting an error.

@@ -46,7 +46,7 @@ void JPEGDecoder::release() {
   }
   cinfo_ = nullptr;
   buffer_ = nullptr;
-  started_ = false;
+  opened_ = false;
 }
 
 void JPEGDecoder::on_error_exit(j_common_ptr cinfo) {
@@ -141,7 +141,7 @@ bool JPEGDecoder::read_header() {
   jpeg_read_header(cinfo_, TRUE);
   if (cinfo_->image_width > JDIMENSION(BitmapImage::max_dimension) ||
       cinfo_->image_height > JDIMENSION(BitmapImage::max_dimension) ||
-      uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(BitmapImage::max_pixels)) {
+      uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(il::get_decode_limit())) {
     std::snprintf(error_, sizeof(error_), "picture too large (%u x %u)", cinfo_->image_width,
                   cinfo_->image_height);
     return false;
@@ -165,8 +165,16 @@ bool JPEGDecoder::read_header() {
                     int(cinfo_->jpeg_color_space), cinfo_->num_components);
       return false;
   }
+  // The output size is known now; decompression starts (and, for a picture of several scans,
+  // reads them all) in decode().
+  jpeg_calc_output_dimensions(cinfo_);
+  opened_ = true;
+  return true;
+}
+
+bool JPEGDecoder::start() {
+  if (setjmp(err_.jump)) return false;
   jpeg_start_decompress(cinfo_);
-  started_ = true;
   return true;
 }
 
@@ -211,23 +219,22 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   return info_;
 }
 
-bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) {
+bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, JDIMENSION end, uint8_t* cmyk_row) {
   if (setjmp(err_.jump)) return false;
   const JDIMENSION width = cinfo_->output_width;
   if (!cmyk_) {
     // Straight into the bitmap, as many rows per call as the library produces at once.
     JSAMPROW batch[16];
     const JDIMENSION per_call = JDIMENSION(std::clamp(cinfo_->rec_outbuf_height, 1, 16));
-    while (cinfo_->output_scanline < cinfo_->output_height &&
-           !(data_ended_ && cinfo_->arith_code)) {
+    while (cinfo_->output_scanline < end && !(data_ended_ && cinfo_->arith_code)) {
       const JDIMENSION first = cinfo_->output_scanline;
-      const JDIMENSION n = std::min(per_call, cinfo_->output_height - first);
+      const JDIMENSION n = std::min(per_call, end - first);
       for (JDIMENSION i = 0; i < n; ++i) batch[i] = rows + size_t(first + i) * line_size;
       if (jpeg_read_scanlines(cinfo_, batch, n) == 0) break;
     }
     return true;
   }
-  while (cinfo_->output_scanline < cinfo_->output_height && !(data_ended_ && cinfo_->arith_code)) {
+  while (cinfo_->output_scanline < end && !(data_ended_ && cinfo_->arith_code)) {
     uint8_t* out = rows + size_t(cinfo_->output_scanline) * line_size;
     JSAMPROW row = cmyk_row;
     if (jpeg_read_scanlines(cinfo_, &row, 1) != 1) break;
@@ -256,20 +263,35 @@ bool JPEGDecoder::finish() {
 }
 
 std::shared_ptr<Image> JPEGDecoder::decode() {
-  if (!cinfo_ || !started_ || decoded_) return nullptr;
+  if (!cinfo_ || !opened_ || decoded_) return nullptr;
   decoded_ = true;
-  std::shared_ptr<Image> img;
-  std::vector<uint8_t> cmyk_row;
+  // The first row goes into a row of its own: a header can promise far more than the file
+  // holds, so the bitmap is allocated only once real data has arrived.
+  const size_t line = size_t(BitmapImage::calc_line_size(info_.width, info_.type));
+  std::vector<uint8_t> first_row, cmyk_row;
   try {
-    img = get_image();
+    first_row.resize(line);
     if (cmyk_) cmyk_row.resize(size_t(cinfo_->output_width) * 4);
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
     return nullptr;
   }
-  if (img->type() == bimage_none) return img;
-  auto* bmp = static_cast<BitmapImage*>(img.get());
-  bool ok = read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data());
+  bool ok = start() && read_rows(first_row.data(), line, 1, cmyk_row.data());
+  std::shared_ptr<Image> img;
+  BitmapImage* bmp = nullptr;
+  if (ok && cinfo_->output_scanline == 1) {
+    try {
+      img = get_image();
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    }
+    if (img->type() == bimage_none) return img;
+    bmp = static_cast<BitmapImage*>(img.get());
+    std::memcpy(bmp->pixmap(0), first_row.data(), line);
+    ok =
+        read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cinfo_->output_height, cmyk_row.data());
+  }
   if (ok && cinfo_->output_scanline < cinfo_->output_height) {
     std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
                   cinfo_->output_height);
@@ -277,7 +299,7 @@ std::shared_ptr<Image> JPEGDecoder::decode() {
   }
   if (!ok) {
     qar::tracef("JPEG: decoding failed: %s", error_);
-    bmp->destroy();
+    if (bmp) bmp->destroy();
     image_.reset();
     return nullptr;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "qar/trace.h"
 #include "zel/il/bitmap_image.h"
@@ -67,7 +68,7 @@ bool PNGDecoder::read_header(int want_type) {
   png_get_IHDR(png_, info_ptr_, &width, &height, &depth, &color, &interlace, &compression, &filter);
   if (width > png_uint_32(BitmapImage::max_dimension) ||
       height > png_uint_32(BitmapImage::max_dimension) ||
-      uint64_t(width) * height > uint64_t(BitmapImage::max_pixels))
+      uint64_t(width) * height > uint64_t(il::get_decode_limit()))
     png_error(png_, "picture too large");
 
   const bool has_trns = png_get_valid(png_, info_ptr_, PNG_INFO_tRNS) != 0;
@@ -144,11 +145,11 @@ image_info PNGDecoder::open(const std::shared_ptr<qar::Stream>& stream,
   return info_;
 }
 
-bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size) {
+bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t from, size_t to) {
   if (setjmp(png_jmpbuf(png_))) return false;
   const size_t height = size_t(info_.height);
-  for (int pass = 0; pass < passes_; ++pass)
-    for (size_t y = 0; y < height; ++y) png_read_row(png_, rows + y * line_size, nullptr);
+  for (size_t k = from; k < to && height > 0; ++k)
+    png_read_row(png_, rows + (k % height) * line_size, nullptr);
   return true;
 }
 
@@ -161,6 +162,21 @@ bool PNGDecoder::read_end() {
 std::shared_ptr<Image> PNGDecoder::decode() {
   if (!png_ || !info_ptr_ || decoded_) return nullptr;
   decoded_ = true;
+  // The first row goes into a row of its own: a header alone must not claim the memory of the
+  // picture it promises, so the bitmap is allocated only once image data has arrived.
+  std::vector<uint8_t> first_row;
+  if (info_.type != bimage_none && info_.width > 0 && info_.height > 0) {
+    try {
+      first_row.resize(png_get_rowbytes(png_, info_ptr_));
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    }
+    if (!read_rows(first_row.data(), 0, 0, 1)) {
+      qar::tracef("PNG: decoding failed: %s", error_);
+      return nullptr;
+    }
+  }
   std::shared_ptr<Image> img;
   try {
     img = get_image();
@@ -174,7 +190,9 @@ std::shared_ptr<Image> PNGDecoder::decode() {
     uint8_t* pal = bmp->palette();
     for (int i = 0; i < 256; ++i) pal[i * 3] = pal[i * 3 + 1] = pal[i * 3 + 2] = uint8_t(i);
   }
-  if (!read_rows(bmp->pixmap(0), size_t(bmp->line_size()))) {
+  if (!first_row.empty()) std::memcpy(bmp->pixmap(0), first_row.data(), first_row.size());
+  if (!read_rows(bmp->pixmap(0), size_t(bmp->line_size()), first_row.empty() ? 0 : 1,
+                 size_t(passes_) * size_t(info_.height))) {
     qar::tracef("PNG: decoding failed: %s", error_);
     bmp->destroy();
     image_.reset();
