@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zel/pixel_format.h"
+#include "zel/scratch_buffer.h"
 
 namespace zel {
 namespace {
@@ -356,7 +357,7 @@ bool scale_pixels(uint32_t dst_type, void* dst, ptrdiff_t dst_pitch, int32_t dst
   if (src_w == 0 || src_h == 0 || !src) return false;
 
   // Source as premultiplied ARGB for pixman.
-  std::vector<uint32_t> sbuf(size_t(src_w) * size_t(src_h));
+  intenal::ScratchBuffer<uint32_t> sbuf(size_t(src_w) * size_t(src_h));
   std::vector<uint8_t> idx(size_t(src_w) + 8);
   const uint8_t* s = static_cast<const uint8_t*>(src);
   for (int32_t y = 0; y < src_h; ++y) {
@@ -364,7 +365,7 @@ bool scale_pixels(uint32_t dst_type, void* dst, ptrdiff_t dst_pitch, int32_t dst
     decode_row(src_type, s + src_pitch * y, src_w, src_palette, row, idx.data());
     for (int32_t x = 0; x < src_w; ++x) row[x] = premultiply(row[x]);
   }
-  std::vector<uint32_t> dbuf(size_t(dst_w) * size_t(dst_h));
+  intenal::ScratchBuffer<uint32_t> dbuf(size_t(dst_w) * size_t(dst_h));
 
   PixmanImage si, di;
   si.img = pixman_image_create_bits(PIXMAN_a8r8g8b8, src_w, src_h, sbuf.data(), src_w * 4);

@@ -1,13 +1,48 @@
 // URL resolution: any base and reference resolve without fault, and resolving an absolute
-// result against itself changes nothing but a dropped fragment.
+// result against itself changes nothing but a dropped fragment. Clean-up must stay linear: long
+// inputs are allowed, an input starting with '*' is repeated to 1 MiB, and an input that takes
+// seconds counts as a failure.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "qar/url.h"
 
+namespace {
+
+constexpr size_t kLongInput = size_t(1) << 20;
+
+bool has_flag(int argc, char** argv, const char* prefix) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+// libFuzzer reads its flags after this returns; the defaults set here give way to the caller's.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static char max_len[] = "-max_len=1048576";
+  static char timeout[] = "-timeout=10";
+  static std::vector<char*> args;
+  args.assign(*argv, *argv + *argc);
+  if (!has_flag(*argc, *argv, "-max_len=")) args.push_back(max_len);
+  if (!has_flag(*argc, *argv, "-timeout=")) args.push_back(timeout);
+  *argc = int(args.size());
+  args.push_back(nullptr);
+  *argv = args.data();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string in(reinterpret_cast<const char*>(data), size);
+  if (size > 1 && in[0] == '*') {
+    const std::string unit = in.substr(1);
+    in.clear();
+    while (in.size() < kLongInput) in += unit;
+  }
   size_t cut = in.find('\n');
   std::string base = in.substr(0, cut);
   std::string href = cut == std::string::npos ? std::string() : in.substr(cut + 1);

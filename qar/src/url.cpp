@@ -123,27 +123,44 @@ std::string merge(const parts& base, const std::string& ref_path) {
 }  // namespace
 
 std::string remove_dot_segments(const std::string& path) {
-  std::string in = path, out;
-  while (!in.empty()) {
-    if (in.compare(0, 3, "../") == 0) {
-      in.erase(0, 3);
-    } else if (in.compare(0, 2, "./") == 0) {
-      in.erase(0, 2);
-    } else if (in.compare(0, 3, "/./") == 0) {
-      in.erase(0, 2);
-    } else if (in == "/.") {
-      in = "/";
-    } else if (in.compare(0, 4, "/../") == 0 || in == "/..") {
-      in = in.size() == 3 ? std::string("/") : in.substr(3);
-      size_t slash = out.rfind('/');
-      out.erase(slash == std::string::npos ? 0 : slash);
-    } else if (in == "." || in == "..") {
-      in.clear();
+  // The input buffer of the RFC's algorithm is the tail of `path` from `i`: it only ever loses
+  // bytes at its front (or is replaced by "/"), so a moving start keeps the whole pass linear.
+  const size_t n = path.size();
+  auto starts = [&](size_t i, const char* s, size_t len) { return path.compare(i, len, s) == 0; };
+  auto rest_is = [&](size_t i, const char* s, size_t len) {
+    return n - i == len && starts(i, s, len);
+  };
+  auto drop_last_segment = [](std::string& out) {
+    const size_t slash = out.rfind('/');
+    out.erase(slash == std::string::npos ? 0 : slash);
+  };
+  std::string out;
+  out.reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    if (starts(i, "../", 3)) {
+      i += 3;
+    } else if (starts(i, "./", 2)) {
+      i += 2;
+    } else if (starts(i, "/./", 3)) {
+      i += 2;
+    } else if (rest_is(i, "/.", 2)) {
+      out += '/';
+      i = n;
+    } else if (starts(i, "/../", 4)) {
+      i += 3;
+      drop_last_segment(out);
+    } else if (rest_is(i, "/..", 3)) {
+      drop_last_segment(out);
+      out += '/';
+      i = n;
+    } else if (rest_is(i, ".", 1) || rest_is(i, "..", 2)) {
+      i = n;
     } else {
-      size_t next = in.find('/', in[0] == '/' ? 1 : 0);
-      if (next == std::string::npos) next = in.size();
-      out += in.substr(0, next);
-      in.erase(0, next);
+      size_t next = path.find('/', path[i] == '/' ? i + 1 : i);
+      if (next == std::string::npos) next = n;
+      out.append(path, i, next - i);
+      i = next;
     }
   }
   return out;

@@ -1,14 +1,18 @@
 // Pixel conversion between every pair of formats, and filtered scaling.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/pixel_convert.h"
 #include "zel/pixel_format.h"
+#include "zel/scratch_buffer.h"
 
 using namespace zel;
 
@@ -251,6 +255,41 @@ TEST(PixelConvert, EnvironmentDriverConvertsAndChoosesAlphaFormat) {
   ASSERT_TRUE(drv.convert(tt_a8, &a8, 1, tt_a8l8, a8l8, 2, 1, 1));
   EXPECT_EQ(a8, 0x90);
   EXPECT_FALSE(drv.convert(tt_none, out, 2, tt_a8l8, a8l8, 2, 1, 1));
+}
+
+// Large scratch buffers reuse the thread's two kept blocks, so scaling every frame churns no
+// heap; a third buffer at once, or one over the kept size, is mapped for itself and unmapped
+// when it goes.
+TEST(ScratchBuffer, ReusesTheThreadsBlocksAndUnmapsTheRest) {
+  using intenal::ScratchBuffer;
+  // msync fails (ENOMEM) on an address that is not mapped.
+  auto mapped = [](void* p) { return msync(p, 1, MS_ASYNC) == 0; };
+  std::thread([&] {  // a thread that has kept nothing yet
+    const size_t big = intenal::kScratchMapBytes * 4;
+    void *kept1, *kept2, *third, *huge;
+    {
+      ScratchBuffer<uint8_t> a(big), b(big / 2);
+      ScratchBuffer<uint32_t> c(big);
+      std::memset(a.data(), 1, big);
+      std::memset(b.data(), 2, big / 2);
+      std::memset(c.data(), 3, big * 4);
+      EXPECT_EQ(a[big - 1] + b[big / 2 - 1] + (c[big - 1] & 0xFF), 6);
+      kept1 = a.data();
+      kept2 = b.data();
+      third = c.data();
+      EXPECT_TRUE(kept1 != kept2 && third != kept1 && third != kept2);
+    }
+    EXPECT_FALSE(mapped(third));
+    EXPECT_TRUE(mapped(kept1) && mapped(kept2));
+    {
+      ScratchBuffer<uint8_t> again(big), larger(intenal::kScratchKeptBytes + 1);
+      EXPECT_EQ(again.data(), kept1);
+      huge = larger.data();
+      EXPECT_NE(huge, kept2);
+    }
+    EXPECT_FALSE(mapped(huge));
+  })
+      .join();
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Choosing a decoder by the first bytes, and what bad input gives: truncated, corrupt, huge or
 // unsupported pictures and failing streams end in an empty result and a trace line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -58,11 +61,12 @@ bytes sample_png(int w = 32, int h = 16, bool interlaced = false) {
   return encode_png(s);
 }
 
-bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48) {
+bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48, int restart_rows = 0) {
   jpeg_spec s;
   s.width = w;
   s.height = h;
   s.progressive = progressive;
+  s.restart_rows = restart_rows;
   s.samples = smooth_samples(w, h, 3);
   return encode_jpeg(s);
 }
@@ -101,6 +105,36 @@ size_t idat_offset(const bytes& png) {
     at += 12 + be32(&png[at]);
   }
   return 0;
+}
+
+// The pixels of a bimage_r8g8b8 bitmap as RGB bytes, row after row.
+bytes rgb_of(const BitmapImage& img) {
+  bytes out;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) {
+      const uint8_t* p = img.pixmap(y) + x * 3;
+      out.insert(out.end(), {p[2], p[1], p[0]});
+    }
+  return out;
+}
+
+// Where each scan's entropy-coded data lies in a JPEG: from the end of its SOS segment to the
+// marker after it (restart markers are part of the data).
+std::vector<std::pair<size_t, size_t>> jpeg_scan_data(const bytes& jpg) {
+  std::vector<std::pair<size_t, size_t>> scans;
+  size_t at = 2;
+  while (at + 4 <= jpg.size() && jpg[at + 1] != 0xD9) {
+    const bool sos = jpg[at + 1] == 0xDA;
+    at += 2 + (size_t(jpg[at + 2]) << 8 | jpg[at + 3]);
+    if (!sos) continue;
+    size_t end = at;
+    while (end + 1 < jpg.size() &&
+           !(jpg[end] == 0xFF && jpg[end + 1] != 0 && (jpg[end + 1] & 0xF8) != 0xD0))
+      ++end;
+    scans.emplace_back(at, end);
+    at = end;
+  }
+  return scans;
 }
 
 // Offset of the SOF marker's height field in a JPEG.
@@ -194,6 +228,135 @@ TEST(BadInput, CorruptHugeAndUnsupportedAreRefused) {
   ASSERT_TRUE(dec);
   EXPECT_EQ(dec->info().height, 4000);
   EXPECT_FALSE(dec->decode());
+}
+
+// A cut inside any scan's data is refused, whether the bytes FF D9 (end of image) follow the
+// cut or not; a cut where a scan ends leaves every row delivered and decodes. Either way the
+// same cut gives the same answer, and the same pixels.
+TEST(BadJpeg, CutsAreJudgedTheSameWithOrWithoutAnEndMarker) {
+  struct variant {
+    bool progressive;
+    int restart_rows;
+  };
+  for (variant v : {variant{false, 0}, variant{true, 0}, variant{false, 1}}) {
+    const bytes jpg = sample_jpeg(v.progressive, 64, 48, v.restart_rows);
+    const auto scans = jpeg_scan_data(jpg);
+    ASSERT_EQ(scans.size() > 1, v.progressive);
+    std::vector<size_t> cuts;
+    for (size_t c = 3; c < jpg.size(); c += 11) cuts.push_back(c);
+    for (auto [begin, end] : scans) cuts.insert(cuts.end(), {begin, begin + 1, end - 1, end});
+    for (size_t cut : cuts) {
+      SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(jpg.size()) +
+                   (v.progressive ? ", progressive" : "") + (v.restart_rows ? ", restarts" : ""));
+      bool in_scan = cut <= scans.front().first;  // before any data
+      for (auto [begin, end] : scans) in_scan = in_scan || (cut >= begin && cut < end);
+      const bytes part(jpg.begin(), jpg.begin() + long(cut));
+      bytes ended = part;
+      ended.insert(ended.end(), {0xFF, 0xD9});
+      TraceCapture trace;
+      auto bare = std::dynamic_pointer_cast<BitmapImage>(try_decode(part));
+      auto marked = std::dynamic_pointer_cast<BitmapImage>(try_decode(ended));
+      ASSERT_EQ(bool(bare), bool(marked));
+      if (in_scan) {
+        EXPECT_FALSE(bare);
+        EXPECT_NE(trace.all(), "");
+      }
+      if (cut == scans.back().second) {
+        ASSERT_TRUE(bare);
+      }
+      if (!bare) continue;
+      for (int y = 0; y < bare->height(); ++y) {
+        ASSERT_EQ(std::memcmp(bare->pixmap(y), marked->pixmap(y), size_t(bare->width()) * 3), 0);
+      }
+      // Data cut only after the last scan loses nothing.
+      if (cut >= scans.back().second) {
+        EXPECT_EQ(rgb_of(*bare), reference_decode_jpeg_rgb(jpg));
+      }
+    }
+  }
+}
+
+// Damage inside a scan whose data is complete is shown as libjpeg decodes it.
+TEST(BadJpeg, DamageInsideCompleteScansStillDecodes) {
+  for (int restart_rows : {0, 1}) {
+    bytes jpg = sample_jpeg(false, 64, 48, restart_rows);
+    const auto [begin, end] = jpeg_scan_data(jpg).front();
+    const bytes clean = reference_decode_jpeg_rgb(jpg);
+    for (size_t i = begin + (end - begin) / 3; i < begin + (end - begin) / 3 + 6; ++i)
+      if (jpg[i] != 0xFF && jpg[i - 1] != 0xFF) jpg[i] ^= 0x5A;
+    auto img = std::dynamic_pointer_cast<BitmapImage>(try_decode(jpg));
+    ASSERT_TRUE(img) << "restarts " << restart_rows;
+    EXPECT_EQ(rgb_of(*img), reference_decode_jpeg_rgb(jpg));
+    EXPECT_NE(rgb_of(*img), clean);
+  }
+}
+
+// The host's decode limit, put back at the end of a test.
+struct LimitGuard {
+  ~LimitGuard() { zel::il::set_decode_limit(0); }
+};
+
+TEST(DecodeLimit, HeadersOverTheHostsLimitAreRefused) {
+  LimitGuard guard;
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+  zel::il::set_decode_limit(int64_t(1) << 40);  // never above the engine's cap
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+  for (const auto& [file, pixels] :
+       {std::pair{sample_png(32, 16), 32 * 16}, std::pair{sample_jpeg(false, 64, 48), 64 * 48},
+        std::pair{sample_jpeg(true, 64, 48), 64 * 48}}) {
+    zel::il::set_decode_limit(pixels);
+    auto img = try_decode(file);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(int64_t(img->width()) * img->height(), pixels);
+    zel::il::set_decode_limit(pixels - 1);
+    TraceCapture trace;
+    EXPECT_FALSE(ImageDecoder::create(stream_of(file), nullptr));
+    EXPECT_NE(trace.all().find("too large"), std::string::npos);
+  }
+  zel::il::set_decode_limit(0);
+  EXPECT_EQ(zel::il::get_decode_limit(), BitmapImage::max_pixels);
+}
+
+long vm_peak_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string key; status >> key;) {
+    long kib = 0;
+    if (key == "VmPeak:" && status >> kib) return kib;
+  }
+  return -1;
+}
+
+// Files of a few hundred bytes whose headers promise 16384 x 16384 pixels (805 MB as a bitmap)
+// are refused without the bitmap being allocated: the process's peak address space (measured
+// in a fresh process of its own) stays far below the promise.
+TEST(DecodeLimit, TinyFilesWithHugeHeadersClaimNoMemory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::vector<bytes> bombs;
+  bytes jpg = sample_jpeg();
+  const size_t sof = sof_size_offset(jpg);
+  for (size_t i : {sof, sof + 2}) {
+    jpg[i] = 0x40;  // 16384
+    jpg[i + 1] = 0x00;
+  }
+  jpg.resize(jpeg_scan_data(jpg).front().first + 40);
+  bombs.push_back(jpg);
+  jpg.insert(jpg.end(), {0xFF, 0xD9});
+  bombs.push_back(jpg);
+  bytes png = with_png_size(sample_png(), 16384, 16384);
+  png.resize(idat_offset(png) + 40);
+  bombs.push_back(png);
+  for (const bytes& bomb : bombs) ASSERT_LT(bomb.size(), 1000u);
+  EXPECT_EXIT(
+      {
+        qar::set_trace_sink([](const std::string&) {});
+        const long before = vm_peak_kib();
+        bool decoded = false;
+        for (const bytes& bomb : bombs) decoded = decoded || try_decode(bomb);
+        const long grown = vm_peak_kib() - before;
+        std::fprintf(stderr, "peak address space grew by %ld KiB\n", grown);
+        _exit(!decoded && before > 0 && grown < 64 * 1024 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // A stream that fails after a number of bytes: by throwing, or by reporting an error.

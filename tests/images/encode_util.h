@@ -119,6 +119,7 @@ struct jpeg_spec {
   J_COLOR_SPACE in_space = JCS_RGB;
   J_COLOR_SPACE file_space = JCS_YCbCr;
   bool progressive = false;
+  int restart_rows = 0;      // restart marker every this many MCU rows (0: none)
   bool adobe_marker = true;  // for CMYK / YCCK files
   int quality = 95;
   bytes samples;  // width x height x components
@@ -158,6 +159,7 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   if (s.components == 4) c.write_Adobe_marker = s.adobe_marker ? TRUE : FALSE;
   jpeg_set_quality(&c, s.quality, TRUE);
   if (s.progressive) jpeg_simple_progression(&c);
+  c.restart_in_rows = s.restart_rows;
   jpeg_start_compress(&c, TRUE);
   if (!s.app1.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), unsigned(s.app1.size()));
   while (c.next_scanline < c.image_height) {

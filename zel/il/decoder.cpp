@@ -1,6 +1,7 @@
 #include "zel/il/decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -10,6 +11,32 @@
 #include "zel/plugins.h"
 
 namespace zel {
+
+// ---------------------------------------------------------------------------------------------
+// Decode limit
+
+namespace {
+
+std::atomic<int64_t> g_decode_limit{BitmapImage::max_pixels};
+
+bool over_decode_limit(const image_info& info) {
+  return int64_t(info.width) * int64_t(info.height) > il::get_decode_limit();
+}
+
+}  // namespace
+
+namespace il {
+
+void set_decode_limit(int64_t pixels) {
+  g_decode_limit =
+      pixels <= 0 ? BitmapImage::max_pixels : std::min(pixels, BitmapImage::max_pixels);
+}
+
+int64_t get_decode_limit() {
+  return g_decode_limit;
+}
+
+}  // namespace il
 
 // ---------------------------------------------------------------------------------------------
 // ImageDecoder, BitmapImageDecoder
@@ -26,7 +53,15 @@ std::shared_ptr<ImageDecoder> ImageDecoder::create(std::shared_ptr<qar::Stream> 
   if (factories.empty()) factories.push_back(&intenal::builtin_decoder_factory());
   for (ImageDecoderFactory* f : factories) {
     try {
-      if (f->can_decode(stream)) return f->create(stream, param);
+      if (!f->can_decode(stream)) continue;
+      std::shared_ptr<ImageDecoder> d = f->create(stream, param);
+      // The built-in decoders refuse such headers themselves; plug-ins are held to it here.
+      if (d && over_decode_limit(d->info())) {
+        qar::tracef("ImageDecoder: picture over the decode limit (%d x %d)", d->info().width,
+                    d->info().height);
+        return nullptr;
+      }
+      return d;
     } catch (const std::exception& e) {
       QAR_TRACE_CATCH(e);
       return nullptr;

@@ -112,6 +112,17 @@ class ImageDecoderFactory {
   virtual bool can_decode(const std::shared_ptr<qar::Stream>& stream) = 0;
 };
 
+namespace il {
+
+// The largest picture, in pixels (width x height), that a decoder may produce. A header over it
+// is refused before anything is allocated for the picture. The default, and the most allowed,
+// is the engine's cap BitmapImage::max_pixels (2^28); a value of 0 or less restores it. Hosts
+// that open pictures from untrusted places can lower it. Safe to call from any thread.
+void set_decode_limit(int64_t pixels);
+int64_t get_decode_limit();
+
+}  // namespace il
+
 namespace intenal {
 
 // The built-in factory: PNG (signature test first), then JPEG (FF D8 FF), then GIF, WebP and

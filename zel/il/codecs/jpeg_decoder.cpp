@@ -48,7 +48,7 @@ void JPEGDecoder::release() {
   }
   cinfo_ = nullptr;
   buffer_ = nullptr;
-  started_ = false;
+  opened_ = false;
 }
 
 void JPEGDecoder::on_error_exit(j_common_ptr cinfo) {
@@ -58,8 +58,24 @@ void JPEGDecoder::on_error_exit(j_common_ptr cinfo) {
   std::longjmp(err->jump, 1);
 }
 
-// Warnings are not reported.
-void JPEGDecoder::on_output_message(j_common_ptr) {}
+// A picture is judged by the rows its scans really delivered. When a scan's entropy-coded data
+// runs into the end of the image (the file's own end marker, or the one made up when the
+// stream runs dry: the bytes are the same), the rest of the scan would be made up of zeros, so
+// the decode ends there, the same way whichever end the data had. Other warnings (bad codes,
+// lost restart markers, stray bytes) leave the scans complete and are not reported.
+// Arithmetic-coded scans give no such warning: for them the stream running dry is the sign.
+void JPEGDecoder::on_emit_message(j_common_ptr cinfo, int msg_level) {
+  if (msg_level >= 0) return;  // trace messages
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (cinfo->err->msg_code == JWRN_HIT_MARKER && d->unread_marker == JPEG_EOI) {
+    JPEGDecoder* self = self_of(d);
+    const uint64_t row = uint64_t(d->input_iMCU_row) * unsigned(d->max_v_samp_factor) * DCTSIZE;
+    std::snprintf(self->error_, sizeof(self->error_), "data ends before row %u of %u",
+                  unsigned(std::min<uint64_t>(row, d->image_height)), d->image_height);
+    std::longjmp(self->err_.jump, 1);
+  }
+  ++cinfo->err->num_warnings;
+}
 
 void JPEGDecoder::on_init_source(j_decompress_ptr) {}
 
@@ -76,9 +92,13 @@ boolean JPEGDecoder::on_fill_input_buffer(j_decompress_ptr cinfo) {
   } catch (...) {
     n = -1;
   }
-  if (n <= 0) {
-    // The data ends (or cannot be read): warn and make up an end-of-image marker so that the
-    // library stops cleanly.
+  if (n < 0) {
+    // A failing stream is not a short file: nothing more can be trusted.
+    std::snprintf(self->error_, sizeof(self->error_), "stream read error");
+    std::longjmp(self->err_.jump, 1);
+  }
+  if (n == 0) {
+    // The data ends: warn and make up an end-of-image marker so that the library stops cleanly.
     self->data_ended_ = true;
     WARNMS(cinfo, JWRN_JPEG_EOF);
     self->buffer_[0] = 0xFF;
@@ -131,7 +151,7 @@ bool JPEGDecoder::read_header() {
     }
   if (cinfo_->image_width > JDIMENSION(BitmapImage::max_dimension) ||
       cinfo_->image_height > JDIMENSION(BitmapImage::max_dimension) ||
-      uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(BitmapImage::max_pixels)) {
+      uint64_t(cinfo_->image_width) * cinfo_->image_height > uint64_t(il::get_decode_limit())) {
     std::snprintf(error_, sizeof(error_), "picture too large (%u x %u)", cinfo_->image_width,
                   cinfo_->image_height);
     return false;
@@ -155,8 +175,16 @@ bool JPEGDecoder::read_header() {
                     int(cinfo_->jpeg_color_space), cinfo_->num_components);
       return false;
   }
+  // The output size is known now; decompression starts (and, for a picture of several scans,
+  // reads them all) in decode().
+  jpeg_calc_output_dimensions(cinfo_);
+  opened_ = true;
+  return true;
+}
+
+bool JPEGDecoder::start() {
+  if (setjmp(err_.jump)) return false;
   jpeg_start_decompress(cinfo_);
-  started_ = true;
   return true;
 }
 
@@ -175,7 +203,7 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   if (!cinfo_) QAR_THROW(bad_allocation());
   cinfo_->err = jpeg_std_error(&err_.pub);
   err_.pub.error_exit = &JPEGDecoder::on_error_exit;
-  err_.pub.output_message = &JPEGDecoder::on_output_message;
+  err_.pub.emit_message = &JPEGDecoder::on_emit_message;
   cinfo_->client_data = this;
   if (!create()) {
     release();  // frees whatever the library had set up
@@ -208,22 +236,22 @@ image_info JPEGDecoder::open(const std::shared_ptr<qar::Stream>& stream, const d
   return info_;
 }
 
-bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row) {
+bool JPEGDecoder::read_rows(uint8_t* rows, size_t line_size, JDIMENSION end, uint8_t* cmyk_row) {
   if (setjmp(err_.jump)) return false;
   const JDIMENSION width = cinfo_->output_width;
   if (!cmyk_) {
     // Straight into the bitmap, as many rows per call as the library produces at once.
     JSAMPROW batch[16];
     const JDIMENSION per_call = JDIMENSION(std::clamp(cinfo_->rec_outbuf_height, 1, 16));
-    while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+    while (cinfo_->output_scanline < end && !(data_ended_ && cinfo_->arith_code)) {
       const JDIMENSION first = cinfo_->output_scanline;
-      const JDIMENSION n = std::min(per_call, cinfo_->output_height - first);
+      const JDIMENSION n = std::min(per_call, end - first);
       for (JDIMENSION i = 0; i < n; ++i) batch[i] = rows + size_t(first + i) * line_size;
       if (jpeg_read_scanlines(cinfo_, batch, n) == 0) break;
     }
     return true;
   }
-  while (cinfo_->output_scanline < cinfo_->output_height && !data_ended_) {
+  while (cinfo_->output_scanline < end && !(data_ended_ && cinfo_->arith_code)) {
     uint8_t* out = rows + size_t(cinfo_->output_scanline) * line_size;
     JSAMPROW row = cmyk_row;
     if (jpeg_read_scanlines(cinfo_, &row, 1) != 1) break;
@@ -252,34 +280,49 @@ bool JPEGDecoder::finish() {
 }
 
 std::shared_ptr<Image> JPEGDecoder::decode() {
-  if (!cinfo_ || !started_ || decoded_) return nullptr;
+  if (!cinfo_ || !opened_ || decoded_) return nullptr;
   decoded_ = true;
-  std::shared_ptr<Image> img;
-  std::vector<uint8_t> cmyk_row;
-  std::vector<uint8_t> unturned;  // rows as stored, when the orientation turns them
+  // The first row goes into a row of its own: a header can promise far more than the file
+  // holds, so the bitmap is allocated only once real data has arrived. Rows are read as stored;
+  // when the orientation turns them they go through a buffer of their own.
   const size_t stored_line = (size_t(cinfo_->output_width) * 3 + 3) & ~size_t(3);
+  std::vector<uint8_t> first_row, cmyk_row, unturned;
   try {
-    img = get_image();
+    first_row.resize(stored_line);
     if (cmyk_) cmyk_row.resize(size_t(cinfo_->output_width) * 4);
-    if (orientation_ != 1) unturned.resize(stored_line * cinfo_->output_height);
   } catch (const std::exception& e) {
     QAR_TRACE_CATCH(e);
     return nullptr;
   }
-  if (img->type() == bimage_none) return img;
-  auto* bmp = static_cast<BitmapImage*>(img.get());
-  bool ok = orientation_ == 1 ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), cmyk_row.data())
-                              : read_rows(unturned.data(), stored_line, cmyk_row.data());
-  if (ok && (data_ended_ || cinfo_->output_scanline < cinfo_->output_height)) {
+  bool ok = start() && read_rows(first_row.data(), stored_line, 1, cmyk_row.data());
+  std::shared_ptr<Image> img;
+  BitmapImage* bmp = nullptr;
+  if (ok && cinfo_->output_scanline == 1) {
+    try {
+      img = get_image();
+      if (orientation_ != 1) unturned.resize(stored_line * cinfo_->output_height);
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    }
+    if (img->type() == bimage_none) return img;
+    bmp = static_cast<BitmapImage*>(img.get());
+    uint8_t* const rows = orientation_ == 1 ? bmp->pixmap(0) : unturned.data();
+    const size_t line = orientation_ == 1 ? size_t(bmp->line_size()) : stored_line;
+    std::memcpy(rows, first_row.data(), stored_line);
+    ok = read_rows(rows, line, cinfo_->output_height, cmyk_row.data());
+  }
+  if (ok && cinfo_->output_scanline < cinfo_->output_height) {
     std::snprintf(error_, sizeof(error_), "data ends before row %u of %u", cinfo_->output_scanline,
                   cinfo_->output_height);
     ok = false;
   }
   if (!ok) {
-    codecs::report_failure(data_ended_ ? il::load_error::truncated : il::load_error::corrupt,
-                           "JPEG", error_);
+    const bool cut = data_ended_ || std::strncmp(error_, "data ends", 9) == 0;
+    codecs::report_failure(cut ? il::load_error::truncated : il::load_error::corrupt, "JPEG",
+                           error_);
     qar::tracef(qar::trace_level::info, "JPEG: decoding failed: %s", error_);
-    bmp->destroy();
+    if (bmp) bmp->destroy();
     image_.reset();
     return nullptr;
   }

@@ -25,11 +25,13 @@ class JPEGDecoder : public BitmapImageDecoder {
   JPEGDecoder(const JPEGDecoder&) = delete;
   JPEGDecoder& operator=(const JPEGDecoder&) = delete;
 
-  // Reads the header and starts decompression. Every picture comes out as bimage_r8g8b8 (bytes
-  // blue, green, red): greyscale is expanded, CMYK and YCCK (plain or Adobe-inverted) are
-  // converted. Throws std::runtime_error on a corrupt, unsupported or oversized header.
+  // Reads the header. Every picture comes out as bimage_r8g8b8 (bytes blue, green, red):
+  // greyscale is expanded, CMYK and YCCK (plain or Adobe-inverted) are converted. Throws
+  // std::runtime_error on a corrupt or unsupported header, or one over the decode limit.
   image_info open(const std::shared_ptr<qar::Stream>& stream, const decoder_param* param) override;
-  // Decodes the rows. Empty when the data is corrupt or ends before the last row.
+  // Decodes the rows; the bitmap is allocated once the first row has arrived. Empty when the data
+  // is corrupt, or when any scan's data ends before the scan does (with or without an end marker
+  // after it); damage the decoder can step over inside complete scans is shown.
   std::shared_ptr<Image> decode() override;
 
   // Bytes read from the stream so far.
@@ -42,7 +44,7 @@ class JPEGDecoder : public BitmapImageDecoder {
   };
 
   static void on_error_exit(j_common_ptr cinfo);
-  static void on_output_message(j_common_ptr cinfo);
+  static void on_emit_message(j_common_ptr cinfo, int msg_level);
   static void on_init_source(j_decompress_ptr cinfo);
   static boolean on_fill_input_buffer(j_decompress_ptr cinfo);
   static void on_skip_input_data(j_decompress_ptr cinfo, long count);
@@ -51,7 +53,9 @@ class JPEGDecoder : public BitmapImageDecoder {
   // The libjpeg calls that may fail; false when libjpeg reported an error.
   bool create();
   bool read_header();
-  bool read_rows(uint8_t* rows, size_t line_size, uint8_t* cmyk_row);
+  bool start();
+  // Reads rows up to `end` into the bitmap whose row 0 is at `rows`.
+  bool read_rows(uint8_t* rows, size_t line_size, JDIMENSION end, uint8_t* cmyk_row);
   bool finish();
   void release();
 
@@ -61,7 +65,7 @@ class JPEGDecoder : public BitmapImageDecoder {
   JOCTET* buffer_ = nullptr;
   int64_t bytes_read_ = 0;
   std::shared_ptr<qar::Stream> stream_;
-  bool started_ = false;
+  bool opened_ = false;          // the header is read
   bool cmyk_ = false;            // rows arrive as CMYK and are converted
   bool adobe_inverted_ = false;  // CMYK values stored inverted (Adobe)
   bool data_ended_ = false;      // the stream ran dry: the rest was made up

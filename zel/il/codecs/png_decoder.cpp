@@ -70,7 +70,7 @@ bool PNGDecoder::read_header(int want_type) {
   png_get_IHDR(png_, info_ptr_, &width, &height, &depth, &color, &interlace, &compression, &filter);
   if (width > png_uint_32(BitmapImage::max_dimension) ||
       height > png_uint_32(BitmapImage::max_dimension) ||
-      uint64_t(width) * height > uint64_t(BitmapImage::max_pixels))
+      uint64_t(width) * height > uint64_t(il::get_decode_limit()))
     png_error(png_, "picture too large");
 
 #ifdef PNG_eXIf_SUPPORTED
@@ -168,10 +168,11 @@ void PNGDecoder::report_failure() const {
   codecs::report_failure(kind, "PNG", why);
 }
 
-bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height) {
+bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height, size_t from,
+                           size_t to) {
   if (setjmp(png_jmpbuf(png_))) return false;
-  for (int pass = 0; pass < passes_; ++pass)
-    for (size_t y = 0; y < height; ++y) png_read_row(png_, rows + y * line_size, nullptr);
+  for (size_t k = from; k < to && height > 0; ++k)
+    png_read_row(png_, rows + (k % height) * line_size, nullptr);
   return true;
 }
 
@@ -184,6 +185,22 @@ bool PNGDecoder::read_end() {
 std::shared_ptr<Image> PNGDecoder::decode() {
   if (!png_ || !info_ptr_ || decoded_) return nullptr;
   decoded_ = true;
+  // The first row goes into a row of its own: a header alone must not claim the memory of the
+  // picture it promises, so the bitmap is allocated only once image data has arrived.
+  std::vector<uint8_t> first_row;
+  if (info_.type != bimage_none && info_.width > 0 && info_.height > 0) {
+    try {
+      first_row.resize(png_get_rowbytes(png_, info_ptr_));
+    } catch (const std::exception& e) {
+      QAR_TRACE_CATCH(e);
+      return nullptr;
+    }
+    if (!read_rows(first_row.data(), 0, 1, 0, 1)) {
+      report_failure();
+      qar::tracef(qar::trace_level::info, "PNG: decoding failed: %s", error_);
+      return nullptr;
+    }
+  }
   std::shared_ptr<Image> img;
   try {
     img = get_image();
@@ -208,10 +225,11 @@ std::shared_ptr<Image> PNGDecoder::decode() {
     QAR_TRACE_CATCH(e);
     return nullptr;
   }
-  const bool ok = orientation_ == 1
-                      ? read_rows(bmp->pixmap(0), size_t(bmp->line_size()), size_t(stored_h))
-                      : read_rows(unturned.data(), stored_line, size_t(stored_h));
-  if (!ok) {
+  uint8_t* const dst = orientation_ == 1 ? bmp->pixmap(0) : unturned.data();
+  const size_t line = orientation_ == 1 ? size_t(bmp->line_size()) : stored_line;
+  if (!first_row.empty()) std::memcpy(dst, first_row.data(), first_row.size());
+  if (!read_rows(dst, line, size_t(stored_h), first_row.empty() ? 0 : 1,
+                 size_t(passes_) * size_t(stored_h))) {
     report_failure();
     qar::tracef(qar::trace_level::info, "PNG: decoding failed: %s", error_);
     bmp->destroy();

@@ -20,10 +20,10 @@ class PNGDecoder : public BitmapImageDecoder {
   // blue first, palettes and transparency expanded. Grey pictures of 2 to 16 bits become
   // bimage_p8 with a grey ramp palette (bimage_a8 when `param` asks for it), 1-bit grey becomes
   // bimage_r8g8b8, pictures with an alpha channel or a tRNS chunk bimage_a8r8g8b8, the rest
-  // bimage_r8g8b8. Throws std::runtime_error on a corrupt or oversized header.
+  // bimage_r8g8b8. Throws std::runtime_error on a corrupt header or one over the decode limit.
   image_info open(const std::shared_ptr<qar::Stream>& stream, const decoder_param* param) override;
-  // Decodes every row (all passes of an interlaced picture). Empty when the data is corrupt or
-  // ends early.
+  // Decodes every row (all passes of an interlaced picture); the bitmap is allocated once the
+  // first row has arrived. Empty when the data is corrupt or ends early.
   std::shared_ptr<Image> decode() override;
 
  private:
@@ -33,7 +33,9 @@ class PNGDecoder : public BitmapImageDecoder {
 
   // The libpng calls that may fail; they return false when libpng reported an error.
   bool read_header(int want_type);
-  bool read_rows(uint8_t* rows, size_t line_size, size_t height);
+  // Makes row reads [from, to) of the whole sequence (every row of pass 0, then of pass 1...)
+  // into the `height` rows `line_size` bytes apart from `rows`.
+  bool read_rows(uint8_t* rows, size_t line_size, size_t height, size_t from, size_t to);
   bool read_end();
   void release();
   // Records the failure in error_ for load_image.

@@ -12,6 +12,7 @@
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/pixel_convert.h"
+#include "zel/scratch_buffer.h"
 
 namespace zel {
 namespace gl {
@@ -92,12 +93,12 @@ bool GLTexture::store(const void* pixels, uint32_t type, int32_t sw, int32_t sh,
   if (!pixels || !pixel_format_readable(type) || !inside(s, sw, sh) || !inside(d, width_, height_))
     return false;
   if (pitch != 0 && std::abs(pitch) < ptrdiff_t(pixel_row_bytes(type, s.right))) return false;
-  std::vector<uint8_t> tmp;
   const uint8_t* src = static_cast<const uint8_t*>(pixels);
   // Sub-byte pixels do not start on a byte: widen the rows to 32-bit ARGB first.
-  if (type == bimage_p1 || type == bimage_p4) {
+  const bool widen = type == bimage_p1 || type == bimage_p4;
+  intenal::ScratchBuffer<uint8_t> tmp(widen ? size_t(s.right) * 4 * size_t(s.bottom - s.top) : 0);
+  if (widen) {
     const int32_t w = s.right, h = s.bottom - s.top;
-    tmp.resize(size_t(w) * 4 * size_t(h));
     if (!convert_pixels(bimage_a8r8g8b8, tmp.data(), w * 4, type, src + pitch * s.top, pitch, w, h,
                         palette))
       return false;
@@ -254,7 +255,7 @@ uint32_t GLTexture::bind_name() {
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
                       pixels_.data());
     } else {
-      std::vector<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
+      intenal::ScratchBuffer<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
       convert_pixels(tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4, type_, pixels_.data(), pitch_,
                      width_, height_, palette_.empty() ? nullptr : palette_.data());
       if (!bgra) swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
@@ -267,7 +268,7 @@ uint32_t GLTexture::bind_name() {
 }
 
 void GLTexture::pull_from_gl() {
-  std::vector<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
+  intenal::ScratchBuffer<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   // BGRA targets read in their own order (EXT_read_format_bgra comes with BGRA storage here).
   if (shared_->bgra.load()) {
