@@ -316,7 +316,8 @@ std::shared_ptr<BitmapImage> RenderDevice::read_frame() {
 bool RenderDevice::save_png(const BitmapImage& frame, const std::string& path, int level) {
   if (frame.width() < 1 || frame.height() < 1 || frame.type() != bimage_a8r8g8b8) return false;
   return zel::save_png(path, frame.pixmap(0), frame.width(), frame.height(), frame.line_size(),
-                       frame.type(), false, level < 0 ? png_default_compression : std::min(level, 9));
+                       frame.type(), false,
+                       level < 0 ? png_default_compression : std::min(level, 9));
 }
 
 bool RenderDevice::save_frame_png(const std::string& path) {

@@ -168,8 +168,7 @@ void PNGDecoder::report_failure() const {
   codecs::report_failure(kind, "PNG", why);
 }
 
-bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height, size_t from,
-                           size_t to) {
+bool PNGDecoder::read_rows(uint8_t* rows, size_t line_size, size_t height, size_t from, size_t to) {
   if (setjmp(png_jmpbuf(png_))) return false;
   for (size_t k = from; k < to && height > 0; ++k)
     png_read_row(png_, rows + (k % height) * line_size, nullptr);
