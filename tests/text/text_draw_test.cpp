@@ -71,111 +71,63 @@ TEST(TextDraw, GlyphsSitOnTheBaseline) {
   EXPECT_GT(ink(dev).y1, 10 + f->get_ascent());  // the descender goes below
 }
 
+// The given colour, else the device's text colour; another format draws white; the colour holds
+// in either colour operation (texture alone after begin_2D_mode, texture x vertex colour after
+// begin_frame).
 TEST(TextDraw, ColourOfTheText) {
   SoftScreen dev(200, 60);
   auto f = font(dev, 30);
-  ColorARGB red(255, 255, 0, 0);
-  dev.render_text(u"IIII", -1, 5, 5, &red, f);
-  test::colour_stats st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
-  ASSERT_GT(st.ink, 0);
-  EXPECT_EQ(st.max_r, 255);
-  EXPECT_EQ(st.max_g, 0);
-  EXPECT_EQ(st.max_b, 0);
-  EXPECT_GT(st.full, 20);  // solid stems: fully covered pixels in exactly the colour
-
-  // Without a colour: the device's text colour.
-  dev.clear(kBlack);
   dev.set_text_color(std::make_shared<ColorARGB>(255, 0, 200, 0));
-  dev.render_text(u"IIII", -1, 5, 5, nullptr, f);
-  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
-  EXPECT_EQ(st.max_r, 0);
-  EXPECT_EQ(st.max_g, 200);
-  EXPECT_EQ(st.max_b, 0);
-
-  // A colour of another format draws white.
-  dev.clear(kBlack);
+  ColorARGB red(255, 255, 0, 0), half(128, 0, 0, 255);
   Color rgb(0x10000007);
-  dev.render_text(u"IIII", -1, 5, 5, &rgb, f);
-  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
-  EXPECT_EQ(st.max_r, 255);
-  EXPECT_EQ(st.max_g, 255);
-  EXPECT_EQ(st.max_b, 255);
-
-  // The colour holds whichever colour operation the device is in.
-  for (int mode = 0; mode < 2; ++mode) {
-    if (mode == 0) {
-      dev.clear(kBlack);
-      dev.begin_2D_mode();  // texture alone
-    } else {
-      dev.begin_frame(false, 255, 0, 0, 0);  // texture x vertex colour
-    }
-    dev.render_text(u"IIII", -1, 5, 5, &red, f);
-    st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
-    EXPECT_EQ(st.max_r, 255) << mode;
-    EXPECT_EQ(st.max_g, 0) << mode;
-    EXPECT_GT(st.full, 20) << mode;
+  const struct {
+    const Color* colour;
+    int mode;  // 0: as it is, 1: begin_2D_mode, 2: begin_frame
+    uint32_t max_rgb;
+  } cases[] = {{&red, 0, 0xFF0000}, {&red, 1, 0xFF0000}, {&red, 2, 0xFF0000},
+               {nullptr, 0, 0x00C800}, {&rgb, 0, 0xFFFFFF}, {&half, 0, 0x000080}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    dev.clear(kBlack);
+    if (c.mode == 1) dev.begin_2D_mode();
+    if (c.mode == 2) dev.begin_frame(false, 255, 0, 0, 0);
+    dev.render_text(u"IIII", -1, 5, 5, c.colour, f);
+    const test::colour_stats st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
+    const int tol = c.colour == &half;
+    EXPECT_NEAR(st.max_r, int(c.max_rgb >> 16), tol);
+    EXPECT_NEAR(st.max_g, int((c.max_rgb >> 8) & 0xFF), tol);
+    EXPECT_NEAR(st.max_b, int(c.max_rgb & 0xFF), tol);
+    EXPECT_GT(st.full, 20);  // solid stems: fully covered pixels in exactly the colour
   }
-
-  // Half-transparent blue over black: half as bright.
-  dev.clear(kBlack);
-  ColorARGB half(128, 0, 0, 255);
-  dev.render_text(u"IIII", -1, 5, 5, &half, f);
-  st = test::colours(dev.pixels().data(), dev.pixels().size(), kBlack);
-  EXPECT_NEAR(st.max_b, 128, 1);
-  EXPECT_EQ(st.max_r, 0);
 }
 
+// Rows solid across the text: an underline at or below the baseline, a strike-out above it
+// but below the upper third; each only when asked for.
 TEST(TextDraw, UnderlineAndStrikeOutRows) {
   SoftScreen dev(300, 100);
-  const int32_t x = 20, y = 15;
+  const int32_t x = 20, y = 15, U = logical_font::underline, S = logical_font::strikeout;
   auto plain = font(dev, 32);
-  auto under = font(dev, 32, logical_font::underline);
-  auto strike = font(dev, 32, logical_font::strikeout);
-  ASSERT_TRUE(plain && under && strike);
-  ASSERT_NE(plain, under);
-  const int32_t w = dev.calc_text(u"oo", -1, plain).first;
-  const int32_t base = y + plain->get_ascent();
-
-  auto solid_rows = [&](int32_t from, int32_t to) {
-    std::vector<int32_t> rows;
-    for (int32_t r = from; r < to; ++r) {
+  const int32_t w = dev.calc_text(u"oo", -1, plain).first, base = y + plain->get_ascent();
+  for (int32_t style : {0, U, S, U | S}) {
+    SCOPED_TRACE(style);
+    dev.clear(kBlack);
+    dev.render_text(u"oo", -1, x, y, nullptr, font(dev, 32, style));
+    bool under = false, strike = false;
+    for (int32_t r = y; r < y + plain->get_height(); ++r) {
       bool full = true;
       for (int32_t c = x; c < x + w && full; ++c) full = dev.at(c, r) != kBlack;
-      if (full) rows.push_back(r);
+      if (!full) continue;
+      if (r >= base) {
+        under = true;
+        EXPECT_EQ(dev.at(x + w / 2, r), 0xFFFFFFFFu);
+      } else {
+        strike = true;
+        EXPECT_GT(r, y + plain->get_ascent() / 3) << "strike-out too high";
+      }
     }
-    return rows;
-  };
-
-  dev.render_text(u"oo", -1, x, y, nullptr, plain);
-  EXPECT_TRUE(solid_rows(y, y + plain->get_height()).empty());
-
-  dev.clear(kBlack);
-  dev.render_text(u"oo", -1, x, y, nullptr, under);
-  std::vector<int32_t> rows = solid_rows(y, y + plain->get_height());
-  ASSERT_FALSE(rows.empty());
-  for (int32_t r : rows) {
-    EXPECT_GT(r, base - 1) << "underline above the baseline";
-    EXPECT_LT(r, y + plain->get_height());
-    EXPECT_EQ(dev.at(x + w / 2, r), 0xFFFFFFFFu);
+    EXPECT_EQ(under, (style & U) != 0);
+    EXPECT_EQ(strike, (style & S) != 0);
   }
-
-  dev.clear(kBlack);
-  dev.render_text(u"oo", -1, x, y, nullptr, strike);
-  rows = solid_rows(y, y + plain->get_height());
-  ASSERT_FALSE(rows.empty());
-  for (int32_t r : rows) {
-    EXPECT_LT(r, base);
-    EXPECT_GT(r, y + plain->get_ascent() / 3) << "strike-out too high";
-  }
-
-  // Both at once.
-  dev.clear(kBlack);
-  auto both = font(dev, 32, logical_font::underline | logical_font::strikeout);
-  dev.render_text(u"oo", -1, x, y, nullptr, both);
-  rows = solid_rows(y, y + plain->get_height());
-  ASSERT_GE(rows.size(), 2u);
-  EXPECT_LT(rows.front(), base);
-  EXPECT_GE(rows.back(), base);
 }
 
 TEST(TextDraw, RenderCharKeepsTheCharacterAtItsPosition) {
@@ -286,18 +238,6 @@ TEST(TextDraw, GlyphsAreUploadedOnce) {
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
   EXPECT_GT(dev.textures->created, created);
   EXPECT_EQ(dev.pixels(), first);
-}
-
-TEST(TextDraw, FontsOutliveTheirDeviceSafely) {
-  std::shared_ptr<Font> f;
-  {
-    SoftScreen dev(100, 40);
-    f = font(dev, 20);
-    dev.render_text(u"abc", -1, 0, 0, nullptr, f);
-  }
-  // The device is gone: drawing does nothing, measuring still works.
-  f->draw(u"abc", 3, 0, 0, nullptr);
-  EXPECT_GT(f->measure(u"abc", 3).first, 0);
 }
 
 TEST(TextDraw, FarPositionsDrawNothingAndDoNotOverflow) {
