@@ -27,25 +27,27 @@ TEST(Color, PacksArgbAndDrawsOtherFormatsWhite) {
 }
 
 TEST(Unit, PixelsFromEachMeasure) {
-  test::SoftScreen dev(8, 8, 96);
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dev), 16);
-  EXPECT_EQ(unit(10.0, unit::points).to_pixels(&dev), 13);  // 13.33 truncated
-  EXPECT_EQ(unit(1.5, unit::inches).to_pixels(&dev), 144);
-  EXPECT_EQ(unit(25.4, unit::millimetres).to_pixels(&dev), 96);
-  EXPECT_EQ(unit(7.9, unit::pixels).to_pixels(&dev), 7);
-  EXPECT_EQ(unit(-7.9, unit::pixels).to_pixels(&dev), -7);  // toward zero
-  EXPECT_EQ(unit(150.0, unit::percent).to_pixels(&dev), 150);
-  EXPECT_EQ(unit(2.5, unit::factor).to_pixels(&dev), 2);
-  EXPECT_EQ(unit(3.0, unit::none).to_pixels(&dev), 3);
-  EXPECT_EQ(unit(3.0, 42).to_pixels(&dev), 3);
-
-  test::SoftScreen dense(8, 8, 144);
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dense), 24);
-  EXPECT_EQ(unit(1.0, unit::inches).to_pixels(&dense), 144);
-
-  // Without a device the value is used as it is.
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(nullptr), 12);
-  EXPECT_EQ(unit(2.0, unit::inches).to_pixels(nullptr), 2);
+  test::SoftScreen at96(8, 8, 96), at144(8, 8, 144);
+  const int32_t kMax = std::numeric_limits<int32_t>::max();
+  const struct {
+    double v;
+    int32_t measure;
+    RenderDevice* dev;  // null: the value is used as it is
+    int32_t px;
+  } cases[] = {
+      {12.0, unit::points, &at96, 16},       {10.0, unit::points, &at96, 13},  // 13.33 truncated
+      {1.5, unit::inches, &at96, 144},       {25.4, unit::millimetres, &at96, 96},
+      {7.9, unit::pixels, &at96, 7},         {-7.9, unit::pixels, &at96, -7},  // toward zero
+      {150.0, unit::percent, &at96, 150},    {2.5, unit::factor, &at96, 2},
+      {3.0, unit::none, &at96, 3},           {3.0, 42, &at96, 3},
+      {12.0, unit::points, &at144, 24},      {1.0, unit::inches, &at144, 144},
+      {12.0, unit::points, nullptr, 12},     {2.0, unit::inches, nullptr, 2},
+      {std::nan(""), unit::pixels, nullptr, 0}, {1e300, unit::pixels, nullptr, kMax},
+      {-1e300, unit::pixels, nullptr, std::numeric_limits<int32_t>::min()},
+      {1e12, unit::inches, &at96, kMax},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(unit(c.v, c.measure).to_pixels(c.dev), c.px) << c.v << " in " << c.measure;
 }
 
 TEST(Unit, EmAndExFollowTheCurrentFont) {
@@ -59,14 +61,6 @@ TEST(Unit, EmAndExFollowTheCurrentFont) {
   EXPECT_GT(f->get_height(), 30);
   EXPECT_EQ(unit(3.0, unit::em).to_pixels(&dev), f->get_height());  // the value is not used
   EXPECT_EQ(unit(0.0, unit::ex).to_pixels(&dev), f->get_height() / 2);
-}
-
-TEST(Unit, OutOfRangeValuesStayDefined) {
-  EXPECT_EQ(unit(std::nan(""), unit::pixels).to_pixels(nullptr), 0);
-  EXPECT_EQ(unit(1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(unit(-1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::min());
-  test::SoftScreen dev(8, 8, 96);
-  EXPECT_EQ(unit(1e12, unit::inches).to_pixels(&dev), std::numeric_limits<int32_t>::max());
 }
 
 // combine copies only the fields the other description's mask gives.
