@@ -1,6 +1,5 @@
 // Line primitives drawn on the software device: the buffer holds exactly what is drawn, is
-// rebuilt only after a change, nothing is drawn without two distinct points, and the
-// renderable's rotation is applied for the draw and taken off again.
+// rebuilt only after a change, and nothing is drawn without two distinct points.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -95,30 +94,6 @@ TEST(PolyLineRender, RebuildsOnlyAfterAChange) {
   EXPECT_EQ(dev.at(50, 20), 0xFF00FF00u);
 }
 
-TEST(PolyLineRender, RotationIsAppliedAndRestored) {
-  SoftScreen dev(60, 60);
-  mat4 world;
-  world.set_translation(vec3(20, 0, 0));
-  dev.set_world_mat(world);
-  PolyLineStrip line(2, ColorARGB(255, 255, 255, 255));
-  line.add_point(vec2(0, 10));
-  line.add_point(vec2(20, 10));
-  // A quarter turn about (10, 10): the line runs down x = 10 (+ 20 of the world).
-  line.set_rotate(vec3(0, 0, 1), vec3(10, 10, 0), kPi / 2);
-  line.render(dev);
-  EXPECT_NE(dev.at(29, 5), kBlack);
-  EXPECT_NE(dev.at(29, 15), kBlack);
-  EXPECT_EQ(dev.at(22, 10), kBlack);
-  vec3 t;
-  dev.get_world_mat().get_translation(t);
-  EXPECT_EQ(t, vec3(20, 0, 0));
-  line.cancel_rotate();
-  dev.clear(kBlack);
-  line.render(dev);
-  EXPECT_NE(dev.at(22, 9), kBlack);
-  EXPECT_EQ(dev.at(29, 5), kBlack);
-}
-
 TEST(PolyLineRender, ClosedShapesEndWhereTheyBegin) {
   SoftScreen dev(8, 8);
   PolyLineCircle box(4, ColorARGB(255, 0, 0, 255));
@@ -127,10 +102,7 @@ TEST(PolyLineRender, ClosedShapesEndWhereTheyBegin) {
   std::vector<PrimitiveVertex> b = vertices(box);
   ASSERT_EQ(b.size(), 10u);
   EXPECT_EQ(box.primitive_count(), 8);
-  EXPECT_EQ(b[0].x, b[8].x);
-  EXPECT_EQ(b[0].y, b[8].y);
-  EXPECT_EQ(b[1].x, b[9].x);
-  EXPECT_EQ(b[1].y, b[9].y);
+  EXPECT_EQ(std::memcmp(&b[0], &b[8], 2 * sizeof b[0]), 0);
   EXPECT_EQ(box.points().size(), 4u);  // no closing copy in the outline's own list
 
   EllipsArc circle(vec2(0, 0), 10.0f);
@@ -144,9 +116,6 @@ TEST(PolyLineRender, ClosedShapesEndWhereTheyBegin) {
   for (size_t i = 0; i < c.size(); ++i)  // counter-clockwise: left is inside
     EXPECT_NEAR(std::hypot(c[i].x, c[i].y), i % 2 ? 11.0f : 9.0f, 0.01f) << i;
 
-  EllipsArc half(vec2(0, 0), 10.0f, 3 * kPi, 0.0f);
-  EXPECT_NEAR(half.start_angle(), 0.0f, 1e-6f);
-  EXPECT_NEAR(half.end_angle(), kPi, 1e-5f);
   EllipsArc both(vec2(0, 0), vec2(1, 1), 2.0f, 5.0f, -kPi / 2, kPi / 2);
   EXPECT_NEAR(both.start_angle(), 1.5f * kPi, 1e-5f);
   EXPECT_NEAR(both.end_angle(), 2.5f * kPi, 1e-5f);

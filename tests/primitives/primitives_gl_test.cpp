@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "device/device_test_util.h"
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/3d/driver/soft/soft_device.h"
-#include "device/device_test_util.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/math/camera.h"
 #include "zel/math/object3d.h"
@@ -116,16 +116,12 @@ TEST_F(PrimitivesGL, RotationTurnsTheLine) {
   }
   EXPECT_EQ(px(*f, 20, 50), kBlack);
   // The device's world matrix is back to what it was.
-  mat4 w = dev->get_world_mat();
-  for (int k = 0; k < 16; ++k) EXPECT_EQ(w.mat_array[k], mat4().mat_array[k]);
+  EXPECT_EQ(std::memcmp(dev->get_world_mat().mat_array, mat4().mat_array, sizeof(mat4)), 0);
 }
 
 TEST_F(PrimitivesGL, ClosedOutlineHasNoGapAtItsFirstCorner) {
   PolyLineCircle box(6, ColorARGB(255, 0, 0, 255));
-  box.add_point(vec2(20, 20));
-  box.add_point(vec2(80, 20));
-  box.add_point(vec2(80, 80));
-  box.add_point(vec2(20, 80));
+  for (vec2 p : {vec2(20, 20), vec2(80, 20), vec2(80, 80), vec2(20, 80)}) box.add_point(p);
   begin();
   box.render(*dev);
   auto f = end();
@@ -192,44 +188,46 @@ TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
                             *dev->texture_manager());
   ASSERT_TRUE(plane);
 
-  // An orthographic camera with y up: scene (x, y) lands on pixel (x, H - y).
+  // An orthographic camera with y up: scene (x, y) lands on pixel (x, H - y), so the plane
+  // covers rows H - 100 .. H - 51, columns 20 .. 119.
   auto cam = Camera::create_camera(u"primitives gl test");
   cam->ortho(0, W, 0, H, -800, 800);
-  begin();
-  dev->set_projection_mat(cam->get_project());
-  dev->set_view_mat(cam->get_view());
-  dev->set_world_mat(mat4());
-  plane->render(*dev);
-  auto f = end();
+  auto draw = [&] {
+    begin();
+    dev->set_projection_mat(cam->get_project());
+    dev->set_view_mat(cam->get_view());
+    dev->set_world_mat(mat4());
+    plane->render(*dev);
+    return end();
+  };
+  const int32_t t = H - 100, b = H - 51, l = 20, r = 119;
+  const uint32_t red = 0xFFFF0000u, green = 0xFF00FF00u, blue = 0xFF0000FFu, white = 0xFFFFFFFFu;
+  // Corners, edges, and the quadrant borders in the middle (the picture is not stretched over
+  // the texture's padding).
+  const struct {
+    int32_t x, y;
+    uint32_t c;
+  } want[] = {{l, t, red},
+              {l + 1, t + 1, red},
+              {r - 1, t + 1, green},
+              {l + 1, b - 1, blue},
+              {r - 1, b - 1, white},
+              {r, b, white},
+              {l - 1, t + 5, kBlack},
+              {r + 1, t + 5, kBlack},
+              {l + 5, t - 1, kBlack},
+              {l + 5, b + 1, kBlack},
+              {l + 48, t + 10, red},
+              {l + 51, t + 10, green},
+              {l + 10, t + 23, red},
+              {l + 10, t + 26, blue}};
+  auto f = draw();
   ASSERT_TRUE(f);
-  Camera::destroy_camera(u"primitives gl test");
-  // Pixel rows H - 100 .. H - 51, columns 20 .. 119.
-  const int32_t top = H - 100, bottom = H - 51, left = 20, right = 119;
-  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, right - 1, top + 1), 0xFF00FF00u);
-  EXPECT_EQ(px(*f, left + 1, bottom - 1), 0xFF0000FFu);
-  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, left, top), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, right, bottom), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, left - 1, top + 5), kBlack);
-  EXPECT_EQ(px(*f, right + 1, top + 5), kBlack);
-  EXPECT_EQ(px(*f, left + 5, top - 1), kBlack);
-  EXPECT_EQ(px(*f, left + 5, bottom + 1), kBlack);
-  // The quadrant borders fall in the middle: the picture is not stretched over the texture's
-  // padding.
-  EXPECT_EQ(px(*f, left + 48, top + 10), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, left + 51, top + 10), 0xFF00FF00u);
-  EXPECT_EQ(px(*f, left + 10, top + 23), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, left + 10, top + 26), 0xFF0000FFu);
-
+  for (const auto& w : want) EXPECT_EQ(px(*f, w.x, w.y), w.c) << w.x << "," << w.y;
   // Turned half a turn about its centre (70, 75): the corners swap places.
   plane->set_rotate(vec3(0, 0, 1), vec3(70, 75, 0), kPi);
-  begin();
-  dev->set_projection_mat(cam->get_project());
-  dev->set_view_mat(cam->get_view());
-  dev->set_world_mat(mat4());
-  plane->render(*dev);
-  f = end();
-  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFF0000u);
+  f = draw();
+  EXPECT_EQ(px(*f, l + 1, t + 1), white);
+  EXPECT_EQ(px(*f, r - 1, b - 1), red);
+  Camera::destroy_camera(u"primitives gl test");
 }

@@ -126,26 +126,22 @@ TEST(Tessellation, TooFewPointsDrawNothing) {
   EXPECT_TRUE(bad.vertices.empty());
 }
 
+// The earlier point of each pair closer than 1 goes; a run collapses onto its last; exactly 1
+// apart is kept.
 TEST(Tessellation, OptimizeMergesPointsCloserThanOne) {
-  std::vector<vec2> p = {vec2(0, 0), vec2(0.5f, 0), vec2(10, 0), vec2(10, 0.9f), vec2(20, 0)};
-  optimize(p);
-  // The earlier point of each close pair goes.
-  ASSERT_EQ(p.size(), 3u);
-  EXPECT_EQ(p[0], vec2(0.5f, 0));
-  EXPECT_EQ(p[1], vec2(10, 0.9f));
-  EXPECT_EQ(p[2], vec2(20, 0));
-  // A run of close points collapses onto its last.
-  std::vector<vec2> run = {vec2(0, 0), vec2(0.6f, 0), vec2(1.2f, 0), vec2(1.8f, 0)};
-  optimize(run);
-  ASSERT_EQ(run.size(), 1u);
-  EXPECT_EQ(run[0], vec2(1.8f, 0));
-  // Exactly 1 apart is kept.
-  std::vector<vec2> keep = {vec2(0, 0), vec2(1, 0)};
-  optimize(keep);
-  EXPECT_EQ(keep.size(), 2u);
-  std::vector<vec2> empty;
-  optimize(empty);
-  EXPECT_TRUE(empty.empty());
+  const struct {
+    std::vector<vec2> in, out;
+  } cases[] = {
+      {{{0, 0}, {0.5f, 0}, {10, 0}, {10, 0.9f}, {20, 0}}, {{0.5f, 0}, {10, 0.9f}, {20, 0}}},
+      {{{0, 0}, {0.6f, 0}, {1.2f, 0}, {1.8f, 0}}, {{1.8f, 0}}},
+      {{{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<vec2> p = c.in;
+    optimize(p);
+    EXPECT_EQ(p, c.out) << "case " << (&c - cases);
+  }
 }
 
 TEST(Tessellation, ClosedOutlineIsMitredAtTheFirstCorner) {
@@ -196,28 +192,23 @@ TEST(Tessellation, IntersectionOfLines) {
   EXPECT_EQ(out, vec2(5, 0));
 }
 
+// Angles come to start in [0, 2 pi) with the end after it; the full turn is kept; huge values
+// finish (no stepping loop) within a turn.
 TEST(Tessellation, ArcAngles) {
+  const struct {
+    float s, e, want_s, want_e, eps;
+  } cases[] = {{3 * kPi, 0, 0, kPi, 1e-5f},
+               {1.0f, 0.5f, 0.5f, 1.0f, 0},
+               {-kPi / 2, kPi / 2, 1.5f * kPi, 2.5f * kPi, 1e-5f},
+               {5 * kPi, 5.5f * kPi, kPi, 1.5f * kPi, 1e-4f},
+               {0, 6.2831855f, 0, 6.2831855f, 0}};
   float s, e;
-  normalize_angles(3 * kPi, 0, s, e);
-  EXPECT_NEAR(s, 0.0f, 1e-6f);
-  EXPECT_NEAR(e, kPi, 1e-5f);
-  normalize_angles(1.0f, 0.5f, s, e);
-  EXPECT_FLOAT_EQ(s, 0.5f);
-  EXPECT_FLOAT_EQ(e, 1.0f);
-  // A negative start moves up by whole turns.
-  normalize_angles(-kPi / 2, kPi / 2, s, e);
-  EXPECT_NEAR(s, 1.5f * kPi, 1e-5f);
-  EXPECT_NEAR(e, 2.5f * kPi, 1e-5f);
-  // A start beyond a turn moves down.
-  normalize_angles(5 * kPi, 5.5f * kPi, s, e);
-  EXPECT_NEAR(s, kPi, 1e-4f);
-  EXPECT_NEAR(e, 1.5f * kPi, 1e-4f);
-  // The full turn is kept.
-  normalize_angles(0, 6.2831855f, s, e);
-  EXPECT_EQ(s, 0.0f);
-  EXPECT_EQ(e, 6.2831855f);
+  for (const auto& c : cases) {
+    normalize_angles(c.s, c.e, s, e);
+    EXPECT_NEAR(s, c.want_s, c.eps) << c.s << ", " << c.e;
+    EXPECT_NEAR(e, c.want_e, c.eps) << c.s << ", " << c.e;
+  }
   EXPECT_TRUE(is_full_turn(s, e));
-  // Huge values finish (no stepping loop) and stay within a turn.
   normalize_angles(1e30f, -1e30f, s, e);
   EXPECT_TRUE(std::isfinite(s) && std::isfinite(e));
   EXPECT_LE(e - s, 6.2831855f + 1e-5f);

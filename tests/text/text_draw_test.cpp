@@ -84,7 +84,7 @@ TEST(TextDraw, ColourOfTheText) {
     const Color* colour;
     int mode;  // 0: as it is, 1: begin_2D_mode, 2: begin_frame
     uint32_t max_rgb;
-  } cases[] = {{&red, 0, 0xFF0000}, {&red, 1, 0xFF0000}, {&red, 2, 0xFF0000},
+  } cases[] = {{&red, 0, 0xFF0000},    {&red, 1, 0xFF0000}, {&red, 2, 0xFF0000},
                {nullptr, 0, 0x00C800}, {&rgb, 0, 0xFFFFFF}, {&half, 0, 0x000080}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
