@@ -1,5 +1,6 @@
 #include "device_test_util.h"
 
+#include <gtest/gtest.h>
 #include <png.h>
 
 #include <cstdio>
@@ -79,6 +80,11 @@ uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y) {
   uint32_t v;
   std::memcpy(&v, img.pixmap(y) + 4 * x, 4);
   return v;
+}
+
+void expect_pixels(const zel::BitmapImage& img, std::initializer_list<Px> want) {
+  for (const Px& p : want)
+    EXPECT_EQ(pixel(img, p.x, p.y), p.argb) << std::hex << "at " << std::dec << p.x << "," << p.y;
 }
 
 bool read_png(const std::string& path, int32_t& w, int32_t& h, std::vector<uint32_t>& out) {

@@ -2,6 +2,7 @@
 // quads the way facets draw them, and pixel access.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,13 @@ std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t 
 
 // Pixel of a 32-bit image as 0xAARRGGBB.
 uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y);
+
+// Each listed pixel of the image has its colour.
+struct Px {
+  int32_t x, y;
+  uint32_t argb;
+};
+void expect_pixels(const zel::BitmapImage& img, std::initializer_list<Px> want);
 
 // Reads a PNG file into 0xFFRRGGBB values; false on failure.
 bool read_png(const std::string& path, int32_t& w, int32_t& h, std::vector<uint32_t>& out);

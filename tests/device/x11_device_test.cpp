@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
@@ -32,11 +33,6 @@ using devtest::pixel;
 
 namespace {
 
-bool have_display() {
-  const char* d = std::getenv("DISPLAY");
-  return d && *d;
-}
-
 int run(const std::string& cmd) {
   return std::system(cmd.c_str());
 }
@@ -45,6 +41,7 @@ struct Recorded {
   int32_t msg, a, b, c;
 };
 
+// The input events the engine reports, waited for.
 class InputLog {
  public:
   InputLog() {
@@ -55,11 +52,10 @@ class InputLog {
     });
   }
   ~InputLog() { set_input_handler(nullptr); }
-  // The wm_char units received once `n` have come (or after the timeout).
-  std::u16string chars(size_t n, int ms = 10000) {
-    std::unique_lock<std::mutex> g(m_);
+  // The wm_char units received once `n` have come (or after 10 s).
+  std::u16string chars(size_t n) {
     std::u16string s;
-    cv_.wait_for(g, std::chrono::milliseconds(ms), [&] {
+    wait(10000, [&] {
       s.clear();
       for (const Recorded& r : events_)
         if (r.msg == wm_char) s += char16_t(r.a);
@@ -67,20 +63,21 @@ class InputLog {
     });
     return s;
   }
-  // Waits for an event with the message number; false after the timeout.
-  bool wait_for(int32_t msg, Recorded& out, int ms = 5000) {
-    std::unique_lock<std::mutex> g(m_);
-    return cv_.wait_for(g, std::chrono::milliseconds(ms), [&] {
+  // The first event with the message number; false after 5 s.
+  bool wait_for(int32_t msg, Recorded& out) {
+    return wait(5000, [&] {
       for (const Recorded& r : events_)
-        if (r.msg == msg) {
-          out = r;
-          return true;
-        }
+        if (r.msg == msg) return out = r, true;
       return false;
     });
   }
 
  private:
+  template <class F>
+  bool wait(int ms, F f) {
+    std::unique_lock<std::mutex> g(m_);
+    return cv_.wait_for(g, std::chrono::milliseconds(ms), f);
+  }
   std::mutex m_;
   std::condition_variable cv_;
   std::vector<Recorded> events_;
@@ -89,7 +86,8 @@ class InputLog {
 class X11DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have_display()) GTEST_SKIP() << "no X display";
+    const char* d = std::getenv("DISPLAY");
+    if (!d || !*d) GTEST_SKIP() << "no X display";
     unsetenv("ZEL_HEADLESS");
     // An X server resets when its last client leaves and refuses connections meanwhile.
     for (int i = 0; i < 50 && !dpy; ++i) {
@@ -118,43 +116,41 @@ class X11DeviceTest : public ::testing::Test {
   std::vector<Window> windows;
 };
 
-TEST_F(X11DeviceTest, AdoptsTheHostWindowAndPresentsIntoIt) {
-  Window host = host_window(200, 150);
-  auto dev = devtest::make_device(200, 150, host);
+// The device adopts the host's window and presents into it: a screenshot of the window is the
+// saved frame.
+TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
+  Window host = host_window(96, 64);
+  auto dev = devtest::make_device(96, 64, host);
   ASSERT_TRUE(dev);
   EXPECT_FALSE(dev->is_headless());
   EXPECT_EQ(dev->window(), uintptr_t(host));
   EXPECT_GT(dev->ppi_x(), 0);
-  dev->begin_frame(false, 255, 200, 100, 50);
-  dev->end_frame();
-  // The window shows the frame: grab it with the screenshot tool.
-  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/adopt_shot.png";
-  ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
-  int32_t w = 0, h = 0;
+  devtest::set_screen_space(*dev, 96, 64);
   std::vector<uint32_t> px;
-  ASSERT_TRUE(devtest::read_png(shot, w, h, px));
-  ASSERT_EQ(w, 200);
-  ASSERT_EQ(h, 150);
-  EXPECT_EQ(px[0], 0xFFC86432u);
-  EXPECT_EQ(px[size_t(149 * 200 + 199)], 0xFFC86432u);
-  std::remove(shot.c_str());
-}
-
-TEST_F(X11DeviceTest, MakesItsOwnWindowWithoutAHostWindow) {
-  auto dev = devtest::make_device(120, 90);
-  ASSERT_TRUE(dev);
-  ASSERT_NE(dev->window(), 0u);
-  XWindowAttributes wa;
-  ASSERT_TRUE(XGetWindowAttributes(dpy, Window(dev->window()), &wa));
-  EXPECT_EQ(wa.width, 120);
-  EXPECT_EQ(wa.height, 90);
-  // Destroying the device destroys its window.
-  const Window w = Window(dev->window());
-  dev.reset();
+  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x100F0D));
+  auto tex = devtest::make_argb_texture(*dev, 4, 4, px);
+  dev->begin_frame(false, 255, 40, 80, 120);
+  ASSERT_TRUE(dev->begin_scene());
+  dev->begin_2D_mode();
+  devtest::draw_quad(*dev, tex, 10, 12, 32, 24);
+  dev->end_scene();
+  dev->end_frame();
+  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png";
+  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
+  ASSERT_TRUE(dev->save_frame_png(saved));
   XSync(dpy, False);
-  auto old = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  EXPECT_FALSE(XGetWindowAttributes(dpy, w, &wa));
-  XSetErrorHandler(old);
+  ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
+  int32_t w1, h1, w2, h2;
+  std::vector<uint32_t> a, b;
+  ASSERT_TRUE(devtest::read_png(saved, w1, h1, a));
+  ASSERT_TRUE(devtest::read_png(shot, w2, h2, b));
+  ASSERT_EQ(std::make_pair(w2, h2), std::make_pair(96, 64));
+  EXPECT_EQ(std::make_pair(w1, h1), std::make_pair(w2, h2));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(b[0], 0xFF285078u);
+  EXPECT_EQ(b[size_t(12 * 96 + 10)], px[0]);
+  std::remove(saved.c_str());
+  std::remove(shot.c_str());
 }
 
 // Devices made and destroyed one after another, each on an X connection of its own: a
@@ -203,7 +199,8 @@ TEST_F(X11DeviceTest, DevicesMadeOneAfterAnotherEachPresentIntoTheirWindow) {
   for (Display* d : extra) XCloseDisplay(d);
 }
 
-// With a display at hand, the host's choice decides and ZEL_HEADLESS overrides it.
+// With a display at hand, the host's choice decides and ZEL_HEADLESS overrides it; without a
+// host window the device makes one of its own.
 TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
   struct Case {
     bool ex;  // zelInitEx (else zelInit)
@@ -242,7 +239,15 @@ TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
     }
     dev->begin_frame(false, 255, 1, 2, 3);
     EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
+    // A window of its own has the device's size and goes with the device.
+    const Window own = c.host ? 0 : Window(dev->window());
+    XWindowAttributes wa;
+    EXPECT_TRUE(!own || (XGetWindowAttributes(dpy, own, &wa) && wa.width == 64 && wa.height == 48));
     dev.reset();
+    XSync(dpy, False);
+    auto old = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    EXPECT_FALSE(own && XGetWindowAttributes(dpy, own, &wa));
+    XSetErrorHandler(old);
     zelUninit();
   }
 }
@@ -385,14 +390,11 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
     int format;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(dpy, host, state, 0, 16, False, AnyPropertyType, &type, &format, &n,
-                           &after, &data) == Success &&
-        data) {
-      for (unsigned long i = 0; i < n; ++i)
-        if (reinterpret_cast<Atom*>(data)[i] == fs) found = true;
-      XFree(data);
-    }
+    XGetWindowProperty(dpy, host, state, 0, 16, False, AnyPropertyType, &type, &format, &n, &after,
+                       &data);
+    const Atom* atoms = reinterpret_cast<Atom*>(data);
+    const bool found = data && std::find(atoms, atoms + n, fs) != atoms + n;
+    if (data) XFree(data);
     return found;
   };
   EXPECT_FALSE(fullscreen_state());
@@ -405,37 +407,6 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   XSync(dpy, False);
   EXPECT_FALSE(fullscreen_state());
   EXPECT_FALSE(dev->toggle_mode(DeviceMode{}));
-}
-
-TEST_F(X11DeviceTest, SavedPngMatchesAScreenshotOfTheWindow) {
-  Window host = host_window(96, 64);
-  auto dev = devtest::make_device(96, 64, host);
-  ASSERT_TRUE(dev);
-  devtest::set_screen_space(*dev, 96, 64);
-  std::vector<uint32_t> px;
-  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x100F0D));
-  auto tex = devtest::make_argb_texture(*dev, 4, 4, px);
-  dev->begin_frame(false, 255, 40, 80, 120);
-  ASSERT_TRUE(dev->begin_scene());
-  dev->begin_2D_mode();
-  devtest::draw_quad(*dev, tex, 10, 12, 32, 24);
-  dev->end_scene();
-  dev->end_frame();
-  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png";
-  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
-  ASSERT_TRUE(dev->save_frame_png(saved));
-  XSync(dpy, False);
-  ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
-  int32_t w1, h1, w2, h2;
-  std::vector<uint32_t> a, b;
-  ASSERT_TRUE(devtest::read_png(saved, w1, h1, a));
-  ASSERT_TRUE(devtest::read_png(shot, w2, h2, b));
-  ASSERT_EQ(w1, w2);
-  ASSERT_EQ(h1, h2);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(a[size_t(12 * 96 + 10)], px[0]);
-  std::remove(saved.c_str());
-  std::remove(shot.c_str());
 }
 
 // The server dies under a device presenting into its own window: frames go on into the frame
