@@ -94,7 +94,7 @@ TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
 
 namespace {
 
-// A font with a given kerning table and fixed metrics, to check what the base class does.
+// A font with a given kerning table and fixed metrics: the base class looks pairs up.
 class TableFont : public Font {
  public:
   TableFont(const kerning_table& table, int32_t height, int32_t leading) {
@@ -102,19 +102,8 @@ class TableFont : public Font {
     height_ = height;
     external_leading_ = leading;
   }
-  std::pair<int32_t, int32_t> measure(const char16_t*, int32_t length) const override {
-    last_length = length;
-    return {7 * length, height_};
-  }
-  void draw(const char16_t*, int32_t length, int32_t x, int32_t y, const Color* c) override {
-    drawn.push_back({length, x, y, pack_color(c)});
-  }
-  struct call {
-    int32_t length, x, y;
-    uint32_t argb;
-  };
-  mutable int32_t last_length = -99;
-  std::vector<call> drawn;
+  std::pair<int32_t, int32_t> measure(const char16_t*, int32_t) const override { return {}; }
+  void draw(const char16_t*, int32_t, int32_t, int32_t, const Color*) override {}
 };
 
 }  // namespace
@@ -131,31 +120,4 @@ TEST(FontBase, KerningTableLookup) {
   TableFont none({}, 10, 0);
   for (char16_t a : {u'A', u'T', u'\0', char16_t(0xFFFF)})
     for (char16_t b : {u'V', u'o', u'\0'}) EXPECT_EQ(none.kerning(a, b, dev), 0);
-}
-
-TEST(FontBase, DeviceTextOperationsOverAnyFont) {
-  test::SoftScreen dev(8, 8);
-  auto f = std::make_shared<TableFont>(Font::kerning_table{}, 10, 1);
-  ColorARGB fallback(255, 9, 9, 9), given(255, 1, 1, 1);
-  // render_char: space, character, space from x minus a space; at the left edge the
-  // character stays where it was asked for.
-  text::render_char(dev, u'W', 30, 4, &given, &fallback, f);
-  text::render_char(dev, u'W', 3, 4, nullptr, &fallback, f);
-  ASSERT_EQ(f->drawn.size(), 2u);
-  EXPECT_EQ(f->drawn[0].length, 3);
-  EXPECT_EQ(f->drawn[0].x, 30 - 7);
-  EXPECT_EQ(f->drawn[0].argb, 0xFF010101u);
-  EXPECT_EQ(f->drawn[1].length, 2);
-  EXPECT_EQ(f->drawn[1].x, 3);
-  EXPECT_EQ(f->drawn[1].argb, 0xFF090909u);
-  // render_text: the text and one space, up to the terminating zero for length -1.
-  f->drawn.clear();
-  text::render_text(dev, u"abcd", -1, 1, 2, nullptr, &fallback, f);
-  text::render_text(dev, u"abcd", 2, 1, 2, nullptr, &fallback, f);
-  ASSERT_EQ(f->drawn.size(), 2u);
-  EXPECT_EQ(f->drawn[0].length, 5);
-  EXPECT_EQ(f->drawn[1].length, 3);
-  // calc_text: measure without the external leading.
-  EXPECT_EQ(text::calc_text(u"abcd", -1, f), std::make_pair(28, 9));
-  EXPECT_EQ(text::kerning_pair(dev, u'A', u'V', f), 0);
 }
