@@ -91,33 +91,3 @@ TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
   logical_font all(unit(9.0, unit::pixels), u"X", logical_font::fw_light, 4), f;
   EXPECT_EQ(f.combine(all), all);
 }
-
-namespace {
-
-// A font with a given kerning table and fixed metrics: the base class looks pairs up.
-class TableFont : public Font {
- public:
-  TableFont(const kerning_table& table, int32_t height, int32_t leading) {
-    kerning_ = table;
-    height_ = height;
-    external_leading_ = leading;
-  }
-  std::pair<int32_t, int32_t> measure(const char16_t*, int32_t) const override { return {}; }
-  void draw(const char16_t*, int32_t, int32_t, int32_t, const Color*) override {}
-};
-
-}  // namespace
-
-TEST(FontBase, KerningTableLookup) {
-  test::SoftScreen dev(8, 8);
-  TableFont f({{{u'A', u'V'}, -3}, {{u'T', u'o'}, -2}, {{u'L', u'T'}, 4}}, 20, 2);
-  EXPECT_EQ(f.kerning(u'A', u'V', dev), -3);
-  EXPECT_EQ(f.kerning(u'T', u'o', dev), -2);
-  EXPECT_EQ(f.kerning(u'L', u'T', dev), 4);
-  EXPECT_EQ(f.kerning(u'V', u'A', dev), 0);  // absent pair
-  EXPECT_EQ(f.kerning(u'Z', u'A', dev), 0);  // beyond the last first character
-  EXPECT_EQ(f.get_full_height(), 22);
-  TableFont none({}, 10, 0);
-  for (char16_t a : {u'A', u'T', u'\0', char16_t(0xFFFF)})
-    for (char16_t b : {u'V', u'o', u'\0'}) EXPECT_EQ(none.kerning(a, b, dev), 0);
-}
