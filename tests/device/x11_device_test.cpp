@@ -252,29 +252,6 @@ TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
   }
 }
 
-TEST_F(X11DeviceTest, ClickArrivesScaledToDeviceCoordinatesAndLeavingIsReported) {
-  InputLog log;
-  // The device draws 400 x 300 into a 200 x 150 window: positions double.
-  Window host = host_window(200, 150, 0, 0);
-  auto dev = devtest::make_device(400, 300, host);
-  ASSERT_TRUE(dev);
-  dev->begin_frame(false, 255, 0, 0, 0);
-  dev->adjust(mat4());
-  EXPECT_EQ(dev->get_device_rect(), qar::Rect(0, 0, 400, 300));
-  usleep(200000);
-  ASSERT_EQ(run("xdotool mousemove --window " + std::to_string(host) + " 50 40 click 1"), 0);
-  Recorded down{}, up{};
-  ASSERT_TRUE(log.wait_for(wm_lbuttondown, down));
-  EXPECT_EQ(down.a, 100);
-  EXPECT_EQ(down.b, 80);
-  ASSERT_TRUE(log.wait_for(wm_lbuttonup, up));
-  EXPECT_EQ(up.a, 100);
-  EXPECT_EQ(up.b, 80);
-  ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
-  Recorded leave{};
-  EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
-}
-
 TEST(X11Input, ScalingNeverDividesByZero) {
   EXPECT_EQ(x11::scale_coordinate(50, 200, 0, 400), 100);
   EXPECT_EQ(x11::scale_coordinate(50, 0, 10, 400), 10);
@@ -308,51 +285,52 @@ class ModeRecorder : public RenderMng {
   std::vector<DeviceMode> modes;
 };
 
-TEST_F(X11DeviceTest, F11AsksTheRenderManagerForTheOtherWindowedFlag) {
+// Waits up to 5 s for the condition.
+template <class F>
+bool eventually(F f) {
+  for (int i = 0; i < 500 && !f(); ++i) usleep(10000);
+  return f();
+}
+
+// In a window the device draws at twice its size, a click arrives in device coordinates and
+// leaving is reported; F11 asks the render manager for the other windowed flag; unmapping the
+// window pauses the render manager and mapping it resumes it.
+TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   auto mng = std::make_shared<ModeRecorder>();
   DeviceMode m;
-  m.width = 160;
-  m.height = 120;
+  m.width = 400;
+  m.height = 300;
   m.windowed = 1;
   m.fields[0] = 77;
   mng->set_mode(m);
+  mng->pause(false, false);
   zelContext::instance().render_mng = mng.get();
   InputLog log;
-  Window host = host_window(160, 120);
-  auto dev = devtest::make_device(160, 120, host);
+  Window host = host_window(200, 150, 0, 0);
+  auto dev = devtest::make_device(400, 300, host);
   ASSERT_TRUE(dev);
-  usleep(100000);
-  ASSERT_EQ(run("xdotool key --window " + std::to_string(host) + " F11"), 0);
+  dev->begin_frame(false, 255, 0, 0, 0);
+  dev->adjust(mat4());
+  EXPECT_EQ(dev->get_device_rect(), qar::Rect(0, 0, 400, 300));
+  usleep(200000);
+  const std::string win = std::to_string(host);
+  ASSERT_EQ(run("xdotool mousemove --window " + win + " 50 40 click 1"), 0);
+  Recorded down{}, up{}, key{}, leave{};
+  ASSERT_TRUE(log.wait_for(wm_lbuttondown, down) && log.wait_for(wm_lbuttonup, up));
+  EXPECT_EQ(std::make_pair(down.a, down.b), std::make_pair(100, 80));
+  EXPECT_EQ(std::make_pair(up.a, up.b), std::make_pair(100, 80));
+  ASSERT_EQ(run("xdotool key --window " + win + " F11"), 0);
+  ASSERT_TRUE(log.wait_for(wm_keydown, key));
+  EXPECT_EQ(key.a, 0x7A);  // VK_F11
   {
     std::unique_lock<std::mutex> g(mng->mu);
     ASSERT_TRUE(mng->cv.wait_for(g, std::chrono::seconds(5), [&] { return !mng->modes.empty(); }));
     EXPECT_EQ(mng->modes[0].windowed, 0);
-    EXPECT_EQ(mng->modes[0].width, 160);
+    EXPECT_EQ(mng->modes[0].width, 400);
     EXPECT_EQ(mng->modes[0].fields[0], 77);
   }
-  Recorded key{};
-  ASSERT_TRUE(log.wait_for(wm_keydown, key));
-  EXPECT_EQ(key.a, 0x7A);  // VK_F11
-  zelContext::instance().render_mng = nullptr;
-}
-
-// Waits up to 5 s for the condition.
-template <class F>
-bool eventually(F f) {
-  for (int i = 0; i < 500; ++i) {
-    if (f()) return true;
-    usleep(10000);
-  }
-  return false;
-}
-
-TEST_F(X11DeviceTest, MinimisingPausesTheRenderManagerAndMappingResumesIt) {
-  auto mng = std::make_shared<ModeRecorder>();
-  zelContext::instance().render_mng = mng.get();
-  mng->pause(false, false);
-  Window host = host_window(80, 60);
-  auto dev = devtest::make_device(80, 60, host);
-  ASSERT_TRUE(dev);
+  ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
+  EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
   XUnmapWindow(dpy, host);
   XSync(dpy, False);
   EXPECT_TRUE(eventually([&] { return mng->is_pause(); }));
@@ -363,6 +341,8 @@ TEST_F(X11DeviceTest, MinimisingPausesTheRenderManagerAndMappingResumesIt) {
   zelContext::instance().render_mng = nullptr;
 }
 
+// A mode change resizes the window and the frame; full screen is asked of the window manager
+// through _NET_WM_STATE.
 TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   Window host = host_window(100, 80);
   auto dev = devtest::make_device(100, 80, host);
@@ -374,18 +354,19 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   XSync(dpy, False);
   XWindowAttributes wa;
   ASSERT_TRUE(XGetWindowAttributes(dpy, host, &wa));
-  EXPECT_EQ(wa.width, 140);
-  EXPECT_EQ(wa.height, 70);
+  EXPECT_EQ(std::make_pair(wa.width, wa.height), std::make_pair(140, 70));
   dev->begin_frame(false, 255, 5, 6, 7);
   auto f = dev->read_frame();
-  EXPECT_EQ(f->width(), 140);
-  EXPECT_EQ(f->height(), 70);
+  EXPECT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(140, 70));
   EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 140, 70));
-
-  // Full screen is asked of the window manager through _NET_WM_STATE.
-  auto fullscreen_state = [&] {
-    Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
-    Atom fs = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+  const Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
+  const Atom fs = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+  for (int windowed : {1, 0, 1}) {
+    if (windowed != m.windowed) {
+      m.windowed = windowed;
+      ASSERT_TRUE(dev->toggle_mode(m));
+      XSync(dpy, False);
+    }
     Atom type;
     int format;
     unsigned long n = 0, after = 0;
@@ -393,19 +374,9 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
     XGetWindowProperty(dpy, host, state, 0, 16, False, AnyPropertyType, &type, &format, &n, &after,
                        &data);
     const Atom* atoms = reinterpret_cast<Atom*>(data);
-    const bool found = data && std::find(atoms, atoms + n, fs) != atoms + n;
+    EXPECT_EQ(data && std::find(atoms, atoms + n, fs) != atoms + n, !windowed);
     if (data) XFree(data);
-    return found;
-  };
-  EXPECT_FALSE(fullscreen_state());
-  m.windowed = 0;
-  ASSERT_TRUE(dev->toggle_mode(m));
-  XSync(dpy, False);
-  EXPECT_TRUE(fullscreen_state());
-  m.windowed = 1;
-  ASSERT_TRUE(dev->toggle_mode(m));
-  XSync(dpy, False);
-  EXPECT_FALSE(fullscreen_state());
+  }
   EXPECT_FALSE(dev->toggle_mode(DeviceMode{}));
 }
 
