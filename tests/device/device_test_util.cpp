@@ -37,7 +37,8 @@ void set_screen_space(zel::RenderDevice& dev, int32_t w, int32_t h) {
 }
 
 std::shared_ptr<zel::VertexBuffer> make_quad(zel::RenderDevice& dev, float x, float y, float w,
-                                             float h, float u1, float v1, uint32_t diffuse) {
+                                             float h, float u1, float v1, uint32_t diffuse,
+                                             float u0, float v0) {
   auto vb = dev.create_vertexbuffer(zel::vt_position | zel::vt_diffuse | zel::vt_tex1, 4, 0);
   if (!vb) return nullptr;
   struct V {
@@ -47,9 +48,9 @@ std::shared_ptr<zel::VertexBuffer> make_quad(zel::RenderDevice& dev, float x, fl
   };
   static_assert(sizeof(V) == 24, "vertex layout");
   const float l = x - 0.5f, t = y - 0.5f, r = x + w - 0.5f, b = y + h - 0.5f;
-  const V v[4] = {{l, t, 0, diffuse, 0, 0},
-                  {r, t, 0, diffuse, u1, 0},
-                  {l, b, 0, diffuse, 0, v1},
+  const V v[4] = {{l, t, 0, diffuse, u0, v0},
+                  {r, t, 0, diffuse, u1, v0},
+                  {l, b, 0, diffuse, u0, v1},
                   {r, b, 0, diffuse, u1, v1}};
   void* p = vb->lock();
   if (!p) return nullptr;
@@ -70,8 +71,7 @@ void draw_quad(zel::RenderDevice& dev, std::shared_ptr<zel::Texture> tex, float 
 
 std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t w, int32_t h,
                                                 const std::vector<uint32_t>& px) {
-  auto& gl = dynamic_cast<zel::gl::GLDevice&>(dev);
-  auto t = gl.texture_manager()->create(u"", w, h, zel::tt_a8r8g8b8, 0, 0, 1, 1.0f, 0);
+  auto t = dev.texture_manager()->create(u"", w, h, zel::tt_a8r8g8b8, 0, 0, 1, 1.0f, 0);
   if (!t || !t->load_memory(px.data(), zel::tt_a8r8g8b8, w, h, w * 4, 0, 0, -1, -1)) return nullptr;
   return t;
 }

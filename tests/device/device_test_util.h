@@ -21,11 +21,12 @@ std::shared_ptr<zel::gl::GLDevice> make_device(int32_t w, int32_t h, uintptr_t w
 void set_screen_space(zel::RenderDevice& dev, int32_t w, int32_t h);
 
 // A triangle strip of 4 vertices (position, diffuse, texture coordinates) for the rectangle of
-// pixels [x, x + w) x [y, y + h), with the -0.5 shift facets use, showing the texture's
-// texels (0, 0)..(u1, v1) in texture coordinates.
+// pixels [x, x + w) x [y, y + h), with the -0.5 shift facets use, showing texture coordinates
+// (u0, v0)..(u1, v1).
 std::shared_ptr<zel::VertexBuffer> make_quad(zel::RenderDevice& dev, float x, float y, float w,
                                              float h, float u1, float v1,
-                                             uint32_t diffuse = 0xFFFFFFFF);
+                                             uint32_t diffuse = 0xFFFFFFFF, float u0 = 0,
+                                             float v0 = 0);
 void draw_quad(zel::RenderDevice& dev, std::shared_ptr<zel::Texture> tex, float x, float y, float w,
                float h, uint32_t diffuse = 0xFFFFFFFF);
 
