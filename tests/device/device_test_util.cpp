@@ -82,6 +82,13 @@ uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y) {
   return v;
 }
 
+std::vector<uint32_t> pixels(const zel::BitmapImage& img) {
+  std::vector<uint32_t> px(size_t(img.width()) * size_t(img.height()));
+  for (int32_t y = 0; y < img.height(); ++y)
+    std::memcpy(&px[size_t(y) * size_t(img.width())], img.pixmap(y), size_t(img.width()) * 4);
+  return px;
+}
+
 void expect_pixels(const zel::BitmapImage& img, std::initializer_list<Px> want) {
   for (const Px& p : want)
     EXPECT_EQ(pixel(img, p.x, p.y), p.argb) << std::hex << "at " << std::dec << p.x << "," << p.y;

@@ -34,8 +34,9 @@ void draw_quad(zel::RenderDevice& dev, std::shared_ptr<zel::Texture> tex, float 
 std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t w, int32_t h,
                                                 const std::vector<uint32_t>& px);
 
-// Pixel of a 32-bit image as 0xAARRGGBB.
+// Pixel of a 32-bit image as 0xAARRGGBB; all its pixels, row by row.
 uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y);
+std::vector<uint32_t> pixels(const zel::BitmapImage& img);
 
 // Each listed pixel of the image has its colour.
 struct Px {

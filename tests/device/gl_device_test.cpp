@@ -52,10 +52,8 @@ TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
   for (bool flag : {false, true}) {
     ASSERT_TRUE(dev->begin_frame(flag, 255, 12, 34, 56));
     auto f = frame();
-    ASSERT_EQ(f->width(), W);
-    ASSERT_EQ(f->height(), H);
-    for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*f, x, y), 0xFF0C2238u) << x << "," << y;
+    ASSERT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(W, H));
+    EXPECT_EQ(devtest::pixels(*f), std::vector<uint32_t>(size_t(W * H), 0xFF0C2238u));
     dev->end_frame();
   }
   // Components are masked to 8 bits.
@@ -408,8 +406,7 @@ TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
   ASSERT_TRUE(devtest::read_png(path, w, h, png));
   ASSERT_EQ(std::make_pair(w, h), std::make_pair(W, H));
   auto f = frame();
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(png[size_t(y * W + x)], pixel(*f, x, y));
+  EXPECT_EQ(png, devtest::pixels(*f));
   EXPECT_EQ(png[size_t(4 * W + 3)], 0xFFFF0000u);
   EXPECT_EQ(png[size_t(5 * W + 4)], 0xFF123456u);
   std::remove(path.c_str());
@@ -462,8 +459,7 @@ TEST_F(GLDeviceTest, ForcedLossNotifiesAndRestoresTheSamePixels) {
   EXPECT_FALSE(dev->is_lost());
   auto after = frame();
   ASSERT_TRUE(after);
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*after, x, y), pixel(*before, x, y));
+  EXPECT_EQ(devtest::pixels(*after), devtest::pixels(*before));
   std::lock_guard<std::mutex> g(mng->m);
   EXPECT_EQ(mng->codes, (std::vector<int32_t>{0, 1}));
   zelContext::instance().render_mng = nullptr;
