@@ -217,26 +217,14 @@ TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
   const uint32_t red = 0xFFFF0000u, green = 0xFF00FF00u, blue = 0xFF0000FFu, white = 0xFFFFFFFFu;
   // Corners, edges, and the quadrant borders in the middle (the picture is not stretched over
   // the texture's padding).
-  const struct {
-    int32_t x, y;
-    uint32_t c;
-  } want[] = {{l, t, red},
-              {l + 1, t + 1, red},
-              {r - 1, t + 1, green},
-              {l + 1, b - 1, blue},
-              {r - 1, b - 1, white},
-              {r, b, white},
-              {l - 1, t + 5, kBlack},
-              {r + 1, t + 5, kBlack},
-              {l + 5, t - 1, kBlack},
-              {l + 5, b + 1, kBlack},
-              {l + 48, t + 10, red},
-              {l + 51, t + 10, green},
-              {l + 10, t + 23, red},
-              {l + 10, t + 26, blue}};
   auto f = draw();
   ASSERT_TRUE(f);
-  for (const auto& w : want) EXPECT_EQ(px(*f, w.x, w.y), w.c) << w.x << "," << w.y;
+  // clang-format off
+  devtest::expect_pixels(*f, {{l, t, red}, {l + 1, t + 1, red}, {r - 1, t + 1, green},
+      {l + 1, b - 1, blue}, {r - 1, b - 1, white}, {r, b, white}, {l - 1, t + 5, kBlack},
+      {r + 1, t + 5, kBlack}, {l + 5, t - 1, kBlack}, {l + 5, b + 1, kBlack},
+      {l + 48, t + 10, red}, {l + 51, t + 10, green}, {l + 10, t + 23, red}, {l + 10, t + 26, blue}});
+  // clang-format on
   // Turned half a turn about its centre (70, 75): the corners swap places.
   plane->set_rotate(vec3(0, 0, 1), vec3(70, 75, 0), kPi);
   f = draw();

@@ -35,24 +35,18 @@ TEST(Unit, PixelsFromEachMeasure) {
     RenderDevice* dev;  // null: the value is used as it is
     int32_t px;
   } cases[] = {
-      {12.0, unit::points, &at96, 16},
-      {10.0, unit::points, &at96, 13},  // 13.33 truncated
-      {1.5, unit::inches, &at96, 144},
-      {25.4, unit::millimetres, &at96, 96},
-      {7.9, unit::pixels, &at96, 7},
-      {-7.9, unit::pixels, &at96, -7},  // toward zero
-      {150.0, unit::percent, &at96, 150},
-      {2.5, unit::factor, &at96, 2},
-      {3.0, unit::none, &at96, 3},
-      {3.0, 42, &at96, 3},
-      {12.0, unit::points, &at144, 24},
-      {1.0, unit::inches, &at144, 144},
-      {12.0, unit::points, nullptr, 12},
-      {2.0, unit::inches, nullptr, 2},
-      {std::nan(""), unit::pixels, nullptr, 0},
-      {1e300, unit::pixels, nullptr, kMax},
+      // clang-format off
+      {12.0, unit::points, &at96, 16}, {10.0, unit::points, &at96, 13},  // 13.33 truncated
+      {1.5, unit::inches, &at96, 144}, {25.4, unit::millimetres, &at96, 96},
+      {7.9, unit::pixels, &at96, 7},   {-7.9, unit::pixels, &at96, -7},  // toward zero
+      {150.0, unit::percent, &at96, 150}, {2.5, unit::factor, &at96, 2},
+      {3.0, unit::none, &at96, 3},     {3.0, 42, &at96, 3},
+      {12.0, unit::points, &at144, 24}, {1.0, unit::inches, &at144, 144},
+      {12.0, unit::points, nullptr, 12}, {2.0, unit::inches, nullptr, 2},
+      {std::nan(""), unit::pixels, nullptr, 0}, {1e300, unit::pixels, nullptr, kMax},
       {-1e300, unit::pixels, nullptr, std::numeric_limits<int32_t>::min()},
       {1e12, unit::inches, &at96, kMax},
+      // clang-format on
   };
   for (const auto& c : cases)
     EXPECT_EQ(unit(c.v, c.measure).to_pixels(c.dev), c.px) << c.v << " in " << c.measure;
