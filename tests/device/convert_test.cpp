@@ -55,34 +55,26 @@ TEST(PixelConvert, KnownValues) {
     std::vector<uint8_t> bytes;
     uint32_t argb;
   } cases[] = {
-      {bimage_r5g6b5, {0x00, 0xF8}, 0xFFFF0000u},
-      {bimage_r5g6b5, {0xE0, 0x07}, 0xFF00FF00u},
-      {bimage_x1r5g5b5, {0x1F, 0x00}, 0xFF0000FFu},
-      {bimage_a1r5g5b5, {0x00, 0x7C}, 0x00FF0000u},
-      {bimage_a1r5g5b5, {0x00, 0xFC}, 0xFFFF0000u},
-      {bimage_a4r4g4b4, {0x00, 0x8F}, 0x88FF0000u},
-      {bimage_a8r3g3b2, {0xE0, 0x40}, 0x40FF0000u},
-      {bimage_a8r3g3b2, {0x03, 0xFF}, 0xFF0000FFu},
-      {bimage_a8l8, {0x40, 0x80}, 0x80404040u},
-      {bimage_a4l4, {0x3C}, 0x33CCCCCCu},
-      {bimage_a8, {0x7F}, 0x7FFFFFFFu},
-      {bimage_r8g8b8, {0x01, 0x02, 0x03}, 0xFF030201u},
-      {bimage_x8r8g8b8, {0x01, 0x02, 0x03, 0x00}, 0xFF030201u},
-      {bimage_a8r8g8b8, {0x01, 0x02, 0x03, 0x04}, 0x04030201u},
-      {bimage_p8, {0x55}, 0xFF555555u},
-      {bimage_a8p8, {0x55, 0x10}, 0x10555555u},
-      {bimage_cmyk, {0, 255, 255, 0}, 0xFFFF0000u},
-      {bimage_cmyk, {0, 0, 0, 255}, 0xFF000000u},
+      // clang-format off
+      {bimage_r5g6b5, {0x00, 0xF8}, 0xFFFF0000u},      {bimage_r5g6b5, {0xE0, 0x07}, 0xFF00FF00u},
+      {bimage_x1r5g5b5, {0x1F, 0x00}, 0xFF0000FFu},    {bimage_a1r5g5b5, {0x00, 0x7C}, 0x00FF0000u},
+      {bimage_a1r5g5b5, {0x00, 0xFC}, 0xFFFF0000u},    {bimage_a4r4g4b4, {0x00, 0x8F}, 0x88FF0000u},
+      {bimage_a8r3g3b2, {0xE0, 0x40}, 0x40FF0000u},    {bimage_a8r3g3b2, {0x03, 0xFF}, 0xFF0000FFu},
+      {bimage_a8l8, {0x40, 0x80}, 0x80404040u},        {bimage_a4l4, {0x3C}, 0x33CCCCCCu},
+      {bimage_a8, {0x7F}, 0x7FFFFFFFu},                {bimage_r8g8b8, {1, 2, 3}, 0xFF030201u},
+      {bimage_x8r8g8b8, {1, 2, 3, 0}, 0xFF030201u},    {bimage_a8r8g8b8, {1, 2, 3, 4}, 0x04030201u},
+      {bimage_p8, {0x55}, 0xFF555555u},                {bimage_a8p8, {0x55, 0x10}, 0x10555555u},
+      {bimage_cmyk, {0, 255, 255, 0}, 0xFFFF0000u},    {bimage_cmyk, {0, 0, 0, 255}, 0xFF000000u},
+      // clang-format on
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << std::hex << c.type);
     EXPECT_EQ(decode(c.type, c.bytes, 0), c.argb);
     std::vector<uint8_t> out(4);
     ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, out.data(), 4, c.type, c.bytes.data(),
                                ptrdiff_t(c.bytes.size()), 1, 1));
-    uint32_t v;
-    std::memcpy(&v, out.data(), 4);
-    EXPECT_EQ(v, c.argb);
+    EXPECT_EQ(read_pixel_argb(bimage_a8r8g8b8, out.data(), 0), c.argb);
     // And back: the format's own bytes (ignored bits aside).
     if (c.type != bimage_cmyk && c.type != bimage_x8r8g8b8 && c.type != bimage_x1r5g5b5) {
       std::vector<uint8_t> back(c.bytes.size());

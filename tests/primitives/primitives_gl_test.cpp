@@ -223,7 +223,8 @@ TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
   devtest::expect_pixels(*f, {{l, t, red}, {l + 1, t + 1, red}, {r - 1, t + 1, green},
       {l + 1, b - 1, blue}, {r - 1, b - 1, white}, {r, b, white}, {l - 1, t + 5, kBlack},
       {r + 1, t + 5, kBlack}, {l + 5, t - 1, kBlack}, {l + 5, b + 1, kBlack},
-      {l + 48, t + 10, red}, {l + 51, t + 10, green}, {l + 10, t + 23, red}, {l + 10, t + 26, blue}});
+      {l + 48, t + 10, red}, {l + 51, t + 10, green}, {l + 10, t + 23, red},
+      {l + 10, t + 26, blue}});
   // clang-format on
   // Turned half a turn about its centre (70, 75): the corners swap places.
   plane->set_rotate(vec3(0, 0, 1), vec3(70, 75, 0), kPi);
