@@ -103,8 +103,7 @@ bool read_png(const std::string& path, int32_t& w, int32_t& h, std::vector<uint3
   w = int32_t(img.width);
   h = int32_t(img.height);
   out.assign(size_t(w) * size_t(h), 0);
-  if (!png_image_finish_read(&img, nullptr, out.data(), 0, nullptr)) return false;
-  return true;
+  return png_image_finish_read(&img, nullptr, out.data(), 0, nullptr) != 0;
 }
 
 }  // namespace devtest

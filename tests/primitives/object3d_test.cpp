@@ -122,7 +122,7 @@ TEST(Object3D, CreatePlain) {
   auto tilted =
       create_plain(vec3(0, 0, 1), vec3(10, 0, 5), vec3(0, -10, 1), picture(64, 64), dev, tm);
   ASSERT_TRUE(tilted && tilted->mesh_count() == 1);
-  EXPECT_EQ(tm.created, 1);
+  EXPECT_EQ(tm.created(), 1u);
   auto vb = tilted->get_mesh(0)->vertex_buffer;
   ASSERT_TRUE(vb->get_ver_type() == 0x102u && vb->get_ver_num() == 4);
   const PlainVertex want[4] = {

@@ -205,7 +205,7 @@ TEST(TextDraw, AtlasFillsEmptiesAndRefills) {
       EXPECT_LE(d.textures->live_texels(), text::GlyphAtlas::kMaxTexels + 64);
     }
   }
-  EXPECT_GT(dev.textures->created, 1);
+  EXPECT_GT(dev.textures->created(), 1u);
   dev.clear(kBlack);
   dev.render_text(u"A", -1, 10, 10, nullptr, f);
   SoftScreen fresh(1000, 300);
@@ -217,18 +217,18 @@ TEST(TextDraw, GlyphsAreUploadedOnce) {
   SoftScreen dev(300, 60);
   auto f = font(dev, 20);
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
-  const int created = dev.textures->created;
+  const size_t created = dev.textures->created();
   const std::vector<uint32_t> first = dev.pixels();
   for (int i = 0; i < 5; ++i) {
     dev.clear(kBlack);
     dev.render_text(u"cab", -1, 0, 0, nullptr, f);
   }
-  EXPECT_EQ(dev.textures->created, created);
+  EXPECT_EQ(dev.textures->created(), created);
   // After free_resources the glyphs come back in new textures and draw the same.
   text::free_resources(dev);
   f = font(dev, 20);
   dev.clear(kBlack);
   dev.render_text(u"abcabc", -1, 0, 0, nullptr, f);
-  EXPECT_GT(dev.textures->created, created);
+  EXPECT_GT(dev.textures->created(), created);
   EXPECT_EQ(dev.pixels(), first);
 }
