@@ -76,6 +76,18 @@ std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t 
   return t;
 }
 
+std::shared_ptr<zel::BitmapImage> picture(int32_t w, int32_t h,
+                                          const std::function<uint32_t(int32_t, int32_t)>& colour) {
+  auto img = std::make_shared<zel::BitmapImage>();
+  if (w > 0 && h > 0 && img->create(w, h, zel::bimage_a8r8g8b8))
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const uint32_t c = colour(x, y);
+        std::memcpy(img->pixmap(y) + 4 * x, &c, 4);
+      }
+  return img;
+}
+
 uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y) {
   uint32_t v;
   std::memcpy(&v, img.pixmap(y) + 4 * x, 4);

@@ -2,6 +2,7 @@
 // quads the way facets draw them, and pixel access.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -33,6 +34,11 @@ void draw_quad(zel::RenderDevice& dev, std::shared_ptr<zel::Texture> tex, float 
 // A texture of w x h in A8R8G8B8 filled from 0xAARRGGBB values, row by row.
 std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t w, int32_t h,
                                                 const std::vector<uint32_t>& px);
+
+// A w x h A8R8G8B8 picture whose pixel (x, y) is colour(x, y) (0xAARRGGBB); empty when w or h
+// is not positive.
+std::shared_ptr<zel::BitmapImage> picture(int32_t w, int32_t h,
+                                          const std::function<uint32_t(int32_t, int32_t)>& colour);
 
 // Pixel of a 32-bit image as 0xAARRGGBB; all its pixels, row by row.
 uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y);

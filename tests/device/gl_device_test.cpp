@@ -249,13 +249,8 @@ TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
 
   // Two uniform halves shrunk to 2 x 1 keep their colours; enlarged 4 times, the middle of
   // each half keeps its colour and the boundary blends.
-  auto two = std::make_shared<BitmapImage>();
-  ASSERT_TRUE(two->create(4, 4, bimage_a8r8g8b8));
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) {
-      const uint32_t c = x < 2 ? 0xFFFF0000u : 0xFF0000FFu;
-      std::memcpy(two->pixmap(y) + 4 * x, &c, 4);
-    }
+  auto two =
+      devtest::picture(4, 4, [](int32_t x, int32_t) { return x < 2 ? 0xFFFF0000u : 0xFF0000FFu; });
   auto small = dev->texture_manager()->create(u"", 2, 1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
   qar::Rect d(0, 0, 2, 1);
   ASSERT_TRUE(small->load_image(two, nullptr, &d));

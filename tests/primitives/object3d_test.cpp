@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "device/device_test_util.h"
 #include "soft_screen.h"
 #include "zel/il/bitmap_image.h"
 
@@ -29,12 +30,8 @@ bool near3(const vec3& a, const vec3& b, float eps = 1e-5f) {
 }
 
 // A picture of one opaque colour.
-std::shared_ptr<BitmapImage> picture(int32_t w, int32_t h, uint32_t argb = 0xFFFF0000u) {
-  auto img = std::make_shared<BitmapImage>();
-  if (w > 0 && h > 0 && img->create(w, h, bimage_a8r8g8b8))
-    for (int32_t y = 0; y < h; ++y)
-      for (int32_t x = 0; x < w; ++x) std::memcpy(img->pixmap(y) + 4 * x, &argb, 4);
-  return img;
+std::shared_ptr<BitmapImage> picture(int32_t w, int32_t h) {
+  return devtest::picture(w, h, [](int32_t, int32_t) { return 0xFFFF0000u; });
 }
 
 // A vertex buffer holding the given floats.

@@ -187,16 +187,9 @@ TEST_F(PrimitivesGL, ArcOutlineStaysOnItsCircle) {
 TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
   // A 100 x 50 picture in four colours: red top-left, green top-right, blue bottom-left,
   // white bottom-right.
-  auto img = std::make_shared<BitmapImage>();
-  ASSERT_TRUE(img->create(100, 50, bimage_a8r8g8b8));
-  for (int32_t y = 0; y < 50; ++y) {
-    uint8_t* row = img->pixmap(y);
-    for (int32_t x = 0; x < 100; ++x) {
-      uint32_t c =
-          y < 25 ? (x < 50 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 50 ? 0xFF0000FFu : 0xFFFFFFFFu);
-      std::memcpy(row + 4 * x, &c, 4);
-    }
-  }
+  auto img = devtest::picture(100, 50, [](int32_t x, int32_t y) {
+    return y < 25 ? (x < 50 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 50 ? 0xFF0000FFu : 0xFFFFFFFFu);
+  });
   auto plane = create_plain(vec3(20, 100, 0), vec3(120, 100, 0), vec3(20, 50, 0), img, *dev,
                             *dev->texture_manager());
   ASSERT_TRUE(plane);
