@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "clipboard/clip_test_util.h"
@@ -169,20 +168,16 @@ TEST_F(X11DeviceTest, DevicesMadeOneAfterAnotherEachPresentIntoTheirWindow) {
     // The frame reaches the server on the device's connection, which this one may ask before;
     // presented again while waiting, in case a window passing over it took part of it.
     const unsigned long want = (unsigned long)(r << 16 | g << 8 | b);
-    unsigned long corner = 0, far_corner = 0;
-    for (int t = 0; t < 200; ++t) {
+    std::pair<unsigned long, unsigned long> corners;
+    for (int t = 0; t < 200 && corners != std::make_pair(want, want); ++t, usleep(10000)) {
       dev->begin_frame(false, 255, r, g, b);
       dev->end_frame();
       XImage* img = XGetImage(dpy, host, 0, 0, 64, 48, AllPlanes, ZPixmap);
       ASSERT_TRUE(img);
-      corner = XGetPixel(img, 0, 0) & 0xFFFFFFul;
-      far_corner = XGetPixel(img, 63, 47) & 0xFFFFFFul;
+      corners = {XGetPixel(img, 0, 0) & 0xFFFFFFul, XGetPixel(img, 63, 47) & 0xFFFFFFul};
       XDestroyImage(img);
-      if (corner == want && far_corner == want) break;
-      usleep(10000);
     }
-    EXPECT_EQ(corner, want);
-    EXPECT_EQ(far_corner, want);
+    EXPECT_EQ(corners, std::make_pair(want, want));
     dev.reset();
     XDestroyWindow(dpy, host);
     windows.pop_back();
