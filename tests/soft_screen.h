@@ -22,12 +22,8 @@ class CountingTextures : public TextureManager {
   std::shared_ptr<Texture> create(const std::u16string& name, int32_t w, int32_t h,
                                   eTextureType type, int32_t kind, int32_t usage, int32_t levels,
                                   float factor, int32_t extra) override {
-    if (fail) return nullptr;
-    auto t = inner_->create(name, w, h, type, kind, usage, levels, factor, extra);
-    if (t) {
-      ++created;
-      all.push_back(t);
-    }
+    auto t = fail ? nullptr : inner_->create(name, w, h, type, kind, usage, levels, factor, extra);
+    if (t) all.push_back(t);
     return t;
   }
   // Texels of the textures still alive.
@@ -37,9 +33,9 @@ class CountingTextures : public TextureManager {
       if (auto t = w.lock()) n += int64_t{t->width()} * t->height();
     return n;
   }
-  int created = 0;
+  size_t created() const { return all.size(); }
   bool fail = false;
-  std::vector<std::weak_ptr<Texture>> all;
+  std::vector<std::weak_ptr<Texture>> all;  // every texture made
 
  private:
   std::shared_ptr<TextureManager> inner_;

@@ -18,47 +18,23 @@ using namespace zel;
 
 namespace {
 
-const uint32_t kWritable[] = {bimage_p8,       bimage_x1r5g5b5, bimage_r5g6b5,   bimage_a1r5g5b5,
-                              bimage_r8g8b8,   bimage_x8r8g8b8, bimage_a8r8g8b8, bimage_a8,
-                              bimage_a4r4g4b4, bimage_a8r3g3b2, bimage_a8p8,     bimage_a8l8,
-                              bimage_a4l4};
-
-// What a format keeps of each channel: bits of alpha, red, green, blue (0: not held), and
-// whether the colour is reduced to a luminance (grey).
+// What each writable format keeps of each channel: bits of alpha, red, green, blue (0: not
+// held), and whether the colour is reduced to a luminance (grey).
 struct Caps {
+  uint32_t type;
   int a, r, g, b;
   bool grey;
 };
-Caps caps(uint32_t t) {
-  switch (t) {
-    case bimage_p8:
-      return {0, 8, 8, 8, true};
-    case bimage_x1r5g5b5:
-      return {0, 5, 5, 5, false};
-    case bimage_r5g6b5:
-      return {0, 5, 6, 5, false};
-    case bimage_a1r5g5b5:
-      return {1, 5, 5, 5, false};
-    case bimage_r8g8b8:
-    case bimage_x8r8g8b8:
-      return {0, 8, 8, 8, false};
-    case bimage_a8r8g8b8:
-      return {8, 8, 8, 8, false};
-    case bimage_a8:
-      return {8, 0, 0, 0, false};
-    case bimage_a4r4g4b4:
-      return {4, 4, 4, 4, false};
-    case bimage_a8r3g3b2:
-      return {8, 3, 3, 2, false};
-    case bimage_a8p8:
-    case bimage_a8l8:
-      return {8, 8, 8, 8, true};
-    case bimage_a4l4:
-      return {4, 4, 4, 4, true};
-    default:
-      return {0, 0, 0, 0, false};
-  }
-}
+// clang-format off
+const Caps kWritable[] = {
+    {bimage_p8, 0, 8, 8, 8, true},         {bimage_x1r5g5b5, 0, 5, 5, 5, false},
+    {bimage_r5g6b5, 0, 5, 6, 5, false},    {bimage_a1r5g5b5, 1, 5, 5, 5, false},
+    {bimage_r8g8b8, 0, 8, 8, 8, false},    {bimage_x8r8g8b8, 0, 8, 8, 8, false},
+    {bimage_a8r8g8b8, 8, 8, 8, 8, false},  {bimage_a8, 8, 0, 0, 0, false},
+    {bimage_a4r4g4b4, 4, 4, 4, 4, false},  {bimage_a8r3g3b2, 8, 3, 3, 2, false},
+    {bimage_a8p8, 8, 8, 8, 8, true},       {bimage_a8l8, 8, 8, 8, 8, true},
+    {bimage_a4l4, 4, 4, 4, 4, true}};
+// clang-format on
 
 // Largest error of a channel of `bits` bits written from 8 bits and read back as 8 bits.
 int tolerance(int bits) {
@@ -79,34 +55,26 @@ TEST(PixelConvert, KnownValues) {
     std::vector<uint8_t> bytes;
     uint32_t argb;
   } cases[] = {
-      {bimage_r5g6b5, {0x00, 0xF8}, 0xFFFF0000u},
-      {bimage_r5g6b5, {0xE0, 0x07}, 0xFF00FF00u},
-      {bimage_x1r5g5b5, {0x1F, 0x00}, 0xFF0000FFu},
-      {bimage_a1r5g5b5, {0x00, 0x7C}, 0x00FF0000u},
-      {bimage_a1r5g5b5, {0x00, 0xFC}, 0xFFFF0000u},
-      {bimage_a4r4g4b4, {0x00, 0x8F}, 0x88FF0000u},
-      {bimage_a8r3g3b2, {0xE0, 0x40}, 0x40FF0000u},
-      {bimage_a8r3g3b2, {0x03, 0xFF}, 0xFF0000FFu},
-      {bimage_a8l8, {0x40, 0x80}, 0x80404040u},
-      {bimage_a4l4, {0x3C}, 0x33CCCCCCu},
-      {bimage_a8, {0x7F}, 0x7FFFFFFFu},
-      {bimage_r8g8b8, {0x01, 0x02, 0x03}, 0xFF030201u},
-      {bimage_x8r8g8b8, {0x01, 0x02, 0x03, 0x00}, 0xFF030201u},
-      {bimage_a8r8g8b8, {0x01, 0x02, 0x03, 0x04}, 0x04030201u},
-      {bimage_p8, {0x55}, 0xFF555555u},
-      {bimage_a8p8, {0x55, 0x10}, 0x10555555u},
-      {bimage_cmyk, {0, 255, 255, 0}, 0xFFFF0000u},
-      {bimage_cmyk, {0, 0, 0, 255}, 0xFF000000u},
+      // clang-format off
+      {bimage_r5g6b5, {0x00, 0xF8}, 0xFFFF0000u},      {bimage_r5g6b5, {0xE0, 0x07}, 0xFF00FF00u},
+      {bimage_x1r5g5b5, {0x1F, 0x00}, 0xFF0000FFu},    {bimage_a1r5g5b5, {0x00, 0x7C}, 0x00FF0000u},
+      {bimage_a1r5g5b5, {0x00, 0xFC}, 0xFFFF0000u},    {bimage_a4r4g4b4, {0x00, 0x8F}, 0x88FF0000u},
+      {bimage_a8r3g3b2, {0xE0, 0x40}, 0x40FF0000u},    {bimage_a8r3g3b2, {0x03, 0xFF}, 0xFF0000FFu},
+      {bimage_a8l8, {0x40, 0x80}, 0x80404040u},        {bimage_a4l4, {0x3C}, 0x33CCCCCCu},
+      {bimage_a8, {0x7F}, 0x7FFFFFFFu},                {bimage_r8g8b8, {1, 2, 3}, 0xFF030201u},
+      {bimage_x8r8g8b8, {1, 2, 3, 0}, 0xFF030201u},    {bimage_a8r8g8b8, {1, 2, 3, 4}, 0x04030201u},
+      {bimage_p8, {0x55}, 0xFF555555u},                {bimage_a8p8, {0x55, 0x10}, 0x10555555u},
+      {bimage_cmyk, {0, 255, 255, 0}, 0xFFFF0000u},    {bimage_cmyk, {0, 0, 0, 255}, 0xFF000000u},
+      // clang-format on
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << std::hex << c.type);
     EXPECT_EQ(decode(c.type, c.bytes, 0), c.argb);
     std::vector<uint8_t> out(4);
     ASSERT_TRUE(convert_pixels(bimage_a8r8g8b8, out.data(), 4, c.type, c.bytes.data(),
                                ptrdiff_t(c.bytes.size()), 1, 1));
-    uint32_t v;
-    std::memcpy(&v, out.data(), 4);
-    EXPECT_EQ(v, c.argb);
+    EXPECT_EQ(read_pixel_argb(bimage_a8r8g8b8, out.data(), 0), c.argb);
     // And back: the format's own bytes (ignored bits aside).
     if (c.type != bimage_cmyk && c.type != bimage_x8r8g8b8 && c.type != bimage_x1r5g5b5) {
       std::vector<uint8_t> back(c.bytes.size());
@@ -128,17 +96,18 @@ TEST(PixelConvert, KnownValues) {
 TEST(PixelConvert, EveryPairKeepsWhatTheDestinationCanHold) {
   std::mt19937 rng(11);
   const int n = 64;
-  for (uint32_t src : kWritable) {
+  for (const Caps& sc : kWritable) {
+    const uint32_t src = sc.type;
     const size_t sb = size_t(pixel_format_bits(src) / 8);
     std::vector<uint8_t> s(sb * n);
     for (auto& b : s) b = uint8_t(rng());
-    for (uint32_t dst : kWritable) {
+    for (const Caps& c : kWritable) {
+      const uint32_t dst = c.type;
       SCOPED_TRACE(::testing::Message() << std::hex << src << " -> " << dst);
       const size_t db = size_t(pixel_format_bits(dst) / 8);
       std::vector<uint8_t> d(db * n, 0xCD);
       ASSERT_TRUE(
           convert_pixels(dst, d.data(), ptrdiff_t(db * n), src, s.data(), ptrdiff_t(sb * n), n, 1));
-      const Caps c = caps(dst);
       for (int x = 0; x < n; ++x) {
         const uint32_t in = decode(src, s, x), out = decode(dst, d, x);
         // Alpha.
@@ -171,7 +140,8 @@ TEST(PixelConvert, EveryPairKeepsWhatTheDestinationCanHold) {
 
 // Through a wider format and back, every format gets its own values back exactly.
 TEST(PixelConvert, RoundTripThroughArgbIsExact) {
-  for (uint32_t t : kWritable) {
+  for (const Caps& c : kWritable) {
+    const uint32_t t = c.type;
     SCOPED_TRACE(::testing::Message() << std::hex << t);
     const size_t b = size_t(pixel_format_bits(t) / 8);
     // Every value of one- and two-byte formats.

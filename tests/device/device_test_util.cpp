@@ -1,5 +1,6 @@
 #include "device_test_util.h"
 
+#include <gtest/gtest.h>
 #include <png.h>
 
 #include <cstdio>
@@ -36,7 +37,8 @@ void set_screen_space(zel::RenderDevice& dev, int32_t w, int32_t h) {
 }
 
 std::shared_ptr<zel::VertexBuffer> make_quad(zel::RenderDevice& dev, float x, float y, float w,
-                                             float h, float u1, float v1, uint32_t diffuse) {
+                                             float h, float u1, float v1, uint32_t diffuse,
+                                             float u0, float v0) {
   auto vb = dev.create_vertexbuffer(zel::vt_position | zel::vt_diffuse | zel::vt_tex1, 4, 0);
   if (!vb) return nullptr;
   struct V {
@@ -46,9 +48,9 @@ std::shared_ptr<zel::VertexBuffer> make_quad(zel::RenderDevice& dev, float x, fl
   };
   static_assert(sizeof(V) == 24, "vertex layout");
   const float l = x - 0.5f, t = y - 0.5f, r = x + w - 0.5f, b = y + h - 0.5f;
-  const V v[4] = {{l, t, 0, diffuse, 0, 0},
-                  {r, t, 0, diffuse, u1, 0},
-                  {l, b, 0, diffuse, 0, v1},
+  const V v[4] = {{l, t, 0, diffuse, u0, v0},
+                  {r, t, 0, diffuse, u1, v0},
+                  {l, b, 0, diffuse, u0, v1},
                   {r, b, 0, diffuse, u1, v1}};
   void* p = vb->lock();
   if (!p) return nullptr;
@@ -69,16 +71,39 @@ void draw_quad(zel::RenderDevice& dev, std::shared_ptr<zel::Texture> tex, float 
 
 std::shared_ptr<zel::Texture> make_argb_texture(zel::RenderDevice& dev, int32_t w, int32_t h,
                                                 const std::vector<uint32_t>& px) {
-  auto& gl = dynamic_cast<zel::gl::GLDevice&>(dev);
-  auto t = gl.texture_manager()->create(u"", w, h, zel::tt_a8r8g8b8, 0, 0, 1, 1.0f, 0);
+  auto t = dev.texture_manager()->create(u"", w, h, zel::tt_a8r8g8b8, 0, 0, 1, 1.0f, 0);
   if (!t || !t->load_memory(px.data(), zel::tt_a8r8g8b8, w, h, w * 4, 0, 0, -1, -1)) return nullptr;
   return t;
+}
+
+std::shared_ptr<zel::BitmapImage> picture(int32_t w, int32_t h,
+                                          const std::function<uint32_t(int32_t, int32_t)>& colour) {
+  auto img = std::make_shared<zel::BitmapImage>();
+  if (w > 0 && h > 0 && img->create(w, h, zel::bimage_a8r8g8b8))
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const uint32_t c = colour(x, y);
+        std::memcpy(img->pixmap(y) + 4 * x, &c, 4);
+      }
+  return img;
 }
 
 uint32_t pixel(const zel::BitmapImage& img, int32_t x, int32_t y) {
   uint32_t v;
   std::memcpy(&v, img.pixmap(y) + 4 * x, 4);
   return v;
+}
+
+std::vector<uint32_t> pixels(const zel::BitmapImage& img) {
+  std::vector<uint32_t> px(size_t(img.width()) * size_t(img.height()));
+  for (int32_t y = 0; y < img.height(); ++y)
+    std::memcpy(&px[size_t(y) * size_t(img.width())], img.pixmap(y), size_t(img.width()) * 4);
+  return px;
+}
+
+void expect_pixels(const zel::BitmapImage& img, std::initializer_list<Px> want) {
+  for (const Px& p : want)
+    EXPECT_EQ(pixel(img, p.x, p.y), p.argb) << std::hex << "at " << std::dec << p.x << "," << p.y;
 }
 
 bool read_png(const std::string& path, int32_t& w, int32_t& h, std::vector<uint32_t>& out) {
@@ -90,8 +115,7 @@ bool read_png(const std::string& path, int32_t& w, int32_t& h, std::vector<uint3
   w = int32_t(img.width);
   h = int32_t(img.height);
   out.assign(size_t(w) * size_t(h), 0);
-  if (!png_image_finish_read(&img, nullptr, out.data(), 0, nullptr)) return false;
-  return true;
+  return png_image_finish_read(&img, nullptr, out.data(), 0, nullptr) != 0;
 }
 
 }  // namespace devtest

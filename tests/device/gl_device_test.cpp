@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "device_test_util.h"
@@ -16,6 +17,7 @@
 
 using namespace zel;
 using devtest::draw_quad;
+using devtest::expect_pixels;
 using devtest::make_argb_texture;
 using devtest::pixel;
 
@@ -50,10 +52,8 @@ TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
   for (bool flag : {false, true}) {
     ASSERT_TRUE(dev->begin_frame(flag, 255, 12, 34, 56));
     auto f = frame();
-    ASSERT_EQ(f->width(), W);
-    ASSERT_EQ(f->height(), H);
-    for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*f, x, y), 0xFF0C2238u) << x << "," << y;
+    ASSERT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(W, H));
+    EXPECT_EQ(devtest::pixels(*f), std::vector<uint32_t>(size_t(W * H), 0xFF0C2238u));
     dev->end_frame();
   }
   // Components are masked to 8 bits.
@@ -68,8 +68,7 @@ TEST_F(GLDeviceTest, PointSampledQuadCoversExactlyItsPixels) {
     px.push_back(0xFF000000u | uint32_t(i * 20) << 16 | uint32_t(255 - i * 20));
   auto tex = make_argb_texture(*dev, 4, 3, px);
   ASSERT_TRUE(tex);
-  EXPECT_EQ(tex->width(), 4);
-  EXPECT_EQ(tex->height(), 4);
+  EXPECT_EQ(tex->size(), std::make_pair(4, 4));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
   dev->begin_2D_mode();
@@ -99,12 +98,9 @@ TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
   draw_quad(*dev, tex, 20, 8, 2, 2, 0x80FFFFFFu);
   dev->end_scene();
   auto f = frame();
-  const uint32_t half = pixel(*f, 8, 8);
-  EXPECT_LE(channel_diff(half, 0xFF80007Fu), 1) << std::hex << half;
-  const uint32_t quarter = pixel(*f, 21, 9);
-  EXPECT_LE(channel_diff(quarter, 0xFF4000BFu), 1) << std::hex << quarter;
-  EXPECT_EQ(pixel(*f, 7, 8), 0xFF0000FFu);
-  EXPECT_EQ(pixel(*f, 10, 8), 0xFF0000FFu);
+  EXPECT_LE(channel_diff(pixel(*f, 8, 8), 0xFF80007Fu), 1) << std::hex << pixel(*f, 8, 8);
+  EXPECT_LE(channel_diff(pixel(*f, 21, 9), 0xFF4000BFu), 1) << std::hex << pixel(*f, 21, 9);
+  expect_pixels(*f, {{7, 8, 0xFF0000FFu}, {10, 8, 0xFF0000FFu}});
 
   // Blending off: the texel replaces the target, alpha included.
   dev->begin_frame(false, 0, 0, 0, 255);
@@ -133,10 +129,8 @@ TEST_F(GLDeviceTest, MaskStageMultipliesAlpha) {
   draw_quad(*dev, green, 10, 12, 4, 1);
   dev->end_scene();
   auto f = frame();
-  EXPECT_EQ(pixel(*f, 10, 10), 0xFF00FF00u);
+  expect_pixels(*f, {{10, 10, 0xFF00FF00u}, {12, 10, 0xFF000000u}, {13, 10, 0xFF00FF00u}});
   EXPECT_LE(channel_diff(pixel(*f, 11, 10), 0xFF008000u), 1);
-  EXPECT_EQ(pixel(*f, 12, 10), 0xFF000000u);
-  EXPECT_EQ(pixel(*f, 13, 10), 0xFF00FF00u);
   for (int x = 10; x < 14; ++x) EXPECT_EQ(pixel(*f, x, 12), 0xFF00FF00u);
 
   // A mask asked for while blending is off has no effect.
@@ -171,25 +165,15 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
     // Read back: the same bytes (X8R8G8B8 comes back as 24-bit RGB).
     auto img = tex->read_back(0, 0, 0, 0);
     ASSERT_TRUE(img);
-    ASSERT_EQ(img->width(), w);
-    ASSERT_EQ(img->height(), h);
-    if (fmt == tt_x8r8g8b8) {
-      ASSERT_EQ(uint32_t(img->type()), uint32_t(bimage_r8g8b8));
-      for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-          for (int c = 0; c < 3; ++c)
-            ASSERT_EQ(img->pixmap(y)[3 * x + c], src[size_t(y * pitch + 4 * x + c)]);
-    } else {
-      ASSERT_EQ(uint32_t(img->type()), fmt);
-      for (int32_t y = 0; y < h; ++y) {
-        // Ignored bits may be anything; compare what the format holds.
-        for (int32_t x = 0; x < w; ++x) {
-          uint32_t want = read_pixel_argb(fmt, src.data() + y * pitch, x);
-          uint32_t got = read_pixel_argb(fmt, img->pixmap(y), x);
-          ASSERT_EQ(got, want) << x << "," << y;
-        }
-      }
-    }
+    ASSERT_EQ(std::make_pair(img->width(), img->height()), std::make_pair(w, h));
+    const uint32_t back_fmt = fmt == tt_x8r8g8b8 ? uint32_t(bimage_r8g8b8) : fmt;
+    ASSERT_EQ(uint32_t(img->type()), back_fmt);
+    // Ignored bits may be anything; compare what the format holds.
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        ASSERT_EQ(read_pixel_argb(back_fmt, img->pixmap(y), x),
+                  read_pixel_argb(fmt, src.data() + y * pitch, x))
+            << x << "," << y;
 
     // Alpha of every texel.
     for (int32_t x = 0; x < w; ++x) {
@@ -217,16 +201,16 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
   auto t = tm.create(u"", 100, 30, tt_a8r8g8b8, 1, 0, 0, 1.0f, 0);
   ASSERT_TRUE(t);
   EXPECT_EQ(t->size(), std::make_pair(128, 32));
-  EXPECT_EQ(t->real_width(), 100);
-  EXPECT_EQ(t->real_height(), 30);
-  EXPECT_FALSE(t->set_real_width(200));
-  EXPECT_EQ(t->real_width(), 100);
+  EXPECT_EQ(std::make_pair(t->real_width(), t->real_height()), std::make_pair(100, 30));
+  EXPECT_FALSE(t->set_real_width(200));  // past the texture: refused
   EXPECT_TRUE(t->set_real_width(128));
   EXPECT_EQ(t->real_width(), 128);
-  EXPECT_FALSE(tm.create(u"", 0, 10, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0));
-  EXPECT_FALSE(tm.create(u"", 10, -1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0));
-  EXPECT_FALSE(tm.create(u"", 10, 10, tt_a8r8g8b8, 2, 0, 1, 1.0f, 0));
-  EXPECT_FALSE(tm.create(u"", 10, 10, eTextureType(bimage_cmyk), 1, 0, 1, 1.0f, 0));
+  // Refused: empty or negative sizes, an unknown kind, a format textures cannot hold.
+  for (auto bad : {std::make_tuple(0, 10, tt_a8r8g8b8, 1), std::make_tuple(10, -1, tt_a8r8g8b8, 1),
+                   std::make_tuple(10, 10, tt_a8r8g8b8, 2),
+                   std::make_tuple(10, 10, eTextureType(bimage_cmyk), 1)})
+    EXPECT_FALSE(tm.create(u"", std::get<0>(bad), std::get<1>(bad), std::get<2>(bad),
+                           std::get<3>(bad), 0, 1, 1.0f, 0));
   auto one = tm.create(u"", 1, 1, tt_x8r8g8b8, 0, 0, 1, 1.0f, 0);
   ASSERT_TRUE(one);
   EXPECT_EQ(one->size(), std::make_pair(1, 1));
@@ -258,35 +242,26 @@ TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
     }
   auto t = dev->texture_manager()->create_from_image(u"", img, 1, 1.0f);
   ASSERT_TRUE(t);
-  EXPECT_EQ(t->real_width(), 4);
-  EXPECT_EQ(t->real_height(), 2);
+  EXPECT_EQ(std::make_pair(t->real_width(), t->real_height()), std::make_pair(4, 2));
   auto back = t->read_back(0, 0, 0, 0);
   ASSERT_TRUE(back);
   EXPECT_EQ(std::memcmp(back->pixmap(1), img->pixmap(1), 12), 0);
 
   // Two uniform halves shrunk to 2 x 1 keep their colours; enlarged 4 times, the middle of
   // each half keeps its colour and the boundary blends.
-  auto two = std::make_shared<BitmapImage>();
-  ASSERT_TRUE(two->create(4, 4, bimage_a8r8g8b8));
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) {
-      const uint32_t c = x < 2 ? 0xFFFF0000u : 0xFF0000FFu;
-      std::memcpy(two->pixmap(y) + 4 * x, &c, 4);
-    }
+  auto two =
+      devtest::picture(4, 4, [](int32_t x, int32_t) { return x < 2 ? 0xFFFF0000u : 0xFF0000FFu; });
   auto small = dev->texture_manager()->create(u"", 2, 1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
   qar::Rect d(0, 0, 2, 1);
   ASSERT_TRUE(small->load_image(two, nullptr, &d));
-  auto sb = small->read_back(0, 0, 0, 0);
-  EXPECT_EQ(pixel(*sb, 0, 0), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*sb, 1, 0), 0xFF0000FFu);
+  expect_pixels(*small->read_back(0, 0, 0, 0), {{0, 0, 0xFFFF0000u}, {1, 0, 0xFF0000FFu}});
 
   auto big = dev->texture_manager()->create(u"", 16, 4, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
   qar::Rect s(0, 0, 4, 1), d2(0, 0, 16, 4);
   ASSERT_TRUE(big->load_image(two, &s, &d2));
   EXPECT_EQ(big->real_width(), 16);
   auto bb = big->read_back(0, 0, 0, 0);
-  EXPECT_EQ(pixel(*bb, 0, 2), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*bb, 15, 2), 0xFF0000FFu);
+  expect_pixels(*bb, {{0, 2, 0xFFFF0000u}, {15, 2, 0xFF0000FFu}});
   const uint32_t mid = pixel(*bb, 8, 2);
   EXPECT_GT((mid >> 16) & 0xFF, 0x20u);
   EXPECT_GT(mid & 0xFF, 0x20u);
@@ -341,23 +316,16 @@ TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
   }
   auto back = target->read_back(0, 0, 0, 0);
   ASSERT_TRUE(back);
-  EXPECT_EQ(pixel(*back, 0, 0), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*back, 7, 3), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*back, 8, 0), 0xFF0000FFu);
-  EXPECT_EQ(pixel(*back, 0, 4), 0xFF0000FFu);
-  EXPECT_EQ(pixel(*back, 63, 31), 0xFF0000FFu);
+  const uint32_t r = 0xFFFF0000u, b = 0xFF0000FFu;
+  expect_pixels(*back, {{0, 0, r}, {7, 3, r}, {8, 0, b}, {0, 4, b}, {63, 31, b}});
 
   // Drawn on the screen, the red corner is at the top-left too.
   devtest::set_screen_space(*dev, W, H);
   dev->begin_2D_mode();
   draw_quad(*dev, target, 20, 20, 64, 32);
   dev->end_scene();
-  auto f = frame();
-  EXPECT_EQ(pixel(*f, 20, 20), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*f, 27, 23), 0xFFFF0000u);
-  EXPECT_EQ(pixel(*f, 28, 20), 0xFF0000FFu);
-  EXPECT_EQ(pixel(*f, 20, 24), 0xFF0000FFu);
-  EXPECT_EQ(pixel(*f, 19, 20), 0xFF000000u);
+  expect_pixels(*frame(),
+                {{20, 20, r}, {27, 23, r}, {28, 20, b}, {20, 24, b}, {19, 20, 0xFF000000u}});
 
   // Nested targets each return to their own.
   auto inner = dev->texture_manager()->create(u"", 8, 8, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
@@ -402,10 +370,8 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
   dev->render_poligon(strip, strip + 3, &red);
   dev->end_scene();
   auto f = frame();
-  EXPECT_EQ(pixel(*f, 5, 50), 0xFF000000u);
+  expect_pixels(*f, {{5, 50, 0xFF000000u}, {15, 39, 0xFF000000u}, {15, 41, 0xFF000000u}});
   for (int x = 11; x < 19; ++x) EXPECT_EQ(pixel(*f, x, 40), 0xFFFF0000u) << x;
-  EXPECT_EQ(pixel(*f, 15, 39), 0xFF000000u);
-  EXPECT_EQ(pixel(*f, 15, 41), 0xFF000000u);
   for (int x = 31; x < 39; ++x) EXPECT_EQ(pixel(*f, x, 60), 0xFFFF0000u) << x;
   for (int y = 62; y < 69; ++y) EXPECT_EQ(pixel(*f, 40, y), 0xFFFF0000u) << y;
 }
@@ -433,11 +399,9 @@ TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
   int32_t w = 0, h = 0;
   std::vector<uint32_t> png;
   ASSERT_TRUE(devtest::read_png(path, w, h, png));
-  ASSERT_EQ(w, W);
-  ASSERT_EQ(h, H);
+  ASSERT_EQ(std::make_pair(w, h), std::make_pair(W, H));
   auto f = frame();
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(png[size_t(y * W + x)], pixel(*f, x, y));
+  EXPECT_EQ(png, devtest::pixels(*f));
   EXPECT_EQ(png[size_t(4 * W + 3)], 0xFFFF0000u);
   EXPECT_EQ(png[size_t(5 * W + 4)], 0xFF123456u);
   std::remove(path.c_str());
@@ -490,12 +454,9 @@ TEST_F(GLDeviceTest, ForcedLossNotifiesAndRestoresTheSamePixels) {
   EXPECT_FALSE(dev->is_lost());
   auto after = frame();
   ASSERT_TRUE(after);
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) ASSERT_EQ(pixel(*after, x, y), pixel(*before, x, y));
-  {
-    std::lock_guard<std::mutex> g(mng->m);
-    EXPECT_EQ(mng->codes, (std::vector<int32_t>{0, 1}));
-  }
+  EXPECT_EQ(devtest::pixels(*after), devtest::pixels(*before));
+  std::lock_guard<std::mutex> g(mng->m);
+  EXPECT_EQ(mng->codes, (std::vector<int32_t>{0, 1}));
   zelContext::instance().render_mng = nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device_test_util.h"
 #include "soft_screen.h"
 #include "zel/context.h"
 #include "zel/pixel_convert.h"
@@ -16,25 +17,10 @@ namespace {
 
 constexpr uint32_t kBlack = 0xFF000000u;
 
-// A triangle strip for the pixels [x, x + w) x [y, y + h) showing texture coordinates
-// (u0, v0)..(u1, v1), in the diffuse colour.
+// A quad for the pixels [x, x + w) x [y, y + h) showing texture coordinates (u0, v0)..(u1, v1).
 void quad(RenderDevice& dev, float x, float y, float w, float h, float u0, float v0, float u1,
           float v1, uint32_t diffuse = 0xFFFFFFFFu) {
-  struct V {
-    float x, y, z;
-    uint32_t c;
-    float u, v;
-  };
-  x -= 0.5f;
-  y -= 0.5f;
-  const V v[4] = {{x, y, 0, diffuse, u0, v0},
-                  {x + w, y, 0, diffuse, u1, v0},
-                  {x, y + h, 0, diffuse, u0, v1},
-                  {x + w, y + h, 0, diffuse, u1, v1}};
-  auto vb = dev.create_vertexbuffer(vt_position | vt_diffuse | vt_tex1, 4, 0);
-  std::memcpy(vb->lock(), v, sizeof v);
-  vb->unlock();
-  dev.set_vertex(0, vb);
+  dev.set_vertex(0, devtest::make_quad(dev, x, y, w, h, u1, v1, diffuse, u0, v0));
   dev.render_primitive(zrp_triangle_strip, 0, 2);
 }
 

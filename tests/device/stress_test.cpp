@@ -26,27 +26,27 @@ TEST(DeviceStress, WritersAndTheRenderThreadShareTexturesAndBuffers) {
   }
   std::atomic<bool> stop{false};
   std::atomic<int> frames{0};
-
+  auto draw = [&] {
+    dev->begin_frame(false, 255, 0, 0, 0);
+    if (!dev->begin_scene()) return false;
+    devtest::set_screen_space(*dev, 64, 64);
+    dev->begin_2D_mode();
+    for (int i = 0; i < kTextures; ++i) {
+      dev->set_texture(0, tex[size_t(i)]);
+      dev->set_vertex(0, vb[size_t(i)]);
+      dev->render_primitive(zrp_triangle_strip, 0, 2);
+    }
+    // Temporary textures die on this thread and on others.
+    dev->set_texture(0, dev->texture_manager()->create(u"", 4, 4, tt_a8r8g8b8, 0, 0, 1, 1, 0));
+    dev->set_texture(0, nullptr);
+    dev->end_scene();
+    return true;
+  };
   // The render thread: the device's context moves there.
   std::thread render([&] {
-    while (!stop) {
-      dev->begin_frame(false, 255, 0, 0, 0);
-      if (dev->begin_scene()) {
-        devtest::set_screen_space(*dev, 64, 64);
-        dev->begin_2D_mode();
-        for (int i = 0; i < kTextures; ++i) {
-          dev->set_texture(0, tex[size_t(i)]);
-          dev->set_vertex(0, vb[size_t(i)]);
-          dev->render_primitive(zrp_triangle_strip, 0, 2);
-        }
-        // Temporary textures die on this thread and on others.
-        auto tmp = dev->texture_manager()->create(u"", 4, 4, tt_a8r8g8b8, 0, 0, 1, 1, 0);
-        dev->set_texture(0, tmp);
-        dev->set_texture(0, nullptr);
-        dev->end_scene();
-      }
+    for (; !stop; ++frames) {
+      draw();
       dev->end_frame();
-      ++frames;
     }
   });
 
@@ -93,23 +93,13 @@ TEST(DeviceStress, WritersAndTheRenderThreadShareTexturesAndBuffers) {
     std::vector<uint32_t> px(64, colours[size_t(i)]);
     ASSERT_TRUE(tex[size_t(i)]->load_memory(px.data(), tt_a8r8g8b8, 8, 8, 32, 0, 0, -1, -1));
   }
-  dev->begin_frame(false, 255, 0, 0, 0);
-  ASSERT_TRUE(dev->begin_scene());
-  devtest::set_screen_space(*dev, 64, 64);
-  dev->begin_2D_mode();
-  for (int i = 0; i < kTextures; ++i) {
-    dev->set_texture(0, tex[size_t(i)]);
-    dev->set_vertex(0, vb[size_t(i)]);
-    dev->render_primitive(zrp_triangle_strip, 0, 2);
-  }
-  dev->end_scene();
+  ASSERT_TRUE(draw());
   auto f = dev->read_frame();
   ASSERT_TRUE(f);
-  for (int i = 0; i < kTextures; ++i) {
-    EXPECT_EQ(pixel(*f, i * 16, 0), colours[size_t(i)]);
-    EXPECT_EQ(pixel(*f, i * 16 + 7, 7), colours[size_t(i)]);
-    EXPECT_EQ(pixel(*f, i * 16 + 8, 0), 0xFF000000u);
-  }
+  for (int i = 0; i < kTextures; ++i)
+    devtest::expect_pixels(*f, {{i * 16, 0, colours[size_t(i)]},
+                                {i * 16 + 7, 7, colours[size_t(i)]},
+                                {i * 16 + 8, 0, 0xFF000000u}});
 }
 
 }  // namespace

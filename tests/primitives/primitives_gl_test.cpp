@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "device/device_test_util.h"
 #include "zel/3d/driver/gl/gl_device.h"
 #include "zel/3d/driver/soft/soft_device.h"
-#include "device/device_test_util.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/math/camera.h"
 #include "zel/math/object3d.h"
@@ -73,32 +73,45 @@ class PrimitivesGL : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PrimitivesGL, WidthFourLineCoversTwoRowsEachSide) {
-  PolyLineStrip line(4, ColorARGB(255, 255, 0, 0));
+// Each width covers its rows (odd widths lean left, y down; 0 means 1, a line strip through the
+// points) with square ends; the buffer is rebuilt only after a change, in the new colour.
+TEST_F(PrimitivesGL, LineWidthsCoverTheirRowsAndRebuildOnlyAfterAChange) {
+  PolyLineStrip line(2, ColorARGB(255, 255, 0, 0));
   line.add_point(vec2(10, 50));
+  line.add_point(vec2(10.4f, 50));  // merged with the one before
   line.add_point(vec2(90, 50));
+  const struct {
+    uint32_t width;
+    std::vector<int32_t> rows;
+  } cases[] = {{2, {49, 50}},
+               {2, {49, 50}},
+               {4, {48, 49, 50, 51}},
+               {3, {49, 50, 51}},
+               {6, {47, 48, 49, 50, 51, 52}},
+               {0, {50}}};
+  uint32_t width = 2;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.width);
+    const auto before = line.vertex_buffer();
+    const bool changed = c.width != width;
+    if (changed) line.set_width(c.width);
+    width = c.width;
+    begin();
+    line.render(*dev);
+    auto f = end();
+    ASSERT_TRUE(f && line.vertex_buffer());
+    EXPECT_TRUE(!before || (line.vertex_buffer() == before) == !changed);
+    EXPECT_EQ(line.primitive_type(), c.width > 1 ? zrp_triangle_strip : zrp_line_strip);
+    EXPECT_EQ(line.vertex_buffer()->get_ver_num(), c.width > 1 ? 4 : 2);
+    for (int32_t x = 11; x < 90; ++x) ASSERT_EQ(lit_rows(*f, x), c.rows) << "column " << x;
+    EXPECT_EQ(px(*f, 40, 50), 0xFFFF0000u);
+    EXPECT_TRUE(lit_rows(*f, 9).empty());
+    EXPECT_TRUE(c.width < 2 || lit_rows(*f, 90).empty());
+  }
+  line.set_color(ColorARGB(255, 0, 255, 0));
   begin();
   line.render(*dev);
-  auto f = end();
-  ASSERT_TRUE(f);
-  for (int32_t x = 10; x < 90; ++x) {
-    const std::vector<int32_t> want = {48, 49, 50, 51};
-    ASSERT_EQ(lit_rows(*f, x), want) << "column " << x;
-    EXPECT_EQ(px(*f, x, 49), 0xFFFF0000u);
-  }
-  // Square ends: nothing before the first point or past the last.
-  EXPECT_TRUE(lit_rows(*f, 9).empty());
-  EXPECT_TRUE(lit_rows(*f, 90).empty());
-
-  // Odd width 3: two rows on the left side (below, y down), one on the right.
-  PolyLineStrip odd(3, ColorARGB(255, 0, 255, 0));
-  odd.add_point(vec2(10, 80));
-  odd.add_point(vec2(90, 80));
-  begin();
-  odd.render(*dev);
-  f = end();
-  const std::vector<int32_t> want3 = {79, 80, 81};
-  EXPECT_EQ(lit_rows(*f, 40), want3);
+  EXPECT_EQ(px(*end(), 40, 50), 0xFF00FF00u);
 }
 
 TEST_F(PrimitivesGL, RotationTurnsTheLine) {
@@ -116,16 +129,12 @@ TEST_F(PrimitivesGL, RotationTurnsTheLine) {
   }
   EXPECT_EQ(px(*f, 20, 50), kBlack);
   // The device's world matrix is back to what it was.
-  mat4 w = dev->get_world_mat();
-  for (int k = 0; k < 16; ++k) EXPECT_EQ(w.mat_array[k], mat4().mat_array[k]);
+  EXPECT_EQ(std::memcmp(dev->get_world_mat().mat_array, mat4().mat_array, sizeof(mat4)), 0);
 }
 
 TEST_F(PrimitivesGL, ClosedOutlineHasNoGapAtItsFirstCorner) {
   PolyLineCircle box(6, ColorARGB(255, 0, 0, 255));
-  box.add_point(vec2(20, 20));
-  box.add_point(vec2(80, 20));
-  box.add_point(vec2(80, 80));
-  box.add_point(vec2(20, 80));
+  for (vec2 p : {vec2(20, 20), vec2(80, 20), vec2(80, 80), vec2(20, 80)}) box.add_point(p);
   begin();
   box.render(*dev);
   auto f = end();
@@ -178,58 +187,42 @@ TEST_F(PrimitivesGL, ArcOutlineStaysOnItsCircle) {
 TEST_F(PrimitivesGL, PlaneShowsItsCornersWhereTheCameraPutsThem) {
   // A 100 x 50 picture in four colours: red top-left, green top-right, blue bottom-left,
   // white bottom-right.
-  auto img = std::make_shared<BitmapImage>();
-  ASSERT_TRUE(img->create(100, 50, bimage_a8r8g8b8));
-  for (int32_t y = 0; y < 50; ++y) {
-    uint8_t* row = img->pixmap(y);
-    for (int32_t x = 0; x < 100; ++x) {
-      uint32_t c =
-          y < 25 ? (x < 50 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 50 ? 0xFF0000FFu : 0xFFFFFFFFu);
-      std::memcpy(row + 4 * x, &c, 4);
-    }
-  }
+  auto img = devtest::picture(100, 50, [](int32_t x, int32_t y) {
+    return y < 25 ? (x < 50 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 50 ? 0xFF0000FFu : 0xFFFFFFFFu);
+  });
   auto plane = create_plain(vec3(20, 100, 0), vec3(120, 100, 0), vec3(20, 50, 0), img, *dev,
                             *dev->texture_manager());
   ASSERT_TRUE(plane);
 
-  // An orthographic camera with y up: scene (x, y) lands on pixel (x, H - y).
+  // An orthographic camera with y up: scene (x, y) lands on pixel (x, H - y), so the plane
+  // covers rows H - 100 .. H - 51, columns 20 .. 119.
   auto cam = Camera::create_camera(u"primitives gl test");
   cam->ortho(0, W, 0, H, -800, 800);
-  begin();
-  dev->set_projection_mat(cam->get_project());
-  dev->set_view_mat(cam->get_view());
-  dev->set_world_mat(mat4());
-  plane->render(*dev);
-  auto f = end();
+  auto draw = [&] {
+    begin();
+    dev->set_projection_mat(cam->get_project());
+    dev->set_view_mat(cam->get_view());
+    dev->set_world_mat(mat4());
+    plane->render(*dev);
+    return end();
+  };
+  const int32_t t = H - 100, b = H - 51, l = 20, r = 119;
+  const uint32_t red = 0xFFFF0000u, green = 0xFF00FF00u, blue = 0xFF0000FFu, white = 0xFFFFFFFFu;
+  // Corners, edges, and the quadrant borders in the middle (the picture is not stretched over
+  // the texture's padding).
+  auto f = draw();
   ASSERT_TRUE(f);
-  Camera::destroy_camera(u"primitives gl test");
-  // Pixel rows H - 100 .. H - 51, columns 20 .. 119.
-  const int32_t top = H - 100, bottom = H - 51, left = 20, right = 119;
-  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, right - 1, top + 1), 0xFF00FF00u);
-  EXPECT_EQ(px(*f, left + 1, bottom - 1), 0xFF0000FFu);
-  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, left, top), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, right, bottom), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, left - 1, top + 5), kBlack);
-  EXPECT_EQ(px(*f, right + 1, top + 5), kBlack);
-  EXPECT_EQ(px(*f, left + 5, top - 1), kBlack);
-  EXPECT_EQ(px(*f, left + 5, bottom + 1), kBlack);
-  // The quadrant borders fall in the middle: the picture is not stretched over the texture's
-  // padding.
-  EXPECT_EQ(px(*f, left + 48, top + 10), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, left + 51, top + 10), 0xFF00FF00u);
-  EXPECT_EQ(px(*f, left + 10, top + 23), 0xFFFF0000u);
-  EXPECT_EQ(px(*f, left + 10, top + 26), 0xFF0000FFu);
-
+  // clang-format off
+  devtest::expect_pixels(*f, {{l, t, red}, {l + 1, t + 1, red}, {r - 1, t + 1, green},
+      {l + 1, b - 1, blue}, {r - 1, b - 1, white}, {r, b, white}, {l - 1, t + 5, kBlack},
+      {r + 1, t + 5, kBlack}, {l + 5, t - 1, kBlack}, {l + 5, b + 1, kBlack},
+      {l + 48, t + 10, red}, {l + 51, t + 10, green}, {l + 10, t + 23, red},
+      {l + 10, t + 26, blue}});
+  // clang-format on
   // Turned half a turn about its centre (70, 75): the corners swap places.
   plane->set_rotate(vec3(0, 0, 1), vec3(70, 75, 0), kPi);
-  begin();
-  dev->set_projection_mat(cam->get_project());
-  dev->set_view_mat(cam->get_view());
-  dev->set_world_mat(mat4());
-  plane->render(*dev);
-  f = end();
-  EXPECT_EQ(px(*f, left + 1, top + 1), 0xFFFFFFFFu);
-  EXPECT_EQ(px(*f, right - 1, bottom - 1), 0xFFFF0000u);
+  f = draw();
+  EXPECT_EQ(px(*f, l + 1, t + 1), white);
+  EXPECT_EQ(px(*f, r - 1, b - 1), red);
+  Camera::destroy_camera(u"primitives gl test");
 }

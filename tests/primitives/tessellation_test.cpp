@@ -23,24 +23,13 @@ const float kPi = 3.14159265f;
                                        << ") expected (" << x << ", " << y << ", 0)";
 }
 
-::testing::AssertionResult all_finite(const Tessellation& t) {
-  for (size_t i = 0; i < t.vertices.size(); ++i) {
-    const PrimitiveVertex& v = t.vertices[i];
-    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
-      return ::testing::AssertionFailure() << "vertex " << i << " not finite";
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// Every drawn vertex lies within the given distance of the polyline's points' bounding box.
+// Every vertex is finite and within `slack` of the box [x0, x1] x [y0, y1].
 ::testing::AssertionResult near_box(const Tessellation& t, float x0, float y0, float x1, float y1,
                                     float slack) {
-  for (const PrimitiveVertex& v : t.vertices) {
-    if (v.x < x0 - slack || v.x > x1 + slack || v.y < y0 - slack || v.y > y1 + slack) {
+  for (const PrimitiveVertex& v : t.vertices)
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z) || v.x < x0 - slack ||
+        v.x > x1 + slack || v.y < y0 - slack || v.y > y1 + slack)
       return ::testing::AssertionFailure() << "vertex (" << v.x << ", " << v.y << ") strays";
-    }
-  }
   return ::testing::AssertionSuccess();
 }
 
@@ -49,10 +38,11 @@ const uint32_t kRed = 0xffff0000u;
 
 }  // namespace
 
-// Exact vertices. Odd widths lean left (width 3: two left, one right); width 1 is a line strip
-// of the points; a mitred corner; collinear points join at the plain offset point; repeated
-// points are dropped.
+// Exact vertices. Width 1 is a line strip of the points; odd widths lean left (width 3: two
+// left, one right); corners are mitred (a 45-degree bend at h tan(22.5 degrees) along the
+// edge); collinear points join at the plain offset point; repeated points are dropped.
 TEST(Tessellation, ExactVertices) {
+  const float m = 2 * std::tan(kPi / 8), q = std::sqrt(2.0f);
   const struct {
     std::vector<vec2> points;
     uint32_t width;
@@ -60,22 +50,21 @@ TEST(Tessellation, ExactVertices) {
     int type, count;
     std::vector<vec2> want;
   } cases[] = {
+      // clang-format off
       {kCorner, 1, false, 3, 2, {{0, 0}, {10, 0}, {10, 10}}},
       {kCorner, 1, true, 3, 3, {{0, 0}, {10, 0}, {10, 10}, {0, 0}}},
       {kCorner, 4, false, 5, 4, {{0, 2}, {0, -2}, {8, 2}, {12, -2}, {8, 10}, {12, 10}}},
+      {{{0, 0}, {10, 0}, {20, 10}}, 4, false, 5, 4,
+       {{0, 2}, {0, -2}, {10 - m, 2}, {10 + m, -2}, {20 - q, 10 + q}, {20 + q, 10 - q}}},
       {{{0, 5}, {20, 5}}, 3, false, 5, 2, {{0, 7}, {0, 4}, {20, 7}, {20, 4}}},
       {{{0, 5}, {20, 5}}, 7, false, 5, 2, {{0, 9}, {0, 2}, {20, 9}, {20, 2}}},
-      {{{0, 0}, {5, 0}, {10, 0}},
-       4,
-       false,
-       5,
-       4,
+      {{{0, 0}, {5, 0}, {10, 0}}, 4, false, 5, 4,
        {{0, 2}, {0, -2}, {5, 2}, {5, -2}, {10, 2}, {10, -2}}},
       {{{0, 0}, {0, 0}, {10, 0}, {10, 0}}, 4, false, 5, 2, {{0, 2}, {0, -2}, {10, 2}, {10, -2}}},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "width " << c.width << " closed " << c.closed << " "
-                                      << c.points.size() << " points");
+    SCOPED_TRACE(::testing::Message() << "case " << (&c - cases));
     Tessellation t = tessellate(c.points, c.width, kRed, c.closed);
     EXPECT_EQ(t.type, c.type);
     EXPECT_EQ(t.count, c.count);
@@ -87,65 +76,44 @@ TEST(Tessellation, ExactVertices) {
   }
 }
 
-TEST(Tessellation, MitreOfAnObliqueJoin) {
-  // A 45-degree bend: the mitre lies at h / cos(22.5 degrees) from the corner along the
-  // bisector.
-  Tessellation t = tessellate({vec2(0, 0), vec2(10, 0), vec2(20, 10)}, 4, kRed, false);
-  ASSERT_EQ(t.vertices.size(), 6u);
-  const float d = 2.0f / std::cos(kPi / 8);
-  const float bis = kPi / 2 + kPi / 8;  // left normal of the bisector direction (22.5 deg)
-  EXPECT_TRUE(at(t.vertices[2], 10 + d * std::cos(bis), d * std::sin(bis)));
-  EXPECT_TRUE(at(t.vertices[3], 10 - d * std::cos(bis), -d * std::sin(bis)));
-}
-
+// Going back on itself, or nearly collinear: finite, and nothing flies off.
 TEST(Tessellation, ReversedAndNearlyCollinearPointsStayFinite) {
-  // Going back on itself: finite, and nothing flies off.
-  Tessellation b = tessellate({vec2(0, 0), vec2(10, 0), vec2(0, 0)}, 4, kRed, false);
-  EXPECT_TRUE(all_finite(b));
-  EXPECT_TRUE(near_box(b, 0, 0, 10, 0, 2.01f));
-  // Nearly collinear: no spike far from the line.
-  Tessellation n = tessellate({vec2(0, 0), vec2(100, 0), vec2(200, 1e-4f)}, 6, kRed, false);
-  EXPECT_TRUE(all_finite(n));
-  EXPECT_TRUE(near_box(n, 0, 0, 200, 0, 3.01f));
+  EXPECT_TRUE(near_box(tessellate({vec2(0, 0), vec2(10, 0), vec2(0, 0)}, 4, kRed, false), 0, 0, 10,
+                       0, 2.01f));
+  EXPECT_TRUE(near_box(tessellate({vec2(0, 0), vec2(100, 0), vec2(200, 1e-4f)}, 6, kRed, false), 0,
+                       0, 200, 0, 3.01f));
 }
 
 TEST(Tessellation, TooFewPointsDrawNothing) {
-  for (uint32_t w : {1u, 4u}) {
-    for (bool closed : {false, true}) {
+  for (uint32_t w : {1u, 4u})
+    for (bool closed : {false, true})
       for (const std::vector<vec2>& p :
            {std::vector<vec2>{}, {vec2(3, 3)}, {vec2(3, 3), vec2(3, 3), vec2(3, 3)}}) {
         Tessellation t = tessellate(p, w, kRed, closed);
-        EXPECT_EQ(t.count, 0);
-        EXPECT_TRUE(t.vertices.empty());
+        EXPECT_TRUE(t.count == 0 && t.vertices.empty());
       }
-    }
-  }
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Tessellation bad = tessellate({vec2(0, 0), vec2(nan, 1), vec2(5, 5)}, 4, kRed, false);
   EXPECT_EQ(bad.count, 0);
   EXPECT_TRUE(bad.vertices.empty());
 }
 
+// The earlier point of each pair closer than 1 goes; a run collapses onto its last; exactly 1
+// apart is kept.
 TEST(Tessellation, OptimizeMergesPointsCloserThanOne) {
-  std::vector<vec2> p = {vec2(0, 0), vec2(0.5f, 0), vec2(10, 0), vec2(10, 0.9f), vec2(20, 0)};
-  optimize(p);
-  // The earlier point of each close pair goes.
-  ASSERT_EQ(p.size(), 3u);
-  EXPECT_EQ(p[0], vec2(0.5f, 0));
-  EXPECT_EQ(p[1], vec2(10, 0.9f));
-  EXPECT_EQ(p[2], vec2(20, 0));
-  // A run of close points collapses onto its last.
-  std::vector<vec2> run = {vec2(0, 0), vec2(0.6f, 0), vec2(1.2f, 0), vec2(1.8f, 0)};
-  optimize(run);
-  ASSERT_EQ(run.size(), 1u);
-  EXPECT_EQ(run[0], vec2(1.8f, 0));
-  // Exactly 1 apart is kept.
-  std::vector<vec2> keep = {vec2(0, 0), vec2(1, 0)};
-  optimize(keep);
-  EXPECT_EQ(keep.size(), 2u);
-  std::vector<vec2> empty;
-  optimize(empty);
-  EXPECT_TRUE(empty.empty());
+  const struct {
+    std::vector<vec2> in, out;
+  } cases[] = {
+      {{{0, 0}, {0.5f, 0}, {10, 0}, {10, 0.9f}, {20, 0}}, {{0.5f, 0}, {10, 0.9f}, {20, 0}}},
+      {{{0, 0}, {0.6f, 0}, {1.2f, 0}, {1.8f, 0}}, {{1.8f, 0}}},
+      {{{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<vec2> p = c.in;
+    optimize(p);
+    EXPECT_EQ(p, c.out) << "case " << (&c - cases);
+  }
 }
 
 TEST(Tessellation, ClosedOutlineIsMitredAtTheFirstCorner) {
@@ -154,14 +122,10 @@ TEST(Tessellation, ClosedOutlineIsMitredAtTheFirstCorner) {
   // Four points plus the closing copy: 10 vertices, 8 triangles.
   ASSERT_EQ(t.vertices.size(), 10u);
   EXPECT_EQ(t.count, 8);
-  EXPECT_TRUE(all_finite(t));
+  EXPECT_TRUE(near_box(t, 0, 0, 10, 10, 2.01f));
   // Counter-clockwise square: the left rail is inside. First corner mitred both ends.
-  EXPECT_TRUE(at(t.vertices[0], 2, 2));
-  EXPECT_TRUE(at(t.vertices[1], -2, -2));
-  EXPECT_TRUE(at(t.vertices[8], 2, 2));
-  EXPECT_TRUE(at(t.vertices[9], -2, -2));
-  EXPECT_TRUE(at(t.vertices[2], 8, 2));
-  EXPECT_TRUE(at(t.vertices[3], 12, -2));
+  for (size_t i : {0, 8}) EXPECT_TRUE(at(t.vertices[i], 2, 2) && at(t.vertices[i + 1], -2, -2));
+  EXPECT_TRUE(at(t.vertices[2], 8, 2) && at(t.vertices[3], 12, -2));
   // Giving the closing point explicitly changes nothing.
   std::vector<vec2> again = square;
   again.push_back(square[0]);
@@ -173,7 +137,7 @@ TEST(Tessellation, ClosedOutlineIsMitredAtTheFirstCorner) {
   // Starting in the middle of a straight edge: the closure is collinear and still joins.
   Tessellation m =
       tessellate({vec2(5, 0), vec2(10, 0), vec2(10, 10), vec2(0, 10), vec2(0, 0)}, 4, kRed, true);
-  EXPECT_TRUE(all_finite(m));
+  EXPECT_TRUE(near_box(m, 0, 0, 10, 10, 2.01f));
   const size_t n = m.vertices.size();
   EXPECT_TRUE(at(m.vertices[0], 5, 2));
   EXPECT_TRUE(at(m.vertices[n - 2], 5, 2));
@@ -196,28 +160,23 @@ TEST(Tessellation, IntersectionOfLines) {
   EXPECT_EQ(out, vec2(5, 0));
 }
 
+// Angles come to start in [0, 2 pi) with the end after it; the full turn is kept; huge values
+// finish (no stepping loop) within a turn.
 TEST(Tessellation, ArcAngles) {
+  const struct {
+    float s, e, want_s, want_e, eps;
+  } cases[] = {{3 * kPi, 0, 0, kPi, 1e-5f},
+               {1.0f, 0.5f, 0.5f, 1.0f, 0},
+               {-kPi / 2, kPi / 2, 1.5f * kPi, 2.5f * kPi, 1e-5f},
+               {5 * kPi, 5.5f * kPi, kPi, 1.5f * kPi, 1e-4f},
+               {0, 6.2831855f, 0, 6.2831855f, 0}};
   float s, e;
-  normalize_angles(3 * kPi, 0, s, e);
-  EXPECT_NEAR(s, 0.0f, 1e-6f);
-  EXPECT_NEAR(e, kPi, 1e-5f);
-  normalize_angles(1.0f, 0.5f, s, e);
-  EXPECT_FLOAT_EQ(s, 0.5f);
-  EXPECT_FLOAT_EQ(e, 1.0f);
-  // A negative start moves up by whole turns.
-  normalize_angles(-kPi / 2, kPi / 2, s, e);
-  EXPECT_NEAR(s, 1.5f * kPi, 1e-5f);
-  EXPECT_NEAR(e, 2.5f * kPi, 1e-5f);
-  // A start beyond a turn moves down.
-  normalize_angles(5 * kPi, 5.5f * kPi, s, e);
-  EXPECT_NEAR(s, kPi, 1e-4f);
-  EXPECT_NEAR(e, 1.5f * kPi, 1e-4f);
-  // The full turn is kept.
-  normalize_angles(0, 6.2831855f, s, e);
-  EXPECT_EQ(s, 0.0f);
-  EXPECT_EQ(e, 6.2831855f);
+  for (const auto& c : cases) {
+    normalize_angles(c.s, c.e, s, e);
+    EXPECT_NEAR(s, c.want_s, c.eps) << c.s << ", " << c.e;
+    EXPECT_NEAR(e, c.want_e, c.eps) << c.s << ", " << c.e;
+  }
   EXPECT_TRUE(is_full_turn(s, e));
-  // Huge values finish (no stepping loop) and stay within a turn.
   normalize_angles(1e30f, -1e30f, s, e);
   EXPECT_TRUE(std::isfinite(s) && std::isfinite(e));
   EXPECT_LE(e - s, 6.2831855f + 1e-5f);

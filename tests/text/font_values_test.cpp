@@ -27,25 +27,29 @@ TEST(Color, PacksArgbAndDrawsOtherFormatsWhite) {
 }
 
 TEST(Unit, PixelsFromEachMeasure) {
-  test::SoftScreen dev(8, 8, 96);
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dev), 16);
-  EXPECT_EQ(unit(10.0, unit::points).to_pixels(&dev), 13);  // 13.33 truncated
-  EXPECT_EQ(unit(1.5, unit::inches).to_pixels(&dev), 144);
-  EXPECT_EQ(unit(25.4, unit::millimetres).to_pixels(&dev), 96);
-  EXPECT_EQ(unit(7.9, unit::pixels).to_pixels(&dev), 7);
-  EXPECT_EQ(unit(-7.9, unit::pixels).to_pixels(&dev), -7);  // toward zero
-  EXPECT_EQ(unit(150.0, unit::percent).to_pixels(&dev), 150);
-  EXPECT_EQ(unit(2.5, unit::factor).to_pixels(&dev), 2);
-  EXPECT_EQ(unit(3.0, unit::none).to_pixels(&dev), 3);
-  EXPECT_EQ(unit(3.0, 42).to_pixels(&dev), 3);
-
-  test::SoftScreen dense(8, 8, 144);
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(&dense), 24);
-  EXPECT_EQ(unit(1.0, unit::inches).to_pixels(&dense), 144);
-
-  // Without a device the value is used as it is.
-  EXPECT_EQ(unit(12.0, unit::points).to_pixels(nullptr), 12);
-  EXPECT_EQ(unit(2.0, unit::inches).to_pixels(nullptr), 2);
+  test::SoftScreen at96(8, 8, 96), at144(8, 8, 144);
+  const int32_t kMax = std::numeric_limits<int32_t>::max();
+  const struct {
+    double v;
+    int32_t measure;
+    RenderDevice* dev;  // null: the value is used as it is
+    int32_t px;
+  } cases[] = {
+      // clang-format off
+      {12.0, unit::points, &at96, 16}, {10.0, unit::points, &at96, 13},  // 13.33 truncated
+      {1.5, unit::inches, &at96, 144}, {25.4, unit::millimetres, &at96, 96},
+      {7.9, unit::pixels, &at96, 7},   {-7.9, unit::pixels, &at96, -7},  // toward zero
+      {150.0, unit::percent, &at96, 150}, {2.5, unit::factor, &at96, 2},
+      {3.0, unit::none, &at96, 3},     {3.0, 42, &at96, 3},
+      {12.0, unit::points, &at144, 24}, {1.0, unit::inches, &at144, 144},
+      {12.0, unit::points, nullptr, 12}, {2.0, unit::inches, nullptr, 2},
+      {std::nan(""), unit::pixels, nullptr, 0}, {1e300, unit::pixels, nullptr, kMax},
+      {-1e300, unit::pixels, nullptr, std::numeric_limits<int32_t>::min()},
+      {1e12, unit::inches, &at96, kMax},
+      // clang-format on
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(unit(c.v, c.measure).to_pixels(c.dev), c.px) << c.v << " in " << c.measure;
 }
 
 TEST(Unit, EmAndExFollowTheCurrentFont) {
@@ -59,14 +63,6 @@ TEST(Unit, EmAndExFollowTheCurrentFont) {
   EXPECT_GT(f->get_height(), 30);
   EXPECT_EQ(unit(3.0, unit::em).to_pixels(&dev), f->get_height());  // the value is not used
   EXPECT_EQ(unit(0.0, unit::ex).to_pixels(&dev), f->get_height() / 2);
-}
-
-TEST(Unit, OutOfRangeValuesStayDefined) {
-  EXPECT_EQ(unit(std::nan(""), unit::pixels).to_pixels(nullptr), 0);
-  EXPECT_EQ(unit(1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(unit(-1e300, unit::pixels).to_pixels(nullptr), std::numeric_limits<int32_t>::min());
-  test::SoftScreen dev(8, 8, 96);
-  EXPECT_EQ(unit(1e12, unit::inches).to_pixels(&dev), std::numeric_limits<int32_t>::max());
 }
 
 // combine copies only the fields the other description's mask gives.
@@ -88,72 +84,4 @@ TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
   EXPECT_EQ(e.mask, 8 | 2);
   logical_font all(unit(9.0, unit::pixels), u"X", logical_font::fw_light, 4), f;
   EXPECT_EQ(f.combine(all), all);
-}
-
-namespace {
-
-// A font with a given kerning table and fixed metrics, to check what the base class does.
-class TableFont : public Font {
- public:
-  TableFont(const kerning_table& table, int32_t height, int32_t leading) {
-    kerning_ = table;
-    height_ = height;
-    external_leading_ = leading;
-  }
-  std::pair<int32_t, int32_t> measure(const char16_t*, int32_t length) const override {
-    last_length = length;
-    return {7 * length, height_};
-  }
-  void draw(const char16_t*, int32_t length, int32_t x, int32_t y, const Color* c) override {
-    drawn.push_back({length, x, y, pack_color(c)});
-  }
-  struct call {
-    int32_t length, x, y;
-    uint32_t argb;
-  };
-  mutable int32_t last_length = -99;
-  std::vector<call> drawn;
-};
-
-}  // namespace
-
-TEST(FontBase, KerningTableLookup) {
-  test::SoftScreen dev(8, 8);
-  TableFont f({{{u'A', u'V'}, -3}, {{u'T', u'o'}, -2}, {{u'L', u'T'}, 4}}, 20, 2);
-  EXPECT_EQ(f.kerning(u'A', u'V', dev), -3);
-  EXPECT_EQ(f.kerning(u'T', u'o', dev), -2);
-  EXPECT_EQ(f.kerning(u'L', u'T', dev), 4);
-  EXPECT_EQ(f.kerning(u'V', u'A', dev), 0);  // absent pair
-  EXPECT_EQ(f.kerning(u'Z', u'A', dev), 0);  // beyond the last first character
-  EXPECT_EQ(f.get_full_height(), 22);
-  TableFont none({}, 10, 0);
-  for (char16_t a : {u'A', u'T', u'\0', char16_t(0xFFFF)})
-    for (char16_t b : {u'V', u'o', u'\0'}) EXPECT_EQ(none.kerning(a, b, dev), 0);
-}
-
-TEST(FontBase, DeviceTextOperationsOverAnyFont) {
-  test::SoftScreen dev(8, 8);
-  auto f = std::make_shared<TableFont>(Font::kerning_table{}, 10, 1);
-  ColorARGB fallback(255, 9, 9, 9), given(255, 1, 1, 1);
-  // render_char: space, character, space from x minus a space; at the left edge the
-  // character stays where it was asked for.
-  text::render_char(dev, u'W', 30, 4, &given, &fallback, f);
-  text::render_char(dev, u'W', 3, 4, nullptr, &fallback, f);
-  ASSERT_EQ(f->drawn.size(), 2u);
-  EXPECT_EQ(f->drawn[0].length, 3);
-  EXPECT_EQ(f->drawn[0].x, 30 - 7);
-  EXPECT_EQ(f->drawn[0].argb, 0xFF010101u);
-  EXPECT_EQ(f->drawn[1].length, 2);
-  EXPECT_EQ(f->drawn[1].x, 3);
-  EXPECT_EQ(f->drawn[1].argb, 0xFF090909u);
-  // render_text: the text and one space, up to the terminating zero for length -1.
-  f->drawn.clear();
-  text::render_text(dev, u"abcd", -1, 1, 2, nullptr, &fallback, f);
-  text::render_text(dev, u"abcd", 2, 1, 2, nullptr, &fallback, f);
-  ASSERT_EQ(f->drawn.size(), 2u);
-  EXPECT_EQ(f->drawn[0].length, 5);
-  EXPECT_EQ(f->drawn[1].length, 3);
-  // calc_text: measure without the external leading.
-  EXPECT_EQ(text::calc_text(u"abcd", -1, f), std::make_pair(28, 9));
-  EXPECT_EQ(text::kerning_pair(dev, u'A', u'V', f), 0);
 }
