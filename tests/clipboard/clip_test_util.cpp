@@ -201,8 +201,4 @@ void use_private_display_if_possible() {
   std::atexit([] { stop_process(server); });
 }
 
-std::string bytes(const char* s) {
-  return std::string(s);
-}
-
 }  // namespace cliptest

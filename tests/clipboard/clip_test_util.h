@@ -42,7 +42,4 @@ bool start_private_xvfb(pid_t& pid, std::string& display);
 // shared server's clipboard at the same time cannot disturb the tests.
 void use_private_display_if_possible();
 
-// UTF-8 text of a u8"" literal as std::string.
-std::string bytes(const char* s);
-
 }  // namespace cliptest
