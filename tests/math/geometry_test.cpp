@@ -8,9 +8,8 @@
 #include "zel/math/vec.h"
 
 using namespace zel;
+using zel_test::close_to;
 using zel_test::is_rotation;
-using zel_test::near3;
-using zel_test::near_mat;
 
 TEST(Geometry, TriangleMeasures) {
   vec3 a(0, 0, 0), b(4, 0, 0), c(0, 3, 0);
@@ -22,7 +21,7 @@ TEST(Geometry, TriangleMeasures) {
 
   vec3 center;
   EXPECT_FLOAT_EQ(nv_find_in_circle(center, a, b, c), 1.0f);  // 2*6/12
-  EXPECT_TRUE(near3(center, vec3(1, 1, 0)));
+  EXPECT_TRUE(close_to(center, vec3(1, 1, 0)));
   // A degenerate triangle: centre a, radius 0.
   EXPECT_EQ(nv_find_in_circle(center, a, b, vec3(8, 0, 0)), 0.0f);
   EXPECT_EQ(center, a);
@@ -33,7 +32,7 @@ TEST(Geometry, CircumscribedCircle) {
   // Right triangle: the centre is the middle of the hypotenuse.
   EXPECT_NEAR(nv_find_circ_circle(center, vec3(0, 0, 0), vec3(4, 0, 0), vec3(0, 3, 0)), 2.5f,
               1e-5f);
-  EXPECT_TRUE(near3(center, vec3(2, 1.5f, 0)));
+  EXPECT_TRUE(close_to(center, vec3(2, 1.5f, 0)));
   zel_test::Rng rng(23);
   for (int k = 0; k < 100; ++k) {
     vec3 a = rng.vec(-10, 10), b = rng.vec(-10, 10), c = rng.vec(-10, 10);
@@ -48,10 +47,10 @@ TEST(Geometry, CircumscribedCircle) {
   float r = nv_find_circ_circle(center, vec3(0, 0, 0), vec3(2, 2, 0), vec3(6, 6, 0));
   EXPECT_TRUE(std::isfinite(r));
   EXPECT_NEAR(r, std::sqrt(72.0f) / 2, 1e-5f);
-  EXPECT_TRUE(near3(center, vec3(3, 3, 0)));
+  EXPECT_TRUE(close_to(center, vec3(3, 3, 0)));
   r = nv_find_circ_circle(center, vec3(5, 0, 1), vec3(-1, 0, 1), vec3(2, 0, 1));
   EXPECT_NEAR(r, 3.0f, 1e-6f);
-  EXPECT_TRUE(near3(center, vec3(2, 0, 1)));
+  EXPECT_TRUE(close_to(center, vec3(2, 0, 1)));
   // All three the same point.
   r = nv_find_circ_circle(center, vec3(1, 2, 3), vec3(1, 2, 3), vec3(1, 2, 3));
   EXPECT_EQ(r, 0.0f);
@@ -65,9 +64,9 @@ TEST(Geometry, TangentBasis) {
   for (float v : {1.0f, -1.0f}) {
     tangent_basis(b, vec3(0, 0, 0), vec3(2, 0, 0), vec3(0, 2, 0), vec2(0, 0), vec2(1, 0),
                   vec2(0, v), vec3(0, 0, -v));
-    EXPECT_TRUE(near3(b[0], vec3(1, 0, 0)));
+    EXPECT_TRUE(close_to(b[0], vec3(1, 0, 0)));
     EXPECT_NEAR(b[1].y, v, 1e-5f);
-    EXPECT_TRUE(near3(b[2], vec3(0, 0, -v)));
+    EXPECT_TRUE(close_to(b[2], vec3(0, 0, -v)));
   }
 }
 
@@ -78,15 +77,15 @@ TEST(Geometry, CubeMapNormal) {
                         vec3(0, -1, 0), vec3(0, 0, 1),  vec3(0, 0, -1)};
   for (int f = 0; f < 6; ++f) {
     cube_map_normal(f, 1, 1, 3, n);
-    EXPECT_TRUE(near3(n, axes[f])) << "face " << f;
+    EXPECT_TRUE(close_to(n, axes[f])) << "face " << f;
   }
   // Texel (1, 0) of a 2x2 face 5: s = 0.5, t = -0.5 -> (-0.5, 0.5, -1) normalized.
   cube_map_normal(5, 1, 0, 2, n);
-  EXPECT_TRUE(near3(n, vec3(-0.5f, 0.5f, -1) * (1.0f / std::sqrt(1.5f))));
+  EXPECT_TRUE(close_to(n, vec3(-0.5f, 0.5f, -1) * (1.0f / std::sqrt(1.5f))));
   // Other faces only normalize what n holds.
   n = vec3(0, 3, 4);
   cube_map_normal(6, 0, 0, 2, n);
-  EXPECT_TRUE(near3(n, vec3(0, 0.6f, 0.8f)));
+  EXPECT_TRUE(close_to(n, vec3(0, 0.6f, 0.8f)));
 }
 
 TEST(Geometry, PolynomialCosines) {
@@ -149,8 +148,8 @@ TEST(Geometry, AffineDecomposition) {
     mat3 qm;
     quat_2_mat(qm, q);
     EXPECT_TRUE(is_rotation(qm, 1e-4f)) << n;
-    EXPECT_TRUE(near_mat(qm, r, 1e-3f)) << n;
-    EXPECT_TRUE(near_mat(recompose(q, u, kk, f), m, 2e-3f)) << n;
+    EXPECT_TRUE(close_to(qm, r, 1e-3f)) << n;
+    EXPECT_TRUE(close_to(recompose(q, u, kk, f), m, 2e-3f)) << n;
     EXPECT_GT(kk.x, 0.0f);
     EXPECT_GT(kk.y, 0.0f);
     EXPECT_GT(kk.z, 0.0f);
@@ -162,8 +161,8 @@ TEST(Geometry, AffineDecomposition) {
   quat q, u;
   float f = 0;
   decomp_affine(a, t, q, u, kk, f);
-  EXPECT_TRUE(near3(kk, vec3(2, 2, 2)));
-  EXPECT_TRUE(near_mat(recompose(q, u, kk, f), mat3(2, 0, 0, 0, 2, 0, 0, 0, 2), 1e-4f));
+  EXPECT_TRUE(close_to(kk, vec3(2, 2, 2)));
+  EXPECT_TRUE(close_to(recompose(q, u, kk, f), mat3(2, 0, 0, 0, 2, 0, 0, 0, 2), 1e-4f));
   // Rank-deficient (flattened along z): still a rotation and a reconstruction.
   mat4 flat;
   flat.set_scale(vec3(2, 3, 0));
@@ -172,5 +171,5 @@ TEST(Geometry, AffineDecomposition) {
   quat_2_mat(qm, q);
   EXPECT_TRUE(is_rotation(qm, 1e-4f));
   mat3 want(2, 0, 0, 0, 3, 0, 0, 0, 0);
-  EXPECT_TRUE(near_mat(recompose(q, u, kk, f), want, 1e-4f));
+  EXPECT_TRUE(close_to(recompose(q, u, kk, f), want, 1e-4f));
 }

@@ -7,11 +7,9 @@
 #include "zel/math/vec.h"
 
 using namespace zel;
+using zel_test::close_to;
 using zel_test::identity3;
 using zel_test::is_rotation;
-using zel_test::near3;
-using zel_test::near4;
-using zel_test::near_mat;
 
 namespace {
 
@@ -31,8 +29,8 @@ TEST(Matrix, AxisRotation) {
   r.set_rot(kPi / 2, vec3(0, 0, 1));
   vec3 v;
   // Right-hand rule about +z: x goes to y.
-  EXPECT_TRUE(near3(mult(v, r, vec3(1, 0, 0)), vec3(0, 1, 0)));
-  EXPECT_TRUE(near3(mult(v, r, vec3(0, 1, 0)), vec3(-1, 0, 0)));
+  EXPECT_TRUE(close_to(mult(v, r, vec3(1, 0, 0)), vec3(0, 1, 0)));
+  EXPECT_TRUE(close_to(mult(v, r, vec3(0, 1, 0)), vec3(-1, 0, 0)));
   // Formula elements for a general axis.
   vec3 axis(1, 2, 2);
   axis.normalize();
@@ -42,7 +40,7 @@ TEST(Matrix, AxisRotation) {
   EXPECT_NEAR(r(2, 0), axis.x * axis.z * t - axis.y * s, 1e-6f);
   EXPECT_NEAR(r(1, 1), axis.y * axis.y * t + c, 1e-6f);
   EXPECT_TRUE(is_rotation(r));
-  EXPECT_TRUE(near3(mult(v, r, axis), axis));  // the axis is fixed
+  EXPECT_TRUE(close_to(mult(v, r, axis), axis));  // the axis is fixed
 
   // mat4 writes only the 3x3 block.
   mat4 m;
@@ -51,14 +49,14 @@ TEST(Matrix, AxisRotation) {
   m.set_rot(ang, axis);
   mat3 block;
   m.get_rot(block);
-  EXPECT_TRUE(near_mat(block, r, 0.0f));
+  EXPECT_TRUE(close_to(block, r, 0.0f));
   EXPECT_EQ(m(0, 3), 5.0f);
   EXPECT_EQ(m(3, 0), 9.0f);
 
   mat4 x;
   x.set_rotx(kPi / 2);
   vec3 out;
-  EXPECT_TRUE(near3(mult(out, x, vec3(0, 1, 0)), vec3(0, 0, 1)));
+  EXPECT_TRUE(close_to(mult(out, x, vec3(0, 1, 0)), vec3(0, 0, 1)));
   EXPECT_EQ(x(0, 0), 1.0f);
 }
 
@@ -78,13 +76,13 @@ TEST(Matrix, RotationBetweenVectors) {
     r.set_rot(u, v);
     EXPECT_TRUE(is_rotation(r, 2e-4f)) << "case " << k;
     vec3 w;
-    EXPECT_TRUE(near3(mult(w, r, u), v, 2e-4f)) << "case " << k;
+    EXPECT_TRUE(close_to(mult(w, r, u), v, 2e-4f)) << "case " << k;
     mat4 m;
     m.set_translation(vec3(1, 2, 3));
     m.set_rot(u, v);
     mat3 block;
     m.get_rot(block);
-    EXPECT_TRUE(near_mat(block, r, 0.0f));
+    EXPECT_TRUE(close_to(block, r, 0.0f));
     EXPECT_EQ(m(1, 3), 2.0f);
   }
   // The opposite case along the coordinate axes too.
@@ -94,7 +92,7 @@ TEST(Matrix, RotationBetweenVectors) {
     r.set_rot(u, -u);
     EXPECT_TRUE(is_rotation(r));
     vec3 w;
-    EXPECT_TRUE(near3(mult(w, r, u), -u));
+    EXPECT_TRUE(close_to(mult(w, r, u), -u));
   }
 }
 
@@ -104,15 +102,15 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   r.set_rot(kPi / 2, vec3(0, 0, 1));
   vec3 p;
   // (T * R) p: rotate then translate.
-  EXPECT_TRUE(near3(mult(p, t * r, vec3(1, 0, 0)), vec3(10, 1, 0)));
+  EXPECT_TRUE(close_to(mult(p, t * r, vec3(1, 0, 0)), vec3(10, 1, 0)));
   // (R * T) p: translate then rotate.
-  EXPECT_TRUE(near3(mult(p, r * t, vec3(1, 0, 0)), vec3(0, 11, 0)));
+  EXPECT_TRUE(close_to(mult(p, r * t, vec3(1, 0, 0)), vec3(0, 11, 0)));
   mat4 m;
   mult(m, t, r);
-  EXPECT_TRUE(near_mat(m, t * r, 0.0f));
+  EXPECT_TRUE(close_to(m, t * r, 0.0f));
   mat4 a = t;  // the result may alias an operand
   mult(a, a, r);
-  EXPECT_TRUE(near_mat(a, t * r, 0.0f));
+  EXPECT_TRUE(close_to(a, t * r, 0.0f));
 
   mat3 x(1, 2, 3, 4, 5, 6, 7, 8, 10), y(0, 1, 0, 1, 0, 0, 0, 0, 2), z;
   mult(z, x, y);
@@ -120,7 +118,7 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   EXPECT_EQ(z.col(0), vec3(4, 5, 6));
   EXPECT_EQ(z.col(2), vec3(14, 16, 20));
   mult(x, x, y);
-  EXPECT_TRUE(near_mat(x, z, 0.0f));
+  EXPECT_TRUE(close_to(x, z, 0.0f));
 }
 
 TEST(Matrix, VectorProducts) {
@@ -166,19 +164,19 @@ TEST(Matrix, InverseTimesMatrixIsIdentity) {
     mat4 m = random_full(rng), inv, p;
     invert(inv, m);
     mult(p, m, inv);
-    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f)) << "case " << k;
+    EXPECT_TRUE(close_to(p, mat4(), 1e-5f)) << "case " << k;
     mult(p, inv, m);
-    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f)) << "case " << k;
+    EXPECT_TRUE(close_to(p, mat4(), 1e-5f)) << "case " << k;
     // In place.
     mat4 same = m;
     invert(same, same);
-    EXPECT_TRUE(near_mat(same, inv, 0.0f));
+    EXPECT_TRUE(close_to(same, inv, 0.0f));
 
     mat3 a, ai, q;
     m.get_rot(a);
     invert(ai, a);
     mult(q, a, ai);
-    EXPECT_TRUE(near_mat(q, identity3(), 1e-5f)) << "case " << k;
+    EXPECT_TRUE(close_to(q, identity3(), 1e-5f)) << "case " << k;
   }
   // A known inverse.
   mat4 s;
@@ -187,7 +185,7 @@ TEST(Matrix, InverseTimesMatrixIsIdentity) {
   mat4 si;
   invert(si, s);
   EXPECT_TRUE(
-      near_mat(si, mat4(0.5f, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 0.125f, 0, -0.5f, -0.5f, -0.375f, 1)));
+      close_to(si, mat4(0.5f, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 0.125f, 0, -0.5f, -0.5f, -0.375f, 1)));
 }
 
 TEST(Matrix, RigidInverse) {
@@ -201,27 +199,27 @@ TEST(Matrix, RigidInverse) {
     mat4 inv, full, p;
     invert_rot_trans(inv, m);
     invert(full, m);
-    EXPECT_TRUE(near_mat(inv, full, 1e-4f));
+    EXPECT_TRUE(close_to(inv, full, 1e-4f));
     mult(p, inv, m);
-    EXPECT_TRUE(near_mat(p, mat4(), 1e-5f));
+    EXPECT_TRUE(close_to(p, mat4(), 1e-5f));
   }
 }
 
 TEST(Matrix, LookAtIsLeftHanded) {
   mat4 v;
   look_at(v, vec3(0, 0, 0), vec3(0, 0, 1), vec3(0, 1, 0));
-  EXPECT_TRUE(near_mat(v, mat4(), 0.0f));
+  EXPECT_TRUE(close_to(v, mat4(), 0.0f));
   // Eye at (0, 0, -5) looking at the origin: the origin is 5 units ahead on +z.
   look_at(v, vec3(0, 0, -5), vec3(0, 0, 0), vec3(0, 1, 0));
   vec3 p;
-  EXPECT_TRUE(near3(mult(p, v, vec3(0, 0, 0)), vec3(0, 0, 5)));
-  EXPECT_TRUE(near3(mult(p, v, vec3(1, 2, 0)), vec3(1, 2, 5)));
+  EXPECT_TRUE(close_to(mult(p, v, vec3(0, 0, 0)), vec3(0, 0, 5)));
+  EXPECT_TRUE(close_to(mult(p, v, vec3(1, 2, 0)), vec3(1, 2, 5)));
   // Looking along +x from (1, 2, 3) with up +y: +x in the world is ahead, -z is to the right
   // (left-handed: x = up cross forward).
   look_at(v, vec3(1, 2, 3), vec3(11, 2, 3), vec3(0, 1, 0));
-  EXPECT_TRUE(near3(mult(p, v, vec3(4, 2, 3)), vec3(0, 0, 3)));
-  EXPECT_TRUE(near3(mult(p, v, vec3(1, 2, 2)), vec3(1, 0, 0)));
-  EXPECT_TRUE(near3(mult(p, v, vec3(1, 7, 3)), vec3(0, 5, 0)));
+  EXPECT_TRUE(close_to(mult(p, v, vec3(4, 2, 3)), vec3(0, 0, 3)));
+  EXPECT_TRUE(close_to(mult(p, v, vec3(1, 2, 2)), vec3(1, 0, 0)));
+  EXPECT_TRUE(close_to(mult(p, v, vec3(1, 7, 3)), vec3(0, 5, 0)));
   mat3 r;
   v.get_rot(r);
   EXPECT_TRUE(is_rotation(r));
@@ -238,9 +236,9 @@ TEST(Matrix, PerspectiveProjections) {
   frustum(m, -1, 1, -1, 1, 1, 10);
   vec4 c;
   mult(c, m, vec4(1, 1, -1, 1));
-  EXPECT_TRUE(near4(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(1, 1, -1, 1)));
+  EXPECT_TRUE(close_to(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(1, 1, -1, 1)));
   mult(c, m, vec4(-10, 0, -10, 1));
-  EXPECT_TRUE(near4(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(-1, 0, 1, 1)));
+  EXPECT_TRUE(close_to(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(-1, 0, 1, 1)));
   EXPECT_EQ(m(3, 2), -1.0f);
   EXPECT_EQ(m(3, 3), 0.0f);
 

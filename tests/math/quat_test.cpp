@@ -7,10 +7,8 @@
 #include "zel/math/vec.h"
 
 using namespace zel;
+using zel_test::close_to;
 using zel_test::is_rotation;
-using zel_test::near3;
-using zel_test::near_mat;
-using zel_test::nearq;
 
 namespace {
 
@@ -24,7 +22,7 @@ vec3 rotate(const quat& q, const vec3& v) {
 
 // Same rotation (q and -q are the same).
 ::testing::AssertionResult same_rotation(const quat& a, const quat& b, float eps = 1e-5f) {
-  if (nearq(a, b, eps) || nearq(a, -b, eps)) return ::testing::AssertionSuccess();
+  if (close_to(a, b, eps) || close_to(a, -b, eps)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << "(" << a.x << ", " << a.y << ", " << a.z << ", " << a.w << ") vs (" << b.x << ", "
          << b.y << ", " << b.z << ", " << b.w << ")";
@@ -35,9 +33,9 @@ vec3 rotate(const quat& q, const vec3& v) {
 TEST(Quat, FromAxisAndAngle) {
   // The axis need not be of unit length.
   quat q(vec3(0, 0, 2), kPi);
-  EXPECT_TRUE(nearq(q, quat(0, 0, 1, std::cos(kPi / 2))));
+  EXPECT_TRUE(close_to(q, quat(0, 0, 1, std::cos(kPi / 2))));
   quat h(vec3(1, 0, 0), kPi / 2);
-  EXPECT_TRUE(near3(rotate(h, vec3(0, 1, 0)), vec3(0, 0, 1)));
+  EXPECT_TRUE(close_to(rotate(h, vec3(0, 1, 0)), vec3(0, 0, 1)));
   // A zero axis gives the identity rather than an undefined value.
   quat z(vec3(0, 0, 0), 1.3f);
   EXPECT_EQ(z.x, 0.0f);
@@ -46,47 +44,47 @@ TEST(Quat, FromAxisAndAngle) {
   EXPECT_EQ(z.w, 1.0f);
   quat a;
   axis_to_quat(a, vec3(0, 0, 0), 2.0f);
-  EXPECT_TRUE(nearq(a, quat::Identity, 0.0f));
+  EXPECT_TRUE(close_to(a, quat::Identity, 0.0f));
   axis_to_quat(a, vec3(0, 3, 0), kPi / 3);
-  EXPECT_TRUE(nearq(a, quat(0, std::sin(kPi / 6), 0, std::cos(kPi / 6))));
-  EXPECT_TRUE(nearq(quat::Identity, quat(0, 0, 0, 1), 0.0f));
+  EXPECT_TRUE(close_to(a, quat(0, std::sin(kPi / 6), 0, std::cos(kPi / 6))));
+  EXPECT_TRUE(close_to(quat::Identity, quat(0, 0, 0, 1), 0.0f));
 }
 
 TEST(Quat, ConjugateNormalizeProduct) {
   quat q(1, 2, 3, 4);
-  EXPECT_TRUE(nearq(q.Inverse(), quat(-1, -2, -3, 4), 0.0f));
+  EXPECT_TRUE(close_to(q.Inverse(), quat(-1, -2, -3, 4), 0.0f));
   quat c;
-  EXPECT_TRUE(nearq(conj(c, q), quat(-1, -2, -3, 4), 0.0f));
+  EXPECT_TRUE(close_to(conj(c, q), quat(-1, -2, -3, 4), 0.0f));
   quat d = q;
   conj(d);
-  EXPECT_TRUE(nearq(d, c, 0.0f));
+  EXPECT_TRUE(close_to(d, c, 0.0f));
 
   quat n(0, 0, 3, 4);
   n.Normalize();
-  EXPECT_TRUE(nearq(n, quat(0, 0, 0.6f, 0.8f)));
+  EXPECT_TRUE(close_to(n, quat(0, 0, 0.6f, 0.8f)));
   quat zero(0, 0, 0, 0);
   zero.Normalize();
-  EXPECT_TRUE(nearq(zero, quat(0, 0, 0, 0), 0.0f));  // unchanged, no NaN
+  EXPECT_TRUE(close_to(zero, quat(0, 0, 0, 0), 0.0f));  // unchanged, no NaN
   quat tiny(1e-6f, 0, 0, 0);
   normalize(tiny);
-  EXPECT_TRUE(nearq(tiny, quat(0, 0, 0, 0), 0.0f));
+  EXPECT_TRUE(close_to(tiny, quat(0, 0, 0, 0), 0.0f));
 
   // Hamilton product: i*j = k, j*i = -k.
   quat i(1, 0, 0, 0), j(0, 1, 0, 0);
-  EXPECT_TRUE(nearq(i * j, quat(0, 0, 1, 0), 0.0f));
-  EXPECT_TRUE(nearq(j * i, quat(0, 0, -1, 0), 0.0f));
+  EXPECT_TRUE(close_to(i * j, quat(0, 0, 1, 0), 0.0f));
+  EXPECT_TRUE(close_to(j * i, quat(0, 0, -1, 0), 0.0f));
   quat m = i;
   m *= j;  // multiplies on the right
-  EXPECT_TRUE(nearq(m, quat(0, 0, 1, 0), 0.0f));
+  EXPECT_TRUE(close_to(m, quat(0, 0, 1, 0), 0.0f));
   quat r;
   add_quats(r, i, j);  // j * i
-  EXPECT_TRUE(nearq(r, quat(0, 0, -1, 0), 0.0f));
+  EXPECT_TRUE(close_to(r, quat(0, 0, -1, 0), 0.0f));
 
   // add_quats(p, q) is "p, then q".
   quat p(vec3(0, 0, 1), kPi / 2), s(vec3(1, 0, 0), kPi / 2);
   add_quats(r, p, s);
   vec3 v(1, 0, 0);
-  EXPECT_TRUE(near3(rotate(r, v), rotate(s, rotate(p, v))));
+  EXPECT_TRUE(close_to(rotate(r, v), rotate(s, rotate(p, v))));
 }
 
 TEST(Quat, MatrixRoundTrips) {
@@ -102,21 +100,21 @@ TEST(Quat, MatrixRoundTrips) {
     EXPECT_TRUE(is_rotation(m, 1e-5f));
     mat3 ref;
     ref.set_rot(angle, axis);
-    EXPECT_TRUE(near_mat(m, ref, 2e-5f)) << "case " << k;
+    EXPECT_TRUE(close_to(m, ref, 2e-5f)) << "case " << k;
     quat back;
     mat_2_quat(back, m);
     EXPECT_TRUE(same_rotation(back, q, 2e-5f)) << "case " << k;
-    EXPECT_TRUE(nearq(quat(m), back, 0.0f));
+    EXPECT_TRUE(close_to(quat(m), back, 0.0f));
     // Vector rotated by the matrix and by the quaternion agree.
     vec3 v = rng.vec(-5, 5), a;
     mult(a, m, v);
-    EXPECT_TRUE(near3(a, rotate(q, v), 1e-4f));
+    EXPECT_TRUE(close_to(a, rotate(q, v), 1e-4f));
 
     mat4 m4;  // the 3x3 block only; the translation stays
     m4.set_translation(vec3(1, 2, 3));
     m4.set_rot(q);
     quat from4;
-    EXPECT_TRUE(nearq(mat_2_quat(from4, m4), back, 0.0f));
+    EXPECT_TRUE(close_to(mat_2_quat(from4, m4), back, 0.0f));
     EXPECT_EQ(m4(2, 3), 3.0f);
   }
   // Each diagonal branch of FromMatrix: half turns about x, y and z.
@@ -132,28 +130,28 @@ TEST(Quat, MatrixRoundTrips) {
 TEST(Quat, Slerp) {
   quat p(vec3(0, 0, 1), 0.2f), q(vec3(0, 0, 1), 1.4f), r;
   slerp_quats(r, 0.0f, p, q);
-  EXPECT_TRUE(nearq(r, p));
+  EXPECT_TRUE(close_to(r, p));
   slerp_quats(r, 1.0f, p, q);
-  EXPECT_TRUE(nearq(r, q));
+  EXPECT_TRUE(close_to(r, q));
   slerp_quats(r, 0.5f, p, q);
-  EXPECT_TRUE(nearq(r, quat(vec3(0, 0, 1), 0.8f)));
+  EXPECT_TRUE(close_to(r, quat(vec3(0, 0, 1), 0.8f)));
   slerp_quats(r, 0.25f, p, q);
-  EXPECT_TRUE(nearq(r, quat(vec3(0, 0, 1), 0.5f)));
+  EXPECT_TRUE(close_to(r, quat(vec3(0, 0, 1), 0.5f)));
   slerp_quats(r, 0.7f, p, p);
-  EXPECT_TRUE(nearq(r, p, 0.0f));
+  EXPECT_TRUE(close_to(r, p, 0.0f));
   // Opposite quaternions (the same rotation): a defined, finite result.
   quat u(vec3(1, 0, 0), 0.5f);
   slerp_quats(r, 0.3f, u, -u);
-  EXPECT_TRUE(nearq(r, u));
+  EXPECT_TRUE(close_to(r, u));
   slerp_quats(r, 0.8f, u, -u);
-  EXPECT_TRUE(nearq(r, -u));
+  EXPECT_TRUE(close_to(r, -u));
 }
 
 TEST(Quat, Trackball) {
   quat q(1, 2, 3, 4);
   vec2 a(0.3f, -0.2f), b = a;
   trackball(q, a, b, 0.8f);
-  EXPECT_TRUE(nearq(q, quat(0, 0, 0, 1), 0.0f));
+  EXPECT_TRUE(close_to(q, quat(0, 0, 0, 1), 0.0f));
 
   // Dragging from the centre to the right turns about +y... by the angle of the chord.
   const float size = 1.0f;
@@ -164,7 +162,7 @@ TEST(Quat, Trackball) {
   cross(axis, s1, s2);
   axis.normalize();
   float angle = 2 * std::asin((s1 - s2).norm() / size);
-  EXPECT_TRUE(nearq(q, quat(axis, angle)));
+  EXPECT_TRUE(close_to(q, quat(axis, angle)));
   EXPECT_GT(axis.y, 0.99f);
   EXPECT_NEAR(std::sqrt(dot(q, q)), 1.0f, 1e-5f);
 
@@ -174,5 +172,5 @@ TEST(Quat, Trackball) {
   vec3 h1(2, 0, 0.25f), h2(0, 2, 0.25f);
   cross(axis, h1, h2);
   // |h1 - h2| / size exceeds 1 and is clamped: a half turn.
-  EXPECT_TRUE(nearq(q, quat(axis, kPi)));
+  EXPECT_TRUE(close_to(q, quat(axis, kPi)));
 }

@@ -9,7 +9,7 @@
 #include "math/math_testing.h"
 
 using namespace zel;
-using zel_test::near3;
+using zel_test::close_to;
 
 static_assert(sizeof(vec2) == 8 && sizeof(vec3) == 12 && sizeof(vec4) == 16, "packed floats");
 static_assert(sizeof(quat) == 16 && sizeof(mat3) == 36 && sizeof(mat4) == 64, "packed floats");
@@ -19,7 +19,7 @@ TEST(Vec, NormsAndNormalize) {
   EXPECT_FLOAT_EQ(vec3(2, 3, 6).sq_norm(), 49.0f);
   vec3 v(3, 4, 0);
   EXPECT_FLOAT_EQ(v.normalize(), 0.2f);
-  EXPECT_TRUE(near3(v, vec3(0.6f, 0.8f, 0.0f)));
+  EXPECT_TRUE(close_to(v, vec3(0.6f, 0.8f, 0.0f)));
   vec3 tiny(1e-6f, 0, 0);
   EXPECT_EQ(tiny.normalize(), 0.0f);
   EXPECT_EQ(tiny, vec3(0, 0, 0));
@@ -38,7 +38,7 @@ TEST(Vec, Orthogonalize) {
     EXPECT_NEAR(dot(o, axis), 0.0f, 1e-4f);
     // What was removed lies along the axis.
     vec3 removed = v - o, c;
-    EXPECT_TRUE(near3(cross(c, removed, axis), vec3(0, 0, 0), 1e-4f));
+    EXPECT_TRUE(close_to(cross(c, removed, axis), vec3(0, 0, 0), 1e-4f));
     vec3 n = v;
     n.orthonormalize(axis);
     EXPECT_NEAR(n.norm(), 1.0f, 1e-5f);
