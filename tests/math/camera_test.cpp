@@ -63,11 +63,7 @@ TEST(Camera, MoveIsAppliedOnceOnDemand) {
 TEST(Camera, DirectionalMoves) {
   Camera c;
   c.move_forward_back(3);
-  c.get_view();
-  EXPECT_TRUE(close_to(c.position(), vec3(0, 0, 3)));
   c.move_up_down(-2);
-  c.get_view();
-  EXPECT_TRUE(close_to(c.position(), vec3(0, -2, 3)));
   c.move_right_left(4);
   c.get_view();
   EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)));
@@ -101,23 +97,22 @@ TEST(Camera, PointAt) {
 }
 
 TEST(Camera, Rotations) {
-  Camera c;
-  c.rotate_right_left(kPi);
-  c.get_view();
-  EXPECT_TRUE(close_to(c.target(), vec3(0, 0, -1)));
-  EXPECT_TRUE(close_to(c.up(), vec3(0, 1, 0)));
-
-  Camera d;
-  d.rotate_up_down(kPi / 2);  // about right (+x): z turns to -y
-  d.get_view();
-  EXPECT_TRUE(close_to(d.target(), vec3(0, -1, 0)));
-  EXPECT_TRUE(close_to(d.up(), vec3(0, 0, 1)));
-
-  Camera e;
-  e.rotate_c_cc(kPi / 2);  // roll about the sight line (+z): up turns to -x
-  e.get_view();
-  EXPECT_TRUE(close_to(e.up(), vec3(-1, 0, 0)));
-  EXPECT_TRUE(close_to(e.target(), vec3(0, 0, 1)));
+  // From the start (looking +z, up +y): a half turn right-left; a quarter about right (+x), z
+  // turning to -y; a quarter roll about the sight line, up turning to -x.
+  const struct {
+    void (Camera::*turn)(float);
+    float angle;
+    vec3 target, up;
+  } turns[] = {{&Camera::rotate_right_left, kPi, vec3(0, 0, -1), vec3(0, 1, 0)},
+               {&Camera::rotate_up_down, kPi / 2, vec3(0, -1, 0), vec3(0, 0, 1)},
+               {&Camera::rotate_c_cc, kPi / 2, vec3(0, 0, 1), vec3(-1, 0, 0)}};
+  for (const auto& t : turns) {
+    Camera c;
+    (c.*t.turn)(t.angle);
+    c.get_view();
+    EXPECT_TRUE(close_to(c.target(), t.target));
+    EXPECT_TRUE(close_to(c.up(), t.up));
+  }
 
   // Composed rotations: a quarter turn about x, then one about y, make R = Rx * Ry (the later
   // rotation acts first), turning the pending position (0, 0, -10) about the origin. Target

@@ -20,10 +20,9 @@ TEST(Vec, NormsAndNormalize) {
   vec3 v(3, 4, 0);
   EXPECT_FLOAT_EQ(v.normalize(), 0.2f);
   EXPECT_TRUE(close_to(v, vec3(0.6f, 0.8f, 0.0f)));
-  vec3 tiny(1e-6f, 0, 0);
+  vec3 tiny(1e-6f, 0, 0), f(0, 0, 1e-6f);
   EXPECT_EQ(tiny.normalize(), 0.0f);
   EXPECT_EQ(tiny, vec3(0, 0, 0));
-  vec3 f(0, 0, 1e-6f);
   EXPECT_EQ(normalize(f), vec3(0, 0, 0));
 }
 
