@@ -65,16 +65,14 @@ TEST(Popup, OpensThroughTheLauncherAndClosesAll) {
   zel::gui::open_browser_popup(u"HTTP://Host/Page?Width=300&height= 200");
   zel::gui::open_browser_popup(u"http://host/no-query");
   zel::gui::open_browser_popup(u"http://host/p?width=0&height=-5");
+  // The URL goes out as given, not lower-cased; sizes no window can have are left to the default.
   ASSERT_EQ(r.opened.size(), 3u);
-  // The URL goes out as given, not lower-cased.
   EXPECT_EQ(r.opened[0].first, u"HTTP://Host/Page?Width=300&height= 200");
-  EXPECT_EQ(r.opened[0].second.width, 300);
-  EXPECT_EQ(r.opened[0].second.height, 200);
-  EXPECT_EQ(r.opened[1].second.width, -1);
-  EXPECT_EQ(r.opened[1].second.height, -1);
-  // Sizes no window can have are left to the default.
-  EXPECT_EQ(r.opened[2].second.width, -1);
-  EXPECT_EQ(r.opened[2].second.height, -1);
+  const int32_t sizes[3][2] = {{300, 200}, {-1, -1}, {-1, -1}};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(std::make_pair(r.opened[i].second.width, r.opened[i].second.height),
+              std::make_pair(sizes[i][0], sizes[i][1]))
+        << i;
   EXPECT_EQ(zel::gui::popup_count(), 3u);
 
   // A null URL closes every pop-up, first opened first.
