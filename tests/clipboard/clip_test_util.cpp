@@ -26,7 +26,7 @@ static uint8_t widen(uint32_t v, int bits) {
 
 // Each format's channels as (bits, shift) of its little-endian pixel value: red, green, blue,
 // alpha (0 bits: opaque).
-void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
+static void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
   static const struct {
     uint32_t format;
     int bytes, bits[4], shift[4];
@@ -67,20 +67,28 @@ std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pi
   return px;
 }
 
-bool decode_png(const std::string& png, Rgba& out) {
+int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint32_t format,
+                   int width, int height, int pitch) {
   png_image img;
   std::memset(&img, 0, sizeof img);
   img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return false;
+  if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return -1;
   img.format = PNG_FORMAT_RGBA;
-  out.width = int(img.width);
-  out.height = int(img.height);
-  out.px.assign(PNG_IMAGE_SIZE(img), 0);
-  if (!png_image_finish_read(&img, nullptr, out.px.data(), 0, nullptr)) {
+  std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(img), 0);
+  if (!png_image_finish_read(&img, nullptr, rgba.data(), 0, nullptr)) {
     png_image_free(&img);
-    return false;
+    return -1;
   }
-  return true;
+  if (int(img.width) != width || int(img.height) != height) return -1;
+  const int bpp = zel::pixel_format_bits(format) / 8;
+  int mismatches = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t want[4];
+      reference_rgba(&px[size_t(y * pitch + x * bpp)], format, want);
+      if (std::memcmp(want, &rgba[size_t((y * width + x) * 4)], 4) != 0) ++mismatches;
+    }
+  return mismatches;
 }
 
 uint32_t u32_at(const std::string& s, size_t at) {
