@@ -74,15 +74,8 @@ TEST(Stream, MemoryStreamReadsSeeksAndBounds) {
   qar::MemoryStream s(data, u"mem://x");
   check_stream(s, data);
   EXPECT_EQ(s.location(), u"mem://x");
-
-  qar::MemoryStream copy(data.data(), data.size());
-  EXPECT_EQ(copy.data(), data);
-  EXPECT_TRUE(copy.location().empty());
-
-  qar::MemoryStream empty;
   uint8_t b;
-  EXPECT_EQ(empty.length(), 0);
-  EXPECT_EQ(empty.read(&b, 1), 0);
+  EXPECT_EQ(qar::MemoryStream().read(&b, 1), 0);
 }
 
 TEST(Stream, FileStreamReadsAFileAndKnowsItsAbsolutePath) {
