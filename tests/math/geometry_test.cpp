@@ -123,18 +123,11 @@ TEST(Geometry, AffineDecomposition) {
     // Random rotation * stretch (positive factors along a random frame), sometimes mirrored.
     vec3 ax = rng.vec(-1, 1), sx = rng.vec(-1, 1);
     if (ax.normalize() == 0.0f || sx.normalize() == 0.0f) continue;
-    mat3 r, sr, srt, k, tmp, s, m;
-    r.set_rot(rng.next(-3, 3), ax);
-    sr.set_rot(rng.next(-3, 3), sx);
-    transpose(srt, sr);
-    k(0, 0) = rng.next(0.5f, 3);
-    k(1, 1) = rng.next(0.5f, 3);
-    k(2, 2) = rng.next(0.5f, 3);
-    mult(tmp, k, srt);
-    mult(s, sr, tmp);
-    mult(m, r, s);
+    const quat rq(ax, rng.next(-3, 3)), sq(sx, rng.next(-3, 3));
     const bool mirror = n % 3 == 0;
-    if (mirror) negate(m);
+    const mat3 m = recompose(rq, sq, rng.vec(0.5f, 3), mirror ? -1.0f : 1.0f);
+    mat3 r;
+    quat_2_mat(r, rq);
     mat4 a;
     a.set_rot(m);
     a.set_translation(vec3(1, -2, 3));
