@@ -57,7 +57,6 @@ struct RawClient {
   Display* d = nullptr;
   Window w = 0;
   Atom clipboard = None, incr = None, prop = None;
-
   RawClient() {
     d = XOpenDisplay(nullptr);
     if (!d) return;
@@ -172,7 +171,6 @@ TEST_F(X11Clipboard, XclipDataIsReadByUs) {
   }
   // xclip offering only STRING: we fall back to it and read Latin-1.
   cliptest::stop_process(xclip_in("na\xEFve caf\xE9", u"naïve café", "STRING"));
-
   const std::string html = "<ul><li>один</li><li>two</li></ul>";
   pid_t pid = cliptest::spawn_with_input(
       {"xclip", "-selection", "clipboard", "-i", "-quiet", "-t", "text/html"}, html);
@@ -286,7 +284,6 @@ TEST_F(X11Clipboard, GetIsBoundedWhenTheOwnerIsSilentOrGone) {
   std::u16string text;
   ASSERT_TRUE(Clipboard().get(text));
   EXPECT_EQ(text, u"fresh");
-
   XSetSelectionOwner(raw.d, raw.clipboard, None, CurrentTime);
   XSync(raw.d, False);
   EXPECT_TRUE(eventually([&] { return !Clipboard().get(text); })) << "SelectionClear seen";

@@ -29,7 +29,6 @@ int main(int argc, char** argv) {
   if (XGetSelectionOwner(d, clipboard) != w) return 1;
   std::printf("ready\n");
   std::fflush(stdout);
-
   Window requestor = 0;  // of the INCR transfer in progress
   Atom property = None;
   bool waiting_delete = false;  // the requestor has not taken the last chunk yet

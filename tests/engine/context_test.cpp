@@ -24,7 +24,6 @@ TEST(Context, LazyInstanceSurvivesInitAndUninitReleasesEverything) {
   zelContext& c = zelContext::instance();  // before zelInit: created on demand
   EXPECT_NE(zelContext::is_init(), 0);
   EXPECT_TRUE(!c.render_mng && !c.device && !c.texture_manager && !c.env_driver && !c.audio_driver);
-
   std::shared_ptr<token> t[4];
   for (auto& k : t) k = std::make_shared<token>();
   std::weak_ptr<token> w[4] = {t[0], t[1], t[2], t[3]};
@@ -33,7 +32,6 @@ TEST(Context, LazyInstanceSurvivesInitAndUninitReleasesEverything) {
   c.env_driver = held_by<zel::EnvIndepDriver>(t[2]);
   c.audio_driver = held_by<zel::AudioDriver>(t[3]);
   for (auto& k : t) k.reset();
-
   zelInit(nullptr);  // keeps the existing context
   EXPECT_EQ(&zelContext::instance(), &c);
   EXPECT_TRUE(zelContext::init());
@@ -41,12 +39,10 @@ TEST(Context, LazyInstanceSurvivesInitAndUninitReleasesEverything) {
   EXPECT_FALSE(w[3].expired());
   EXPECT_TRUE(zel::gui::is_attached());
   EXPECT_TRUE(zel::gui::is_gui_thread());
-
   zelUninit();
   EXPECT_EQ(zelContext::is_init(), 0);
   for (const auto& k : w) EXPECT_TRUE(k.expired());
   EXPECT_FALSE(zel::gui::is_attached());
-
   // A fresh context afterwards starts empty.
   EXPECT_FALSE(zelContext::instance().audio_driver);
   zelContext::uninit();

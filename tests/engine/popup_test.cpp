@@ -61,7 +61,6 @@ TEST(Popup, OpensThroughTheLauncherAndClosesAll) {
   zel::gui::set_popup_closer([&](uint64_t h) { r.closed.push_back(h); });
   zel::gui::close_browser_popups();
   r.closed.clear();
-
   zel::gui::open_browser_popup(u"HTTP://Host/Page?Width=300&height= 200");
   zel::gui::open_browser_popup(u"http://host/no-query");
   zel::gui::open_browser_popup(u"http://host/p?width=0&height=-5");
@@ -74,19 +73,16 @@ TEST(Popup, OpensThroughTheLauncherAndClosesAll) {
               std::make_pair(sizes[i][0], sizes[i][1]))
         << i;
   EXPECT_EQ(zel::gui::popup_count(), 3u);
-
   // A null URL closes every pop-up, first opened first.
   zel::gui::open_browser_popup(nullptr);
   EXPECT_EQ(r.closed, (std::vector<uint64_t>{100, 101, 102}));
   EXPECT_EQ(zel::gui::popup_count(), 0u);
-
   // A launcher that fails adds nothing; close_browser_popups on an empty list does nothing.
   zel::gui::set_popup_launcher([](const std::u16string&, zel::gui::popup_size) { return 0; });
   zel::gui::open_browser_popup(u"http://x");
   EXPECT_EQ(zel::gui::popup_count(), 0u);
   zel::gui::close_browser_popups();
   EXPECT_EQ(r.closed.size(), 3u);
-
   // With no GUI thread the request fails with a trace line instead of hanging.
   zel::gui::detach();
   std::vector<std::string> lines;

@@ -97,7 +97,6 @@ TEST_F(WindowTest, CreatesAChildOfTheHostWindowOnTheGuiThread) {
   ASSERT_TRUE(XFetchName(dpy, Window(w), &name));
   EXPECT_STREQ(name, "zel child");
   XFree(name);
-
   // An explicit parent is used as given.
   zel::gui::create_window_params q;
   q.parent = w, q.width = 0, q.height = 5;  // no zero-sized windows in X: made 1 x 1
@@ -107,7 +106,6 @@ TEST_F(WindowTest, CreatesAChildOfTheHostWindowOnTheGuiThread) {
   ASSERT_TRUE(XGetWindowAttributes(dpy, Window(inner), &a));
   EXPECT_EQ(a.width, 1);
   EXPECT_EQ(a.map_state, IsUnmapped);
-
   EXPECT_TRUE(zel::gui::destroy_window(inner));
   EXPECT_FALSE(exists(inner));
 }

@@ -68,7 +68,6 @@ TEST(Camera, DirectionalMoves) {
   c.get_view();
   EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)));
   EXPECT_TRUE(close_to(c.target(), vec3(4, -2, 4)));
-
   // After pointing elsewhere from a position off the origin, "right" is still to the right of
   // the line of sight.
   Camera d;
@@ -126,7 +125,6 @@ TEST(Camera, Rotations) {
   EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
   EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
   EXPECT_TRUE(close_to(view_of(f, vec3(1, 2, 3)), vec3(2, 3, 11), 1e-5f));
-
   // A zero axis is no rotation.
   Camera g;
   g.rotate(vec3(0, 0, 0), 1.0f);
@@ -144,7 +142,6 @@ TEST(Camera, Projections) {
   EXPECT_TRUE(close_to(p, vec3(1, 1, 1)));
   mult_pos(p, c.get_project(), vec3(100, 50, -800));
   EXPECT_TRUE(close_to(p, vec3(0, 0, 0)));
-
   c.clear_projection_changed();
   EXPECT_FALSE(c.projection_changed());
   // 90 degrees vertically, 2:1; depth 1..11 to 0..1; the corner of the far plane to (1, 1, 1).

@@ -18,7 +18,6 @@ TEST(Geometry, TriangleMeasures) {
   // Area does not depend on where the triangle lies.
   vec3 d(10, -3, 7);
   EXPECT_NEAR(nv_area(a + d, b + d, c + d), 6.0f, 1e-4f);
-
   vec3 center;
   EXPECT_FLOAT_EQ(nv_find_in_circle(center, a, b, c), 1.0f);  // 2*6/12
   EXPECT_TRUE(close_to(center, vec3(1, 1, 0)));
@@ -131,7 +130,6 @@ TEST(Geometry, AffineDecomposition) {
     mat4 a;
     a.set_rot(m);
     a.set_translation(vec3(1, -2, 3));
-
     vec3 t, kk;
     quat q, u;
     float f = 0;

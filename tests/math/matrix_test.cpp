@@ -38,7 +38,6 @@ TEST(Matrix, AxisRotation) {
   r.set_rot(ang, axis);
   EXPECT_TRUE(is_rotation(r));
   EXPECT_TRUE(close_to(mult(v, r, axis), axis));  // the axis is fixed
-
   // mat4 writes only the 3x3 block.
   mat4 m;
   m.set_translation(vec3(5, 6, 7));
@@ -49,7 +48,6 @@ TEST(Matrix, AxisRotation) {
   EXPECT_TRUE(close_to(block, r, 0.0f));
   EXPECT_EQ(m(0, 3), 5.0f);
   EXPECT_EQ(m(3, 0), 9.0f);
-
   mat4 x;
   x.set_rotx(kPi / 2);
   vec3 out;
@@ -108,7 +106,6 @@ TEST(Matrix, ProductsApplyRightOperandFirst) {
   mat4 a = t;  // the result may alias an operand
   mult(a, a, r);
   EXPECT_TRUE(close_to(a, t * r, 0.0f));
-
   mat3 x(1, 2, 3, 4, 5, 6, 7, 8, 10), y(0, 1, 0, 1, 0, 0, 0, 0, 2), z;
   mult(z, x, y);
   // Column 0 of x*y is x times column 0 of y = x's column 1.
@@ -139,7 +136,6 @@ TEST(Matrix, VectorProducts) {
   vec3 v(0, 1, 0);
   mult(v, n, v);
   EXPECT_EQ(v, vec3(4, 5, 6));
-
   // mult_pos divides by the fourth component.
   mat4 proj;
   proj(3, 3) = 2.0f;
@@ -167,7 +163,6 @@ TEST(Matrix, InverseTimesMatrixIsIdentity) {
     mat4 same = m;
     invert(same, same);
     EXPECT_TRUE(close_to(same, inv, 0.0f));
-
     mat3 a, ai, q;
     m.get_rot(a);
     invert(ai, a);
@@ -236,7 +231,6 @@ TEST(Matrix, PerspectiveProjections) {
   EXPECT_TRUE(close_to(vec4(c.x / c.w, c.y / c.w, c.z / c.w, 1), vec4(-1, 0, 1, 1)));
   EXPECT_EQ(m(3, 2), -1.0f);
   EXPECT_EQ(m(3, 3), 0.0f);
-
   // perspective: 90 degrees vertical, aspect 2: the top edge of the near plane is at n.
   mat4 p;
   perspective(p, 90.0f, 2.0f, 1.0f, 100.0f);
@@ -244,7 +238,6 @@ TEST(Matrix, PerspectiveProjections) {
   EXPECT_NEAR(c.x / c.w, 1.0f, 1e-5f);
   EXPECT_NEAR(c.y / c.w, 1.0f, 1e-5f);
   EXPECT_NEAR(c.z / c.w, -1.0f, 1e-5f);
-
   // matix_perspective: left-handed, depth 0 at zn and 1 at zf; writes only its five elements.
   mat4 q;
   for (float& f : q.mat_array) f = 0.0f;

@@ -46,7 +46,6 @@ TEST(Quat, ConjugateNormalizeProduct) {
   quat q(1, 2, 3, 4), c;
   EXPECT_TRUE(close_to(q.Inverse(), quat(-1, -2, -3, 4), 0.0f));
   EXPECT_TRUE(close_to(conj(c, q), quat(-1, -2, -3, 4), 0.0f));
-
   quat n(0, 0, 3, 4);
   n.Normalize();
   EXPECT_TRUE(close_to(n, quat(0, 0, 0.6f, 0.8f)));
@@ -55,7 +54,6 @@ TEST(Quat, ConjugateNormalizeProduct) {
   normalize(tiny);
   EXPECT_TRUE(close_to(zero, quat(0, 0, 0, 0), 0.0f));  // unchanged, no NaN
   EXPECT_TRUE(close_to(tiny, quat(0, 0, 0, 0), 0.0f));
-
   // Hamilton product: i*j = k, j*i = -k.
   quat i(1, 0, 0, 0), j(0, 1, 0, 0);
   EXPECT_TRUE(close_to(i * j, quat(0, 0, 1, 0), 0.0f));
@@ -66,7 +64,6 @@ TEST(Quat, ConjugateNormalizeProduct) {
   quat r;
   add_quats(r, i, j);  // j * i
   EXPECT_TRUE(close_to(r, quat(0, 0, -1, 0), 0.0f));
-
   // add_quats(p, q) is "p, then q".
   quat p(vec3(0, 0, 1), kPi / 2), s(vec3(1, 0, 0), kPi / 2);
   add_quats(r, p, s);
@@ -96,7 +93,6 @@ TEST(Quat, MatrixRoundTrips) {
     vec3 v = rng.vec(-5, 5), a;
     mult(a, m, v);
     EXPECT_TRUE(close_to(a, rotate(q, v), 1e-4f));
-
     mat4 m4;  // the 3x3 block only; the translation stays
     m4.set_translation(vec3(1, 2, 3));
     m4.set_rot(q);
@@ -136,7 +132,6 @@ TEST(Quat, Trackball) {
   vec2 a(0.3f, -0.2f), b = a;
   trackball(q, a, b, 0.8f);
   EXPECT_TRUE(close_to(q, quat(0, 0, 0, 1), 0.0f));
-
   // Dragging from the centre to the right turns about +y... by the angle of the chord.
   const float size = 1.0f;
   vec2 p1(0, 0), p2(0.2f, 0);
@@ -149,7 +144,6 @@ TEST(Quat, Trackball) {
   EXPECT_TRUE(close_to(q, quat(axis, angle)));
   EXPECT_GT(axis.y, 0.99f);
   EXPECT_NEAR(std::sqrt(dot(q, q)), 1.0f, 1e-5f);
-
   // Outside the sphere the hyperbolic sheet is used: z = (size^2/2)/d.
   vec2 o1(2, 0), o2(0, 2);
   trackball(q, o1, o2, size);

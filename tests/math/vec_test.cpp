@@ -53,7 +53,6 @@ TEST(Vec, DotCrossAndFriends) {
   EXPECT_EQ(dot(a, b4), 38.0f);  // three components
   EXPECT_EQ(dot(b4, a), 38.0f);
   EXPECT_EQ(dot(quat(1, 2, 3, 4), quat(1, 1, 1, 1)), 10.0f);
-
   vec3 c;
   EXPECT_EQ(cross(c, vec3(1, 0, 0), vec3(0, 1, 0)), vec3(0, 0, 1));
   cross(c, a, b);
@@ -62,7 +61,6 @@ TEST(Vec, DotCrossAndFriends) {
   vec3 al = a;
   cross(al, al, b);
   EXPECT_EQ(al, c);
-
   EXPECT_EQ(add(c, a, b), vec3(5, -3, 9));
   EXPECT_EQ(sub(c, a, b), vec3(-3, 7, -3));
   EXPECT_EQ(mult(c, a, b), vec3(4, -10, 18));

@@ -29,13 +29,11 @@ void check_stream(qar::Stream& s, const std::vector<uint8_t>& data) {
   ASSERT_EQ(s.read(buf.data(), 10), 10);
   EXPECT_EQ(buf, std::vector<uint8_t>(data.begin(), data.begin() + 10));
   EXPECT_EQ(s.position(), 10);
-
   // The engine's peek pattern: read leading bytes, seek back by the count read.
   EXPECT_EQ(s.seek(-10, qar::Stream::seek_current), 0);
   uint8_t b = 0;
   ASSERT_EQ(s.read(&b, 1), 1);
   EXPECT_EQ(b, data[0]);
-
   EXPECT_EQ(s.seek(-3, qar::Stream::seek_end), int64_t(data.size()) - 3);
   std::vector<uint8_t> tail(16, 0xEE);
   ASSERT_EQ(s.read(tail.data(), 16), 3);  // short read at the end
@@ -43,7 +41,6 @@ void check_stream(qar::Stream& s, const std::vector<uint8_t>& data) {
   EXPECT_EQ(tail[2], data[data.size() - 1]);
   EXPECT_EQ(tail[3], 0xEE);               // nothing written past what was read
   EXPECT_EQ(s.read(tail.data(), 16), 0);  // 0 at the end
-
   // Bad seeks fail and leave the position alone.
   EXPECT_EQ(s.seek(5, qar::Stream::seek_begin), 5);
   EXPECT_EQ(s.seek(-1, qar::Stream::seek_begin), -1);
@@ -51,7 +48,6 @@ void check_stream(qar::Stream& s, const std::vector<uint8_t>& data) {
   EXPECT_EQ(s.seek(0, 7), -1);
   EXPECT_EQ(s.seek(INT64_MAX, qar::Stream::seek_current), -1);  // would overflow
   EXPECT_EQ(s.position(), 5);
-
   // Past the end is a valid position with nothing to read.
   EXPECT_EQ(s.seek(100, qar::Stream::seek_end), int64_t(data.size()) + 100);
   EXPECT_EQ(s.read(buf.data(), 4), 0);
@@ -60,7 +56,6 @@ void check_stream(qar::Stream& s, const std::vector<uint8_t>& data) {
   EXPECT_EQ(s.read(buf.data(), 0), 0);
   EXPECT_EQ(s.read(buf.data(), -5), 0);
   EXPECT_EQ(s.position(), 0);
-
   // Whole-content read in odd chunks reproduces the data.
   std::vector<uint8_t> all;
   std::vector<uint8_t> chunk(37);

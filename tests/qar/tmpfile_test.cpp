@@ -55,7 +55,6 @@ TEST(TmpFile, CopiesTheStreamRemovesTheFileAndFailsCleanly) {
     path = f.native_path();
   }
   EXPECT_FALSE(exists(path));  // the destructor removed it
-
   qar::TmpFile f;
   ASSERT_TRUE(f.create(std::make_shared<qar::MemoryStream>()));
   std::string p = f.native_path();
