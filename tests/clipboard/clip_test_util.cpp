@@ -4,6 +4,7 @@
 #include <png.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <cstring>
 
 #include "zel/pixel_format.h"
+
+extern char** environ;
 
 namespace cliptest {
 
@@ -115,31 +118,22 @@ bool run_capture(const std::string& command, std::string& out) {
 
 pid_t spawn_with_input(const std::vector<std::string>& argv, const std::string& input) {
   char path[] = "/tmp/zel_clip_inputXXXXXX";
-  int fd = mkstemp(path);
+  const int fd = mkstemp(path);
   if (fd < 0) return -1;
-  size_t done = 0;
-  while (done < input.size()) {
-    ssize_t w = write(fd, input.data() + done, input.size() - done);
-    if (w <= 0) break;
-    done += size_t(w);
-  }
-  lseek(fd, 0, SEEK_SET);
-  unlink(path);
+  const bool written = write(fd, input.data(), input.size()) == ssize_t(input.size());
+  close(fd);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fd, 0);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(fd);
+  posix_spawn_file_actions_t io;
+  posix_spawn_file_actions_init(&io);
+  posix_spawn_file_actions_addopen(&io, 0, path, O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&io, 1, 2);
+  pid_t pid = -1;
+  if (!written || posix_spawnp(&pid, args[0], &io, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&io);
+  unlink(path);  // the child has its standard input open by now
   return pid;
 }
 

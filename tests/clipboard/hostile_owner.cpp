@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -49,14 +48,8 @@ int main(int argc, char** argv) {
       }
       if (ev.type != SelectionRequest) continue;
       const XSelectionRequestEvent r = ev.xselectionrequest;
-      XSelectionEvent reply;
-      std::memset(&reply, 0, sizeof reply);
-      reply.type = SelectionNotify;
-      reply.requestor = r.requestor;
-      reply.selection = r.selection;
-      reply.target = r.target;
-      reply.time = r.time;
-      reply.property = r.property;
+      XSelectionEvent reply = {SelectionNotify, 0,        False,      d,     r.requestor,
+                               r.selection,     r.target, r.property, r.time};
       if (r.target == targets && mode == "atoms") {
         std::vector<long> list(1000000);
         list[0] = long(targets);
