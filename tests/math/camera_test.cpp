@@ -9,10 +9,9 @@
 
 using namespace zel;
 using zel_test::close_to;
+using zel_test::kPi;
 
 namespace {
-
-const float kPi = 3.14159265f;
 
 vec3 view_of(Camera& c, const vec3& p) {
   vec3 r;

@@ -9,6 +9,8 @@
 
 namespace zel_test {
 
+constexpr float kPi = 3.14159265f;
+
 // Vectors, quaternions and matrices are packed floats: each element within `eps`.
 template <class T>
 ::testing::AssertionResult close_to(const T& a, const T& b, float eps = 1e-5f) {
