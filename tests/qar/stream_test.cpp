@@ -1,20 +1,28 @@
+// Streams, temporary files, rectangles and locks.
 #include "qar/stream.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "qar/lockable.h"
+#include "qar/rect.h"
 #include "qar/string.h"
+#include "qar/tmpfile.h"
 #include "qar/trace.h"
 
 namespace {
-
 std::vector<uint8_t> pattern(size_t n) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = uint8_t((i * 31 + 7) & 0xFF);
@@ -101,6 +109,85 @@ TEST(Stream, FileStreamFailures) {
   qar::set_trace_sink(nullptr);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_NE(lines[0].find(" (throw) ->\n"), std::string::npos);
+}
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+bool exists(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0;
+}
+
+// A stream that fails after some bytes.
+class FailingStream : public qar::MemoryStream {
+ public:
+  using qar::MemoryStream::MemoryStream;
+  int64_t read(void* b, int64_t n) override {
+    if (position() >= 100) return -1;
+    return qar::MemoryStream::read(b, std::min<int64_t>(n, 100));
+  }
+};
+
+TEST(TmpFile, CopiesTheStreamRemovesTheFileAndFailsCleanly) {
+  const std::vector<uint8_t> data = pattern(300000);
+  auto s = std::make_shared<qar::MemoryStream>(data);
+  std::string path;
+  {
+    qar::TmpFile f;
+    EXPECT_FALSE(f.is_open());
+    ASSERT_TRUE(f.create(s, ".bin"));
+    path = f.native_path();
+    EXPECT_EQ(path.substr(path.size() - 4), ".bin");
+    EXPECT_EQ(file_bytes(path), data);
+    std::u16string wide = f;
+    EXPECT_EQ(qar::to_utf8(wide), path);
+    // From the stream's position on.
+    s->seek(299990, qar::Stream::seek_begin);
+    ASSERT_TRUE(f.create(s));
+    EXPECT_FALSE(exists(path));  // the earlier file is gone
+    EXPECT_EQ(file_bytes(f.native_path()), std::vector<uint8_t>(data.end() - 10, data.end()));
+    path = f.native_path();
+  }
+  EXPECT_FALSE(exists(path));  // the destructor removed it
+  qar::TmpFile f;
+  ASSERT_TRUE(f.create(std::make_shared<qar::MemoryStream>()));
+  std::string p = f.native_path();
+  EXPECT_TRUE(exists(p));
+  EXPECT_TRUE(file_bytes(p).empty());
+  f.close();
+  EXPECT_FALSE(exists(p));
+  EXPECT_TRUE(f.path().empty());
+  EXPECT_FALSE(f.create(nullptr));
+  auto bad = std::make_shared<FailingStream>(std::vector<uint8_t>(1000, 1));
+  EXPECT_FALSE(f.create(bad));
+  EXPECT_FALSE(f.is_open());
+}
+
+TEST(Rect, SizesOfExtremeEdges) {
+  // Extreme edges do not overflow.
+  qar::Rect big(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  EXPECT_EQ(big.width(), int64_t(UINT32_MAX));
+  static_assert(sizeof(qar::Rect) == 16, "four 32-bit edges");
+}
+
+struct Counter : qar::lockable<> {
+  int value = 0;
+};
+
+TEST(Lockable, GuardSerialisesThreads) {
+  Counter c;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10000; ++i) {
+        qar::lock_it guard(c);
+        ++c.value;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(c.value, 40000);
 }
 
 }  // namespace
