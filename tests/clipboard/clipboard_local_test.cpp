@@ -54,12 +54,7 @@ TEST_F(LocalClipboard, TextInEveryEncoding) {
       {u"Привет, café 😀", -1, u"Привет, café 😀", "Привет, café 😀", "??????, caf\xE9 ?",
        "Привет, café 😀"},
       {u"na\u00efve", -1, u"na\u00efve", "na\xC3\xAFve", "na\xEFve", "na\xEFve"},
-      {surrogate, -1, u"a\uFFFDb",
-       "a\xEF\xBF\xBD"
-       "b",
-       "a?b",
-       "a\xEF\xBF\xBD"
-       "b"},
+      {surrogate, -1, u"a\uFFFDb", "a\uFFFDb", "a?b", "a\uFFFDb"},
       {u"abcdef", 3, u"abc", "abc", "abc", "abc"},                 // the length counts code units
       {std::u16string(with_zero, 5), 5, u"ab", "ab", "ab", "ab"},  // and stops at a zero
   };

@@ -62,9 +62,7 @@ TEST(Utf8, RoundTripAndHelpers) {
   std::string text = "h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80!";
   EXPECT_EQ(qar::to_utf8(qar::to_u16(text)), text);
   // Unpaired surrogates cannot be encoded: U+FFFD.
-  EXPECT_EQ(qar::to_utf8(std::u16string{0xD800, u'a'}),
-            "\xEF\xBF\xBD"
-            "a");
+  EXPECT_EQ(qar::to_utf8(std::u16string{0xD800, u'a'}), "\uFFFDa");
   EXPECT_EQ(qar::to_utf8(std::u16string{0xDC00}), "\xEF\xBF\xBD");
   EXPECT_EQ(qar::u16len(u"abc"), 3u);
   EXPECT_EQ(qar::u16len(nullptr), 0u);
