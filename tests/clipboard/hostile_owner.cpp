@@ -1,5 +1,5 @@
 // A clipboard owner that misbehaves, for the clipboard's bounds tests. Takes CLIPBOARD on
-// $DISPLAY, prints "ready" and serves until killed:
+// $DISPLAY, prints "ready <pid>" and serves until killed:
 //   atoms    TARGETS is TARGETS, UTF8_STRING and a million atoms that do not exist;
 //            UTF8_STRING is "still here"
 //   trickle  every text comes through INCR, one byte a chunk, 200 ms apart, never ending
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   XSetSelectionOwner(d, clipboard, w, CurrentTime);
   XSync(d, False);
   if (XGetSelectionOwner(d, clipboard) != w) return 1;
-  std::printf("ready\n");
+  std::printf("ready %d\n", int(getpid()));
   std::fflush(stdout);
   Window requestor = 0;  // of the INCR transfer in progress
   Atom property = None;
