@@ -193,9 +193,7 @@ TEST_F(X11Clipboard, HtmlIsOfferedAsTextHtml) {
   c.close();
   EXPECT_EQ(xclip_out("text/html"), html);
   EXPECT_EQ(xclip_out(), "Привет мир");
-  const std::string wrapped = xclip_out("HTML Format");
-  EXPECT_EQ(wrapped, zel::clip::wrap_html(html));
-  EXPECT_NE(wrapped.find(html), std::string::npos);
+  EXPECT_EQ(xclip_out("HTML Format"), zel::clip::wrap_html(html));
 }
 
 TEST_F(X11Clipboard, PictureIsReadBackPixelByPixel) {
@@ -314,16 +312,6 @@ TEST_F(X11Clipboard, MultipleConvertsSeveralTargets) {
   EXPECT_EQ(bytes, "multi");
 }
 
-TEST_F(X11Clipboard, ShutdownAndRestart) {
-  ASSERT_TRUE(Clipboard().paste(u"first life"));
-  Clipboard::shutdown();
-  std::string out;
-  cliptest::run_capture("xclip -selection clipboard -o 2>/dev/null", out);
-  EXPECT_NE(out, "first life") << "our window is gone with the connection";
-  ASSERT_TRUE(Clipboard().paste(u"second life"));
-  EXPECT_EQ(xclip_out(), "second life");
-}
-
 // A stand-in clipboard manager: owns CLIPBOARD_MANAGER and, asked to SAVE_TARGETS, copies the
 // clipboard's UTF8_STRING before it answers.
 struct FakeManager {
@@ -364,10 +352,9 @@ struct FakeManager {
   }
 };
 
-TEST_F(X11Clipboard, ShutdownHandsTheDataToAClipboardManager) {
+TEST_F(X11Clipboard, ShutdownHandsTheDataToAClipboardManagerAndRestarts) {
   FakeManager manager;
-  for (int i = 0; i < 500 && !manager.ready; ++i) std::this_thread::sleep_for(5ms);
-  ASSERT_TRUE(manager.ready);
+  ASSERT_TRUE(eventually([&] { return manager.ready.load(); }));
   Clipboard c(true);
   c.erase();
   ASSERT_TRUE(c.paste(u"kept after exit"));
@@ -377,6 +364,12 @@ TEST_F(X11Clipboard, ShutdownHandsTheDataToAClipboardManager) {
   manager.stop = true;
   manager.thread.join();
   EXPECT_EQ(manager.saved, "kept after exit");
+  // Our window went with the connection; a new one comes with the next use.
+  std::string out;
+  cliptest::run_capture("xclip -selection clipboard -o 2>/dev/null", out);
+  EXPECT_NE(out, "kept after exit");
+  ASSERT_TRUE(Clipboard().paste(u"second life"));
+  EXPECT_EQ(xclip_out(), "second life");
   for (const char* t : {"UTF8_STRING", "STRING", "text/html", "HTML Format"})
     EXPECT_NE(std::find(manager.offered.begin(), manager.offered.end(), t), manager.offered.end())
         << t;
