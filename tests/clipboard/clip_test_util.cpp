@@ -4,6 +4,7 @@
 #include <png.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <cstring>
 
 #include "zel/pixel_format.h"
+
+extern char** environ;
 
 namespace cliptest {
 
@@ -26,7 +29,7 @@ static uint8_t widen(uint32_t v, int bits) {
 
 // Each format's channels as (bits, shift) of its little-endian pixel value: red, green, blue,
 // alpha (0 bits: opaque).
-void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
+static void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
   static const struct {
     uint32_t format;
     int bytes, bits[4], shift[4];
@@ -67,20 +70,28 @@ std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pi
   return px;
 }
 
-bool decode_png(const std::string& png, Rgba& out) {
+int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint32_t format,
+                   int width, int height, int pitch) {
   png_image img;
   std::memset(&img, 0, sizeof img);
   img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return false;
+  if (!png_image_begin_read_from_memory(&img, png.data(), png.size())) return -1;
   img.format = PNG_FORMAT_RGBA;
-  out.width = int(img.width);
-  out.height = int(img.height);
-  out.px.assign(PNG_IMAGE_SIZE(img), 0);
-  if (!png_image_finish_read(&img, nullptr, out.px.data(), 0, nullptr)) {
+  std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(img), 0);
+  if (!png_image_finish_read(&img, nullptr, rgba.data(), 0, nullptr)) {
     png_image_free(&img);
-    return false;
+    return -1;
   }
-  return true;
+  if (int(img.width) != width || int(img.height) != height) return -1;
+  const int bpp = zel::pixel_format_bits(format) / 8;
+  int mismatches = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t want[4];
+      reference_rgba(&px[size_t(y * pitch + x * bpp)], format, want);
+      if (std::memcmp(want, &rgba[size_t((y * width + x) * 4)], 4) != 0) ++mismatches;
+    }
+  return mismatches;
 }
 
 uint32_t u32_at(const std::string& s, size_t at) {
@@ -107,31 +118,22 @@ bool run_capture(const std::string& command, std::string& out) {
 
 pid_t spawn_with_input(const std::vector<std::string>& argv, const std::string& input) {
   char path[] = "/tmp/zel_clip_inputXXXXXX";
-  int fd = mkstemp(path);
+  const int fd = mkstemp(path);
   if (fd < 0) return -1;
-  size_t done = 0;
-  while (done < input.size()) {
-    ssize_t w = write(fd, input.data() + done, input.size() - done);
-    if (w <= 0) break;
-    done += size_t(w);
-  }
-  lseek(fd, 0, SEEK_SET);
-  unlink(path);
+  const bool written = write(fd, input.data(), input.size()) == ssize_t(input.size());
+  close(fd);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fd, 0);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(fd);
+  posix_spawn_file_actions_t io;
+  posix_spawn_file_actions_init(&io);
+  posix_spawn_file_actions_addopen(&io, 0, path, O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&io, 1, 2);
+  pid_t pid = -1;
+  if (!written || posix_spawnp(&pid, args[0], &io, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&io);
+  unlink(path);  // the child has its standard input open by now
   return pid;
 }
 
@@ -199,10 +201,6 @@ void use_private_display_if_possible() {
   if (!start_private_xvfb(server, display)) return;
   setenv("DISPLAY", display.c_str(), 1);
   std::atexit([] { stop_process(server); });
-}
-
-std::string bytes(const char* s) {
-  return std::string(s);
 }
 
 }  // namespace cliptest

@@ -9,20 +9,13 @@
 
 namespace cliptest {
 
-// A picture as R, G, B, A bytes, rows top-down.
-struct Rgba {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> px;
-};
-
-// The colour a source pixel stands for, worked out from the format's bit layout.
-void reference_rgba(const uint8_t* src, uint32_t format, uint8_t out[4]);
 // Fills a picture of the given format with a pattern that uses every channel's range; rows are
 // `pitch` bytes apart and the bytes past each row are filled with 0xEE.
 std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch);
-// Decodes PNG bytes; false when they are not a PNG.
-bool decode_png(const std::string& png, Rgba& out);
+// Pixels of `png` that differ from the colour each pixel of the source picture stands for
+// (worked out from the format's bit layout); -1 when it is no PNG of the picture's size.
+int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint32_t format,
+                   int width, int height, int pitch);
 // Little-endian fields of a byte string.
 uint32_t u32_at(const std::string& s, size_t at);
 uint16_t u16_at(const std::string& s, size_t at);
@@ -41,8 +34,5 @@ bool start_private_xvfb(pid_t& pid, std::string& display);
 // DISPLAY at a private server for the whole test program, so that other programs using the
 // shared server's clipboard at the same time cannot disturb the tests.
 void use_private_display_if_possible();
-
-// UTF-8 text of a u8"" literal as std::string.
-std::string bytes(const char* s);
 
 }  // namespace cliptest

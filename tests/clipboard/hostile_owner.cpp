@@ -1,5 +1,5 @@
 // A clipboard owner that misbehaves, for the clipboard's bounds tests. Takes CLIPBOARD on
-// $DISPLAY, prints "ready" and serves until killed:
+// $DISPLAY, prints "ready <pid>" and serves until killed:
 //   atoms    TARGETS is TARGETS, UTF8_STRING and a million atoms that do not exist;
 //            UTF8_STRING is "still here"
 //   trickle  every text comes through INCR, one byte a chunk, 200 ms apart, never ending
@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,9 +26,8 @@ int main(int argc, char** argv) {
   XSetSelectionOwner(d, clipboard, w, CurrentTime);
   XSync(d, False);
   if (XGetSelectionOwner(d, clipboard) != w) return 1;
-  std::printf("ready\n");
+  std::printf("ready %d\n", int(getpid()));
   std::fflush(stdout);
-
   Window requestor = 0;  // of the INCR transfer in progress
   Atom property = None;
   bool waiting_delete = false;  // the requestor has not taken the last chunk yet
@@ -50,14 +48,8 @@ int main(int argc, char** argv) {
       }
       if (ev.type != SelectionRequest) continue;
       const XSelectionRequestEvent r = ev.xselectionrequest;
-      XSelectionEvent reply;
-      std::memset(&reply, 0, sizeof reply);
-      reply.type = SelectionNotify;
-      reply.requestor = r.requestor;
-      reply.selection = r.selection;
-      reply.target = r.target;
-      reply.time = r.time;
-      reply.property = r.property;
+      XSelectionEvent reply = {SelectionNotify, 0,        False,      d,     r.requestor,
+                               r.selection,     r.target, r.property, r.time};
       if (r.target == targets && mode == "atoms") {
         std::vector<long> list(1000000);
         list[0] = long(targets);

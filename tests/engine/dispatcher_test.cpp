@@ -18,6 +18,19 @@ namespace {
 using namespace std::chrono_literals;
 namespace gui = zel::gui;
 
+// What `f` threw: the exception's text (marked when it is the dispatcher's own), or "none".
+template <class F>
+std::string thrown(F f) {
+  try {
+    f();
+  } catch (const zel::gui::error& e) {
+    return std::string("gui error: ") + e.what();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "none";
+}
+
 bool readable(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
@@ -65,12 +78,8 @@ TEST_F(Dispatcher, InvokeRunsOnTheGuiThreadAndReturnsTheResult) {
 
 TEST_F(Dispatcher, ExceptionsComeBackToTheCaller) {
   auto result = threads.run([] {
-    try {
-      gui::invoke([]() -> int { throw std::invalid_argument("bad window class"); });
-    } catch (const std::invalid_argument& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
+    return thrown(
+        [] { gui::invoke([]() -> int { throw std::invalid_argument("bad window class"); }); });
   });
   drain_until(result);
   ASSERT_TRUE(zel_test::ready(result));
@@ -108,16 +117,9 @@ TEST_F(Dispatcher, EventFdIsReadableExactlyWhileWorkIsQueued) {
 TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
   gui::detach();
   auto t0 = std::chrono::steady_clock::now();
-  auto r = threads.run([] {
-    try {
-      gui::invoke([] { return 1; });
-    } catch (const gui::error&) {
-      return true;
-    }
-    return false;
-  });
+  auto r = threads.run([] { return thrown([] { gui::invoke([] { return 1; }); }); });
   ASSERT_TRUE(zel_test::ready(r));
-  EXPECT_TRUE(r.get());
+  EXPECT_EQ(r.get().rfind("gui error: ", 0), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
   EXPECT_FALSE(gui::post([] {}));
 }
@@ -125,17 +127,11 @@ TEST_F(Dispatcher, NoGuiThreadFailsAtOnce) {
 TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
   std::atomic<bool> ran{false};
   auto t0 = std::chrono::steady_clock::now();
-  auto r = threads.run([&] {
-    try {
-      gui::invoke([&] { ran = true; }, 100ms);
-    } catch (const gui::error& e) {
-      return std::string(e.what());
-    }
-    return std::string();
-  });
+  auto r = threads.run([&] { return thrown([&] { gui::invoke([&] { ran = true; }, 100ms); }); });
   ASSERT_TRUE(zel_test::ready(r));  // nobody drains meanwhile
   std::string what = r.get();
   auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_EQ(what.rfind("gui error: ", 0), 0u);
   EXPECT_NE(what.find("in time"), std::string::npos);
   EXPECT_GE(waited, 100ms);
   EXPECT_LT(waited, 5s);
@@ -145,21 +141,14 @@ TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
 }
 
 TEST_F(Dispatcher, DetachReleasesWaitingCallers) {
-  std::vector<std::future<bool>> callers;
+  std::vector<std::future<std::string>> callers;
   for (int i = 0; i < 4; ++i)
-    callers.push_back(threads.run([] {
-      try {
-        gui::invoke([] {});
-      } catch (const gui::error&) {
-        return true;
-      }
-      return false;
-    }));
+    callers.push_back(threads.run([] { return thrown([] { gui::invoke([] {}); }); }));
   while (gui::pending() < 4) std::this_thread::sleep_for(1ms);
   gui::detach();
   for (auto& c : callers) {
     ASSERT_TRUE(zel_test::ready(c));
-    EXPECT_TRUE(c.get());
+    EXPECT_EQ(c.get().rfind("gui error: ", 0), 0u);
   }
 }
 

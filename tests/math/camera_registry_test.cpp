@@ -22,7 +22,6 @@ TEST(CameraRegistry, ConcurrentCreateGetDestroy) {
   for (auto& th : threads) th.join();
   threads.clear();
   for (int t = 1; t < kThreads; ++t) EXPECT_EQ(first[t], first[0]);
-
   // Churn on private and shared names.
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &mismatched] {

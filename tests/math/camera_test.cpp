@@ -8,12 +8,10 @@
 #include "math/math_testing.h"
 
 using namespace zel;
-using zel_test::near3;
-using zel_test::near_mat;
+using zel_test::close_to;
+using zel_test::kPi;
 
 namespace {
-
-const float kPi = 3.14159265f;
 
 vec3 view_of(Camera& c, const vec3& p) {
   vec3 r;
@@ -52,28 +50,23 @@ TEST(Camera, MoveIsAppliedOnceOnDemand) {
   mat4 first = c.get_view();
   c.get_view();
   EXPECT_EQ(c.position(), vec3(1, 0, 0));
-  EXPECT_TRUE(near_mat(c.get_view(), first, 0.0f));
+  EXPECT_TRUE(close_to(c.get_view(), first, 0.0f));
   // The world origin appears one unit to the left.
-  EXPECT_TRUE(near3(view_of(c, vec3(0, 0, 0)), vec3(-1, 0, 0)));
+  EXPECT_TRUE(close_to(view_of(c, vec3(0, 0, 0)), vec3(-1, 0, 0)));
   // Moves accumulate.
   c.move(vec3(0, 0, -5));
   c.move(0, 0, 1);
-  EXPECT_TRUE(near3(view_of(c, vec3(1, 0, 0)), vec3(0, 0, 4)));
+  EXPECT_TRUE(close_to(view_of(c, vec3(1, 0, 0)), vec3(0, 0, 4)));
 }
 
 TEST(Camera, DirectionalMoves) {
   Camera c;
   c.move_forward_back(3);
-  c.get_view();
-  EXPECT_TRUE(near3(c.position(), vec3(0, 0, 3)));
   c.move_up_down(-2);
-  c.get_view();
-  EXPECT_TRUE(near3(c.position(), vec3(0, -2, 3)));
   c.move_right_left(4);
   c.get_view();
-  EXPECT_TRUE(near3(c.position(), vec3(4, -2, 3)));
-  EXPECT_TRUE(near3(c.target(), vec3(4, -2, 4)));
-
+  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)));
+  EXPECT_TRUE(close_to(c.target(), vec3(4, -2, 4)));
   // After pointing elsewhere from a position off the origin, "right" is still to the right of
   // the line of sight.
   Camera d;
@@ -83,10 +76,10 @@ TEST(Camera, DirectionalMoves) {
   d.move_right_left(1);
   d.get_view();
   // Left-handed, up +y, looking +x: right is -z.
-  EXPECT_TRUE(near3(d.position(), vec3(0, 0, 4)));
+  EXPECT_TRUE(close_to(d.position(), vec3(0, 0, 4)));
   d.move_forward_back(2);
   d.get_view();
-  EXPECT_TRUE(near3(d.position(), vec3(2, 0, 4)));
+  EXPECT_TRUE(close_to(d.position(), vec3(2, 0, 4)));
 }
 
 TEST(Camera, PointAt) {
@@ -94,31 +87,30 @@ TEST(Camera, PointAt) {
   c.point_at(vec3(1, 0, 0), vec3(0, 0, 1));
   EXPECT_EQ(c.target(), vec3(1, 0, 0));
   // Looking along +x with up +z: world +z is view +y, world +x is view +z.
-  EXPECT_TRUE(near3(view_of(c, vec3(0, 0, 1)), vec3(0, 1, 0)));
-  EXPECT_TRUE(near3(view_of(c, vec3(2, 0, 0)), vec3(0, 0, 2)));
+  EXPECT_TRUE(close_to(view_of(c, vec3(0, 0, 1)), vec3(0, 1, 0)));
+  EXPECT_TRUE(close_to(view_of(c, vec3(2, 0, 0)), vec3(0, 0, 2)));
   mat3 r;
   c.get_view().get_rot(r);
   EXPECT_TRUE(zel_test::is_rotation(r));
 }
 
 TEST(Camera, Rotations) {
-  Camera c;
-  c.rotate_right_left(kPi);
-  c.get_view();
-  EXPECT_TRUE(near3(c.target(), vec3(0, 0, -1)));
-  EXPECT_TRUE(near3(c.up(), vec3(0, 1, 0)));
-
-  Camera d;
-  d.rotate_up_down(kPi / 2);  // about right (+x): z turns to -y
-  d.get_view();
-  EXPECT_TRUE(near3(d.target(), vec3(0, -1, 0)));
-  EXPECT_TRUE(near3(d.up(), vec3(0, 0, 1)));
-
-  Camera e;
-  e.rotate_c_cc(kPi / 2);  // roll about the sight line (+z): up turns to -x
-  e.get_view();
-  EXPECT_TRUE(near3(e.up(), vec3(-1, 0, 0)));
-  EXPECT_TRUE(near3(e.target(), vec3(0, 0, 1)));
+  // From the start (looking +z, up +y): a half turn right-left; a quarter about right (+x), z
+  // turning to -y; a quarter roll about the sight line, up turning to -x.
+  const struct {
+    void (Camera::*turn)(float);
+    float angle;
+    vec3 target, up;
+  } turns[] = {{&Camera::rotate_right_left, kPi, vec3(0, 0, -1), vec3(0, 1, 0)},
+               {&Camera::rotate_up_down, kPi / 2, vec3(0, -1, 0), vec3(0, 0, 1)},
+               {&Camera::rotate_c_cc, kPi / 2, vec3(0, 0, 1), vec3(-1, 0, 0)}};
+  for (const auto& t : turns) {
+    Camera c;
+    (c.*t.turn)(t.angle);
+    c.get_view();
+    EXPECT_TRUE(close_to(c.target(), t.target));
+    EXPECT_TRUE(close_to(c.up(), t.up));
+  }
 
   // Composed rotations: a quarter turn about x, then one about y, make R = Rx * Ry (the later
   // rotation acts first), turning the pending position (0, 0, -10) about the origin. Target
@@ -128,11 +120,10 @@ TEST(Camera, Rotations) {
   f.rotate(vec3(2, 0, 0), kPi / 2);
   f.rotate(vec3(0, 1, 0), kPi / 2);
   const mat4 want(0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 10, 1);
-  EXPECT_TRUE(near_mat(f.get_view(), want, 1e-5f));
-  EXPECT_TRUE(near3(f.position(), vec3(-10, 0, 0), 1e-5f));
-  EXPECT_TRUE(near3(f.up(), vec3(0, 0, 1), 1e-5f));
-  EXPECT_TRUE(near3(view_of(f, vec3(1, 2, 3)), vec3(2, 3, 11), 1e-5f));
-
+  EXPECT_TRUE(close_to(f.get_view(), want, 1e-5f));
+  EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
+  EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
+  EXPECT_TRUE(close_to(view_of(f, vec3(1, 2, 3)), vec3(2, 3, 11), 1e-5f));
   // A zero axis is no rotation.
   Camera g;
   g.rotate(vec3(0, 0, 0), 1.0f);
@@ -147,10 +138,9 @@ TEST(Camera, Projections) {
   EXPECT_TRUE(c.projection_changed());
   vec3 p;
   mult_pos(p, c.get_project(), vec3(200, 100, 800));
-  EXPECT_TRUE(near3(p, vec3(1, 1, 1)));
+  EXPECT_TRUE(close_to(p, vec3(1, 1, 1)));
   mult_pos(p, c.get_project(), vec3(100, 50, -800));
-  EXPECT_TRUE(near3(p, vec3(0, 0, 0)));
-
+  EXPECT_TRUE(close_to(p, vec3(0, 0, 0)));
   c.clear_projection_changed();
   EXPECT_FALSE(c.projection_changed());
   // 90 degrees vertically, 2:1; depth 1..11 to 0..1; the corner of the far plane to (1, 1, 1).
@@ -158,7 +148,7 @@ TEST(Camera, Projections) {
   EXPECT_TRUE(c.projection_changed());
   vec4 q;
   mult(q, c.get_project(), vec4(22, 11, 11, 1));
-  EXPECT_TRUE(zel_test::near4(vec4(q.x / q.w, q.y / q.w, q.z / q.w, 1), vec4(1, 1, 1, 1)));
+  EXPECT_TRUE(zel_test::close_to(vec4(q.x / q.w, q.y / q.w, q.z / q.w, 1), vec4(1, 1, 1, 1)));
   mult(q, c.get_project(), vec4(0, 0, 1, 1));
   EXPECT_NEAR(q.z / q.w, 0.0f, 1e-6f);
 }

@@ -9,51 +9,17 @@
 
 namespace zel_test {
 
-inline ::testing::AssertionResult near3(const zel::vec3& a, const zel::vec3& b, float eps = 1e-5f) {
-  for (int i = 0; i < 3; ++i) {
-    if (!(std::fabs(a[i] - b[i]) <= eps)) {
-      return ::testing::AssertionFailure()
-             << "(" << a.x << ", " << a.y << ", " << a.z << ") != (" << b.x << ", " << b.y << ", "
-             << b.z << ") at component " << i;
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
+constexpr float kPi = 3.14159265f;
 
-inline ::testing::AssertionResult near4(const zel::vec4& a, const zel::vec4& b, float eps = 1e-5f) {
-  for (int i = 0; i < 4; ++i) {
-    if (!(std::fabs(a[i] - b[i]) <= eps)) {
-      return ::testing::AssertionFailure()
-             << "(" << a.x << ", " << a.y << ", " << a.z << ", " << a.w << ") != (" << b.x << ", "
-             << b.y << ", " << b.z << ", " << b.w << ") at component " << i;
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-inline ::testing::AssertionResult nearq(const zel::quat& a, const zel::quat& b, float eps = 1e-5f) {
-  return near4(zel::vec4(a.x, a.y, a.z, a.w), zel::vec4(b.x, b.y, b.z, b.w), eps);
-}
-
-inline ::testing::AssertionResult near_mat(const zel::mat4& a, const zel::mat4& b,
-                                           float eps = 1e-5f) {
-  for (int k = 0; k < 16; ++k) {
-    if (!(std::fabs(a.mat_array[k] - b.mat_array[k]) <= eps)) {
-      return ::testing::AssertionFailure() << "element (" << k % 4 << ", " << k / 4
-                                           << "): " << a.mat_array[k] << " != " << b.mat_array[k];
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-inline ::testing::AssertionResult near_mat(const zel::mat3& a, const zel::mat3& b,
-                                           float eps = 1e-5f) {
-  for (int k = 0; k < 9; ++k) {
-    if (!(std::fabs(a.mat_array[k] - b.mat_array[k]) <= eps)) {
-      return ::testing::AssertionFailure() << "element (" << k % 3 << ", " << k / 3
-                                           << "): " << a.mat_array[k] << " != " << b.mat_array[k];
-    }
-  }
+// Vectors, quaternions and matrices are packed floats: each element within `eps`.
+template <class T>
+::testing::AssertionResult close_to(const T& a, const T& b, float eps = 1e-5f) {
+  static_assert(sizeof(T) % sizeof(float) == 0, "packed floats");
+  const float* x = reinterpret_cast<const float*>(&a);
+  const float* y = reinterpret_cast<const float*>(&b);
+  for (size_t k = 0; k < sizeof(T) / sizeof(float); ++k)
+    if (!(std::fabs(x[k] - y[k]) <= eps))
+      return ::testing::AssertionFailure() << "element " << k << ": " << x[k] << " != " << y[k];
   return ::testing::AssertionSuccess();
 }
 
@@ -75,21 +41,16 @@ class Rng {
   uint32_t s_;
 };
 
-// Determinant of a 3x3 matrix (for orthonormality checks).
-inline float det3(const zel::mat3& m) {
-  return m(0, 0) * (m(1, 1) * m(2, 2) - m(2, 1) * m(1, 2)) -
-         m(1, 0) * (m(0, 1) * m(2, 2) - m(2, 1) * m(0, 2)) +
-         m(2, 0) * (m(0, 1) * m(1, 2) - m(1, 1) * m(0, 2));
-}
-
 // R^T R = I and det R = +1.
 inline ::testing::AssertionResult is_rotation(const zel::mat3& r, float eps = 1e-5f) {
   zel::mat3 rt, p;
   zel::transpose(rt, r);
   zel::mult(p, rt, r);
-  auto res = near_mat(p, identity3(), eps);
+  auto res = close_to(p, identity3(), eps);
   if (!res) return res << " (not orthonormal)";
-  float d = det3(r);
+  const float d = r(0, 0) * (r(1, 1) * r(2, 2) - r(2, 1) * r(1, 2)) -
+                  r(1, 0) * (r(0, 1) * r(2, 2) - r(2, 1) * r(0, 2)) +
+                  r(2, 0) * (r(0, 1) * r(1, 2) - r(1, 1) * r(0, 2));
   if (std::fabs(d - 1.0f) > eps) return ::testing::AssertionFailure() << "det " << d;
   return ::testing::AssertionSuccess();
 }

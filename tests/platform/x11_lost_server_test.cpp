@@ -45,7 +45,6 @@ TEST(X11LostServer, BusyClipboardAndDeviceWindowSurviveTheServersDeath) {
     ASSERT_TRUE(Clipboard::is_system());
     zel::x11::DeviceWindow win(name, 0, 64, 48, {});
     ASSERT_TRUE(win.ok());
-
     std::atomic<bool> stop{false};
     std::atomic<int> modes{0}, pastes{0};
     // Resizing round-trips on the window's control connection and sends its event thread a
@@ -62,7 +61,6 @@ TEST(X11LostServer, BusyClipboardAndDeviceWindowSurviveTheServersDeath) {
     std::this_thread::sleep_for(std::chrono::milliseconds(round % 5 * 7));
     kill(server, SIGKILL);
     waitpid(server, nullptr, 0);
-
     EXPECT_TRUE(within(3000ms, [&] { return !win.alive(); })) << "the event thread unwound";
     EXPECT_FALSE(win.apply_mode(80, 60, false));
     std::u16string text;
