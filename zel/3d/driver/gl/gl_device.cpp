@@ -226,6 +226,7 @@ struct GLDevice::Impl {
   GLuint samplers[2] = {0, 0};
   GLuint line_vao = 0, line_vbo = 0;
   size_t line_cap = 0;
+  GLsync frame_done = nullptr;  // fence after the last presented frame
   std::map<int, Program> programs;
   GLuint current_prog = 0;
 
@@ -478,6 +479,7 @@ void GLDevice::destroy_context() {
   d.samplers[0] = d.samplers[1] = 0;
   d.line_vao = d.line_vbo = 0;
   d.line_cap = 0;
+  d.frame_done = nullptr;  // went with the context
   d.programs.clear();
   d.current_prog = 0;
   d.fb_w = d.fb_h = 0;
@@ -687,8 +689,20 @@ void GLDevice::end_scene() {
 
 void GLDevice::present() {
   Impl& d = *d_;
+  // At most one frame stays queued while the next one is drawn. The software rasteriser makes
+  // a scene (about 1 MiB) for each frame it has to queue and keeps it, so a render thread that
+  // ran ahead whenever the machine was busy grew the process in steps for as long as it ran.
+  auto wait_previous_frame = [&d] {
+    GLsync done = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    if (d.frame_done) {
+      glClientWaitSync(d.frame_done, GL_SYNC_FLUSH_COMMANDS_BIT, 1000000000u);
+      glDeleteSync(d.frame_done);
+    }
+    d.frame_done = done;
+  };
   if (d.surf == EGL_NO_SURFACE) {
     glFlush();
+    wait_previous_frame();
     return;
   }
   EGLint sw = 0, sh = 0;
@@ -702,6 +716,7 @@ void GLDevice::present() {
                     same ? GL_NEAREST : GL_LINEAR);
   if (!eglSwapBuffers(d.dpy, d.surf) && eglGetError() == EGL_CONTEXT_LOST) lost_ = true;
   glBindFramebuffer(GL_FRAMEBUFFER, d.target ? d.rt_fbo : d.fbo);
+  wait_previous_frame();
 }
 
 void GLDevice::end_frame() {
