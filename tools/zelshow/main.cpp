@@ -1,5 +1,6 @@
 // zelshow: a host program of the zel engine. See usage() for the command line.
 #include <dlfcn.h>
+#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -32,6 +33,16 @@ void on_signal(int) {
 void keep_gl_driver_loaded() {
   for (const char* lib : {"swrast_dri.so", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
     if (dlopen(lib, RTLD_NOW | RTLD_NODELETE)) break;
+}
+
+// A show runs for hours. The software GL driver takes and gives back 64 KiB blocks for every
+// frame's scene, and glibc raises its mapping threshold each time it sees a larger mapped block
+// freed, after which pictures and textures too come from the arenas; mixed with lasting small
+// allocations these blocks fragment the render thread's arena, which grows in steps for many
+// minutes. A fixed threshold keeps every block from 64 KiB up in a mapping of its own, given
+// back to the system when freed.
+void settle_malloc() {
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
 }
 
 int fail(const std::string& line, int code) {
@@ -80,6 +91,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
 
+  settle_malloc();
   keep_gl_driver_loaded();
   zelInit(nullptr);
   int status = 0;
