@@ -1,6 +1,7 @@
 // zelshow: a host program of the zel engine. See usage() for the command line.
 #include <dlfcn.h>
 #include <link.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -65,6 +66,16 @@ std::string pacing(const std::vector<std::chrono::steady_clock::time_point>& t) 
   return buf;
 }
 
+// A show runs for hours. The software GL driver takes and gives back 64 KiB blocks for every
+// frame's scene, and glibc raises its mapping threshold each time it sees a larger mapped block
+// freed, after which pictures and textures too come from the arenas; mixed with lasting small
+// allocations these blocks fragment the render thread's arena, which grows in steps for many
+// minutes. A fixed threshold keeps every block from 64 KiB up in a mapping of its own, given
+// back to the system when freed.
+void settle_malloc() {
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+}
+
 int fail(const std::string& line, int code) {
   std::fprintf(stderr, "zelshow: %s\n", line.c_str());
   return code;
@@ -108,6 +119,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
 
+  settle_malloc();
   // A window of the engine's own where a display is available, unless asked for none.
   zelInitOptions init;
   init.display = opt.headless ? zel_display_headless : zel_display_window;
