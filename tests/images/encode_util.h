@@ -52,7 +52,7 @@ struct png_spec {
   png_color_16 trns_color{};
   bool srgb = false;
   double gamma = 0;  // a gAMA chunk when above 0
-  bytes exif;  // eXIf chunk (bare TIFF structure), when not empty
+  bytes exif;        // eXIf chunk (bare TIFF structure), when not empty
 };
 
 // Samples per pixel by colour type: grey, -, RGB, palette (indices), grey + alpha, -, RGBA.
@@ -110,6 +110,51 @@ inline bytes encode_png(const png_spec& s) {
   std::string out;
   if (!zel::encode_png(out, pic)) throw std::runtime_error("png encoding failed");
   return bytes(out.begin(), out.end());
+}
+
+// A picture of random samples (fixed seed) with some pixels equal to the transparent colour.
+inline png_spec random_png(int color_type, int depth, bool interlaced, bool trns, int w = 13,
+                           int h = 7) {
+  png_spec s;
+  s.width = w;
+  s.height = h;
+  s.color_type = color_type;
+  s.bit_depth = depth;
+  s.interlaced = interlaced;
+  const int ch = png_channels(color_type);
+  const uint32_t maxv = (1u << depth) - 1;
+  rng r(uint32_t(color_type * 100 + depth * 3 + interlaced + trns * 7));
+  if (color_type == PNG_COLOR_TYPE_PALETTE) {
+    const int entries = 1 << depth;
+    for (int i = 0; i < entries; ++i)
+      s.palette.push_back(png_color{uint8_t(r.next()), uint8_t(r.next()), uint8_t(r.next())});
+    if (trns)  // fewer alpha entries than colours: the rest are opaque
+      for (int i = 0; i < (entries + 1) / 2; ++i) s.palette_alpha.push_back(uint8_t(r.next()));
+  }
+  for (int i = 0; i < w * h * ch; ++i) s.samples.push_back(r.next() & maxv);
+  if (trns && color_type != PNG_COLOR_TYPE_PALETTE) {
+    s.has_trns_color = true;
+    if (color_type == PNG_COLOR_TYPE_GRAY) {
+      s.trns_color.gray = png_uint_16(s.samples[0]);
+    } else {
+      s.trns_color.red = png_uint_16(s.samples[0]);
+      s.trns_color.green = png_uint_16(s.samples[1]);
+      s.trns_color.blue = png_uint_16(s.samples[2]);
+    }
+    // Every fifth pixel takes the transparent colour.
+    for (int p = 5; p < w * h; p += 5)
+      for (int c = 0; c < ch; ++c) s.samples[size_t(p) * ch + c] = s.samples[size_t(c)];
+  }
+  return s;
+}
+
+// Every colour type with the bit depths it allows.
+inline std::vector<std::pair<int, std::vector<int>>> png_kinds() {
+  return {{PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}},
+          {PNG_COLOR_TYPE_RGB, {8, 16}},
+          {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},
+          {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+          {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}}};
 }
 
 struct jpeg_spec {
