@@ -23,11 +23,12 @@
 
 namespace scene_test {
 
-// The smallest host: mode changes are not carried out.
+// The smallest host: mode changes are not carried out; messages may be dispatched by hand.
 class Host : public zel::RenderMng {
  public:
   Host() : zel::RenderMng(ZEL_TEST_DEVICE) {}
   void change_mode(const zel::DeviceMode&) override {}
+  using zel::RenderMng::dispatch_message;
 };
 
 inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
@@ -72,14 +73,10 @@ inline uint32_t rgb_at(const zel::BitmapImage& img, int32_t x, int32_t y) {
   return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-inline int channel(uint32_t rgb, int shift) {
-  return int((rgb >> shift) & 0xFF);
-}
-
 // True when every channel is within `tol` of the expected colour.
 inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
   for (int s : {0, 8, 16})
-    if (std::abs(channel(got, s) - channel(want, s)) > tol) return false;
+    if (std::abs(int(got >> s & 0xFF) - int(want >> s & 0xFF)) > tol) return false;
   return true;
 }
 
@@ -95,7 +92,7 @@ class SceneFixture : public ::testing::Test {
   void SetUp() override {
     setenv("ZEL_HEADLESS", "1", 1);
     mng_ = std::make_shared<Host>();
-    ASSERT_TRUE(mng_->init(ZEL_TEST_DEVICE, make_mode(kW, kH)));
+    ASSERT_TRUE(mng_->init(ZEL_TEST_DEVICE, mode_));
     dev_ = mng_->get_device();
     ASSERT_TRUE(dev_);
     ASSERT_EQ(dev_->name(), std::u16string(ZEL_TEST_DEVICE));
@@ -109,7 +106,7 @@ class SceneFixture : public ::testing::Test {
   }
   // Sets the display on this thread, for frames drawn by frame().
   void manual() {
-    ASSERT_TRUE(dev_->set_display(nullptr, make_mode(kW, kH)));
+    ASSERT_TRUE(dev_->set_display(nullptr, mode_));
     mng_->set_world_mat(zel::mat4());
   }
   std::shared_ptr<zel::BitmapImage> frame() {
@@ -137,6 +134,7 @@ class SceneFixture : public ::testing::Test {
     return f;
   }
 
+  zel::DeviceMode mode_ = make_mode(kW, kH);
   std::shared_ptr<Host> mng_;
   std::shared_ptr<zel::RenderDevice> dev_;
   bool started_ = false;
