@@ -16,40 +16,29 @@ constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kBlack 
 
 class SceneGL : public SceneFixture {};
 
+// Every texel different: red = x, green = y, blue constant.
+uint32_t texel(int x, int y) {
+  return uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40;
+}
+
 TEST_F(SceneGL, TexelsMapOneToOneAndFollowMoves) {
   manual();
-  // Every texel different: red = x, green = y, blue constant.
-  auto pic = make_rgb(
-      64, 32, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40; });
-  auto f = facet_with(pic, 30, 40);
+  auto f = facet_with(make_rgb(64, 32, texel), 30, 40);
   mng_->get_layer(1, true)->put_facet(f);
-  auto check = [&](int left, int top) {
+  for (auto [left, top, scale] : {std::tuple{30, 40, 1}, {101, 77, 1}, {101, 77, 2}}) {
+    f->set_topleft(left, top);
+    f->set_size(64 * scale, 32 * scale);
     auto img = frame();
     ASSERT_TRUE(img);
+    // Each texel covers scale x scale pixels, and nothing around the facet is drawn.
     int bad = 0;
-    for (int y = 0; y < 32; ++y)
-      for (int x = 0; x < 64; ++x)
-        if (rgb_at(*img, left + x, top + y) !=
-            (uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40))
-          ++bad;
-    EXPECT_EQ(bad, 0) << "at " << left << "," << top;
-    // Nothing around it: the facet covers exactly its pixels.
-    for (int x = left - 1; x <= left + 64; ++x)
-      EXPECT_TRUE(rgb_at(*img, x, top - 1) == kBlack && rgb_at(*img, x, top + 32) == kBlack) << x;
-    for (int y = top; y < top + 32; ++y)
-      EXPECT_TRUE(rgb_at(*img, left - 1, y) == kBlack && rgb_at(*img, left + 64, y) == kBlack) << y;
-  };
-  check(30, 40);
-  f->set_topleft(101, 77);
-  check(101, 77);
-  // Resized to twice the size: every texel covers 2 x 2 pixels.
-  f->set_size(128, 64);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  EXPECT_EQ(rgb_at(*img, 101 + 2 * 10, 77 + 2 * 5),
-            uint32_t(10 * 4) << 16 | uint32_t(5 * 8) << 8 | 0x40);
-  EXPECT_EQ(rgb_at(*img, 101 + 2 * 10 + 1, 77 + 2 * 5 + 1),
-            uint32_t(10 * 4) << 16 | uint32_t(5 * 8) << 8 | 0x40);
+    for (int y = -1; y <= 32 * scale; ++y)
+      for (int x = -1; x <= 64 * scale; ++x) {
+        const bool in = x >= 0 && y >= 0 && x < 64 * scale && y < 32 * scale;
+        bad += rgb_at(*img, left + x, top + y) != (in ? texel(x / scale, y / scale) : kBlack);
+      }
+    EXPECT_EQ(bad, 0) << "at " << left << "," << top << " scale " << scale;
+  }
 }
 
 TEST_F(SceneGL, CropShowsThePartAsked) {
@@ -103,41 +92,25 @@ TEST_F(SceneGL, LowerDepthAndLaterPutLieOnTop) {
   EXPECT_EQ(mng_->get_facet_under(55, 55), later);
 }
 
-TEST_F(SceneGL, FacetAlphaBlendsOverWhatIsBeneath) {
+TEST_F(SceneGL, FacetAndPictureAlphaBlendOverWhatIsBeneath) {
   manual();
   mng_->set_bg_color(0, 0, 200);
   auto f = facet_with(solid_rgb(20, 20, 0xFFFFFF), 10, 10);
   f->set_alpha(50);
-  EXPECT_EQ(f->get_alpha(), 127);
-  mng_->get_layer(0, true)->put_facet(f);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  // 127/255 white over (0, 0, 200).
-  const int a = 127;
-  const uint32_t want = uint32_t(255 * a / 255) << 16 | uint32_t(255 * a / 255) << 8 |
-                        uint32_t((255 * a + 200 * (255 - a)) / 255);
-  EXPECT_TRUE(near_rgb(rgb_at(*img, 15, 15), want, 2)) << std::hex << rgb_at(*img, 15, 15);
-  EXPECT_EQ(rgb_at(*img, 5, 5), 0x0000C8u);
-  f->set_alpha(0);
-  img = frame();
-  EXPECT_EQ(rgb_at(*img, 15, 15), 0x0000C8u);
-}
-
-TEST_F(SceneGL, PictureAlphaBlends) {
-  manual();
-  auto under = facet_with(solid_rgb(40, 10, kBlue), 0, 0);
-  // Left half: red at alpha 64; right half: fully transparent.
+  // Left half: red at alpha 64; right half: fully transparent, over blue.
+  auto under = facet_with(solid_rgb(40, 10, kBlue), 50, 0);
   auto over = facet_with(
-      make_argb(40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; }), 0, 0);
-  auto layer = mng_->get_layer(0, true);
-  layer->put_facet(under);
-  layer->put_facet(over);
+      make_argb(40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; }), 50, 0);
+  for (auto& g : {f, under, over}) mng_->get_layer(0, true)->put_facet(g);
   auto img = frame();
   ASSERT_TRUE(img);
-  const int a = 0x40;
-  const uint32_t want = uint32_t(255 * a / 255) << 16 | uint32_t(255 * (255 - a) / 255);
-  EXPECT_TRUE(near_rgb(rgb_at(*img, 5, 5), want, 2)) << std::hex << rgb_at(*img, 5, 5);
-  EXPECT_EQ(rgb_at(*img, 30, 5), kBlue);
+  // 127/255 white over (0, 0, 200); 64/255 red over blue.
+  EXPECT_TRUE(near_rgb(rgb_at(*img, 15, 15), 0x7F7FE3, 2)) << std::hex << rgb_at(*img, 15, 15);
+  EXPECT_TRUE(near_rgb(rgb_at(*img, 55, 5), 0x4000BF, 2)) << std::hex << rgb_at(*img, 55, 5);
+  EXPECT_EQ(rgb_at(*img, 5, 5), 0x0000C8u);
+  EXPECT_EQ(rgb_at(*img, 80, 5), kBlue);
+  f->set_alpha(0);
+  EXPECT_EQ(rgb_at(*frame(), 15, 15), 0x0000C8u);
 }
 
 TEST_F(SceneGL, AlphaMaskCutsThePicture) {
