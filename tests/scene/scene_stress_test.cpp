@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -60,43 +61,29 @@ TEST_F(SceneStress, ThreeThreadsChangeTheSceneWhileItIsDrawn) {
   auto scene_thread = [&](unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<std::shared_ptr<Facet>> own;
+    auto layer = [&] { return mng_->get_layer(int(rng() % 5), true); };
     while (steady_clock::now() < stop_at) {
       auto& f = shared[rng() % shared.size()];
-      switch (rng() % 8) {
-        case 0:
-          mng_->get_layer(int(rng() % 5), true)->put_facet(f);
-          break;
-        case 1:
-          if (auto l = mng_->get_layer(f->get_depth(), false)) l->del_facet(f);
-          break;
-        case 2:
-          mng_->set_facet_depth(f, int(rng() % 5));
-          break;
-        case 3:
-          f->set_topleft(int(rng() % 300), int(rng() % 200));
-          break;
-        case 4:
-          f->set_alpha(int(rng() % 101));
-          break;
-        case 5:
-          f->crop(int(rng() % 8), int(rng() % 8), 8, 8);
-          break;
-        case 6: {
-          auto n = std::make_shared<Facet>();
-          n->put_image(pic, true);
-          mng_->get_layer(int(rng() % 5), true)->put_facet(n);
-          own.push_back(n);
-          if (own.size() > 20) own.erase(own.begin());  // released: vanishes from its layer
-          break;
-        }
-        case 7:
-          if (rng() % 50 == 0) {
-            f->free_resources();
-            f->put_image(pic, false);
-          }
-          mng_->get_facet_under(int(rng() % 320), int(rng() % 240));
-          break;
-      }
+      const std::function<void()> steps[] = {
+          [&] { layer()->put_facet(f); },
+          [&] {
+            if (auto l = mng_->get_layer(f->get_depth(), false)) l->del_facet(f);
+          },
+          [&] { mng_->set_facet_depth(f, int(rng() % 5)); },
+          [&] { f->set_topleft(int(rng() % 300), int(rng() % 200)); },
+          [&] { f->set_alpha(int(rng() % 101)); },
+          [&] { f->crop(int(rng() % 8), int(rng() % 8), 8, 8); },
+          [&] {
+            own.push_back(std::make_shared<Facet>());
+            own.back()->put_image(pic, true);
+            layer()->put_facet(own.back());
+            if (own.size() > 20) own.erase(own.begin());  // released: vanishes from its layer
+          },
+          [&] {
+            if (rng() % 50 == 0) f->free_resources(), f->put_image(pic, false);
+            mng_->get_facet_under(int(rng() % 320), int(rng() % 240));
+          }};
+      steps[rng() % 8]();
       ++ops;
     }
   };
