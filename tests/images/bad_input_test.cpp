@@ -29,36 +29,22 @@ class TraceCapture {
   TraceCapture() {
     qar::set_trace_sink([this](const std::string& line) {
       std::lock_guard<std::mutex> lk(mutex_);
-      lines_.push_back(line);
+      text_ += line;
     });
   }
   ~TraceCapture() { qar::set_trace_sink(nullptr); }
   std::string all() {
     std::lock_guard<std::mutex> lk(mutex_);
-    std::string s;
-    for (auto& l : lines_) s += l;
-    return s;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lk(mutex_);
-    lines_.clear();
+    return text_;
   }
 
  private:
   std::mutex mutex_;
-  std::vector<std::string> lines_;
+  std::string text_;
 };
 
 bytes sample_png(int w = 32, int h = 16, bool interlaced = false) {
-  png_spec s;
-  s.width = w;
-  s.height = h;
-  s.color_type = PNG_COLOR_TYPE_RGB;
-  s.bit_depth = 8;
-  s.interlaced = interlaced;
-  rng r(7);
-  for (int i = 0; i < w * h * 3; ++i) s.samples.push_back(r.next() & 0xFF);
-  return encode_png(s);
+  return encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, interlaced, false, w, h));
 }
 
 bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48, int restart_rows = 0) {
@@ -82,10 +68,7 @@ uint32_t be32(const uint8_t* p) {
 }
 
 void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
 }
 
 // Rewrites the IHDR size of a PNG, with a valid CRC.

@@ -217,7 +217,9 @@ uint32_t bmp_colour(int i) {
   return 0xFF000000u | uint32_t(255 - i * 20) << 16 | uint32_t(i * 40);
 }
 
-// Run-length coded BMPs (rows bottom-up): runs, literals, a move, end of line / picture.
+// Run-length coded BMPs (rows bottom-up): runs, literals, a move, end of line / picture. 8-bit:
+// bottom row 3 x 1, literal 2 3 4, then a move to (2, 2) and 4 x 5; 4-bit: bottom row
+// 1 2 1 2 1, top row literal 3 4 5.
 const struct {
   int rle, w, h;
   bytes data;
@@ -225,15 +227,10 @@ const struct {
 } kRleCases[] = {
     {1,
      6,
-     3,  // bottom: 3 x 1, literal 2 3 4; then move to (2, 2): 4 x 5
+     3,
      {3, 1, 0, 3, 2, 3, 4, 0, 0, 0, 0, 2, 2, 1, 4, 5, 0, 1},
      {-1, -1, 5, 5, 5, 5, -1, -1, -1, -1, -1, -1, 1, 1, 1, 2, 3, 4}},
-    {2,
-     6,
-     2,  // bottom: 1 2 1 2 1; top: literal 3 4 5
-     {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1},
-     {3, 4, 5, -1, -1, -1, 1, 2, 1, 2, 1, -1}},
-};
+    {2, 6, 2, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1}, {3, 4, 5, -1, -1, -1, 1, 2, 1, 2, 1, -1}}};
 
 TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
   const int w = 9, h = 3;
@@ -260,36 +257,30 @@ TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
     ASSERT_TRUE(r) << name << ": " << r.message;
     expect_pixels(*r.image, want, c.w, name);
   }
-  // 24-bit, 16-bit bit fields and 32-bit bit fields, as the clipboard writes them.
-  struct clip_case {
-    uint32_t type;
-    int bpp;
-  };
-  for (auto c : {clip_case{zel::bimage_r8g8b8, 3}, clip_case{zel::bimage_r5g6b5, 2},
-                 clip_case{zel::bimage_x1r5g5b5, 2}, clip_case{zel::bimage_a8r8g8b8, 4}}) {
+  // 24-bit, 16-bit bit fields and 32-bit bit fields, as the clipboard writes them (5 and 6-bit
+  // channels widened as v * 255 / max).
+  for (auto [type, bpp] : {std::pair{zel::bimage_r8g8b8, 3},
+                           {zel::bimage_r5g6b5, 2},
+                           {zel::bimage_x1r5g5b5, 2},
+                           {zel::bimage_a8r8g8b8, 4}}) {
     bytes src(size_t(w * h * 4));
-    rng g(c.type);
+    rng g(type);
     for (auto& v : src) v = uint8_t(g.next());
-    const std::string file = zel::clip::encode_bmp(src.data(), w, h, w * c.bpp, c.type);
-    auto r = load_image(stream_of(keep_seed("bmp", "clip" + std::to_string(c.bpp * 8) + ".bmp",
+    const std::string file = zel::clip::encode_bmp(src.data(), w, h, w * bpp, type);
+    auto r = load_image(stream_of(keep_seed("bmp", "clip" + std::to_string(bpp * 8) + ".bmp",
                                             bytes(file.begin(), file.end()))));
     ASSERT_TRUE(r) << r.message;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const uint8_t* p = &src[size_t(y * w * c.bpp + x * c.bpp)];
-        uint32_t want = 0;
-        if (c.bpp >= 3) {
-          want = 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-        } else {
-          const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
-          const bool g6 = c.type == zel::bimage_r5g6b5;
-          const uint32_t r5 = g6 ? v >> 11 : (v >> 10) & 31,
-                         g5 = g6 ? (v >> 5) & 63 : (v >> 5) & 31;
-          want = 0xFF000000u | (r5 * 255 / 31) << 16 | (g5 * 255 / (g6 ? 63 : 31)) << 8 |
-                 (v & 31) * 255 / 31;
-        }
-        ASSERT_EQ(px(*r.image, x, y), want) << c.type << " at " << x << "," << y;
-      }
+    std::vector<uint32_t> want;
+    const bool g6 = type == zel::bimage_r5g6b5;
+    for (int i = 0; i < w * h; ++i) {
+      const uint8_t* p = &src[size_t(i * bpp)];
+      const uint32_t v = p[0] | p[1] << 8, r5 = g6 ? v >> 11 : v >> 10 & 31,
+                     g5 = v >> 5 & (g6 ? 63 : 31);
+      want.push_back(0xFF000000u | (bpp > 2 ? uint32_t(p[2] << 16 | p[1] << 8 | p[0])
+                                            : r5 * 255 / 31 << 16 | g5 * 255 / (g6 ? 63 : 31) << 8 |
+                                                  (v & 31) * 255 / 31));
+    }
+    expect_pixels(*r.image, want, w, "clipboard " + std::to_string(type));
   }
 }
 
