@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 
@@ -35,16 +36,13 @@ std::pair<zel::bimage_type, bytes> expect(const png_spec& s) {
     const uint32_t* v = s.samples.data() + size_t(p) * ch;
     uint8_t r, g, b, a = alpha ? to8(v[ch - 1], s.bit_depth) : 255;
     if (s.color_type == PNG_COLOR_TYPE_PALETTE) {
-      r = s.palette[v[0]].red, g = s.palette[v[0]].green, b = s.palette[v[0]].blue;
+      r = s.palette[v[0] * 3], g = s.palette[v[0] * 3 + 1], b = s.palette[v[0] * 3 + 2];
       if (v[0] < s.palette_alpha.size()) a = s.palette_alpha[v[0]];
     } else {
       r = to8(v[0], s.bit_depth);
       g = grey ? r : to8(v[1], s.bit_depth);
       b = grey ? r : to8(v[2], s.bit_depth);
-      const png_color_16& t = s.trns_color;
-      if (s.has_trns_color &&
-          (grey ? v[0] == t.gray : v[0] == t.red && v[1] == t.green && v[2] == t.blue))
-        a = 0;
+      if (s.has_trns_color && std::equal(v, v + ch, s.trns_color)) a = 0;
     }
     if (type == zel::bimage_p8)
       out.push_back(g);
