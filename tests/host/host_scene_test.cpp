@@ -40,15 +40,11 @@ int bright_pixels(const zel::BitmapImage& img, int x0, int y0, int x1, int y1) {
   return n;
 }
 
-class HostScene : public ::testing::Test {
+class HostScene : public SceneFixture {
  protected:
-  static void SetUpTestSuite() { keep_mesa_loaded(); }
-  void SetUp() override {
-    setenv("ZEL_HEADLESS", "1", 1);
+  HostScene() {
     zelInit(nullptr);
-    mng_ = std::make_shared<Host>();
-    ASSERT_TRUE(mng_->init(u"OpenGL", make_mode(160, 120)));
-    dev_ = mng_->get_device();
+    mode_ = make_mode(160, 120);
   }
   void TearDown() override {
     dev_.reset();
@@ -67,8 +63,6 @@ class HostScene : public ::testing::Test {
     facets_.push_back(f);  // layers do not keep facets alive
     return f;
   }
-  std::shared_ptr<Host> mng_;
-  std::shared_ptr<zel::RenderDevice> dev_;
   std::vector<std::shared_ptr<zel::Facet>> facets_;
 };
 

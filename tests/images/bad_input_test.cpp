@@ -57,12 +57,6 @@ bytes sample_jpeg(bool progressive = false, int w = 64, int h = 48, int restart_
   return encode_jpeg(s);
 }
 
-// Decodes as far as possible: the image, or empty when create or decode gave nothing.
-std::shared_ptr<zel::Image> try_decode(const bytes& file) {
-  auto dec = ImageDecoder::create(stream_of(file), nullptr);
-  return dec ? dec->decode() : nullptr;
-}
-
 uint32_t be32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
@@ -167,7 +161,7 @@ TEST(BadInput, TruncatedGivesNothing) {
     for (size_t cut : {size_t(3), size_t(20), size_t(33), idat - 2, idat + 10, file.size() / 2,
                        file.size() - 30}) {
       TraceCapture trace;
-      EXPECT_FALSE(try_decode(bytes(file.begin(), file.begin() + long(cut))))
+      EXPECT_FALSE(decode_bitmap(bytes(file.begin(), file.begin() + long(cut))))
           << "kind " << kind << " cut at " << cut;
       EXPECT_NE(trace.all(), "") << "kind " << kind << " cut at " << cut;
     }
@@ -203,7 +197,7 @@ TEST(BadInput, CorruptHugeAndUnsupportedAreRefused) {
   };
   for (const auto& c : cases) {
     TraceCapture trace;
-    EXPECT_FALSE(try_decode(c.file)) << c.trace;
+    EXPECT_FALSE(decode_bitmap(c.file)) << c.trace;
     EXPECT_NE(trace.all().find(c.trace), std::string::npos) << c.trace;
   }
   // A header that claims more rows than the data holds opens, then fails to decode.
@@ -237,8 +231,8 @@ TEST(BadJpeg, CutsAreJudgedTheSameWithOrWithoutAnEndMarker) {
       bytes ended = part;
       ended.insert(ended.end(), {0xFF, 0xD9});
       TraceCapture trace;
-      auto bare = std::dynamic_pointer_cast<BitmapImage>(try_decode(part));
-      auto marked = std::dynamic_pointer_cast<BitmapImage>(try_decode(ended));
+      auto bare = decode_bitmap(part);
+      auto marked = decode_bitmap(ended);
       ASSERT_EQ(bool(bare), bool(marked));
       if (in_scan) {
         EXPECT_FALSE(bare);
@@ -267,7 +261,7 @@ TEST(BadJpeg, DamageInsideCompleteScansStillDecodes) {
     const bytes clean = reference_decode_jpeg_rgb(jpg);
     for (size_t i = begin + (end - begin) / 3; i < begin + (end - begin) / 3 + 6; ++i)
       if (jpg[i] != 0xFF && jpg[i - 1] != 0xFF) jpg[i] ^= 0x5A;
-    auto img = std::dynamic_pointer_cast<BitmapImage>(try_decode(jpg));
+    auto img = decode_bitmap(jpg);
     ASSERT_TRUE(img) << "restarts " << restart_rows;
     EXPECT_EQ(rgb_of(*img), reference_decode_jpeg_rgb(jpg));
     EXPECT_NE(rgb_of(*img), clean);
@@ -288,7 +282,7 @@ TEST(DecodeLimit, HeadersOverTheHostsLimitAreRefused) {
        {std::pair{sample_png(32, 16), 32 * 16}, std::pair{sample_jpeg(false, 64, 48), 64 * 48},
         std::pair{sample_jpeg(true, 64, 48), 64 * 48}}) {
     zel::il::set_decode_limit(pixels);
-    auto img = try_decode(file);
+    auto img = decode_bitmap(file);
     ASSERT_TRUE(img);
     EXPECT_EQ(int64_t(img->width()) * img->height(), pixels);
     zel::il::set_decode_limit(pixels - 1);
@@ -334,7 +328,7 @@ TEST(DecodeLimit, TinyFilesWithHugeHeadersClaimNoMemory) {
         qar::set_trace_sink([](const std::string&) {});
         const long before = vm_peak_kib();
         bool decoded = false;
-        for (const bytes& bomb : bombs) decoded = decoded || try_decode(bomb);
+        for (const bytes& bomb : bombs) decoded = decoded || decode_bitmap(bomb);
         const long grown = vm_peak_kib() - before;
         std::fprintf(stderr, "peak address space grew by %ld KiB\n", grown);
         _exit(!decoded && before > 0 && grown < 64 * 1024 ? 0 : 1);

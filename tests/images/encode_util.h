@@ -16,6 +16,8 @@
 #include <png.h>
 
 #include "qar/stream.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/decoder.h"
 #include "zel/il/png_encoder.h"
 
 namespace images_test {
@@ -24,6 +26,13 @@ using bytes = std::vector<uint8_t>;
 
 inline std::shared_ptr<qar::Stream> stream_of(const bytes& data) {
   return std::make_shared<qar::MemoryStream>(data);
+}
+
+// The bitmap the engine's decoders make of a file; empty when none takes it or decoding fails.
+inline std::shared_ptr<zel::BitmapImage> decode_bitmap(const bytes& file,
+                                                       const zel::decoder_param* param = nullptr) {
+  auto dec = zel::ImageDecoder::create(stream_of(file), param);
+  return dec ? std::dynamic_pointer_cast<zel::BitmapImage>(dec->decode()) : nullptr;
 }
 
 // Deterministic pseudo-random numbers.

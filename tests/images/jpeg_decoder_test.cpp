@@ -15,11 +15,6 @@ using zel::BitmapImage;
 
 namespace {
 
-std::shared_ptr<BitmapImage> decode(const bytes& file) {
-  auto dec = zel::ImageDecoder::create(stream_of(file), nullptr);
-  return dec ? std::dynamic_pointer_cast<BitmapImage>(dec->decode()) : nullptr;
-}
-
 // The largest and the mean difference between the decoded bitmap (bytes blue, green, red) and
 // the wanted RGB pixels.
 std::pair<int, double> diff(const BitmapImage& img, const bytes& want_rgb) {
@@ -53,7 +48,7 @@ TEST(JpegDecoder, RowsAreLibjpegsBlueFirst) {
     s.progressive = c.progressive;
     s.samples = smooth_samples(c.w, c.h, c.components);
     const bytes file = encode_jpeg(s);
-    auto img = decode(file);
+    auto img = decode_bitmap(file);
     ASSERT_TRUE(img);
     EXPECT_EQ(img->type(), zel::bimage_r8g8b8);
     ASSERT_EQ(std::make_pair(img->width(), img->height()), std::make_pair(c.w, c.h));
@@ -85,7 +80,7 @@ TEST(JpegDecoder, CmykAndYcckConvertToRgb) {
       if (i % 4 < 3) rgb.push_back(uint8_t((255 - ink[i]) * (255 - ink[i / 4 * 4 + 3]) / 255));
       s.samples.push_back(adobe ? uint8_t(255 - ink[i]) : ink[i]);
     }
-    auto img = decode(encode_jpeg(s));
+    auto img = decode_bitmap(encode_jpeg(s));
     ASSERT_TRUE(img);
     EXPECT_EQ(img->type(), zel::bimage_r8g8b8);
     EXPECT_EQ(img->line_size(), BitmapImage::calc_line_size(s.width, zel::bimage_r8g8b8));

@@ -53,11 +53,6 @@ std::pair<zel::bimage_type, bytes> expect(const png_spec& s) {
   return {type, out};
 }
 
-std::shared_ptr<BitmapImage> decode(const bytes& file, const zel::decoder_param* param = nullptr) {
-  auto dec = ImageDecoder::create(stream_of(file), param);
-  return dec ? std::dynamic_pointer_cast<BitmapImage>(dec->decode()) : nullptr;
-}
-
 // The picture's pixels as packed bytes, row after row.
 bytes pixels_of(const BitmapImage& img) {
   bytes out;
@@ -70,7 +65,7 @@ bytes pixels_of(const BitmapImage& img) {
 void expect_exact(const png_spec& s, const zel::decoder_param* param = nullptr) {
   auto [type, want] = expect(s);
   if (param) type = zel::bimage_type(param->type);
-  auto img = decode(encode_png(s), param);
+  auto img = decode_bitmap(encode_png(s), param);
   ASSERT_TRUE(img);
   EXPECT_EQ(img->type(), type);
   EXPECT_EQ(img->width(), s.width);
@@ -124,7 +119,7 @@ TEST(PngDecoder, EmptyPassesSrgbAndAlphaMasks) {
   zel::decoder_param mask;
   mask.type = zel::bimage_a8;
   expect_exact(random_png(PNG_COLOR_TYPE_GRAY, 8, false, false), &mask);
-  auto rgb = decode(encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, false, false)), &mask);
+  auto rgb = decode_bitmap(encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, false, false)), &mask);
   ASSERT_TRUE(rgb);
   EXPECT_EQ(rgb->type(), zel::bimage_r8g8b8);
 }
@@ -134,7 +129,7 @@ TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
   png_spec s = random_png(PNG_COLOR_TYPE_RGB, 8, false, false, 16, 1);
   for (size_t i = 0; i < s.samples.size(); ++i) s.samples[i] = uint32_t(i / 3 * 17);
   s.gamma = 1.0;
-  auto img = decode(encode_png(s));
+  auto img = decode_bitmap(encode_png(s));
   ASSERT_TRUE(img);
   ASSERT_EQ(img->type(), zel::bimage_r8g8b8);
   const uint8_t want[16] = {0,   74,  102, 123, 140, 155, 168, 180,
