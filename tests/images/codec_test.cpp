@@ -121,21 +121,6 @@ TEST(Codecs, AnimatedGifFramesDelaysDisposalAndTransparency) {
   }
 }
 
-TEST(Codecs, AnimatedGifPlaysEachFrameForItsOwnDelay) {
-  auto r = load_image(stream_of(animated_gif()));
-  ASSERT_TRUE(r) << r.message;
-  auto& img = *r.image;
-  img.loop(true);
-  // (clock, frame shown): 100 ms, 200 ms, 100 ms, 50 ms, then round again.
-  const std::pair<uint64_t, int> steps[] = {{1000, 0},   {100999, 0}, {101001, 1}, {301000, 1},
-                                            {301002, 2}, {401001, 3}, {451001, 0}, {551001, 1}};
-  for (auto [t, frame] : steps) {
-    img.update(t);
-    EXPECT_EQ(img.current_frame(), frame) << "at " << t;
-  }
-  expect_pixels(img, animated_gif_frames()[1], 8, "after one loop");
-}
-
 TEST(Codecs, WebpStillAndAnimated) {
   const int w = 7, h = 5;
   auto picture = [&](uint32_t seed, bool alpha) {

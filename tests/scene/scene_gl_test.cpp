@@ -138,10 +138,8 @@ uint32_t code_of(int x, int y) {
 
 TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
   manual();
-  auto big = make_rgb(2000, 1500, code_of);
   auto f = std::make_shared<Facet>();
-  ASSERT_TRUE(f->get_frag()->need_to_use(2000, 1500));
-  ASSERT_TRUE(f->put_image(big, true));
+  ASSERT_TRUE(f->put_image(make_rgb(2000, 1500, code_of), true));
   EXPECT_TRUE(f->get_frag()->used());
   EXPECT_EQ(f->get_size(), std::make_pair(2000, 1500));
   // The texture follows the screen (320 x 240 rounded up), not the picture.
@@ -151,7 +149,8 @@ TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
   EXPECT_LE(tex->height(), 256);
   mng_->get_layer(0, true)->put_facet(f);
 
-  auto check = [&](int left, int top) {
+  // Last two: the picture's bottom-right corner on screen (black beyond it); its top-left.
+  for (auto [left, top] : {std::pair{-700, -500}, {-1234, -1001}, {-1900, -1400}, {100, 50}}) {
     f->set_topleft(left, top);
     auto img = frame();
     ASSERT_TRUE(img);
@@ -159,15 +158,11 @@ TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
     for (int y = 0; y < kH; y += 7)
       for (int x = 0; x < kW; x += 5) {
         const int ix = x - left, iy = y - top;
-        const uint32_t want = (ix >= 0 && iy >= 0 && ix < 2000 && iy < 1500) ? code_of(ix, iy) : 0;
-        if (rgb_at(*img, x, y) != want) ++bad;
+        bad += rgb_at(*img, x, y) !=
+               ((ix >= 0 && iy >= 0 && ix < 2000 && iy < 1500) ? code_of(ix, iy) : 0);
       }
     EXPECT_EQ(bad, 0) << "facet at " << left << "," << top;
-  };
-  check(-700, -500);
-  check(-1234, -1001);
-  check(-1900, -1400);  // the picture's bottom-right corner on screen, black beyond it
-  check(100, 50);       // the top-left corner on screen
+  }
 }
 
 TEST_F(SceneGL, HitTestAgreesWithThePixels) {

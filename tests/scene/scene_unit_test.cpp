@@ -114,26 +114,6 @@ TEST_F(SceneUnit, FragmentRules) {
   }
 }
 
-TEST_F(SceneUnit, FragmentFillStartsAtTheFacetsScreenColumn) {
-  Facet f;
-  ASSERT_TRUE(f.put_image(
-      make_rgb(2000, 300, [](int x, int) { return x == 0 ? 0xFF0000u : 0x00FF00u; }), true));
-  f.set_topleft(100, 0);
-  auto tex = f.get_texture();
-  ASSERT_TRUE(tex);
-  f.get_frag()->get_tex(tex);
-  EXPECT_TRUE(f.get_frag()->updated());
-  auto back = tex->read_back(0, 0, -1, -1);
-  ASSERT_TRUE(back);
-  const uint8_t* row = back->pixmap(0);
-  const int bpp = back->type() == zel::bimage_r8g8b8 ? 3 : 4;
-  // Column 100 of the texture is picture column 0 (red); column 101 picture column 1 (green).
-  EXPECT_EQ(row[100 * bpp + 2], 0xFF);
-  EXPECT_EQ(row[100 * bpp + 1], 0x00);
-  EXPECT_EQ(row[101 * bpp + 1], 0xFF);
-  EXPECT_EQ(row[99 * bpp + 2], 0x00);
-}
-
 TEST_F(SceneUnit, LayerNamesDepthsAndWhatLiesBehind) {
   EXPECT_EQ(Layer(-12).get_name(), u"-12");
   Layer l3(3), l9(9);
