@@ -112,8 +112,7 @@ inline std::vector<std::pair<int, std::vector<int>>> png_kinds() {
 }
 
 struct jpeg_spec {
-  int width = 40;
-  int height = 24;
+  int width = 40, height = 24;
   int components = 3;  // 1 grey, 3 RGB, 4 CMYK
   J_COLOR_SPACE in_space = JCS_RGB;
   J_COLOR_SPACE file_space = JCS_YCbCr;
@@ -149,10 +148,8 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   }
   jpeg_create_compress(&c);
   jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = JDIMENSION(s.width);
-  c.image_height = JDIMENSION(s.height);
-  c.input_components = s.components;
-  c.in_color_space = s.in_space;
+  c.image_width = JDIMENSION(s.width), c.image_height = JDIMENSION(s.height);
+  c.input_components = s.components, c.in_color_space = s.in_space;
   jpeg_set_defaults(&c);
   jpeg_set_colorspace(&c, s.file_space);
   if (s.components == 4) c.write_Adobe_marker = s.adobe_marker ? TRUE : FALSE;
@@ -174,7 +171,7 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
 }
 
 // libjpeg's own decoding of a file as RGB bytes (what the engine's rows must equal, reordered).
-inline bytes reference_decode_jpeg_rgb(const bytes& file, int* w = nullptr, int* h = nullptr) {
+inline bytes reference_decode_jpeg_rgb(const bytes& file) {
   jpeg_decompress_struct d{};
   detail::jpeg_err err{};
   d.err = jpeg_std_error(&err.pub);
@@ -193,8 +190,6 @@ inline bytes reference_decode_jpeg_rgb(const bytes& file, int* w = nullptr, int*
     JSAMPROW row = out.data() + size_t(d.output_scanline) * d.output_width * 3;
     jpeg_read_scanlines(&d, &row, 1);
   }
-  if (w) *w = int(d.output_width);
-  if (h) *h = int(d.output_height);
   jpeg_finish_decompress(&d);
   jpeg_destroy_decompress(&d);
   return out;
