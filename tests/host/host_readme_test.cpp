@@ -11,20 +11,14 @@
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
-
-Outcome run(const std::string& program) {
-  Outcome o;
+// The program's exit status and everything it wrote.
+std::pair<int, std::string> run(const std::string& program) {
+  std::string out;
   FILE* p = popen((program + " 2>&1").c_str(), "r");
-  if (!p) return o;
+  if (!p) return {-1, out};
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.output.append(buf, n);
-  o.status = pclose(p);
-  return o;
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  return {pclose(p), out};
 }
 
 class ReadmeHost : public ::testing::TestWithParam<std::pair<const char*, int>> {};
@@ -37,15 +31,15 @@ TEST_P(ReadmeHost, EveryRunEndsCleanly) {
   std::mutex m;
   auto worker = [&] {
     for (int i; (i = next++) < runs;) {
-      Outcome o = run(program);
-      const bool bad = o.status != 0 || o.output.find("Sanitizer") != std::string::npos ||
-                       o.output.find("double free") != std::string::npos ||
-                       o.output.find("corrupted") != std::string::npos;
+      const auto [status, output] = run(program);
+      bool bad = status != 0;
+      for (const char* word : {"Sanitizer", "double free", "corrupted"})
+        bad = bad || output.find(word) != std::string::npos;
       if (!bad) continue;
       std::lock_guard<std::mutex> lk(m);
       if (failures++ == 0)
-        first_failure = "run " + std::to_string(i) + ": status " + std::to_string(o.status) + "\n" +
-                        o.output.substr(0, 4000);
+        first_failure = "run " + std::to_string(i) + ": status " + std::to_string(status) + "\n" +
+                        output.substr(0, 4000);
     }
   };
   std::thread a(worker), b(worker);

@@ -19,33 +19,30 @@ using zel::Image;
 
 namespace {
 
-// Fills every byte of frame `img` with `value` (all rows, whole line size).
-void fill(BitmapImage& img, uint8_t value) {
-  for (int y = 0; y < img.height(); ++y) std::memset(img.pixmap(y), value, size_t(img.line_size()));
-}
-
+// A new picture with every byte of its rows equal to `value`.
 std::shared_ptr<BitmapImage> make(int w, int h, uint32_t type, uint8_t value) {
   auto img = std::make_shared<BitmapImage>();
   EXPECT_TRUE(img->create(w, h, type));
-  fill(*img, value);
+  for (int y = 0; y < h; ++y) std::memset(img->pixmap(y), value, size_t(img->line_size()));
   return img;
 }
 
 TEST(BitmapImage, LineSizesAndPalettes) {
-  struct c {
-    int w;
-    uint32_t type;
-    int line;
-    int palette;
-  };
-  for (c k :
-       {c{3, zel::bimage_r8g8b8, 12, 0}, c{5, zel::bimage_p1, 4, 2}, c{33, zel::bimage_p1, 8, 2},
-        c{9, zel::bimage_p4, 8, 16}, c{1, zel::bimage_p8, 4, 256}, c{7, zel::bimage_r5g6b5, 16, 0},
-        c{5, zel::bimage_a8r8g8b8, 20, 0}, c{6, zel::bimage_a8, 8, 0},
-        c{10, zel::bimage_cmyk, 0, 0}, c{10, zel::bimage_a8l8, 20, 0}}) {
-    EXPECT_EQ(BitmapImage::calc_line_size(k.w, k.type), k.line) << std::hex << k.type;
-    EXPECT_EQ(BitmapImage::palette_entries(k.type), k.palette) << std::hex << k.type;
-  }
+  // Width, type, line size, palette entries.
+  for (auto [w, type, line, palette] : {std::tuple{3, zel::bimage_r8g8b8, 12, 0},
+                                        {5, zel::bimage_p1, 4, 2},
+                                        {33, zel::bimage_p1, 8, 2},
+                                        {9, zel::bimage_p4, 8, 16},
+                                        {1, zel::bimage_p8, 4, 256},
+                                        {7, zel::bimage_r5g6b5, 16, 0},
+                                        {5, zel::bimage_a8r8g8b8, 20, 0},
+                                        {6, zel::bimage_a8, 8, 0},
+                                        {10, zel::bimage_cmyk, 0, 0},
+                                        {10, zel::bimage_a8l8, 20, 0}})
+    EXPECT_EQ(
+        std::make_pair(BitmapImage::calc_line_size(w, type), BitmapImage::palette_entries(type)),
+        std::make_pair(line, palette))
+        << std::hex << type;
   BitmapImage img;
   ASSERT_TRUE(img.create(3, 2, zel::bimage_r8g8b8));
   EXPECT_EQ(img.pixmap(1) - img.pixmap(0), 12);
