@@ -92,12 +92,9 @@ TEST_F(SceneUnit, AlphaPercentAlphaTestsAndInside) {
 TEST_F(SceneUnit, FragmentRules) {
   zel::FragTexture frag;
   // Wider, or more pixels, or taller by more than a pixel than the screen: through fragments.
-  for (auto [w, h, use] : {std::tuple{802, 10, true},
-                           {801, 600, true},
-                           {800, 600, false},
-                           {100, 601, false},
-                           {100, 700, true}})
-    EXPECT_EQ(frag.need_to_use(w, h), use) << w << "x" << h;
+  const std::tuple<int, int, bool> sizes[] = {
+      {802, 10, true}, {801, 600, true}, {800, 600, false}, {100, 601, false}, {100, 700, true}};
+  for (auto [w, h, use] : sizes) EXPECT_EQ(frag.need_to_use(w, h), use) << w << "x" << h;
 
   Facet f;
   ASSERT_TRUE(f.put_image(solid_rgb(900, 700, 0x808080), true));
@@ -166,46 +163,33 @@ class Line : public zel::Renderable {
   std::vector<int>* log_;
 };
 
-TEST_F(SceneUnit, LayerDrawsEveryEntryInOrderEvenAfterAFailure) {
+// A layer draws and notifies every entry in order, also after one fails; the manager goes
+// through its layers from the highest depth to the lowest.
+TEST_F(SceneUnit, EveryEntryDrawnAndNotifiedInOrder) {
   std::vector<int> log;
-  Layer l(0);
-  auto p1 = std::make_shared<Probe>(&log, 1), p2 = std::make_shared<Probe>(&log, 2, true),
-       p3 = std::make_shared<Probe>(&log, 3);
-  l.put_facet(p1);
-  l.put_facet(p2);
-  l.put_renderable(std::make_shared<Line>(&log));  // kept alive by the layer
-  l.put_facet(p3);
-  l.render(*dev_);
-  EXPECT_EQ(log, (std::vector<int>{1, 2, 50, 3}));
-  log.clear();
-  zel::notification_event lost(0);
-  l.on_notification(&lost);
-  EXPECT_EQ(log, (std::vector<int>{101, 102, 500, 103}));
-  // clear() empties the layer, renderables included.
-  l.clear();
-  log.clear();
-  l.render(*dev_);
-  EXPECT_TRUE(log.empty());
-}
-
-TEST_F(SceneUnit, LayersDrawnDeepestFirstAndNotified) {
+  auto l0 = mng_->get_layer(0, true);
+  EXPECT_EQ(mng_->get_layer(0, true), l0);
   EXPECT_EQ(mng_->get_layer(5, false), nullptr);
-  auto l5 = mng_->get_layer(5, true);
-  EXPECT_EQ(mng_->get_layer(5, true), l5);
-  std::vector<int> log;
-  auto p7 = std::make_shared<Probe>(&log, 7), p2 = std::make_shared<Probe>(&log, 2);
-  mng_->get_layer(7, true)->put_facet(p7);
-  mng_->get_layer(2, true)->put_facet(p2);
+  std::shared_ptr<Probe> p[] = {std::make_shared<Probe>(&log, 1),
+                                std::make_shared<Probe>(&log, 2, true),
+                                std::make_shared<Probe>(&log, 3), std::make_shared<Probe>(&log, 7)};
+  l0->put_facet(p[0]);
+  l0->put_facet(p[1]);
+  l0->put_renderable(std::make_shared<Line>(&log));  // kept alive by the layer
+  l0->put_facet(p[2]);
+  mng_->get_layer(7, true)->put_facet(p[3]);
   mng_->Render(0, *dev_);
-  EXPECT_EQ(log, (std::vector<int>{7, 2}));
+  EXPECT_EQ(log, (std::vector<int>{7, 1, 2, 50, 3}));
   log.clear();
-  EXPECT_EQ(mng_->dispatch_message(std::make_shared<zel::notification_event>(1)), 0);
-  EXPECT_EQ(log, (std::vector<int>{207, 202}));
+  EXPECT_EQ(mng_->dispatch_message(std::make_shared<zel::notification_event>(0)), 0);
+  EXPECT_EQ(log, (std::vector<int>{107, 101, 102, 500, 103}));
   log.clear();
   EXPECT_EQ(mng_->dispatch_message(std::make_shared<zel::notification_event>(2)), -1);
   EXPECT_EQ(mng_->dispatch_message(std::make_shared<qar_message>(17)), -1);
-  EXPECT_TRUE(log.empty());
   EXPECT_FALSE(mng_->subscribe([](uint64_t) {}));
+  l0->clear();  // renderables included
+  l0->render(*dev_);
+  EXPECT_TRUE(log.empty());
   mng_->clear_all_layers();
   EXPECT_TRUE(mng_->get_layers().empty());
 }
