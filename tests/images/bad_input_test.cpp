@@ -149,21 +149,6 @@ TEST(DecoderChoice, ShortAndUnknownStreamsAreRefused) {
   EXPECT_FALSE(ImageDecoder::create(three, nullptr));
 }
 
-// Truncated anywhere (a JPEG skip at the end of data included): no picture and a trace line.
-TEST(BadInput, TruncatedGivesNothing) {
-  for (int kind = 0; kind < 4; ++kind) {
-    const bytes file = kind < 2 ? sample_png(32, 16, kind == 1) : sample_jpeg(kind == 3);
-    const size_t idat = kind < 2 ? idat_offset(file) : 200;
-    for (size_t cut : {size_t(3), size_t(20), size_t(33), idat - 2, idat + 10, file.size() / 2,
-                       file.size() - 30}) {
-      TraceCapture trace;
-      EXPECT_FALSE(decode_bitmap(bytes(file.begin(), file.begin() + long(cut))))
-          << "kind " << kind << " cut at " << cut;
-      EXPECT_NE(trace.all(), "") << "kind " << kind << " cut at " << cut;
-    }
-  }
-}
-
 // Corrupt, huge or unsupported pictures are refused (sizes before any allocation) and traced.
 TEST(BadInput, CorruptHugeAndUnsupportedAreRefused) {
   const bytes png = sample_png();

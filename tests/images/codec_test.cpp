@@ -313,10 +313,12 @@ TEST(Codecs, CutFilesFailAsTruncated) {
       {"BMP", bytes(clip_bmp.begin(), clip_bmp.end())},
       {"BMP", palette_bmp(8, false, 6, 3, {}, 1, kRleCases[0].data)},
       {"JPEG", encode_jpeg(js)},
-      {"PNG", encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, true, false))},
+      {"PNG", encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, false, false, 32, 16))},
+      {"PNG", encode_png(random_png(PNG_COLOR_TYPE_RGB, 8, true, false, 32, 16))},
   };
   for (const auto& [format, file] : files)
-    for (size_t keep : {size_t(20), file.size() / 2, file.size() - 1}) {
+    for (size_t keep :
+         {size_t(20), size_t(33), file.size() / 2, file.size() - 30, file.size() - 1}) {
       // Only IEND's CRC, or the JPEG end marker after complete scans: every row is there.
       if ((std::string(format) == "PNG" || std::string(format) == "JPEG") &&
           keep == file.size() - 1)
