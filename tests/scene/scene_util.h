@@ -26,7 +26,7 @@ namespace scene_test {
 // The smallest host: mode changes are not carried out; messages may be dispatched by hand.
 class Host : public zel::RenderMng {
  public:
-  Host() : zel::RenderMng(ZEL_TEST_DEVICE) {}
+  explicit Host(const char16_t* device = ZEL_TEST_DEVICE) : zel::RenderMng(device) {}
   void change_mode(const zel::DeviceMode&) override {}
   using zel::RenderMng::dispatch_message;
 };
