@@ -1,15 +1,16 @@
 // A host's scene made before the render thread draws, and frames read from other threads.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "qar/stream.h"
 #include "qar/thread.h"
 #include "scene/scene_util.h"
 #include "zel/engine.h"
 #include "zel/font.h"
+#include "zel/il/decoder.h"
 #include "zel/math/primitive.h"
 #include "zel/renderable.h"
 
@@ -104,15 +105,12 @@ TEST_F(HostScene, PictureRightAfterStartAndFramesFromThisThread) {
 
   const std::string path = std::string(ZEL_TEST_BINARY_DIR) + "/host_scene_frame.png";
   ASSERT_TRUE(dev_->save_frame_png(path)) << zel::RenderDevice::last_frame_error();
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
-  png.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> px(PNG_IMAGE_SIZE(png));
-  ASSERT_TRUE(png_image_finish_read(&png, nullptr, px.data(), 0, nullptr));
-  ASSERT_EQ(png.width, 160u);
-  const uint8_t* p = &px[(30 * 160 + 30) * 3];
-  EXPECT_EQ(p[0] << 16 | p[1] << 8 | p[2], 0xFF0000);
+  auto saved = zel::ImageDecoder::create(qar::FileStream::open(path), nullptr);
+  auto back = saved ? std::dynamic_pointer_cast<zel::BitmapImage>(saved->decode()) : nullptr;
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->width(), 160);
+  const uint8_t* p = back->pixmap(30) + 30 * (back->type() == zel::bimage_r8g8b8 ? 3 : 4);
+  EXPECT_EQ(p[2] << 16 | p[1] << 8 | p[0], 0xFF0000);
   std::remove(path.c_str());
 
   // No frame comes while paused: a clear error once the wait is over.

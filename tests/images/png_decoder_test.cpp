@@ -96,15 +96,7 @@ std::vector<case_t> all_cases() {
   return out;
 }
 
-std::string case_name(const ::testing::TestParamInfo<case_t>& info) {
-  const auto [color, depth, interlaced, trns] = info.param;
-  const char* names[] = {"grey", "", "rgb", "palette", "greyalpha", "", "rgba"};
-  return std::string(names[color]) + std::to_string(depth) + (interlaced ? "_adam7" : "") +
-         (trns ? "_trns" : "");
-}
-
-INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, PngFormats, ::testing::ValuesIn(all_cases()),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, PngFormats, ::testing::ValuesIn(all_cases()));
 
 // Tiny interlaced pictures (empty passes), an sRGB chunk (samples unchanged), grey read as an
 // alpha mask when asked (colour pictures unchanged by the request).

@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "qar/stream.h"
+#include "encode_util.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"
 #include "zel/pixel_convert.h"
 #include "zel/pixel_format.h"
 
 namespace {
-
-std::shared_ptr<zel::BitmapImage> decode(const std::string& file) {
-  auto dec = zel::ImageDecoder::create(
-      std::make_shared<qar::MemoryStream>(std::vector<uint8_t>(file.begin(), file.end())), nullptr);
-  return dec ? std::dynamic_pointer_cast<zel::BitmapImage>(dec->decode()) : nullptr;
-}
 
 TEST(PngEncoder, PixelsOfEveryFormatComeBackAsTheConversionReadsThem) {
   const int w = 5, h = 3, pitch = 5 * 4 + 7;  // rows further apart than needed
@@ -32,7 +26,7 @@ TEST(PngEncoder, PixelsOfEveryFormatComeBackAsTheConversionReadsThem) {
       SCOPED_TRACE(testing::Message() << std::hex << format << " alpha " << alpha);
       std::string file = "keep";
       ASSERT_TRUE(zel::encode_png(file, src.data(), w, h, pitch, format, alpha));
-      auto img = decode(file.substr(4));
+      auto img = images_test::decode_bitmap(images_test::bytes(file.begin() + 4, file.end()));
       ASSERT_TRUE(img);
       ASSERT_EQ(img->type(), alpha ? zel::bimage_a8r8g8b8 : zel::bimage_r8g8b8);
       for (int y = 0; y < h; ++y)
