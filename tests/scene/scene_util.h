@@ -1,6 +1,5 @@
 // Helpers of the scene tests: a host render manager, pictures made in code and pixel reads.
 #pragma once
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -33,10 +32,7 @@ class Host : public zel::RenderMng {
 
 inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
   zel::DeviceMode m;
-  m.width = w;
-  m.height = h;
-  m.depth = 32;
-  m.windowed = 1;
+  m.width = w, m.height = h, m.depth = 32, m.windowed = 1;
   return m;
 }
 
@@ -84,8 +80,7 @@ inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
 // frame() (the thread that draws is the render thread), unless start() runs the loop.
 class SceneFixture : public ::testing::Test {
  protected:
-  static constexpr int32_t kW = 320;
-  static constexpr int32_t kH = 240;
+  static constexpr int32_t kW = 320, kH = 240;
 
   static void SetUpTestSuite() { keep_mesa_loaded(); }
 
@@ -112,11 +107,7 @@ class SceneFixture : public ::testing::Test {
   std::shared_ptr<zel::BitmapImage> frame() {
     mng_->render_screen(0);
     auto img = dev_->read_frame();
-    EXPECT_TRUE(img);
-    if (img) {
-      EXPECT_EQ(img->width(), kW);
-      EXPECT_EQ(img->height(), kH);
-    }
+    EXPECT_TRUE(img && img->width() == kW && img->height() == kH);
     return img;
   }
   void start() {
