@@ -2,9 +2,9 @@
 // write with giflib, libwebp, libexif and the engine's own BMP writer. Every file made here is
 // also saved under fuzz-seeds/<format>/ in the test's build folder to seed the fuzz targets.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "codec_util.h"
@@ -20,23 +20,18 @@ using zel::il::load_image;
 namespace {
 
 bytes keep_seed(const char* format, const std::string& name, bytes file) {
-  const std::string dir = std::string(ZEL_TEST_BINARY_DIR) + "/fuzz-seeds";
-  ::mkdir(dir.c_str(), 0755);
-  ::mkdir((dir + "/" + format).c_str(), 0755);
-  if (FILE* f = std::fopen((dir + "/" + format + "/" + name).c_str(), "wb")) {
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
-  }
+  const auto dir = std::filesystem::path(ZEL_TEST_BINARY_DIR) / "fuzz-seeds" / format;
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   return file;
 }
 
 // Pixel (x, y) as 0xAARRGGBB (alpha 0xFF for 24-bit pictures).
 uint32_t px(const zel::BitmapImage& img, int x, int y) {
-  const uint8_t* p = img.pixmap(y);
-  if (img.type() == zel::bimage_r8g8b8)
-    return 0xFF000000u | uint32_t(p[x * 3 + 2]) << 16 | uint32_t(p[x * 3 + 1]) << 8 | p[x * 3];
-  return uint32_t(p[x * 4 + 3]) << 24 | uint32_t(p[x * 4 + 2]) << 16 | uint32_t(p[x * 4 + 1]) << 8 |
-         p[x * 4];
+  const bool rgb = img.type() == zel::bimage_r8g8b8;
+  const uint8_t* p = img.pixmap(y) + x * (rgb ? 3 : 4);
+  return (rgb ? 0xFF000000u : uint32_t(p[3]) << 24) | uint32_t(p[2]) << 16 | p[1] << 8 | p[0];
 }
 
 // Every pixel of the image against an expected picture given as 0xAARRGGBB words.

@@ -535,10 +535,9 @@ TEST(DecodeLimit, HeadersOverTheHostsLimitAreRefused) {
 
 long vm_peak_kib() {
   std::ifstream status("/proc/self/status");
-  for (std::string key; status >> key;) {
-    long kib = 0;
+  long kib = 0;
+  for (std::string key; status >> key;)
     if (key == "VmPeak:" && status >> kib) return kib;
-  }
   return -1;
 }
 

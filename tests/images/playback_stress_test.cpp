@@ -51,8 +51,7 @@ TEST(PlaybackStress, ImageDestroyedWhileAnotherThreadDecodesOthers) {
   keep.image->play();
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    uint64_t now = 1;
-    while (!done) keep.image->update(now += 3);
+    for (uint64_t now = 1; !done;) keep.image->update(now += 3);
   });
   for (int i = 0; i < 500; ++i) {
     anim a(2, 1);
