@@ -184,33 +184,29 @@ TEST(PngEncoder, PixelsOfEveryFormatComeBackAsTheConversionReadsThem) {
 
 TEST(PngEncoder, RefusesBadInputAndLeavesTheOutputAlone) {
   std::vector<uint8_t> px(64 * 4);
-  struct bad {
-    const void* pixels;
-    int32_t w, h;
-    ptrdiff_t pitch;
-    uint32_t format;
-  } const cases[] = {{nullptr, 4, 4, 16, zel::bimage_a8r8g8b8},
-                     {px.data(), 0, 4, 16, zel::bimage_a8r8g8b8},
-                     {px.data(), 4, -1, 16, zel::bimage_a8r8g8b8},
-                     {px.data(), 4, 4, 15, zel::bimage_a8r8g8b8},
-                     {px.data(), 4, 4, 16, zel::bimage_none},
-                     {px.data(), 1 << 15, 1 << 14, 1 << 17, zel::bimage_a8r8g8b8}};
-  for (const bad& c : cases) {
+  const uint32_t argb = zel::bimage_a8r8g8b8;
+  // Pixels, width, height, pitch, format.
+  const std::tuple<const void*, int32_t, int32_t, ptrdiff_t, uint32_t> cases[] = {
+      {nullptr, 4, 4, 16, argb},
+      {px.data(), 0, 4, 16, argb},
+      {px.data(), 4, -1, 16, argb},
+      {px.data(), 4, 4, 15, argb},
+      {px.data(), 4, 4, 16, zel::bimage_none},
+      {px.data(), 1 << 15, 1 << 14, 1 << 17, argb}};
+  for (auto [pixels, w, h, pitch, format] : cases) {
     std::string out = "x";
-    EXPECT_FALSE(zel::encode_png(out, c.pixels, c.w, c.h, c.pitch, c.format, true));
+    EXPECT_FALSE(zel::encode_png(out, pixels, w, h, pitch, format, true));
     EXPECT_EQ(out, "x");
   }
   zel::png_raw_picture raw;
-  raw.width = 4;
-  raw.height = 2;
+  raw.width = 4, raw.height = 2;
   raw.rows = {std::vector<uint8_t>(12), std::vector<uint8_t>(11)};  // second row short
   std::string out;
   EXPECT_FALSE(zel::encode_png(out, raw));
   raw.rows[1].resize(12);
   raw.color_type = 5;  // no such colour type
   EXPECT_FALSE(zel::encode_png(out, raw));
-  raw.color_type = 2;
-  raw.bit_depth = 4;  // RGB has no 4-bit depth: libpng refuses it
+  raw.color_type = 2, raw.bit_depth = 4;  // RGB has no 4-bit depth: libpng refuses it
   EXPECT_FALSE(zel::encode_png(out, raw));
   EXPECT_TRUE(out.empty());
   EXPECT_FALSE(
