@@ -389,6 +389,8 @@ size_t sof_size_offset(const bytes& jpg) {
   return 0;
 }
 
+// Chosen by the first bytes, not by the name; short and unknown streams are refused, and the
+// signature tests leave the stream where it was.
 TEST(DecoderChoice, ByFirstBytesNotByName) {
   for (auto [file, name, width] : {std::tuple{sample_png(), u"picture.jpg", 32},
                                    std::tuple{sample_jpeg(), u"picture.png", 64}}) {
@@ -397,24 +399,18 @@ TEST(DecoderChoice, ByFirstBytesNotByName) {
     EXPECT_EQ(dec->info().width, width);
     EXPECT_TRUE(dec->decode());
   }
-}
-
-TEST(DecoderChoice, ShortAndUnknownStreamsAreRefused) {
   TraceCapture trace;
   auto& factory = zel::intenal::builtin_decoder_factory();
+  // Three bytes are enough for the JPEG test (the decoder then refuses the header).
   for (const bytes& b : {bytes{}, bytes{0xFF, 0xD8}, bytes{0x89, 'P', 'N', 'G'},
-                         bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}}) {
+                         bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}, bytes{0xFF, 0xD8, 0xFF}}) {
     auto s = stream_of(b);
-    EXPECT_FALSE(factory.can_decode(s));
+    EXPECT_EQ(factory.can_decode(s), b.size() == 3);
     EXPECT_EQ(s->position(), 0);
     EXPECT_FALSE(ImageDecoder::create(s, nullptr));
   }
   EXPECT_FALSE(ImageDecoder::create(nullptr, nullptr));
   EXPECT_NE(trace.all().find("no decoder"), std::string::npos);
-  // Three bytes are enough for the JPEG test (the decoder then refuses the header).
-  auto three = stream_of(bytes{0xFF, 0xD8, 0xFF});
-  EXPECT_TRUE(factory.can_decode(three));
-  EXPECT_FALSE(ImageDecoder::create(three, nullptr));
 }
 
 // Corrupt, huge or unsupported pictures are refused (sizes before any allocation) and traced.
