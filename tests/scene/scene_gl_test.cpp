@@ -60,8 +60,10 @@ TEST_F(SceneGL, FacetAndPictureAlphaBlendOverWhatIsBeneath) {
   f->set_alpha(50);
   // Left half: red at alpha 64; right half: fully transparent, over blue.
   auto under = facet_with(solid_rgb(40, 10, kBlue), 50, 0);
-  auto over = facet_with(
-      make_argb(40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; }), 50, 0);
+  auto over = facet_with(make_rgb(
+                             40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; },
+                             zel::bimage_a8r8g8b8),
+                         50, 0);
   for (auto& g : {f, under, over}) mng_->get_layer(0, true)->put_facet(g);
   auto img = frame();
   ASSERT_TRUE(img);

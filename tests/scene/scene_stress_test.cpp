@@ -42,7 +42,8 @@ TEST_F(SceneStress, ThreeThreadsChangeTheSceneWhileItIsDrawn) {
   start();
   mng_->set_fps(0);
   auto pic = solid_rgb(16, 16, 0x884422);
-  auto apic = make_argb(16, 16, [](int x, int) { return x < 8 ? 0x80FFFFFFu : 0xFF00FF00u; });
+  auto apic = make_rgb(
+      16, 16, [](int x, int) { return x < 8 ? 0x80FFFFFFu : 0xFF00FF00u; }, zel::bimage_a8r8g8b8);
   std::vector<std::shared_ptr<Facet>> shared;
   for (int i = 0; i < 24; ++i) {
     auto f = std::make_shared<Facet>();

@@ -66,8 +66,10 @@ TEST_F(SceneUnit, AlphaPercentAlphaTestsAndInside) {
   EXPECT_EQ(f.test_alpha(0, 0), 0);  // width 0: nothing there
 
   Facet g;
-  ASSERT_TRUE(g.put_image(
-      make_argb(20, 10, [](int x, int) { return x < 10 ? 0xFF00FF00u : 0x4000FF00u; }), true));
+  ASSERT_TRUE(g.put_image(make_rgb(
+                              20, 10, [](int x, int) { return x < 10 ? 0xFF00FF00u : 0x4000FF00u; },
+                              zel::bimage_a8r8g8b8),
+                          true));
   EXPECT_EQ(g.test_alpha(2, 2), 255);
   EXPECT_EQ(g.test_alpha(15, 2), 0x40);
   g.set_bkg_color(zel::ColorARGB(128, 255, 255, 255));

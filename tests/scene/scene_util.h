@@ -36,27 +36,18 @@ inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
   return m;
 }
 
-// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 32-bit ARGB or (alpha
-// dropped) 24-bit RGB, blue first.
+// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 24-bit RGB (alpha
+// dropped) or 32-bit ARGB, blue first.
 template <class F>
-std::shared_ptr<zel::BitmapImage> make_picture(int32_t w, int32_t h, uint32_t type, F f) {
+std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f,
+                                           uint32_t type = zel::bimage_r8g8b8) {
   auto img = std::make_shared<zel::BitmapImage>();
   img->create(w, h, type);
   const int bpp = type == zel::bimage_r8g8b8 ? 3 : 4;
   for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t c = f(x, y);
-      for (int k = 0; k < bpp; ++k) img->pixmap(y)[x * bpp + k] = uint8_t(c >> (8 * k));
-    }
+    for (int32_t x = 0; x < w; ++x)
+      for (int k = 0; k < bpp; ++k) img->pixmap(y)[x * bpp + k] = uint8_t(f(x, y) >> (8 * k));
   return img;
-}
-template <class F>
-std::shared_ptr<zel::BitmapImage> make_argb(int32_t w, int32_t h, F f) {
-  return make_picture(w, h, zel::bimage_a8r8g8b8, f);
-}
-template <class F>
-std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f) {
-  return make_picture(w, h, zel::bimage_r8g8b8, f);
 }
 
 inline std::shared_ptr<zel::BitmapImage> solid_rgb(int32_t w, int32_t h, uint32_t rgb) {
