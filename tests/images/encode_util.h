@@ -39,12 +39,7 @@ inline std::shared_ptr<zel::BitmapImage> decode_bitmap(const bytes& file,
 struct rng {
   uint32_t state;
   explicit rng(uint32_t seed) : state(seed * 2654435761u + 1) {}
-  uint32_t next() {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  }
+  uint32_t next() { return state ^= state << 13, state ^= state >> 17, state ^= state << 5; }
 };
 
 // A picture for the engine's PNG encoder given as samples: row-major, channels per pixel as the
