@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "images/encode_util.h"
 
@@ -34,28 +35,20 @@ int main(int argc, char** argv) {
         write(png, name, encode_png(s));
         if (v == 0) write(any, name, encode_png(s));
       }
-  const struct {
-    const char* name;
-    int components;
-    J_COLOR_SPACE in, file;
-    bool progressive;
-  } kJpeg[] = {{"baseline", 3, JCS_RGB, JCS_YCbCr, false},
-               {"progressive", 3, JCS_RGB, JCS_YCbCr, true},
-               {"grey", 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false},
-               {"rgb", 3, JCS_RGB, JCS_RGB, false},
-               {"cmyk", 4, JCS_CMYK, JCS_CMYK, false},
-               {"ycck", 4, JCS_CMYK, JCS_YCCK, true}};
-  for (const auto& j : kJpeg) {
+  // Name, components, colour space in and in the file, progressive.
+  const std::tuple<const char*, int, J_COLOR_SPACE, J_COLOR_SPACE, bool> kJpeg[] = {
+      {"baseline", 3, JCS_RGB, JCS_YCbCr, false},
+      {"progressive", 3, JCS_RGB, JCS_YCbCr, true},
+      {"grey", 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false},
+      {"rgb", 3, JCS_RGB, JCS_RGB, false},
+      {"cmyk", 4, JCS_CMYK, JCS_CMYK, false},
+      {"ycck", 4, JCS_CMYK, JCS_YCCK, true}};
+  for (const auto& [name, components, in, file, progressive] : kJpeg) {
     jpeg_spec s;
-    s.width = 24;
-    s.height = 16;
-    s.components = j.components;
-    s.in_space = j.in;
-    s.file_space = j.file;
-    s.progressive = j.progressive;
-    s.quality = 75;
+    s.width = 24, s.height = 16, s.components = components, s.quality = 75;
+    s.in_space = in, s.file_space = file, s.progressive = progressive;
     s.samples = smooth_samples(s.width, s.height, s.components);
-    for (const auto& dir : {jpeg, any}) write(dir, std::string(j.name) + ".jpg", encode_jpeg(s));
+    for (const auto& dir : {jpeg, any}) write(dir, std::string(name) + ".jpg", encode_jpeg(s));
   }
   return 0;
 }

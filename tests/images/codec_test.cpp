@@ -95,9 +95,7 @@ TEST(Codecs, AnimatedGifFramesDelaysDisposalAndTransparency) {
     EXPECT_EQ(img.duration(), 450000u);
     const auto want = animated_gif_frames();
     for (int n = 0; n < 4; ++n) {
-      if (n > 0) {
-        ASSERT_TRUE(img.seek_next_frame());
-      }
+      ASSERT_TRUE(n == 0 || img.seek_next_frame());
       EXPECT_EQ(img.current_frame(), n);
       EXPECT_EQ(img.frame_delay(), dec->frame_delays()[size_t(n)]);
       expect_pixels(img, want[size_t(n)], 8, "frame " + std::to_string(n));
