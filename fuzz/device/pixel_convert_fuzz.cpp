@@ -8,14 +8,10 @@
 #include "zel/pixel_convert.h"
 #include "zel/pixel_format.h"
 
-namespace {
-
-uint32_t pick_format(uint8_t b) {
-  // Codes 0x10000000..0x10000011 and one unknown value.
+// Codes 0x10000000..0x10000011 and one unknown value.
+static uint32_t pick_format(uint8_t b) {
   return b % 19 == 18 ? 0x20000000u : 0x10000000u + (b % 19);
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
@@ -23,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t dst_type = pick_format(data[1]);
   const int32_t sw = data[2] % 33, sh = data[3] % 9;
   const int32_t dw = data[4] % 33, dh = data[5] % 9;
-  const bool with_palette = data[6] & 1;
-  const bool scale = data[6] & 2;
+  const bool with_palette = data[6] & 1, scale = data[6] & 2;
   const size_t extra = data[7] % 5;
   data += 8;
   size -= 8;
@@ -46,9 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     zel::convert_pixels(dst_type, dst.data(), dst_pitch, src_type, src.data(), src_pitch, sw, sh,
                         pal);
-  if (sw > 0 && sh > 0) {
+  if (sw > 0 && sh > 0) [[maybe_unused]]
     volatile uint32_t v = zel::read_pixel_argb(src_type, src.data(), sw - 1, pal);
-    (void)v;
-  }
   return 0;
 }

@@ -12,21 +12,13 @@ using namespace zel;
 
 namespace {
 
-bool finite_vertices(const polyline::Tessellation& t) {
-  for (const PrimitiveVertex& v : t.vertices) {
-    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return false;
-  }
-  return true;
-}
-
+// A draw call that fits its vertices exactly; finite vertices for finite input.
 void check(const polyline::Tessellation& t, bool input_finite) {
-  if (t.count == 0) {
-    if (!t.vertices.empty()) std::abort();
-    return;
-  }
-  const size_t need = t.type == 3 ? size_t(t.count) + 1 : size_t(t.count) + 2;
+  const size_t need = t.count == 0 ? 0 : t.type == 3 ? size_t(t.count) + 1 : size_t(t.count) + 2;
   if (t.vertices.size() != need) std::abort();
-  if (input_finite && !finite_vertices(t)) std::abort();
+  for (const PrimitiveVertex& v : t.vertices)
+    if (input_finite && !(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)))
+      std::abort();
 }
 
 }  // namespace

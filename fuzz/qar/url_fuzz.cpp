@@ -43,15 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.clear();
     while (in.size() < kLongInput) in += unit;
   }
-  size_t cut = in.find('\n');
-  std::string base = in.substr(0, cut);
-  std::string href = cut == std::string::npos ? std::string() : in.substr(cut + 1);
-  std::string r = qar::url::combine(base, href);
-  std::string path = qar::url::remove_dot_segments(r);
-  (void)path;
-  std::u16string w = qar::url::combine(std::u16string(base.begin(), base.end()),
-                                       std::u16string(href.begin(), href.end()));
-  (void)w;
+  const size_t cut = in.find('\n');
+  const std::string base = in.substr(0, cut),
+                    href = cut == std::string::npos ? std::string() : in.substr(cut + 1);
+  const std::string r = qar::url::combine(base, href);
+  qar::url::remove_dot_segments(r);
+  qar::url::combine(std::u16string(base.begin(), base.end()),
+                    std::u16string(href.begin(), href.end()));
   if (r.compare(0, 7, "http://") == 0 && r.find('#') == std::string::npos &&
       qar::url::combine(r, "") != r)
     std::abort();

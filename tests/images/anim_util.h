@@ -15,27 +15,19 @@ class AnimDecoder : public zel::BitmapImageDecoder {
  public:
   AnimDecoder(int frames, int delay) {
     info_.type = zel::bimage_a8;
-    info_.width = 4;
-    info_.height = 2;
-    info_.frames = frames;
-    info_.frame_delay = delay;
+    info_.width = 4, info_.height = 2, info_.frames = frames, info_.frame_delay = delay;
   }
   zel::image_info open(const std::shared_ptr<qar::Stream>&, const zel::decoder_param*) override {
     return info_;
   }
   std::shared_ptr<zel::Image> decode() override { return get_image(); }
-
   bool seek_next_frame(void* rows, int32_t line, int32_t type) override {
     ++next_calls;
-    if (current_ + 1 >= info_.frames) return false;
-    paint(++current_, rows, line, type);
-    return true;
+    return current_ + 1 < info_.frames && paint(current_ + 1, rows, line, type);
   }
   bool seek_frame(int32_t n, void* rows, int32_t line, int32_t type) override {
     ++frame_calls;
-    if (n < 0 || n >= info_.frames) return false;
-    paint(current_ = n, rows, line, type);
-    return true;
+    return n >= 0 && n < info_.frames && paint(n, rows, line, type);
   }
   bool seek_time(uint64_t t, void* rows, int32_t line, int32_t type) override {
     ++time_calls;
@@ -47,10 +39,11 @@ class AnimDecoder : public zel::BitmapImageDecoder {
   std::atomic<int> next_calls{0}, frame_calls{0}, time_calls{0};
 
  private:
-  void paint(int n, void* rows, int32_t line, int32_t type) {
-    if (type != zel::bimage_a8 || line < 4) return;
-    for (int y = 0; y < info_.height; ++y)
+  bool paint(int n, void* rows, int32_t line, int32_t type) {
+    current_ = n;
+    for (int y = 0; y < info_.height && type == zel::bimage_a8 && line >= 4; ++y)
       std::memset(static_cast<uint8_t*>(rows) + y * line, 10 + n, 4);
+    return true;
   }
   int current_ = 0;
 };
@@ -59,8 +52,7 @@ class AnimDecoder : public zel::BitmapImageDecoder {
 struct anim {
   std::shared_ptr<AnimDecoder> decoder;
   std::shared_ptr<zel::BitmapImage> image;
-  anim(int frames, int delay) {
-    decoder = std::make_shared<AnimDecoder>(frames, delay);
+  anim(int frames, int delay) : decoder(std::make_shared<AnimDecoder>(frames, delay)) {
     image = std::dynamic_pointer_cast<zel::BitmapImage>(decoder->get_image());
     image->bind(decoder);
   }

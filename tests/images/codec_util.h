@@ -16,8 +16,7 @@ namespace images_test {
 using bytes = std::vector<uint8_t>;
 
 struct gif_frame {
-  int left, top, width, height;
-  int delay_cs;
+  int left, top, width, height, delay_cs;
   int disposal;     // DISPOSE_DO_NOT, DISPOSE_BACKGROUND, DISPOSE_PREVIOUS
   int transparent;  // index, or -1
   std::vector<uint8_t> indices;
@@ -89,9 +88,7 @@ inline bytes encode_webp_anim(int w, int h, const std::vector<bytes>& frames_rgb
   for (size_t i = 0; i < frames_rgba.size(); ++i) {
     WebPPicture pic;
     WebPPictureInit(&pic);
-    pic.width = w;
-    pic.height = h;
-    pic.use_argb = 1;
+    pic.width = w, pic.height = h, pic.use_argb = 1;
     WebPPictureImportRGBA(&pic, frames_rgba[i].data(), w * 4);
     WebPAnimEncoderAdd(enc, &pic, t, &config);
     WebPPictureFree(&pic);

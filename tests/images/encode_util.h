@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -15,6 +16,8 @@
 #include <png.h>
 
 #include "qar/stream.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/il/decoder.h"
 #include "zel/il/png_encoder.h"
 
 namespace images_test {
@@ -25,34 +28,25 @@ inline std::shared_ptr<qar::Stream> stream_of(const bytes& data) {
   return std::make_shared<qar::MemoryStream>(data);
 }
 
+// The bitmap the engine's decoders make of a file; empty when none takes it or decoding fails.
+inline std::shared_ptr<zel::BitmapImage> decode_bitmap(const bytes& file,
+                                                       const zel::decoder_param* param = nullptr) {
+  auto dec = zel::ImageDecoder::create(stream_of(file), param);
+  return dec ? std::dynamic_pointer_cast<zel::BitmapImage>(dec->decode()) : nullptr;
+}
+
 // Deterministic pseudo-random numbers.
 struct rng {
   uint32_t state;
   explicit rng(uint32_t seed) : state(seed * 2654435761u + 1) {}
-  uint32_t next() {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  }
+  uint32_t next() { return state ^= state << 13, state ^= state >> 17, state ^= state << 5; }
 };
 
-struct png_spec {
-  int width = 13;
-  int height = 7;
-  int color_type = PNG_COLOR_TYPE_RGB;
-  int bit_depth = 8;
-  bool interlaced = false;
-  // Raw samples, row-major, channels per pixel as the colour type has them; 16-bit samples as
-  // values 0..65535. Palette pictures hold indices.
+// A picture for the engine's PNG encoder given as samples: row-major, channels per pixel as the
+// colour type has them, 16-bit samples as values 0..65535, palette pictures as indices.
+struct png_spec : zel::png_raw_picture {
+  png_spec() { width = 13, height = 7; }
   std::vector<uint32_t> samples;
-  std::vector<png_color> palette;
-  std::vector<uint8_t> palette_alpha;  // tRNS of a palette picture
-  bool has_trns_color = false;         // tRNS of a grey or RGB picture
-  png_color_16 trns_color{};
-  bool srgb = false;
-  double gamma = 0;  // a gAMA chunk when above 0
-  bytes exif;  // eXIf chunk (bare TIFF structure), when not empty
 };
 
 // Samples per pixel by colour type: grey, -, RGB, palette (indices), grey + alpha, -, RGBA.
@@ -61,60 +55,59 @@ inline int png_channels(int color_type) {
   return color_type >= 0 && color_type < 7 ? n[color_type] : 1;
 }
 
-namespace detail {
-// Packs one row of samples into PNG's byte layout.
-inline bytes pack_row(const png_spec& s, int y) {
-  const int ch = png_channels(s.color_type);
-  const size_t n = size_t(s.width) * ch;
-  const uint32_t* in = s.samples.data() + size_t(y) * n;
-  bytes row;
-  if (s.bit_depth == 16) {
+// Packs the samples into PNG's rows and writes the picture through the engine's PNG encoder.
+inline bytes encode_png(png_spec s) {
+  const size_t n = size_t(s.width) * png_channels(s.color_type);
+  for (int y = 0; y < s.height; ++y) {
+    const uint32_t* in = s.samples.data() + y * n;
+    bytes row((n * s.bit_depth + 7) / 8, 0);
     for (size_t i = 0; i < n; ++i) {
-      row.push_back(uint8_t(in[i] >> 8));
-      row.push_back(uint8_t(in[i]));
+      if (s.bit_depth == 16)
+        row[2 * i] = uint8_t(in[i] >> 8), row[2 * i + 1] = uint8_t(in[i]);
+      else
+        row[i * s.bit_depth / 8] |= uint8_t(in[i] << (8 - s.bit_depth - i * s.bit_depth % 8));
     }
-  } else if (s.bit_depth == 8) {
-    for (size_t i = 0; i < n; ++i) row.push_back(uint8_t(in[i]));
-  } else {
-    row.assign((n * s.bit_depth + 7) / 8, 0);
-    for (size_t i = 0; i < n; ++i) {
-      const size_t bit = i * s.bit_depth;
-      row[bit / 8] |= uint8_t(in[i] << (8 - s.bit_depth - bit % 8));
-    }
+    s.rows.push_back(row);
   }
-  return row;
-}
-}  // namespace detail
-
-// Writes the picture through the engine's PNG encoder.
-inline bytes encode_png(const png_spec& s) {
-  zel::png_raw_picture pic;
-  pic.width = s.width;
-  pic.height = s.height;
-  pic.color_type = s.color_type;
-  pic.bit_depth = s.bit_depth;
-  pic.interlaced = s.interlaced;
-  for (int y = 0; y < s.height; ++y) pic.rows.push_back(detail::pack_row(s, y));
-  for (const png_color& c : s.palette)
-    pic.palette.insert(pic.palette.end(), {c.red, c.green, c.blue});
-  pic.palette_alpha = s.palette_alpha;
-  pic.has_trns_color = s.has_trns_color;
-  if (s.color_type == PNG_COLOR_TYPE_GRAY)
-    pic.trns_color[0] = s.trns_color.gray;
-  else
-    pic.trns_color[0] = s.trns_color.red, pic.trns_color[1] = s.trns_color.green,
-    pic.trns_color[2] = s.trns_color.blue;
-  pic.srgb = s.srgb;
-  pic.exif = s.exif;
-  pic.gamma = s.gamma;
   std::string out;
-  if (!zel::encode_png(out, pic)) throw std::runtime_error("png encoding failed");
+  if (!zel::encode_png(out, s)) throw std::runtime_error("png encoding failed");
   return bytes(out.begin(), out.end());
 }
 
+// A picture of random samples (fixed seed); with `trns`, a transparent colour (some pixels take
+// it) or palette alpha for fewer entries than colours (the rest opaque).
+inline png_spec random_png(int color_type, int depth, bool interlaced, bool trns, int w = 13,
+                           int h = 7) {
+  png_spec s;
+  s.width = w, s.height = h, s.color_type = color_type, s.bit_depth = depth;
+  s.interlaced = interlaced;
+  const int ch = png_channels(color_type);
+  rng r(uint32_t(color_type * 100 + depth * 3 + interlaced + trns * 7));
+  const bool palette = color_type == PNG_COLOR_TYPE_PALETTE;
+  for (int i = 0; palette && i < 3 << depth; ++i) s.palette.push_back(uint8_t(r.next()));
+  for (int i = 0; palette && trns && i < ((1 << depth) + 1) / 2; ++i)
+    s.palette_alpha.push_back(uint8_t(r.next()));
+  for (int i = 0; i < w * h * ch; ++i) s.samples.push_back(r.next() & ((1u << depth) - 1));
+  if (trns && !palette) {
+    s.has_trns_color = true;
+    for (int c = 0; c < ch; ++c) s.trns_color[c] = uint16_t(s.samples[size_t(c)]);
+    for (int p = 5; p < w * h; p += 5)  // every fifth pixel
+      for (int c = 0; c < ch; ++c) s.samples[size_t(p) * ch + c] = s.samples[size_t(c)];
+  }
+  return s;
+}
+
+// Every colour type with the bit depths it allows.
+inline std::vector<std::pair<int, std::vector<int>>> png_kinds() {
+  return {{PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}},
+          {PNG_COLOR_TYPE_RGB, {8, 16}},
+          {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},
+          {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+          {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}}};
+}
+
 struct jpeg_spec {
-  int width = 40;
-  int height = 24;
+  int width = 40, height = 24;
   int components = 3;  // 1 grey, 3 RGB, 4 CMYK
   J_COLOR_SPACE in_space = JCS_RGB;
   J_COLOR_SPACE file_space = JCS_YCbCr;
@@ -150,10 +143,8 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
   }
   jpeg_create_compress(&c);
   jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = JDIMENSION(s.width);
-  c.image_height = JDIMENSION(s.height);
-  c.input_components = s.components;
-  c.in_color_space = s.in_space;
+  c.image_width = JDIMENSION(s.width), c.image_height = JDIMENSION(s.height);
+  c.input_components = s.components, c.in_color_space = s.in_space;
   jpeg_set_defaults(&c);
   jpeg_set_colorspace(&c, s.file_space);
   if (s.components == 4) c.write_Adobe_marker = s.adobe_marker ? TRUE : FALSE;
@@ -175,7 +166,7 @@ inline bytes encode_jpeg(const jpeg_spec& s) {
 }
 
 // libjpeg's own decoding of a file as RGB bytes (what the engine's rows must equal, reordered).
-inline bytes reference_decode_jpeg_rgb(const bytes& file, int* w = nullptr, int* h = nullptr) {
+inline bytes reference_decode_jpeg_rgb(const bytes& file) {
   jpeg_decompress_struct d{};
   detail::jpeg_err err{};
   d.err = jpeg_std_error(&err.pub);
@@ -194,8 +185,6 @@ inline bytes reference_decode_jpeg_rgb(const bytes& file, int* w = nullptr, int*
     JSAMPROW row = out.data() + size_t(d.output_scanline) * d.output_width * 3;
     jpeg_read_scanlines(&d, &row, 1);
   }
-  if (w) *w = int(d.output_width);
-  if (h) *h = int(d.output_height);
   jpeg_finish_decompress(&d);
   jpeg_destroy_decompress(&d);
   return out;

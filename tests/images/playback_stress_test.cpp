@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "anim_util.h"
@@ -19,40 +20,25 @@ TEST(PlaybackStress, OwnerAndRenderThreadShareAnImage) {
   std::atomic<int> bad{0};
 
   std::thread render([&] {
-    uint64_t now = 1;
-    while (!done) {
-      now += 7;
+    for (uint64_t now = 1; !done; now += 7) {
       a.image->update(now);
-      const int f = a.image->current_frame();
-      if (f < 0 || f >= 5) ++bad;
+      bad += a.image->current_frame() < 0 || a.image->current_frame() >= 5;
     }
   });
-
-  for (int i = 0; i < 20000; ++i) {
-    switch (i % 6) {
-      case 0:
-        a.image->pause();
-        break;
-      case 1:
-        a.image->play();
-        break;
-      case 2:
-        a.image->seek_frame(i % 5);
-        break;
-      case 3:
-        a.image->rewind();
-        break;
-      case 4: {
-        auto view = a.image->frame(~uint64_t(0));
-        if (!view || view->width() != 4) ++bad;
-        break;
-      }
-      case 5:
-        if (a.image->line_size() != 4 || a.image->total_frames() != 5) ++bad;
-        a.image->loop(i % 12 == 5);
-        break;
-    }
-  }
+  const std::function<void(int)> steps[] = {[&](int) { a.image->pause(); },
+                                            [&](int) { a.image->play(); },
+                                            [&](int i) { a.image->seek_frame(i % 5); },
+                                            [&](int) { a.image->rewind(); },
+                                            [&](int) {
+                                              auto view = a.image->frame(~uint64_t(0));
+                                              bad += !view || view->width() != 4;
+                                            },
+                                            [&](int i) {
+                                              bad += a.image->line_size() != 4 ||
+                                                     a.image->total_frames() != 5;
+                                              a.image->loop(i % 12 == 5);
+                                            }};
+  for (int i = 0; i < 20000; ++i) steps[i % 6](i);
   done = true;
   render.join();
   EXPECT_EQ(bad, 0);
@@ -65,8 +51,7 @@ TEST(PlaybackStress, ImageDestroyedWhileAnotherThreadDecodesOthers) {
   keep.image->play();
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    uint64_t now = 1;
-    while (!done) keep.image->update(now += 3);
+    for (uint64_t now = 1; !done;) keep.image->update(now += 3);
   });
   for (int i = 0; i < 500; ++i) {
     anim a(2, 1);

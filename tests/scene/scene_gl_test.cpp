@@ -3,6 +3,8 @@
 // tests against the drawn pixels.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "scene_util.h"
 #include "zel/frag_texture.h"
 
@@ -16,128 +18,62 @@ constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kBlack 
 
 class SceneGL : public SceneFixture {};
 
-TEST_F(SceneGL, TexelsMapOneToOneAndFollowMoves) {
+// Every texel different: red = x, green = y, blue constant.
+uint32_t texel(int x, int y) {
+  return uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40;
+}
+
+TEST_F(SceneGL, TexelsMapOneToOneAndFollowMovesCropsAndSizes) {
   manual();
-  // Every texel different: red = x, green = y, blue constant.
-  auto pic = make_rgb(
-      64, 32, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40; });
-  auto f = facet_with(pic, 30, 40);
+  auto f = facet_with(make_rgb(64, 32, texel), 30, 40);
   mng_->get_layer(1, true)->put_facet(f);
-  auto check = [&](int left, int top) {
+  const struct {
+    int left, top, scale;
+    int crop[4];
+  } cases[] = {{30, 40, 1, {0, 0, 64, 32}},
+               {101, 77, 1, {0, 0, 64, 32}},
+               {101, 77, 2, {0, 0, 64, 32}},
+               {50, 60, 1, {16, 8, 20, 10}}};
+  for (const auto& c : cases) {
+    const int* cr = c.crop;
+    f->crop(cr[0], cr[1], cr[2], cr[3]);
+    f->set_topleft(c.left, c.top);
+    f->set_size(cr[2] * c.scale, cr[3] * c.scale);
     auto img = frame();
     ASSERT_TRUE(img);
+    // Each texel covers scale x scale pixels, and nothing around the facet is drawn.
     int bad = 0;
-    for (int y = 0; y < 32; ++y)
-      for (int x = 0; x < 64; ++x)
-        if (rgb_at(*img, left + x, top + y) !=
-            (uint32_t(x * 4) << 16 | uint32_t(y * 8) << 8 | 0x40))
-          ++bad;
-    EXPECT_EQ(bad, 0) << "at " << left << "," << top;
-    // Nothing around it: the facet covers exactly its pixels.
-    for (int x = left - 1; x <= left + 64; ++x)
-      EXPECT_TRUE(rgb_at(*img, x, top - 1) == kBlack && rgb_at(*img, x, top + 32) == kBlack) << x;
-    for (int y = top; y < top + 32; ++y)
-      EXPECT_TRUE(rgb_at(*img, left - 1, y) == kBlack && rgb_at(*img, left + 64, y) == kBlack) << y;
-  };
-  check(30, 40);
-  f->set_topleft(101, 77);
-  check(101, 77);
-  // Resized to twice the size: every texel covers 2 x 2 pixels.
-  f->set_size(128, 64);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  EXPECT_EQ(rgb_at(*img, 101 + 2 * 10, 77 + 2 * 5),
-            uint32_t(10 * 4) << 16 | uint32_t(5 * 8) << 8 | 0x40);
-  EXPECT_EQ(rgb_at(*img, 101 + 2 * 10 + 1, 77 + 2 * 5 + 1),
-            uint32_t(10 * 4) << 16 | uint32_t(5 * 8) << 8 | 0x40);
+    for (int y = -1; y <= cr[3] * c.scale; ++y)
+      for (int x = -1; x <= cr[2] * c.scale; ++x) {
+        const bool in = x >= 0 && y >= 0 && x < cr[2] * c.scale && y < cr[3] * c.scale;
+        bad += rgb_at(*img, c.left + x, c.top + y) !=
+               (in ? texel(cr[0] + x / c.scale, cr[1] + y / c.scale) : kBlack);
+      }
+    EXPECT_EQ(bad, 0) << "at " << c.left << "," << c.top << " scale " << c.scale;
+  }
 }
 
-TEST_F(SceneGL, CropShowsThePartAsked) {
-  manual();
-  auto pic =
-      make_rgb(64, 64, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8; });
-  auto f = facet_with(pic, 0, 0);
-  f->crop(16, 8, 20, 10);
-  f->set_size(20, 10);
-  f->set_topleft(50, 60);
-  mng_->get_layer(0, true)->put_facet(f);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 20; ++x)
-      ASSERT_EQ(rgb_at(*img, 50 + x, 60 + y), uint32_t((16 + x) * 4) << 16 | uint32_t((8 + y) * 4)
-                                                                                 << 8)
-          << x << "," << y;
-  EXPECT_EQ(rgb_at(*img, 70, 60), kBlack);
-}
-
-TEST_F(SceneGL, LowerDepthAndLaterPutLieOnTop) {
-  manual();
-  auto back = facet_with(solid_rgb(40, 40, kRed), 10, 10);
-  auto front = facet_with(solid_rgb(40, 40, kGreen), 30, 30);
-  auto later = facet_with(solid_rgb(40, 40, kBlue), 40, 40);
-  // Layers made out of order are kept ascending.
-  mng_->get_layer(7, true)->put_facet(back);
-  mng_->get_layer(2, true)->put_facet(front);
-  mng_->get_layer(2, true)->put_facet(later);
-  auto layers = mng_->get_layers();
-  ASSERT_EQ(layers.size(), 2u);
-  EXPECT_EQ(layers[0]->get_depth(), 2);
-  EXPECT_EQ(layers[1]->get_depth(), 7);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  EXPECT_EQ(rgb_at(*img, 15, 15), kRed);
-  EXPECT_EQ(rgb_at(*img, 35, 35), kGreen);  // depth 2 over depth 7
-  EXPECT_EQ(rgb_at(*img, 45, 45), kBlue);   // put later in the same layer
-  EXPECT_EQ(rgb_at(*img, 75, 75), kBlue);
-
-  // Moving the red facet in front of everything.
-  mng_->set_facet_depth(back, 1);
-  EXPECT_EQ(back->get_depth(), 1);
-  img = frame();
-  ASSERT_TRUE(img);
-  EXPECT_EQ(rgb_at(*img, 45, 45), kRed);
-  EXPECT_EQ(rgb_at(*img, 55, 55), kBlue);
-  // The hit test agrees.
-  EXPECT_EQ(mng_->get_facet_under(45, 45), back);
-  EXPECT_EQ(mng_->get_facet_under(55, 55), later);
-}
-
-TEST_F(SceneGL, FacetAlphaBlendsOverWhatIsBeneath) {
+TEST_F(SceneGL, FacetAndPictureAlphaBlendOverWhatIsBeneath) {
   manual();
   mng_->set_bg_color(0, 0, 200);
   auto f = facet_with(solid_rgb(20, 20, 0xFFFFFF), 10, 10);
   f->set_alpha(50);
-  EXPECT_EQ(f->get_alpha(), 127);
-  mng_->get_layer(0, true)->put_facet(f);
+  // Left half: red at alpha 64; right half: fully transparent, over blue.
+  auto under = facet_with(solid_rgb(40, 10, kBlue), 50, 0);
+  auto over = facet_with(make_rgb(
+                             40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; },
+                             zel::bimage_a8r8g8b8),
+                         50, 0);
+  for (auto& g : {f, under, over}) mng_->get_layer(0, true)->put_facet(g);
   auto img = frame();
   ASSERT_TRUE(img);
-  // 127/255 white over (0, 0, 200).
-  const int a = 127;
-  const uint32_t want = uint32_t(255 * a / 255) << 16 | uint32_t(255 * a / 255) << 8 |
-                        uint32_t((255 * a + 200 * (255 - a)) / 255);
-  EXPECT_TRUE(near_rgb(rgb_at(*img, 15, 15), want, 2)) << std::hex << rgb_at(*img, 15, 15);
+  // 127/255 white over (0, 0, 200); 64/255 red over blue.
+  EXPECT_TRUE(near_rgb(rgb_at(*img, 15, 15), 0x7F7FE3, 2)) << std::hex << rgb_at(*img, 15, 15);
+  EXPECT_TRUE(near_rgb(rgb_at(*img, 55, 5), 0x4000BF, 2)) << std::hex << rgb_at(*img, 55, 5);
   EXPECT_EQ(rgb_at(*img, 5, 5), 0x0000C8u);
+  EXPECT_EQ(rgb_at(*img, 80, 5), kBlue);
   f->set_alpha(0);
-  img = frame();
-  EXPECT_EQ(rgb_at(*img, 15, 15), 0x0000C8u);
-}
-
-TEST_F(SceneGL, PictureAlphaBlends) {
-  manual();
-  auto under = facet_with(solid_rgb(40, 10, kBlue), 0, 0);
-  // Left half: red at alpha 64; right half: fully transparent.
-  auto over = facet_with(
-      make_argb(40, 10, [](int x, int) { return x < 20 ? 0x40FF0000u : 0x00FF0000u; }), 0, 0);
-  auto layer = mng_->get_layer(0, true);
-  layer->put_facet(under);
-  layer->put_facet(over);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  const int a = 0x40;
-  const uint32_t want = uint32_t(255 * a / 255) << 16 | uint32_t(255 * (255 - a) / 255);
-  EXPECT_TRUE(near_rgb(rgb_at(*img, 5, 5), want, 2)) << std::hex << rgb_at(*img, 5, 5);
-  EXPECT_EQ(rgb_at(*img, 30, 5), kBlue);
+  EXPECT_EQ(rgb_at(*frame(), 15, 15), 0x0000C8u);
 }
 
 TEST_F(SceneGL, AlphaMaskCutsThePicture) {
@@ -177,10 +113,8 @@ uint32_t code_of(int x, int y) {
 
 TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
   manual();
-  auto big = make_rgb(2000, 1500, code_of);
   auto f = std::make_shared<Facet>();
-  ASSERT_TRUE(f->get_frag()->need_to_use(2000, 1500));
-  ASSERT_TRUE(f->put_image(big, true));
+  ASSERT_TRUE(f->put_image(make_rgb(2000, 1500, code_of), true));
   EXPECT_TRUE(f->get_frag()->used());
   EXPECT_EQ(f->get_size(), std::make_pair(2000, 1500));
   // The texture follows the screen (320 x 240 rounded up), not the picture.
@@ -190,7 +124,8 @@ TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
   EXPECT_LE(tex->height(), 256);
   mng_->get_layer(0, true)->put_facet(f);
 
-  auto check = [&](int left, int top) {
+  // Last two: the picture's bottom-right corner on screen (black beyond it); its top-left.
+  for (auto [left, top] : {std::pair{-700, -500}, {-1234, -1001}, {-1900, -1400}, {100, 50}}) {
     f->set_topleft(left, top);
     auto img = frame();
     ASSERT_TRUE(img);
@@ -198,45 +133,49 @@ TEST_F(SceneGL, LargePictureGoesThroughFragmentsAndFollowsMoves) {
     for (int y = 0; y < kH; y += 7)
       for (int x = 0; x < kW; x += 5) {
         const int ix = x - left, iy = y - top;
-        const uint32_t want = (ix >= 0 && iy >= 0 && ix < 2000 && iy < 1500) ? code_of(ix, iy) : 0;
-        if (rgb_at(*img, x, y) != want) ++bad;
+        bad += rgb_at(*img, x, y) !=
+               ((ix >= 0 && iy >= 0 && ix < 2000 && iy < 1500) ? code_of(ix, iy) : 0);
       }
     EXPECT_EQ(bad, 0) << "facet at " << left << "," << top;
-  };
-  check(-700, -500);
-  check(-1234, -1001);
-  check(-1900, -1400);  // the picture's bottom-right corner on screen, black beyond it
-  check(100, 50);       // the top-left corner on screen
+  }
 }
 
-TEST_F(SceneGL, HitTestAgreesWithThePixels) {
+// Lower depths and later puts lie on top, and the hit test agrees with the pixels.
+TEST_F(SceneGL, OrderOnScreenAndHitTestsAgree) {
   manual();
   auto a = facet_with(solid_rgb(60, 60, kRed), 10, 10);
   auto b = facet_with(solid_rgb(60, 60, kGreen), 40, 40);
   auto c = facet_with(solid_rgb(30, 30, kBlue), 60, 20);
   auto hidden = facet_with(solid_rgb(100, 100, 0xFFFFFF), 0, 0);
   hidden->set_visible(false);
+  // Layers made out of order are kept ascending.
   mng_->get_layer(3, true)->put_facet(a);
   mng_->get_layer(3, true)->put_facet(b);
   mng_->get_layer(1, true)->put_facet(c);
   mng_->get_layer(0, true)->put_facet(hidden);
-  auto img = frame();
-  ASSERT_TRUE(img);
-  int checked = 0;
-  for (int y = 0; y < 120; y += 3) {
-    for (int x = 0; x < 120; x += 3) {
-      auto f = mng_->get_facet_under(x, y);
-      const uint32_t px = rgb_at(*img, x, y);
-      uint32_t want = kBlack;
-      if (f == a) want = kRed;
-      if (f == b) want = kGreen;
-      if (f == c) want = kBlue;
-      EXPECT_NE(f, hidden);
-      EXPECT_EQ(px, want) << "at " << x << "," << y;
-      ++checked;
-    }
+  std::vector<int32_t> depths;
+  for (auto& l : mng_->get_layers()) depths.push_back(l->get_depth());
+  EXPECT_EQ(depths, (std::vector<int32_t>{0, 1, 3}));
+  for (int round = 0; round < 2; ++round) {
+    auto img = frame();
+    ASSERT_TRUE(img);
+    // b put after a in the same layer; c one layer up; then a moved in front of everything.
+    EXPECT_EQ(rgb_at(*img, 45, 45), round ? kRed : kGreen);
+    EXPECT_EQ(rgb_at(*img, 65, 25), round ? kRed : kBlue);
+    EXPECT_EQ(rgb_at(*img, 75, 75), kGreen);
+    for (int y = 0; y < 120; y += 3)
+      for (int x = 0; x < 120; x += 3) {
+        auto f = mng_->get_facet_under(x, y);
+        EXPECT_NE(f, hidden);
+        EXPECT_EQ(rgb_at(*img, x, y), f == a   ? kRed
+                                      : f == b ? kGreen
+                                      : f == c ? kBlue
+                                               : kBlack)
+            << "at " << x << "," << y;
+      }
+    mng_->set_facet_depth(a, 0);
+    EXPECT_EQ(a->get_depth(), 0);
   }
-  EXPECT_EQ(checked, 40 * 40);
   // Edges: the last column of a facet is its own, the next one is not.
   EXPECT_EQ(mng_->get_facet_under(39, 20), a);
   EXPECT_EQ(mng_->get_facet_under(70, 15), nullptr);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -21,23 +22,18 @@ namespace {
 std::atomic<int> g_calls_after_death{0};
 std::atomic<long> g_updates{0};
 
+// Counts updates, and any that reach it after its destructor unregistered it.
 class Tick : public zel::Updatable {
  public:
-  Tick() : state_(kAlive) { register_updatable(); }
+  Tick() { register_updatable(); }
   ~Tick() override {
     unregister_updatable();  // no update runs past this line
-    state_ = kDead;
+    state_ = 0xDEAD;
   }
-  void update(uint64_t t) override {
-    if (state_ != kAlive) ++g_calls_after_death;
-    sum_ += t;
-    ++g_updates;
-  }
+  void update(uint64_t) override { g_calls_after_death += state_ != 0x5A5A, ++g_updates; }
 
  private:
-  static constexpr int kAlive = 0x5A5A, kDead = 0xDEAD;
-  volatile int state_;
-  uint64_t sum_ = 0;
+  volatile int state_ = 0x5A5A;
 };
 
 class SceneStress : public SceneFixture {};
@@ -46,7 +42,8 @@ TEST_F(SceneStress, ThreeThreadsChangeTheSceneWhileItIsDrawn) {
   start();
   mng_->set_fps(0);
   auto pic = solid_rgb(16, 16, 0x884422);
-  auto apic = make_argb(16, 16, [](int x, int) { return x < 8 ? 0x80FFFFFFu : 0xFF00FF00u; });
+  auto apic = make_rgb(
+      16, 16, [](int x, int) { return x < 8 ? 0x80FFFFFFu : 0xFF00FF00u; }, zel::bimage_a8r8g8b8);
   std::vector<std::shared_ptr<Facet>> shared;
   for (int i = 0; i < 24; ++i) {
     auto f = std::make_shared<Facet>();
@@ -60,43 +57,29 @@ TEST_F(SceneStress, ThreeThreadsChangeTheSceneWhileItIsDrawn) {
   auto scene_thread = [&](unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<std::shared_ptr<Facet>> own;
+    auto layer = [&] { return mng_->get_layer(int(rng() % 5), true); };
     while (steady_clock::now() < stop_at) {
       auto& f = shared[rng() % shared.size()];
-      switch (rng() % 8) {
-        case 0:
-          mng_->get_layer(int(rng() % 5), true)->put_facet(f);
-          break;
-        case 1:
-          if (auto l = mng_->get_layer(f->get_depth(), false)) l->del_facet(f);
-          break;
-        case 2:
-          mng_->set_facet_depth(f, int(rng() % 5));
-          break;
-        case 3:
-          f->set_topleft(int(rng() % 300), int(rng() % 200));
-          break;
-        case 4:
-          f->set_alpha(int(rng() % 101));
-          break;
-        case 5:
-          f->crop(int(rng() % 8), int(rng() % 8), 8, 8);
-          break;
-        case 6: {
-          auto n = std::make_shared<Facet>();
-          n->put_image(pic, true);
-          mng_->get_layer(int(rng() % 5), true)->put_facet(n);
-          own.push_back(n);
-          if (own.size() > 20) own.erase(own.begin());  // released: vanishes from its layer
-          break;
-        }
-        case 7:
-          if (rng() % 50 == 0) {
-            f->free_resources();
-            f->put_image(pic, false);
-          }
-          mng_->get_facet_under(int(rng() % 320), int(rng() % 240));
-          break;
-      }
+      const std::function<void()> steps[] = {
+          [&] { layer()->put_facet(f); },
+          [&] {
+            if (auto l = mng_->get_layer(f->get_depth(), false)) l->del_facet(f);
+          },
+          [&] { mng_->set_facet_depth(f, int(rng() % 5)); },
+          [&] { f->set_topleft(int(rng() % 300), int(rng() % 200)); },
+          [&] { f->set_alpha(int(rng() % 101)); },
+          [&] { f->crop(int(rng() % 8), int(rng() % 8), 8, 8); },
+          [&] {
+            own.push_back(std::make_shared<Facet>());
+            own.back()->put_image(pic, true);
+            layer()->put_facet(own.back());
+            if (own.size() > 20) own.erase(own.begin());  // released: vanishes from its layer
+          },
+          [&] {
+            if (rng() % 50 == 0) f->free_resources(), f->put_image(pic, false);
+            mng_->get_facet_under(int(rng() % 320), int(rng() % 240));
+          }};
+      steps[rng() % 8]();
       ++ops;
     }
   };
@@ -104,24 +87,18 @@ TEST_F(SceneStress, ThreeThreadsChangeTheSceneWhileItIsDrawn) {
     std::mt19937 rng(seed);
     std::vector<std::unique_ptr<Tick>> ticks;
     while (steady_clock::now() < stop_at) {
-      if (ticks.size() < 30 && rng() % 2) {
+      if (ticks.size() < 30 && rng() % 2)
         ticks.push_back(std::make_unique<Tick>());
-      } else if (!ticks.empty()) {
+      else if (!ticks.empty())
         ticks.erase(ticks.begin() + long(rng() % ticks.size()));
-      }
       if (rng() % 200 == 0) mng_->clear_all_layers();
-      if (rng() % 100 == 0) {
-        mng_->pause(true, true);
-        mng_->pause(false, false);
-      }
+      if (rng() % 100 == 0) mng_->pause(true, true), mng_->pause(false, false);
       if (rng() % 100 == 0) mng_->set_bg_color(uint8_t(rng()), uint8_t(rng()), 0);
       ++ops;
     }
   };
   std::thread a(scene_thread, 1u), b(scene_thread, 2u), c(update_thread, 3u);
-  a.join();
-  b.join();
-  c.join();
+  for (std::thread* t : {&a, &b, &c}) t->join();
   const uint64_t frames = mng_->get_frame_count();
   mng_->pause(true, true);
   EXPECT_GT(frames, 10u);

@@ -1,6 +1,5 @@
 // Helpers of the scene tests: a host render manager, pictures made in code and pixel reads.
 #pragma once
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -23,43 +22,32 @@
 
 namespace scene_test {
 
-// The smallest host: mode changes are not carried out.
+// The smallest host: mode changes are not carried out; messages may be dispatched by hand.
 class Host : public zel::RenderMng {
  public:
-  Host() : zel::RenderMng(ZEL_TEST_DEVICE) {}
+  explicit Host(const char16_t* device = ZEL_TEST_DEVICE) : zel::RenderMng(device) {}
   void change_mode(const zel::DeviceMode&) override {}
+  using zel::RenderMng::dispatch_message;
 };
 
 inline zel::DeviceMode make_mode(int32_t w, int32_t h) {
   zel::DeviceMode m;
-  m.width = w;
-  m.height = h;
-  m.depth = 32;
-  m.windowed = 1;
+  m.width = w, m.height = h, m.depth = 32, m.windowed = 1;
   return m;
 }
 
-// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 32-bit ARGB or (alpha
-// dropped) 24-bit RGB, blue first.
+// A picture whose every pixel is made by f(x, y) -> 0xAARRGGBB, stored as 24-bit RGB (alpha
+// dropped) or 32-bit ARGB, blue first.
 template <class F>
-std::shared_ptr<zel::BitmapImage> make_picture(int32_t w, int32_t h, uint32_t type, F f) {
+std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f,
+                                           uint32_t type = zel::bimage_r8g8b8) {
   auto img = std::make_shared<zel::BitmapImage>();
   img->create(w, h, type);
   const int bpp = type == zel::bimage_r8g8b8 ? 3 : 4;
   for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t c = f(x, y);
-      for (int k = 0; k < bpp; ++k) img->pixmap(y)[x * bpp + k] = uint8_t(c >> (8 * k));
-    }
+    for (int32_t x = 0; x < w; ++x)
+      for (int k = 0; k < bpp; ++k) img->pixmap(y)[x * bpp + k] = uint8_t(f(x, y) >> (8 * k));
   return img;
-}
-template <class F>
-std::shared_ptr<zel::BitmapImage> make_argb(int32_t w, int32_t h, F f) {
-  return make_picture(w, h, zel::bimage_a8r8g8b8, f);
-}
-template <class F>
-std::shared_ptr<zel::BitmapImage> make_rgb(int32_t w, int32_t h, F f) {
-  return make_picture(w, h, zel::bimage_r8g8b8, f);
 }
 
 inline std::shared_ptr<zel::BitmapImage> solid_rgb(int32_t w, int32_t h, uint32_t rgb) {
@@ -72,14 +60,10 @@ inline uint32_t rgb_at(const zel::BitmapImage& img, int32_t x, int32_t y) {
   return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-inline int channel(uint32_t rgb, int shift) {
-  return int((rgb >> shift) & 0xFF);
-}
-
 // True when every channel is within `tol` of the expected colour.
 inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
   for (int s : {0, 8, 16})
-    if (std::abs(channel(got, s) - channel(want, s)) > tol) return false;
+    if (std::abs(int(got >> s & 0xFF) - int(want >> s & 0xFF)) > tol) return false;
   return true;
 }
 
@@ -87,15 +71,14 @@ inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
 // frame() (the thread that draws is the render thread), unless start() runs the loop.
 class SceneFixture : public ::testing::Test {
  protected:
-  static constexpr int32_t kW = 320;
-  static constexpr int32_t kH = 240;
+  static constexpr int32_t kW = 320, kH = 240;
 
   static void SetUpTestSuite() { keep_mesa_loaded(); }
 
   void SetUp() override {
     setenv("ZEL_HEADLESS", "1", 1);
     mng_ = std::make_shared<Host>();
-    ASSERT_TRUE(mng_->init(ZEL_TEST_DEVICE, make_mode(kW, kH)));
+    ASSERT_TRUE(mng_->init(ZEL_TEST_DEVICE, mode_));
     dev_ = mng_->get_device();
     ASSERT_TRUE(dev_);
     ASSERT_EQ(dev_->name(), std::u16string(ZEL_TEST_DEVICE));
@@ -109,17 +92,13 @@ class SceneFixture : public ::testing::Test {
   }
   // Sets the display on this thread, for frames drawn by frame().
   void manual() {
-    ASSERT_TRUE(dev_->set_display(nullptr, make_mode(kW, kH)));
+    ASSERT_TRUE(dev_->set_display(nullptr, mode_));
     mng_->set_world_mat(zel::mat4());
   }
   std::shared_ptr<zel::BitmapImage> frame() {
     mng_->render_screen(0);
     auto img = dev_->read_frame();
-    EXPECT_TRUE(img);
-    if (img) {
-      EXPECT_EQ(img->width(), kW);
-      EXPECT_EQ(img->height(), kH);
-    }
+    EXPECT_TRUE(img && img->width() == kW && img->height() == kH);
     return img;
   }
   void start() {
@@ -137,6 +116,7 @@ class SceneFixture : public ::testing::Test {
     return f;
   }
 
+  zel::DeviceMode mode_ = make_mode(kW, kH);
   std::shared_ptr<Host> mng_;
   std::shared_ptr<zel::RenderDevice> dev_;
   bool started_ = false;
