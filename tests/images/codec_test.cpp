@@ -115,6 +115,23 @@ TEST(Codecs, AnimatedGifFramesDelaysDisposalAndTransparency) {
   }
 }
 
+// A frame wholly off the screen, disposed to previous, neither draws nor keeps anything.
+TEST(Codecs, GifFrameOffTheScreenChangesNothing) {
+  const std::vector<gif_frame> f = {
+      {0, 0, 8, 6, 10, DISPOSE_DO_NOT, -1, std::vector<uint8_t>(48, 0)},
+      {64, 0, 2, 2, 10, DISPOSE_PREVIOUS, -1, {2, 2, 2, 2}},
+      {7, 5, 1, 1, 10, DISPOSE_DO_NOT, -1, {3}},
+  };
+  auto r = load_image(stream_of(encode_gif(8, 6, kGifPalette, f, true)));
+  ASSERT_TRUE(r) << r.message;
+  std::vector<uint32_t> want(48, R);
+  for (int n = 1; n < 3; ++n) {
+    ASSERT_TRUE(r.image->seek_next_frame());
+    if (n == 2) want[5 * 8 + 7] = Y;
+    expect_pixels(*r.image, want, 8, "frame " + std::to_string(n));
+  }
+}
+
 TEST(Codecs, WebpStillAndAnimated) {
   const int w = 7, h = 5;
   // Random pixels as RGBA bytes for the encoder and as the ARGB words they decode to.

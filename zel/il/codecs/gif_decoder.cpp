@@ -189,6 +189,7 @@ struct clip_rect {
         x1(std::min(left + width, w)),
         y1(std::min(top + height, h)) {}
   int32_t width() const { return std::max(x1 - x0, 0); }
+  int32_t height() const { return std::max(y1 - y0, 0); }
 };
 
 }  // namespace
@@ -205,25 +206,27 @@ const uint8_t* GIFDecoder::render_next(uint8_t* rows, size_t line) {
     const clip_rect r(p.left, p.top, p.width, p.height, w, h);
     if (p.disposal == DISPOSE_BACKGROUND) {
       for (int32_t y = r.y0; y < r.y1; ++y) std::fill(row(y) + r.x0, row(y) + r.x0 + r.width(), 0u);
-    } else if (p.disposal == DISPOSE_PREVIOUS &&
-               saved_.size() == size_t(r.width()) * (r.y1 - r.y0)) {
+    } else if (p.disposal == DISPOSE_PREVIOUS && r.width() > 0 && r.height() > 0 &&
+               saved_.size() == size_t(r.width()) * size_t(r.height())) {
       for (int32_t y = r.y0; y < r.y1; ++y)
-        std::copy_n(&saved_[size_t(y - r.y0) * r.width()], r.width(), row(y) + r.x0);
+        std::copy_n(saved_.data() + size_t(y - r.y0) * size_t(r.width()), r.width(), row(y) + r.x0);
     }
   }
   const frame& f = frames_[size_t(next_)];
   const clip_rect r(f.left, f.top, f.width, f.height, w, h);
   if (f.disposal == DISPOSE_PREVIOUS) {
+    // A frame wholly off the screen (or of no width) has nothing under it to keep.
     try {
-      saved_.resize(size_t(r.width()) * size_t(std::max(r.y1 - r.y0, 0)));
+      saved_.resize(size_t(r.width()) * size_t(r.height()));
     } catch (const std::bad_alloc&) {
       report_failure(il::load_error::too_large, "GIF", "out of memory");
       return nullptr;
     }
-    for (int32_t y = r.y0; y < r.y1; ++y)
-      std::copy_n(row(y) + r.x0, r.width(), &saved_[size_t(y - r.y0) * r.width()]);
+    if (!saved_.empty())
+      for (int32_t y = r.y0; y < r.y1; ++y)
+        std::copy_n(row(y) + r.x0, r.width(), saved_.data() + size_t(y - r.y0) * size_t(r.width()));
   }
-  for (int32_t y = r.y0; y < r.y1; ++y) {
+  for (int32_t y = r.y0; y < r.y1 && r.width() > 0; ++y) {
     const uint8_t* in = f.indices.get() + size_t(y - f.top) * size_t(f.width) + (r.x0 - f.left);
     uint32_t* out = row(y);
     for (int32_t x = r.x0; x < r.x1; ++x, ++in)
