@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel/memory_texture.h"
 #include "zel/render_device.h"
 
 namespace zel {
@@ -57,25 +58,13 @@ struct GLShared {
   void bury(std::vector<uint32_t> GLShared::*list, uint32_t name, uint32_t gen);
 };
 
-class GLTexture : public Texture {
+class GLTexture : public MemoryTexture {
  public:
   GLTexture(std::shared_ptr<GLShared> shared, int32_t w2, int32_t h2, int32_t w, int32_t h,
             eTextureType type, bool render_target);
   ~GLTexture() override;
 
-  bool load_image(std::shared_ptr<BitmapImage> image, const qar::Rect* src,
-                  const qar::Rect* dst) override;
-  bool load_texture(std::shared_ptr<Texture> texture, const qar::Rect* src,
-                    const qar::Rect* dst) override;
-  bool load_memory(const void* pixels, eTextureType type, int32_t width, int32_t height,
-                   ptrdiff_t pitch, int32_t x, int32_t y, int32_t w, int32_t h) override;
-  std::shared_ptr<BitmapImage> read_back(int32_t x, int32_t y, int32_t w, int32_t h) override;
-  eTextureType pixel_type() const override { return type_; }
   void* native_handle() override { return &name_; }
-  int32_t alpha_at(int32_t x, int32_t y) override;
-
-  bool is_render_target() const { return render_target_; }
-  ptrdiff_t pitch() const { return pitch_; }
 
   // Render thread: makes sure the GL texture exists in the current generation and holds the
   // CPU copy; returns its name (0 on failure).
@@ -83,20 +72,16 @@ class GLTexture : public Texture {
   // Render thread: the GL texture was drawn into; copy it back into the CPU copy.
   void pull_from_gl();
 
+ protected:
+  void changed() override { dirty_ = true; }
+
  private:
   friend class GLDevice;
-  // Copies src into the CPU copy at the destination rectangle (lock held).
-  bool store(const void* pixels, uint32_t type, int32_t sw, int32_t sh, ptrdiff_t pitch,
-             const qar::Rect& s, const qar::Rect& d, const uint8_t* palette);
 
   std::shared_ptr<GLShared> shared_;
-  bool render_target_;
-  ptrdiff_t pitch_;
-  std::vector<uint8_t> pixels_;   // CPU copy, rows top down, in type_
-  std::vector<uint8_t> palette_;  // 256 x (red, green, blue) for P8 / A8P8; empty: grey
-  uint32_t name_ = 0;             // GL texture name
-  uint32_t name_gen_ = 0;         // generation of name_
-  bool dirty_ = true;             // CPU copy newer than the GL texture
+  uint32_t name_ = 0;      // GL texture name
+  uint32_t name_gen_ = 0;  // generation of name_
+  bool dirty_ = true;      // CPU copy newer than the GL texture
 };
 
 class GLVertexBuffer : public VertexBuffer {

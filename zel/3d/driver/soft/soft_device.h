@@ -28,6 +28,7 @@
 #include <mutex>
 #include <vector>
 
+#include "zel/memory_texture.h"
 #include "zel/render_device.h"
 
 typedef union pixman_image pixman_image_t;
@@ -35,21 +36,12 @@ typedef union pixman_image pixman_image_t;
 namespace zel {
 namespace soft {
 
-class SoftTexture : public Texture {
+class SoftTexture : public MemoryTexture {
  public:
   SoftTexture(int32_t w2, int32_t h2, int32_t w, int32_t h, eTextureType type, bool render_target);
   ~SoftTexture() override;
 
-  bool load_image(std::shared_ptr<BitmapImage> image, const qar::Rect* src,
-                  const qar::Rect* dst) override;
-  bool load_texture(std::shared_ptr<Texture> texture, const qar::Rect* src,
-                    const qar::Rect* dst) override;
-  bool load_memory(const void* pixels, eTextureType type, int32_t width, int32_t height,
-                   ptrdiff_t pitch, int32_t x, int32_t y, int32_t w, int32_t h) override;
-  std::shared_ptr<BitmapImage> read_back(int32_t x, int32_t y, int32_t w, int32_t h) override;
-  eTextureType pixel_type() const override { return type_; }
   void* native_handle() override { return pixels_.data(); }
-  int32_t alpha_at(int32_t x, int32_t y) override;
 
   // Images to draw from (lock held; owned by the texture, valid until it changes):
   // the texels as they are (colour not multiplied by alpha), premultiplied, and the colour
@@ -64,14 +56,12 @@ class SoftTexture : public Texture {
   // The contents changed (lock held): the derived images are made again when next used.
   void touch() { derived_dirty_ = true; }
 
+ protected:
+  void changed() override { touch(); }
+
  private:
-  bool store(const void* pixels, uint32_t type, int32_t sw, int32_t sh, ptrdiff_t pitch,
-             const qar::Rect& s, const qar::Rect& d, const uint8_t* palette);
   void drop_images();
 
-  ptrdiff_t pitch_;
-  std::vector<uint32_t> pixels_;  // rows top down in type_, pitch_ bytes each
-  std::vector<uint8_t> palette_;  // 256 x (red, green, blue) for P8 / A8P8; empty: grey
   // The texels in a format pixman reads as the engine does (pixels_ itself where it can).
   pixman_image_t* straight_ = nullptr;
   std::vector<uint32_t> converted_;  // straight_'s ARGB copy when pixels_ cannot serve
