@@ -101,6 +101,15 @@ std::shared_ptr<Image> BitmapImageDecoder::get_image() {
   return img;
 }
 
+std::shared_ptr<Image> BitmapImageDecoder::image_or_null() {
+  try {
+    return get_image();
+  } catch (const std::exception& e) {
+    QAR_TRACE_CATCH(e);
+    return nullptr;
+  }
+}
+
 void BitmapImageDecoder::set_image_timing(int32_t frame_delay, int64_t duration) {
   std::shared_ptr<Image> img = produced_image();
   if (!img) return;

@@ -96,6 +96,8 @@ class BitmapImageDecoder : public ImageDecoder {
   int32_t get_current_frame() override;
 
  protected:
+  // get_image(), or null (the failure traced) when the bitmap cannot be made.
+  std::shared_ptr<Image> image_or_null();
   // For decoders whose frames have delays of their own: sets the produced image's delay of the
   // frame now shown, and its duration (the sum of all delays).
   void set_image_timing(int32_t frame_delay, int64_t duration);

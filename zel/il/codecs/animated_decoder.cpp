@@ -23,13 +23,8 @@ std::shared_ptr<Image> AnimatedDecoder::get_image() {
 }
 
 std::shared_ptr<Image> AnimatedDecoder::decode() {
-  std::shared_ptr<Image> img;
-  try {
-    img = get_image();
-  } catch (const std::exception& e) {
-    QAR_TRACE_CATCH(e);
-    return nullptr;
-  }
+  std::shared_ptr<Image> img = image_or_null();
+  if (!img) return nullptr;
   auto* bmp = static_cast<BitmapImage*>(img.get());
   if (img->type() != bimage_a8r8g8b8 ||
       !go_to(0, bmp->pixmap(0), bmp->line_size(), int32_t(img->type()))) {

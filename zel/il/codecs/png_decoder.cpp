@@ -200,13 +200,8 @@ std::shared_ptr<Image> PNGDecoder::decode() {
       return nullptr;
     }
   }
-  std::shared_ptr<Image> img;
-  try {
-    img = get_image();
-  } catch (const std::exception& e) {
-    QAR_TRACE_CATCH(e);
-    return nullptr;
-  }
+  std::shared_ptr<Image> img = image_or_null();
+  if (!img) return nullptr;
   if (img->type() == bimage_none) return img;
   auto* bmp = static_cast<BitmapImage*>(img.get());
   if (img->type() == bimage_p8) {

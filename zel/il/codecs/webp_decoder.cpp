@@ -149,13 +149,8 @@ std::shared_ptr<Image> WebPDecoder::decode() {
   if (animated_) return AnimatedDecoder::decode();
   if (decoded_ || data_.empty()) return nullptr;
   decoded_ = true;
-  std::shared_ptr<Image> img;
-  try {
-    img = get_image();
-  } catch (const std::exception& e) {
-    QAR_TRACE_CATCH(e);
-    return nullptr;
-  }
+  std::shared_ptr<Image> img = image_or_null();
+  if (!img) return nullptr;
   auto* bmp = static_cast<BitmapImage*>(img.get());
   WebPDecoderConfig config;
   WebPInitDecoderConfig(&config);
