@@ -11,7 +11,8 @@ PKGS=(
   libegl-dev libgl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libgbm1
   libx11-dev libxext-dev
   libfreetype-dev libfontconfig-dev libharfbuzz-dev fonts-dejavu-core fonts-liberation2
-  libpixman-1-dev libswscale-dev libavutil-dev libavformat-dev libavcodec-dev
+  libpixman-1-dev libswscale-dev libswresample-dev libavutil-dev libavformat-dev libavcodec-dev ffmpeg
+  libxcomposite-dev libxdamage-dev libxfixes-dev liblitehtml-dev libgumbo-dev
   libsdl2-dev
   ccache
   xvfb xauth xdotool xclip x11-utils x11-apps imagemagick
