@@ -8,13 +8,18 @@ cd "$(dirname "$0")/.."
 
 # header pattern (extended regex) | folders that may include it
 rules=(
-  'X11/|zel/platform/x11/ zel/controls/x11/'
+  'X11/|zel/platform/x11/ zel/controls/x11/ zel/controls/capture/'
   'EGL/|zel/3d/driver/gl/'
   'GLES|zel/3d/driver/gl/'
   'GL/|zel/3d/driver/gl/'
   'png\.h|zel/il/codecs/'
   'jpeglib\.h|zel/il/codecs/'
   'ft2build\.h|zel/text/freetype/'
+  'AL/|zel/audio/driver/openal/'
+  'SDL|zel/audio/driver/sdl/'
+  'libav|zel/media/ffmpeg/ zel/media/recorder/'
+  'libsw|zel/media/ffmpeg/ zel/media/recorder/'
+  'libxml/|zel/html/libxml2/'
 )
 
 status=0
