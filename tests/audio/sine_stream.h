@@ -82,6 +82,11 @@ class SineStream : public zel::AudioStream {
 
   void flush() override {}
   int64_t seek(int64_t, int) override { return 0; }
+  // Frames handed out so far.
+  int64_t produced() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_;
+  }
   bool exhausted() {
     std::lock_guard<std::mutex> lock(mutex_);
     return total_frames_ >= 0 && next_ >= total_frames_;
