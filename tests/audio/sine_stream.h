@@ -29,6 +29,10 @@ class SineStream : public zel::AudioStream {
     enable_state_ = 2;
   }
 
+  // Detaches the source before this class's part is gone: the source calls read_data and
+  // pop_chunk until then.
+  ~SineStream() override { connect(nullptr); }
+
   // Next `frames` frames (fewer at the end).
   std::vector<int16_t> generate(int64_t frames) {
     if (total_frames_ >= 0) frames = std::min(frames, total_frames_ - next_);
