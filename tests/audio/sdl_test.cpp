@@ -69,6 +69,31 @@ TEST(SDLAudio, UnderrunSilenceIsNotCounted) {
   EXPECT_EQ(src->position(), 0);
 }
 
+// A stream whose first read throws: the updater traces it, holds nothing locked, and goes on.
+class ThrowOnce : public zel_test::SineStream {
+ public:
+  using SineStream::SineStream;
+  ~ThrowOnce() override { connect(nullptr); }
+  int read_data(void* d, uint64_t bytes, uint64_t& got) override {
+    if (!thrown_.exchange(true)) throw std::runtime_error("decoder failed");
+    return SineStream::read_data(d, bytes, got);
+  }
+  std::atomic<bool> thrown_{false};
+};
+
+TEST(SDLAudio, FillThatThrowsLeavesNothingLocked) {
+  SDLAudioDriver drv;
+  ASSERT_TRUE(drv.init());
+  ThrowOnce s(44100, 2, 440, 0.125, 0.3);
+  auto src = drv.create_source(desc(2, 44100, 16));
+  s.connect(src.get());
+  ASSERT_TRUE(s.play());
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  src->position();
+  EXPECT_TRUE(s.thrown_);
+  EXPECT_EQ(s.samples_played(), 13230);
+}
+
 TEST(AudioFactory, NamesAndStartUp) {
   struct {
     std::u16string name;
