@@ -60,7 +60,7 @@ class SineStream : public zel::AudioStream {
     data.insert(data.end(), reinterpret_cast<uint8_t*>(pcm.data()),
                 reinterpret_cast<uint8_t*>(pcm.data() + pcm.size()));
     got = std::min<uint64_t>(bytes, data.size());
-    std::memcpy(dst, data.data(), got);
+    if (got) std::memcpy(dst, data.data(), got);
     carry_.assign(data.begin() + got, data.end());
     if (got == asked) return 0;
     return total_frames_ >= 0 && next_ >= total_frames_ ? -1 : -2;
