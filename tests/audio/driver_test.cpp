@@ -2,6 +2,7 @@
 // OpenAL loopback device, the factory and the engine start-up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -66,7 +67,7 @@ TEST(AudioDrivers, OpenALLoopbackRendersOnDemand) {
   zel::openal::OpenALDriver drv;
   ASSERT_TRUE(drv.init_loopback(44100, 2));
   SineStream s(44100, 2, 440, 0.125, 1.0, 0.5);
-  auto src = drv.create_source({2, 44100, 16});
+  auto src = std::static_pointer_cast<OpenALSource>(drv.create_source({2, 44100, 16}));
   s.connect(src.get());
   src->set_volume(75);
   ASSERT_TRUE(s.play());
@@ -87,6 +88,11 @@ TEST(AudioDrivers, OpenALLoopbackRendersOnDemand) {
     EXPECT_NEAR(zel_test::db(t.amplitude / (0.125 * 0.75 * (ch ? 0.5 : 1))), 0, 0.3) << ch;
     EXPECT_LT(t.rest_db, -40) << ch;
   }
+  // Running dry stopped AL's source; new data while playing starts it again.
+  std::vector<int16_t> more(882, 8000), out(882);
+  ASSERT_TRUE(src->queue(more.data(), 1764, 1.0));
+  drv.render_loopback(out.data(), 441);
+  EXPECT_NEAR(*std::max_element(out.begin(), out.end()), 6000, 2);  // at gain 0.75
 }
 
 TEST(AudioDrivers, RingSizesAndAttenuation) {
