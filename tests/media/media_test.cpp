@@ -152,8 +152,9 @@ TEST(MediaReader, SniffReadAndSeekTable) {
     c.s->seek(c.start, 0);
     R r(c.s);
     EXPECT_EQ(c.op(r), c.want) << c.what;
-    if (std::string(c.what).find("restored") != std::string::npos)
+    if (std::string(c.what).find("restored") != std::string::npos) {
       EXPECT_EQ(c.s->position(), c.start) << c.what;
+    }
   }
 }
 
@@ -218,6 +219,13 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
   s->seek_ms(INT64_MAX, 0);
   EXPECT_EQ(s->tell(), s->size());
   EXPECT_TRUE(near(centre(*video), colour(24), 8));
+  // Pictures scaled to the rectangle asked for; -1 is the video's own size again.
+  for (auto size : {std::make_pair(32, 24), std::make_pair(-1, -1)}) {
+    s->set_rect(size.first, size.second);
+    auto t = video->get_texture();
+    EXPECT_EQ(t->real_width(), size.first < 0 ? 64 : size.first);
+    EXPECT_TRUE(near(centre(*video), colour(24), 8));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, ExactSeek,
@@ -252,15 +260,38 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
     EXPECT_NEAR(static_cast<int16_t*>(data)[0], ms * 32, 2) << "no sound from before the seek";
     std::free(data);
   }
-  // At the end: the rest, then -1.
-  std::vector<uint8_t> buf(4000);
+  // What read_data leaves of a chunk, pop_chunk hands over.
+  s->seek_ms(100, 0);
+  uint8_t six[6];
   uint64_t got = 0;
+  for (int i = 0; i < 200 && audio->read_data(six, 6, got) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  audio->pop_chunk(&data, &n, &start);
+  EXPECT_EQ(n, 8000 / 50 * 2 - 6);
+  EXPECT_NEAR(start, 0.1 + 3 / 8000.0, 1e-4);
+  std::free(data);
+  // At the end: the rest, then -1.
+  s->seek_ms(990, 0);
+  std::vector<uint8_t> buf(4000);
   int r = -2;
   for (int i = 0; i < 400 && r != -1; ++i) {
     r = audio->read_data(buf.data(), buf.size(), got);
     if (r == -2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_EQ(r, -1);
+}
+
+TEST(MediaStream, SoundBecomesSixteenBitsAtMostTwoChannels) {
+  const std::string wav =
+      clip("surround.wav", "-f lavfi -i \"sine=d=0.2,aformat=channel_layouts=5.1\" -c:a pcm_f32le");
+  auto s = open_file(wav);
+  ASSERT_TRUE(s);
+  const zel::audio_format* f = s->get_audio().front()->get_format();
+  EXPECT_EQ(std::make_tuple(f->channels, f->bits_per_sample, f->samples_per_sec),
+            std::make_tuple(2, 16, 44100));
+  // A picture wider than any texture is not played; with nothing else the file is declined.
+  const std::string wide = clip("wide.avi", "-f lavfi -i color=s=8200x8:d=0.1 -c:v mjpeg");
+  EXPECT_FALSE(open_file(wide));
 }
 
 TEST(MediaStream, TheEndPausesOrLoops) {
