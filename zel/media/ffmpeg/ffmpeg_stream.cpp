@@ -692,8 +692,9 @@ void FFmpegStream::Impl::audio_main() {
   name_thread("zel audio");
   AVFrame* f = av_frame_alloc();
   SwrContext* swr = nullptr;
-  AVChannelLayout out_layout;
+  AVChannelLayout out_layout, in_layout{};
   av_channel_layout_default(&out_layout, out_channels);
+  int in_format = -1, in_rate = 0;
   std::vector<int16_t> pcm;
   uint64_t dec_gen = std::numeric_limits<uint64_t>::max();
   int64_t t = 0, base = 0, next = -1;
@@ -739,7 +740,23 @@ void FFmpegStream::Impl::audio_main() {
     while (go_on && r != AVERROR_EOF) {
       r = avcodec_receive_frame(adec, f);
       if (r < 0) break;
+      // The converter follows the frames' format, which damaged data may change at any frame.
+      if (f->nb_samples <= 0 || !f->extended_data || f->ch_layout.nb_channels <= 0 ||
+          f->sample_rate <= 0) {
+        av_frame_unref(f);
+        continue;
+      }
+      if (swr && (f->format != in_format || f->sample_rate != in_rate ||
+                  av_channel_layout_compare(&f->ch_layout, &in_layout) != 0))
+        swr_free(&swr);
       if (!swr) {
+        in_format = f->format;
+        in_rate = f->sample_rate;
+        av_channel_layout_uninit(&in_layout);
+        if (av_channel_layout_copy(&in_layout, &f->ch_layout) < 0) {
+          av_frame_unref(f);
+          continue;
+        }
         if (swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, out_rate, &f->ch_layout,
                                 AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
             swr_init(swr) < 0) {
@@ -797,6 +814,7 @@ void FFmpegStream::Impl::audio_main() {
   }
   swr_free(&swr);
   av_channel_layout_uninit(&out_layout);
+  av_channel_layout_uninit(&in_layout);
   av_frame_free(&f);
 }
 
