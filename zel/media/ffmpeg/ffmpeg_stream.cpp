@@ -340,6 +340,7 @@ struct FFmpegStream::Impl {
   bool reseek = false;  // the picture decoded after the seek lies beyond the target
   PacketQueue vq, aq;
   bool delivered = false, v_finished = false, a_finished = false, ended = false;
+  bool looped = false;                 // the generation is a loop's next pass
   int64_t v_end = 0, a_end = 0;        // continuous end of what was decoded in this pass
   int64_t loop_base = 0;               // continuous time of the pass's file start
   std::vector<int64_t> pass_bases{0};  // starts of the passes still being heard
@@ -391,6 +392,7 @@ struct FFmpegStream::Impl {
     target = t;
     attempt = tries;
     reseek = false;
+    looped = keep;
     delivered = v_finished = a_finished = ended = false;
     vq.clear();
     aq.clear();
@@ -464,12 +466,15 @@ void FFmpegStream::Impl::end_of_data(std::unique_lock<std::mutex>& lk) {
     return;
   }
   const bool done = (vindex < 0 || v_finished) && (aindex < 0 || a_finished);
-  if (!done || clock() < std::max(v_end, a_end)) {
-    nap(lk, 10);
+  const int64_t end = std::max(v_end, a_end);
+  // Looping, the next pass is decoded while this one still plays out (a pass that gave nothing
+  // ends instead).
+  if (done && self->is_loop() && end > loop_base) {
+    begin_generation(0, true, 0);
     return;
   }
-  if (self->is_loop()) {
-    begin_generation(0, true, 0);
+  if (!done || clock() < end) {
+    nap(lk, 10);
     return;
   }
   ended = true;
@@ -614,7 +619,9 @@ void FFmpegStream::Impl::video_main() {
       std::lock_guard<std::mutex> lk(m);
       t = target;
       base = loop_base;
-      exact = first = true;
+      exact = true;
+      // After a seek the first picture shows at once; a loop's next pass waits for its time.
+      first = !looped;
       last = -1;
       avcodec_flush_buffers(vdec);
       av_frame_unref(before);
