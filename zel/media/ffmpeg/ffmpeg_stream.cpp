@@ -1040,7 +1040,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
   // Cue: the first picture is in the staging texture when open returns (or the data ended).
   if (i.vindex >= 0) {
     std::unique_lock<std::mutex> lk(i.m);
-    i.cv.wait_for(lk, std::chrono::seconds(3), [&] { return i.delivered || i.v_finished; });
+    i.cv.wait_for(lk, std::chrono::seconds(2), [&] { return i.delivered || i.v_finished; });
   }
   enable_state_ = 2;
   return true;
@@ -1131,7 +1131,7 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
   if (i.video) {
     std::unique_lock<std::mutex> lk(i.m);
     if (!i.running)
-      i.cv.wait_for(lk, std::chrono::seconds(3),
+      i.cv.wait_for(lk, std::chrono::seconds(2),
                     [&] { return i.stop || i.gen != g || i.delivered || i.v_finished; });
   }
   return tell();
