@@ -357,7 +357,8 @@ struct FFmpegStream::Impl {
   int64_t clock() {
     const steady::time_point now = steady::now();
     if (!running) return clock_base;
-    if (audio && audio->source() && !a_finished) {
+    // The output's count is the clock until the last decoded sound has been handed to it.
+    if (audio && audio->source() && !(a_finished && audio->drained())) {
       if (audio->clock_valid()) {
         const int64_t age = units_since(audio->clock_stamp(), now);
         if (age < 300 * kMs) {
@@ -525,7 +526,10 @@ void FFmpegStream::Impl::demux_main() {
       av_packet_unref(pkt);
       continue;
     }
-    if (r == AVERROR(EAGAIN)) continue;
+    if (r == AVERROR(EAGAIN)) {
+      nap(lk, 5);
+      continue;
+    }
     if (r < 0) {
       // The end, or data that cannot be read on: what was read plays out.
       eof = true;
@@ -595,8 +599,9 @@ void FFmpegStream::Impl::video_main() {
       std::unique_lock<std::mutex> lk(m);
       // The first picture after a seek shows at once; the others when the clock reaches them.
       while (!first && !stop && g == gen && clock() < base + p) {
-        const int64_t wait = base + p - clock();
-        nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, 10)));
+        // Paused, only play, a seek or the end wakes it.
+        const int64_t wait = running ? base + p - clock() : 1000 * kMs;
+        nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, running ? 10 : 1000)));
       }
       if (stop || g != gen) return false;
     }
