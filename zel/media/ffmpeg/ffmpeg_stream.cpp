@@ -336,8 +336,8 @@ struct FFmpegStream::Impl {
   std::condition_variable cv;
   uint64_t gen = 0;
   int64_t target = 0;
-  int attempt = 0;      // re-seeks made for this target
-  bool reseek = false;  // the picture decoded after the seek lies beyond the target
+  int attempt = 0;     // re-seeks made for this target
+  uint64_t seeks = 0;  // seeks asked for by the host (not re-seeks or loop restarts)
   PacketQueue vq, aq;
   bool delivered = false, v_finished = false, a_finished = false, ended = false;
   bool looped = false;                 // the generation is a loop's next pass
@@ -392,7 +392,6 @@ struct FFmpegStream::Impl {
     ++gen;
     target = t;
     attempt = tries;
-    reseek = false;
     looped = keep;
     delivered = v_finished = a_finished = ended = false;
     vq.clear();
@@ -496,11 +495,10 @@ void FFmpegStream::Impl::demux_main() {
   uint64_t handled = 0;
   bool eof = false;
   while (pkt && !stop) {
-    if (handled != gen || reseek) {
+    if (handled != gen) {
       handled = gen;
       const int64_t t = target;
-      const int tries = reseek ? ++attempt : attempt;
-      reseek = false;
+      const int tries = attempt;
       vq.clear();
       aq.clear();
       lk.unlock();
@@ -522,7 +520,7 @@ void FFmpegStream::Impl::demux_main() {
     const int r = av_read_frame(fmt, pkt);
     clear_deadline();
     lk.lock();
-    if (handled != gen || reseek) {
+    if (handled != gen) {
       av_packet_unref(pkt);
       continue;
     }
@@ -560,7 +558,7 @@ bool FFmpegStream::Impl::pop_packet(PacketQueue& q, AVPacket*& p, uint64_t& g) {
     if (stop) return false;
     while (!q.items.empty()) {
       auto it = q.pop();
-      if (it.second == gen && !reseek) {
+      if (it.second == gen) {
         p = it.first;
         g = it.second;
         return true;
@@ -661,11 +659,13 @@ void FFmpegStream::Impl::video_main() {
           continue;
         }
         if (first && at > t + tol && t > 0) {
-          // Landed beyond the target: the demuxer goes back further (at most twice).
-          std::lock_guard<std::mutex> lk(m);
+          // Landed beyond the target: everything starts again from further back (at most
+          // twice), the sound too.
+          std::unique_lock<std::mutex> lk(m);
           if (g == gen && attempt < 2) {
-            reseek = true;
-            cv.notify_all();
+            begin_generation(t, false, attempt + 1);
+            lk.unlock();
+            if (audio) audio->release();
             av_frame_unref(f);
             break;
           }
@@ -1121,11 +1121,11 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
   target = std::max<int64_t>(target, 0);
   if (s >= 0) target = std::min(target, s);
   if (target == now && !eos_) return now;
-  uint64_t g;
+  uint64_t serial;
   {
     std::lock_guard<std::mutex> lk(i.m);
     i.begin_generation(target, false, 0);
-    g = i.gen;
+    serial = ++i.seeks;
     eos_ = false;
   }
   // No sound from before the jump: the substream dropped its queue with the generation and
@@ -1137,7 +1137,7 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
     std::unique_lock<std::mutex> lk(i.m);
     if (!i.running)
       i.cv.wait_for(lk, std::chrono::seconds(2),
-                    [&] { return i.stop || i.gen != g || i.delivered || i.v_finished; });
+                    [&] { return i.stop || i.seeks != serial || i.delivered || i.v_finished; });
   }
   return tell();
 }
