@@ -329,6 +329,7 @@ struct FFmpegStream::Impl {
   std::shared_ptr<FFAudio> audio;
 
   std::atomic<bool> stop{false};
+  std::atomic<bool> video_off{false};
   std::atomic<steady::rep> deadline{std::numeric_limits<steady::rep>::max()};
 
   // Everything below is guarded by m.
@@ -924,6 +925,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
   impl_ = std::make_unique<Impl>();
   Impl& i = *impl_;
   i.self = this;
+  i.video_off = video_disabled_;
   i.reader = std::make_unique<StreamReader>(source);
   i.hint = i.reader->sniff();
   AVIOContext* pb = i.reader->context();
@@ -1022,6 +1024,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
       }
     }
     if (src) i.audio->connect(src.get());
+    if (src && audio_disabled_) src->set_sound(false);
     audios.push_back(std::make_shared<Audio>(i.audio, src));
   }
   {
@@ -1162,6 +1165,21 @@ int64_t FFmpegStream::seek_frames(int64_t frames, int whence) {
   // Frame n starts at n / rate seconds, rounded to the nearest 100 ns.
   seek(av_rescale(n, int64_t(r.den) * media_units_per_second, r.num), 0);
   return tell_frames();
+}
+
+void FFmpegStream::update(uint64_t now) {
+  if (impl_ && !impl_->video_off) MultiMediaStream::update(now);
+}
+
+void FFmpegStream::disable_video(bool on) {
+  video_disabled_ = on;
+  if (impl_) impl_->video_off = on;
+}
+
+void FFmpegStream::disable_audio(bool on) {
+  audio_disabled_ = on;
+  for (const std::shared_ptr<Audio>& a : get_audio())
+    if (std::shared_ptr<AudioSource> s = a->source()) s->set_sound(!on);
 }
 
 std::vector<std::string> FFmpegStream::filter_names() const {
