@@ -329,7 +329,6 @@ struct FFmpegStream::Impl {
   std::shared_ptr<FFAudio> audio;
 
   std::atomic<bool> stop{false};
-  std::atomic<bool> video_off{false};
   std::atomic<steady::rep> deadline{std::numeric_limits<steady::rep>::max()};
 
   // Everything below is guarded by m.
@@ -925,7 +924,6 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
   impl_ = std::make_unique<Impl>();
   Impl& i = *impl_;
   i.self = this;
-  i.video_off = video_disabled_;
   i.reader = std::make_unique<StreamReader>(source);
   i.hint = i.reader->sniff();
   AVIOContext* pb = i.reader->context();
@@ -1168,12 +1166,12 @@ int64_t FFmpegStream::seek_frames(int64_t frames, int whence) {
 }
 
 void FFmpegStream::update(uint64_t now) {
-  if (impl_ && !impl_->video_off) MultiMediaStream::update(now);
+  if (!video_off_) MultiMediaStream::update(now);
 }
 
 void FFmpegStream::disable_video(bool on) {
   video_disabled_ = on;
-  if (impl_) impl_->video_off = on;
+  video_off_ = on;
 }
 
 void FFmpegStream::disable_audio(bool on) {

@@ -20,6 +20,7 @@
 //  - bounded queues and waits that end on stop, seek or destruction; an interrupt callback and
 //    a deadline on every demuxer call, so that no input can hang a thread.
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,7 +61,8 @@ class FFmpegStream : public MultiMediaStream {
  private:
   struct Impl;
   void close();
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> impl_;  // replaced by open: never touched by the render thread
+  std::atomic<bool> video_off_{false};
 };
 
 }  // namespace ffmpeg
