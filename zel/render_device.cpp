@@ -15,6 +15,7 @@
 #include "zel/il/png_encoder.h"
 #include "zel/math/camera.h"
 #include "zel/math/primitive.h"
+#include "zel/media/playables.h"
 
 namespace zel {
 
@@ -198,10 +199,10 @@ void RenderDevice::run_frame_requests() {
   }
 }
 
-std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16string&) {
-  // Devices that decode video themselves override this; the engine's own video path makes its
-  // sources from the media stream.
-  return nullptr;
+std::shared_ptr<VideoSource> RenderDevice::create_video_source(const std::u16string& name) {
+  // An unconnected source; its texture comes from the context's texture manager once a video
+  // substream is connected. Devices that decode video themselves override this.
+  return std::make_shared<VideoSource>(name);
 }
 
 qar::Rect RenderDevice::get_device_rect() {
