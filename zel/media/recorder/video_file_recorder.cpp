@@ -114,6 +114,8 @@ struct VideoFileRecorder::Impl {
 bool VideoFileRecorder::Impl::open(const recorder_options& o, int32_t w, int32_t h, AudioPull p) {
   opt = o;
   pull = std::move(p);
+  // The encoders' statistics are not for the host's console; errors still are.
+  if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
   if (opt.fps <= 0 || opt.fps > 1000 || w < 2 || h < 2 || opt.sample_rate <= 0 ||
       opt.channels < 1 || opt.channels > 2 || opt.queue_limit == 0) {
     error = "bad recording parameters";
