@@ -115,6 +115,7 @@ class OpenALSource : public AudioSource, public std::enable_shared_from_this<Ope
   void start_thread();
   void stop_thread();
   void unqueue_processed_locked();
+  void stop_output_locked();
   bool wait_free_buffer(std::unique_lock<std::mutex>& lock);
 
   std::shared_ptr<al_device> dev_;
@@ -134,8 +135,11 @@ class OpenALSource : public AudioSource, public std::enable_shared_from_this<Ope
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  std::mutex stream_mutex_;  // held while the stream pointer is used
+  // Held while the stream pointer is used. Recursive: a stream destroyed from inside one of its
+  // own calls (its owner let go on the updater thread) detaches itself through connect().
+  std::recursive_mutex stream_mutex_;
   AudioStream* stream_ = nullptr;
+  int64_t pending_played_ = 0;  // frames unqueued and not yet reported to the stream
   bool playing_ = false;
   bool closing_ = false;
   int16_t volume_ = 100;
