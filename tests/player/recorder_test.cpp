@@ -7,11 +7,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "media_util.h"
 #include "qar/thread.h"
+#include "zel/audio/driver/openal/openal_driver.h"
 #include "zel/context.h"
+#include "zel/media/media_stream.h"
 #include "zel/media/recorder/video_file_recorder.h"
 #include "zel/render_device.h"
 #include "zel/render_mng.h"
@@ -45,8 +48,30 @@ class Flash : public zel::Updatable {
   zel::RenderMng& mng_;
 };
 
-// Stereo sound with a 1 kHz beep for the first 50 ms of every second.
-struct Beeps {
+// Stereo sound with a 1 kHz beep for the first 50 ms of every second, handed out as a media
+// stream's 20 ms chunks.
+class Beeps : public zel::AudioStream {
+ public:
+  Beeps() {
+    format_.type = 1, format_.format = 1, format_.channels = 2;
+    format_.samples_per_sec = kRate, format_.bits_per_sample = 16;
+    enable_state_ = 2;
+  }
+  int read_data(void* dst, uint64_t bytes, uint64_t& got) override {
+    got = bytes / 4 * 4;
+    fill(static_cast<int16_t*>(dst), int32_t(bytes / 4));
+    return got == bytes ? 0 : -2;
+  }
+  void pop_chunk(void** data, int32_t* bytes, double* start) override {
+    if (!data) return void(*bytes = -1);
+    if (start) *start = double(pos) / kRate;
+    *bytes = kRate / 50 * 4;
+    *data = std::malloc(size_t(*bytes));
+    fill(static_cast<int16_t*>(*data), kRate / 50);
+  }
+  void flush() override {}
+  int64_t seek(int64_t, int) override { return 0; }
+
   int64_t pos = 0;
   void fill(int16_t* out, int32_t frames) {
     for (int32_t i = 0; i < frames; ++i, ++pos) {
@@ -62,6 +87,7 @@ struct Row {
   const char* file;
   const char* video_codec;
   const char* audio_codec;
+  bool loopback;  // the sound mixed by OpenAL Soft's loopback device, else handed over directly
 };
 
 class Recorder : public ::testing::TestWithParam<Row> {};
@@ -77,13 +103,21 @@ TEST_P(Recorder, FlashesAndBeepsStayWithinAFrameAndRecordingOutrunsRealTime) {
   mng->set_fixed_step(true);
 
   Beeps beeps;
+  zel::openal::OpenALDriver al;
+  std::shared_ptr<zel::AudioSource> source;
+  VideoFileRecorder::AudioPull pull = [&](int16_t* pcm, int32_t n) { beeps.fill(pcm, n); };
+  if (row.loopback) {
+    ASSERT_TRUE(al.init_loopback(kRate, 2));
+    source = al.create_source({2, kRate, 16, 0, 0});
+    beeps.connect(source.get());
+    ASSERT_TRUE(beeps.play());
+    pull = [&](int16_t* pcm, int32_t n) { al.pump(), al.render_loopback(pcm, n); };
+  }
   VideoFileRecorder rec;
   recorder_options opt;
   opt.path = file.string();
   opt.fps = kFps;
-  ASSERT_TRUE(rec.open(opt, mode.width, mode.height, [&](int16_t* pcm, int32_t frames) {
-    beeps.fill(pcm, frames);
-  })) << rec.error();
+  ASSERT_TRUE(rec.open(opt, mode.width, mode.height, pull)) << rec.error();
   EXPECT_EQ(rec.video_codec(), row.video_codec);
   EXPECT_EQ(rec.audio_codec(), row.audio_codec);
   const uint64_t total = kSeconds * kFps;
@@ -111,14 +145,20 @@ TEST_P(Recorder, FlashesAndBeepsStayWithinAFrameAndRecordingOutrunsRealTime) {
     ASSERT_GE(s, 0) << "no beep in second " << k;
     EXPECT_NEAR(double(s) / kRate, double(f) / kFps, 1.0 / kFps) << "second " << k;
   }
+  beeps.connect(nullptr);
   mng.reset();
   zel::zelContext::uninit();
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, Recorder,
-                         ::testing::Values(Row{"show.mp4", "libx264", "aac"},
-                                           Row{"show.webm", "libvpx-vp9", "libopus"}),
-                         [](const auto& info) { return std::string(info.param.file).substr(5); });
+                         ::testing::Values(Row{"show.mp4", "libx264", "aac", false},
+                                           Row{"show.webm", "libvpx-vp9", "libopus", false},
+                                           Row{"al.mp4", "libx264", "aac", true},
+                                           Row{"al.webm", "libvpx-vp9", "libopus", true}),
+                         [](const auto& info) {
+                           std::string n = info.param.file;
+                           return n.replace(n.find('.'), 1, "_");
+                         });
 
 TEST(RecorderOpen, RefusesWhatItCannotWriteAndKeepsOtherFiles) {
   const fs::path dir = fresh_dir("recorder_bad");
