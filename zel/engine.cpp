@@ -5,6 +5,7 @@
 #include "qar/context.h"
 #include "qar/thread.h"
 #include "qar/trace.h"
+#include "zel/audio/audio_driver.h"
 #include "zel/context.h"
 #include "zel/controls/clipboard.h"
 #include "zel/gui_dispatcher.h"
@@ -18,6 +19,9 @@ extern "C" void zelInitEx(const zelInitOptions* options) {
   qar::guarded([&] {
     zelContext::init();
     zelContext::instance().display = opt.display;
+    // A driver the host chose beforehand (AudioDriver::create_driver) opens its device now; one
+    // without a device is dropped and the engine plays silently.
+    zel::AudioDriver::init_context_driver();
     zel::plugins::scan_devices_and_media_streams();
     zel::plugins::scan_image_decoders();
     const uint64_t window = reinterpret_cast<uintptr_t>(host_window);

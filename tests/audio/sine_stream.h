@@ -16,9 +16,10 @@ namespace zel_test {
 
 class SineStream : public zel::AudioStream {
  public:
+  // read_data hands out at most `max_read` bytes a call (0: no limit).
   SineStream(int rate, int channels, double freq, double amp, double seconds,
-             double right_gain = 1.0)
-      : freq_(freq), amp_(amp), right_gain_(right_gain) {
+             double right_gain = 1.0, uint64_t max_read = 0)
+      : freq_(freq), amp_(amp), right_gain_(right_gain), max_read_(max_read) {
     format_.type = 1;
     format_.format = 1;
     format_.channels = channels;
@@ -44,6 +45,8 @@ class SineStream : public zel::AudioStream {
 
   int read_data(void* dst, uint64_t bytes, uint64_t& got) override {
     std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t asked = bytes;
+    if (max_read_) bytes = std::min(bytes, max_read_);
     const int frame = 2 * format_.channels;
     // Bytes left over from a frame split by the previous request come first.
     std::vector<uint8_t> data(carry_.begin(), carry_.end());
@@ -55,7 +58,7 @@ class SineStream : public zel::AudioStream {
     got = std::min<uint64_t>(bytes, data.size());
     std::memcpy(dst, data.data(), got);
     carry_.assign(data.begin() + got, data.end());
-    if (got == bytes) return 0;
+    if (got == asked) return 0;
     return total_frames_ >= 0 && next_ >= total_frames_ ? -1 : -2;
   }
 
@@ -87,6 +90,7 @@ class SineStream : public zel::AudioStream {
  private:
   std::mutex mutex_;
   double freq_, amp_, right_gain_;
+  uint64_t max_read_;
   int64_t total_frames_ = -1, next_ = 0;
   std::vector<uint8_t> carry_;
 };

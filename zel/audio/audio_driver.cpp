@@ -11,8 +11,12 @@ AudioSource::~AudioSource() = default;
 AudioDriver::AudioDriver(std::u16string name) : name_(std::move(name)) {}
 AudioDriver::~AudioDriver() = default;
 
-void AudioDriver::set_volume(int32_t volume) { volume_ = std::clamp<int32_t>(volume, 0, 100); }
-int32_t AudioDriver::get_volume() const { return volume_; }
+void AudioDriver::set_volume(int32_t volume) {
+  volume_ = std::clamp<int32_t>(volume, 0, 100);
+}
+int32_t AudioDriver::get_volume() const {
+  return volume_;
+}
 
 void AudioDriver::remember(const std::shared_ptr<AudioSource>& s) {
   std::lock_guard<std::mutex> lock(sources_mutex_);

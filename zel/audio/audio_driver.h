@@ -3,8 +3,9 @@
 // a thread of its own and plays it; the samples it has played are the stream's clock
 // (AudioStream::delta_samples).
 //
-// Drivers: "OpenAL" (zel/audio/driver/openal, OpenAL Soft) and "DirectSound8" (zel/audio/driver/sdl,
-// an SDL2 audio callback playing a ring). Any other non-empty name gives the second; "" none.
+// Drivers: "OpenAL" (zel/audio/driver/openal, OpenAL Soft) and "DirectSound8"
+// (zel/audio/driver/sdl, an SDL2 audio callback playing a ring). Any other non-empty name gives the
+// second; "" none.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,11 @@ class AudioDriver : public qar::self_allocate {
   // Makes the driver by name ("OpenAL"; "DirectSound8" or any other non-empty name: the SDL2
   // driver; "": none) and stores it as the context's audio driver. init() is the caller's.
   static std::shared_ptr<AudioDriver> create_driver(const std::u16string& name);
+  // Opens the context's driver (the engine start-up calls it). A driver whose init() fails is
+  // traced and dropped: without a device the engine plays silently. False when none is left.
+  static bool init_context_driver();
+  // create_driver(name), then init_context_driver(); the driver, or empty.
+  static std::shared_ptr<AudioDriver> start_driver(const std::u16string& name);
 
  protected:
   // Sources made by the driver, held weakly; expired ones are dropped as new ones are added.
