@@ -170,7 +170,12 @@ class MediaShow : public Presentation {
     const std::string& path = opt_.files[i];
     player_.close();
     drop_picture();
-    if (is_picture(path)) return show_picture(path);
+    // A recording renders pictures offline, a frame period of engine time per frame. A media
+    // file's pictures and sound keep to the stream's own clock, which follows the sound played
+    // and the wall clock: it is recorded at its real pace.
+    const bool picture = is_picture(path);
+    if (!opt_.record.empty()) mng_.set_fixed_step(picture);
+    if (picture) return show_picture(path);
     auto stream = qar::FileStream::open(path);
     if (!stream || !quietly([&] { return player_.open(stream); })) {
       warn("cannot play '" + path + "'");
