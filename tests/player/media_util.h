@@ -57,8 +57,9 @@ struct decoded {
 inline decoded decode(const fs::path& file) {
   decoded d;
   const fs::path v = file.string() + ".gray", a = file.string() + ".pcm";
-  sh("ffmpeg -v error -y -i '" + file.string() + "' -map 0:v -vf scale=16:16 -f rawvideo " +
-     "-pix_fmt gray '" + v.string() + "' -map 0:a? -ac 1 -ar 48000 -f s16le '" + a.string() + "'");
+  const std::string in = "ffmpeg -v error -y -i '" + file.string() + "' ";
+  sh(in + "-vf scale=16:16 -f rawvideo -pix_fmt gray '" + v.string() + "'");
+  sh(in + "-vn -ac 1 -ar 48000 -f s16le '" + a.string() + "' 2>/dev/null");
   const auto vb = slurp(v), ab = slurp(a);
   for (size_t i = 0; i + 256 <= vb.size(); i += 256) {
     double s = 0;
