@@ -29,6 +29,10 @@ class SineStream : public zel::AudioStream {
     enable_state_ = 2;
   }
 
+  // Detaches the source before this class's part is gone: the source calls read_data and
+  // pop_chunk until then.
+  ~SineStream() override { connect(nullptr); }
+
   // Next `frames` frames (fewer at the end).
   std::vector<int16_t> generate(int64_t frames) {
     if (total_frames_ >= 0) frames = std::min(frames, total_frames_ - next_);
@@ -82,6 +86,11 @@ class SineStream : public zel::AudioStream {
 
   void flush() override {}
   int64_t seek(int64_t, int) override { return 0; }
+  // Frames handed out so far.
+  int64_t produced() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_;
+  }
   bool exhausted() {
     std::lock_guard<std::mutex> lock(mutex_);
     return total_frames_ >= 0 && next_ >= total_frames_;

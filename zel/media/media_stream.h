@@ -95,6 +95,8 @@ class MediaSubStream : public MediaStream {
 };
 
 // Decoded sound: signed 16-bit PCM, at most two channels, in chunks of at most 20 ms.
+// A concrete stream calls connect(nullptr) in its own destructor: the source's thread calls
+// read_data/pop_chunk until it is detached, and the base destructor comes too late for that.
 class AudioStream : public MediaSubStream {
  public:
   using MediaSubStream::MediaSubStream;
