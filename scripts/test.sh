@@ -111,6 +111,7 @@ if [ -d fuzz ] && ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
   # Seeds made by the tests' own encoders (no binary samples in the tree).
   rm -rf build-fuzz/seeds
   build-fuzz/bin/make_fuzz_seeds build-fuzz/seeds
+  fuzz/media/make_seeds.sh build-fuzz/seeds/fuzz_media_open
   for f in build-fuzz/bin/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")

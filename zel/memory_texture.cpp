@@ -95,7 +95,7 @@ bool MemoryTexture::store(const void* pixels, uint32_t type, int32_t sw, int32_t
   const bool ok = (dw == sw2 && dh == sh2)
                       ? convert_pixels(type_, d0, pitch_, type, s0, pitch, dw, dh, palette)
                       : scale_pixels(type_, d0, pitch_, dw, dh, type, s0, pitch, sw2, sh2, palette);
-  if (ok) changed();
+  if (ok) changed_region(d);
   return ok;
 }
 

@@ -39,6 +39,11 @@ class MemoryTexture : public Texture {
  protected:
   // The texels changed (lock held).
   virtual void changed() {}
+  // Only the texels of `r` changed (lock held); devices that upload may send just those.
+  virtual void changed_region(const qar::Rect& r) {
+    (void)r;
+    changed();
+  }
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(pixels_.data()); }
   const uint8_t* palette_or_null() const { return palette_.empty() ? nullptr : palette_.data(); }
 

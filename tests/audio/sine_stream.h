@@ -1,14 +1,11 @@
-// A real AudioStream for the driver tests: a sine of a given frequency and amplitude in
-// signed 16-bit PCM, handed out as 20 ms chunks (pop_chunk, with stream times) or as bytes
-// (read_data), ending after `seconds` (or never, for seconds <= 0). The right channel carries
-// `right_gain` times the left one, so that a swap of channels shows.
+// A real AudioStream for the driver tests: a 16-bit PCM sine (the right channel `right_gain`
+// times the left, so that swapped channels show), `seconds` long (endless for 0), handed out
+// as 20 ms chunks with stream times (pop_chunk) or as bytes (read_data, at most `max_read` a
+// call when given, so that reads split frames).
 #pragma once
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
-#include <vector>
 
 #include "zel/media/media_stream.h"
 
@@ -16,92 +13,55 @@ namespace zel_test {
 
 class SineStream : public zel::AudioStream {
  public:
-  // read_data hands out at most `max_read` bytes a call (0: no limit).
   SineStream(int rate, int channels, double freq, double amp, double seconds,
              double right_gain = 1.0, uint64_t max_read = 0)
       : freq_(freq), amp_(amp), right_gain_(right_gain), max_read_(max_read) {
-    format_.type = 1;
-    format_.format = 1;
-    format_.channels = channels;
-    format_.samples_per_sec = rate;
-    format_.bits_per_sample = 16;
-    total_frames_ = seconds > 0 ? static_cast<int64_t>(seconds * rate) : -1;
+    format_ = {24, 1, 1, channels, rate, 16};
+    block_ = 2 * channels;
+    end_ = seconds > 0 ? static_cast<int64_t>(seconds * rate) * block_ : INT64_MAX;
     enable_state_ = 2;
   }
-
-  // Detaches the source before this class's part is gone: the source calls read_data and
-  // pop_chunk until then.
+  // The source calls read_data/pop_chunk until detached: detach before this part is gone.
   ~SineStream() override { connect(nullptr); }
 
-  // Next `frames` frames (fewer at the end).
-  std::vector<int16_t> generate(int64_t frames) {
-    if (total_frames_ >= 0) frames = std::min(frames, total_frames_ - next_);
-    std::vector<int16_t> out(std::max<int64_t>(frames, 0) * format_.channels);
-    const double w = 2 * M_PI * freq_ / format_.samples_per_sec;
-    for (int64_t i = 0; i < frames; ++i) {
-      const double v = amp_ * 32767 * std::sin(w * static_cast<double>(next_ + i));
-      for (int c = 0; c < format_.channels; ++c)
-        out[i * format_.channels + c] = static_cast<int16_t>(std::lround(c ? v * right_gain_ : v));
-    }
-    next_ += frames;
-    return out;
+  int16_t sample(int64_t frame, int ch) const {
+    const double v = amp_ * 32767 * std::sin(2 * M_PI * freq_ * frame / format_.samples_per_sec);
+    return static_cast<int16_t>(std::lround(ch ? v * right_gain_ : v));
   }
-
   int read_data(void* dst, uint64_t bytes, uint64_t& got) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    const uint64_t asked = bytes;
-    if (max_read_) bytes = std::min(bytes, max_read_);
-    const int frame = 2 * format_.channels;
-    // Bytes left over from a frame split by the previous request come first.
-    std::vector<uint8_t> data(carry_.begin(), carry_.end());
-    const int64_t want =
-        (static_cast<int64_t>(bytes) - static_cast<int64_t>(data.size()) + frame - 1) / frame;
-    auto pcm = generate(std::max<int64_t>(want, 0));
-    data.insert(data.end(), reinterpret_cast<uint8_t*>(pcm.data()),
-                reinterpret_cast<uint8_t*>(pcm.data() + pcm.size()));
-    got = std::min<uint64_t>(bytes, data.size());
-    std::memcpy(dst, data.data(), got);
-    carry_.assign(data.begin() + got, data.end());
-    if (got == asked) return 0;
-    return total_frames_ >= 0 && next_ >= total_frames_ ? -1 : -2;
+    got = copy(static_cast<uint8_t*>(dst), max_read_ ? std::min(bytes, max_read_) : bytes);
+    return got == bytes ? 0 : next_ >= end_ ? -1 : -2;
   }
-
   void pop_chunk(void** data, int32_t* bytes, double* start) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!data) {
-      *bytes = -1;
-      return;
-    }
-    if (start) *start = static_cast<double>(next_) / format_.samples_per_sec;
-    auto pcm = generate(format_.samples_per_sec / 50);
-    if (pcm.empty()) {
-      *data = nullptr;
-      *bytes = -2;
-      return;
-    }
-    *bytes = static_cast<int32_t>(pcm.size() * 2);
-    *data = std::malloc(*bytes);
-    std::memcpy(*data, pcm.data(), *bytes);
+    if (start) *start = static_cast<double>(next_ / block_) / format_.samples_per_sec;
+    *data = std::malloc(format_.samples_per_sec / 50 * block_);
+    *bytes = static_cast<int32_t>(
+        copy(static_cast<uint8_t*>(*data), format_.samples_per_sec / 50 * block_));
+    if (*bytes == 0) std::free(*data), *data = nullptr, *bytes = -2;
   }
-
   void flush() override {}
   int64_t seek(int64_t, int) override { return 0; }
-  // Frames handed out so far.
-  int64_t produced() {
+  int64_t produced() {  // frames handed out
     std::lock_guard<std::mutex> lock(mutex_);
-    return next_;
-  }
-  bool exhausted() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return total_frames_ >= 0 && next_ >= total_frames_;
+    return next_ / block_;
   }
 
  private:
+  uint64_t copy(uint8_t* out, uint64_t n) {
+    uint64_t i = 0;
+    for (; i < n && next_ < end_; ++i, ++next_) {
+      const auto v = static_cast<uint16_t>(sample(next_ / block_, (next_ % block_) / 2));
+      out[i] = static_cast<uint8_t>(next_ % 2 ? v >> 8 : v & 0xFF);
+    }
+    return i;
+  }
+
   std::mutex mutex_;
   double freq_, amp_, right_gain_;
   uint64_t max_read_;
-  int64_t total_frames_ = -1, next_ = 0;
-  std::vector<uint8_t> carry_;
+  int64_t block_, end_, next_ = 0;  // bytes
 };
 
 }  // namespace zel_test

@@ -181,17 +181,26 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
       EXPECT_EQ(uint32_t(tex->alpha_at(x, 1)), argb >> 24) << x;
     }
 
-    // Drawn without blending, the colour reaches the screen as the format holds it.
-    dev->begin_frame(false, 255, 0, 0, 0);
-    dev->begin_2D_mode();
-    draw_quad(*dev, tex, 30, 30, float(w), float(h));
-    auto f = frame();
-    for (int32_t y = 0; y < h; ++y) {
-      for (int32_t x = 0; x < w; ++x) {
-        const uint32_t argb = read_pixel_argb(fmt, src.data() + y * pitch, x);
-        const uint32_t want = fmt == tt_a8 ? 0xFFFFFFu : (argb & 0xFFFFFFu);
-        ASSERT_EQ(pixel(*f, 30 + x, 30 + y) & 0xFFFFFFu, want) << x << "," << y;
+    // Drawn without blending, the colour reaches the screen as the format holds it; then the
+    // last 2 x 1 texels are written and drawn again (only the patch goes up).
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass == 1) {
+        for (int i = 0; i < 2 * bpp; ++i) src[size_t(2 * pitch + 4 * bpp + i)] = uint8_t(rng());
+        ASSERT_TRUE(tex->load_memory(src.data() + 2 * pitch + 4 * bpp, eTextureType(fmt), 2, 1,
+                                     pitch, 4, 2, -1, -1));
       }
+      dev->begin_frame(false, 255, 0, 0, 0);
+      dev->begin_2D_mode();
+      draw_quad(*dev, tex, 30, 30, float(w), float(h));
+      auto f = frame();
+      for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+          const uint32_t argb = read_pixel_argb(fmt, src.data() + y * pitch, x);
+          const uint32_t want = fmt == tt_a8 ? 0xFFFFFFu : (argb & 0xFFFFFFu);
+          ASSERT_EQ(pixel(*f, 30 + x, 30 + y) & 0xFFFFFFu, want) << x << "," << y << " " << pass;
+        }
+      }
+      dev->end_frame();
     }
   }
 }

@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -136,6 +137,8 @@ class FFAudio : public AudioStream {
     gen_ = gen;
     finished_ = false;
     if (keep) return;
+    // Nothing is handed out until the source has dropped what it queued (release()).
+    hold_ = true;
     q_.clear();
     offset_ = 0;
     marks_.clear();
@@ -145,6 +148,13 @@ class FFAudio : public AudioStream {
     position_ = target;
     clock_cont_ = target;
     clock_valid_ = false;
+  }
+  // The source has been cleared: what it reports from now on follows what is handed out next.
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = false;
+    marks_.clear();
+    handed_bytes_ = played_ * frame_bytes_;
   }
   void finish(uint64_t gen) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -158,6 +168,7 @@ class FFAudio : public AudioStream {
   int read_data(void* dst, uint64_t bytes, uint64_t& got) override {
     std::lock_guard<std::mutex> lock(mutex_);
     got = 0;
+    if (hold_) return -2;
     auto* out = static_cast<uint8_t*>(dst);
     while (got < bytes && !q_.empty()) {
       Chunk& c = q_.front();
@@ -184,7 +195,7 @@ class FFAudio : public AudioStream {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     *data = nullptr;
-    if (q_.empty()) {
+    if (q_.empty() || hold_) {
       *bytes = -2;
       return;
     }
@@ -262,6 +273,7 @@ class FFAudio : public AudioStream {
   uint64_t gen_ = 0;
   bool finished_ = false;
   bool first_ = true;
+  bool hold_ = false;
   std::atomic<int64_t> clock_cont_{0};
   std::atomic<bool> clock_valid_{false};
   std::atomic<steady::rep> clock_stamp_{0};
@@ -328,6 +340,7 @@ struct FFmpegStream::Impl {
   bool reseek = false;  // the picture decoded after the seek lies beyond the target
   PacketQueue vq, aq;
   bool delivered = false, v_finished = false, a_finished = false, ended = false;
+  bool looped = false;                 // the generation is a loop's next pass
   int64_t v_end = 0, a_end = 0;        // continuous end of what was decoded in this pass
   int64_t loop_base = 0;               // continuous time of the pass's file start
   std::vector<int64_t> pass_bases{0};  // starts of the passes still being heard
@@ -379,6 +392,7 @@ struct FFmpegStream::Impl {
     target = t;
     attempt = tries;
     reseek = false;
+    looped = keep;
     delivered = v_finished = a_finished = ended = false;
     vq.clear();
     aq.clear();
@@ -452,12 +466,15 @@ void FFmpegStream::Impl::end_of_data(std::unique_lock<std::mutex>& lk) {
     return;
   }
   const bool done = (vindex < 0 || v_finished) && (aindex < 0 || a_finished);
-  if (!done || clock() < std::max(v_end, a_end)) {
-    nap(lk, 10);
+  const int64_t end = std::max(v_end, a_end);
+  // Looping, the next pass is decoded while this one still plays out (a pass that gave nothing
+  // ends instead).
+  if (done && self->is_loop() && end > loop_base) {
+    begin_generation(0, true, 0);
     return;
   }
-  if (self->is_loop()) {
-    begin_generation(0, true, 0);
+  if (!done || clock() < end) {
+    nap(lk, 10);
     return;
   }
   ended = true;
@@ -474,7 +491,8 @@ void FFmpegStream::Impl::demux_main() {
   name_thread("DSSourceFilter");
   AVPacket* pkt = av_packet_alloc();
   std::unique_lock<std::mutex> lk(m);
-  uint64_t handled = gen;
+  // Generations count from 1: the first turn positions the demuxer on the first target.
+  uint64_t handled = 0;
   bool eof = false;
   while (pkt && !stop) {
     if (handled != gen || reseek) {
@@ -601,7 +619,9 @@ void FFmpegStream::Impl::video_main() {
       std::lock_guard<std::mutex> lk(m);
       t = target;
       base = loop_base;
-      exact = first = true;
+      exact = true;
+      // After a seek the first picture shows at once; a loop's next pass waits for its time.
+      first = !looped;
       last = -1;
       avcodec_flush_buffers(vdec);
       av_frame_unref(before);
@@ -617,8 +637,16 @@ void FFmpegStream::Impl::video_main() {
           dur0 > 0 ? dur0
                    : (f->pkt_duration > 0 ? av_rescale_q(f->pkt_duration, vtb, kUnits) : 40 * kMs);
       const int64_t ts = f->best_effort_timestamp;
-      const int64_t at = ts == AV_NOPTS_VALUE ? (last >= 0 ? last + dur : 0)
-                                              : av_rescale_q(ts - vstart, vtb, kUnits);
+      int64_t at = ts == AV_NOPTS_VALUE ? (last >= 0 ? last + dur : 0)
+                                        : av_rescale_q(ts - vstart, vtb, kUnits);
+      // Pictures sit on the frame grid of a known rate: timestamps guessed by the demuxer
+      // (MPEG program streams carry few) may stray by up to half a frame.
+      if (rate.num > 0) {
+        const int64_t unit = int64_t(rate.den) * media_units_per_second;
+        const int64_t x = (at + dur / 4) * rate.num;
+        const int64_t k = x >= 0 ? x / unit : -((-x + unit - 1) / unit);
+        at = av_rescale(k, unit, rate.num);
+      }
       last = at;
       if (exact) {
         const int64_t tol = dur / 8;
@@ -671,8 +699,9 @@ void FFmpegStream::Impl::audio_main() {
   name_thread("zel audio");
   AVFrame* f = av_frame_alloc();
   SwrContext* swr = nullptr;
-  AVChannelLayout out_layout;
+  AVChannelLayout out_layout, in_layout{};
   av_channel_layout_default(&out_layout, out_channels);
+  int in_format = -1, in_rate = 0;
   std::vector<int16_t> pcm;
   uint64_t dec_gen = std::numeric_limits<uint64_t>::max();
   int64_t t = 0, base = 0, next = -1;
@@ -718,7 +747,23 @@ void FFmpegStream::Impl::audio_main() {
     while (go_on && r != AVERROR_EOF) {
       r = avcodec_receive_frame(adec, f);
       if (r < 0) break;
+      // The converter follows the frames' format, which damaged data may change at any frame.
+      if (f->nb_samples <= 0 || !f->extended_data || f->ch_layout.nb_channels <= 0 ||
+          f->sample_rate <= 0) {
+        av_frame_unref(f);
+        continue;
+      }
+      if (swr && (f->format != in_format || f->sample_rate != in_rate ||
+                  av_channel_layout_compare(&f->ch_layout, &in_layout) != 0))
+        swr_free(&swr);
       if (!swr) {
+        in_format = f->format;
+        in_rate = f->sample_rate;
+        av_channel_layout_uninit(&in_layout);
+        if (av_channel_layout_copy(&in_layout, &f->ch_layout) < 0) {
+          av_frame_unref(f);
+          continue;
+        }
         if (swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, out_rate, &f->ch_layout,
                                 AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
             swr_init(swr) < 0) {
@@ -776,6 +821,7 @@ void FFmpegStream::Impl::audio_main() {
   }
   swr_free(&swr);
   av_channel_layout_uninit(&out_layout);
+  av_channel_layout_uninit(&in_layout);
   av_frame_free(&f);
 }
 
@@ -842,6 +888,29 @@ AVCodecContext* open_decoder(AVStream* st) {
   return c;
 }
 
+// The demuxer's estimate from the last timestamps misses pictures whose packets carry only a
+// decoding time (MPEG program streams): the last megabyte is read again, counting those too.
+void refine_duration(AVFormatContext* fmt, int vindex, int64_t vstart, int64_t size) {
+  if (fmt->duration_estimation_method != AVFMT_DURATION_FROM_PTS || vindex < 0 || size <= 0) return;
+  if (av_seek_frame(fmt, -1, std::max<int64_t>(0, size - (1 << 20)), AVSEEK_FLAG_BYTE) < 0) return;
+  AVPacket* p = av_packet_alloc();
+  int64_t end = AV_NOPTS_VALUE, delay = 0;
+  while (p && av_read_frame(fmt, p) >= 0) {
+    if (p->stream_index == vindex) {
+      if (p->pts != AV_NOPTS_VALUE && p->dts != AV_NOPTS_VALUE) delay = p->pts - p->dts;
+      const int64_t t = p->pts != AV_NOPTS_VALUE   ? p->pts
+                        : p->dts != AV_NOPTS_VALUE ? p->dts + delay
+                                                   : AV_NOPTS_VALUE;
+      if (t != AV_NOPTS_VALUE) end = std::max(end, t + p->duration);
+    }
+    av_packet_unref(p);
+  }
+  av_packet_free(&p);
+  if (end == AV_NOPTS_VALUE) return;
+  const int64_t d = av_rescale_q(end - vstart, fmt->streams[vindex]->time_base, AV_TIME_BASE_Q);
+  if (d > fmt->duration) fmt->duration = d;
+}
+
 }  // namespace
 
 bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
@@ -905,6 +974,9 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
       i.out_rate = par->sample_rate;
     }
   }
+  i.set_deadline();
+  refine_duration(i.fmt, i.vindex, i.vstart, i.reader->size());
+  i.clear_deadline();
   if (i.vindex < 0 && i.aindex < 0) QAR_THROW(std::runtime_error("no picture or sound to play"));
   for (unsigned k = 0; k < i.fmt->nb_streams; ++k)
     if (int(k) != i.vindex && int(k) != i.aindex) i.fmt->streams[k]->discard = AVDISCARD_ALL;
@@ -960,6 +1032,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
     std::lock_guard<std::mutex> lk(i.m);
     i.begin_generation(0, false, 0);
   }
+  if (i.audio) i.audio->release();
   i.demux_thread = std::thread([&i] { qar::guarded([&] { i.demux_main(); }); });
   if (i.vindex >= 0) i.video_thread = std::thread([&i] { qar::guarded([&] { i.video_main(); }); });
   if (i.aindex >= 0) i.audio_thread = std::thread([&i] { qar::guarded([&] { i.audio_main(); }); });
@@ -1050,8 +1123,11 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
     g = i.gen;
     eos_ = false;
   }
-  // No sound from before the jump: the output's queue goes, then anything that slipped in.
-  for (const std::shared_ptr<Audio>& a : get_audio()) a->clear_data();
+  // No sound from before the jump: the substream dropped its queue with the generation and
+  // hands nothing out until the output has dropped its own.
+  for (const std::shared_ptr<Audio>& a : get_audio())
+    if (std::shared_ptr<AudioSource> src = a->source()) src->clear();
+  if (i.audio) i.audio->release();
   if (i.video) {
     std::unique_lock<std::mutex> lk(i.m);
     if (!i.running)
@@ -1111,6 +1187,8 @@ std::shared_ptr<MultiMediaStream> FFmpegStream::create(std::shared_ptr<qar::Stre
 namespace {
 // The built-in creator joins the registry when the library loads.
 const bool registered = [] {
+  // Warnings about the data go nowhere unless the host asked for FFmpeg's log itself.
+  if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
   plugins::set_builtin_media_stream(&FFmpegStream::create, "Direct Show MultiMedia Stream");
   return true;
 }();

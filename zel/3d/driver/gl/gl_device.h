@@ -73,7 +73,8 @@ class GLTexture : public MemoryTexture {
   void pull_from_gl();
 
  protected:
-  void changed() override { dirty_ = true; }
+  void changed() override;
+  void changed_region(const qar::Rect& r) override;
 
  private:
   friend class GLDevice;
@@ -82,6 +83,7 @@ class GLTexture : public MemoryTexture {
   uint32_t name_ = 0;      // GL texture name
   uint32_t name_gen_ = 0;  // generation of name_
   bool dirty_ = true;      // CPU copy newer than the GL texture
+  qar::Rect dirty_rect_;   // the part of it that is newer (all of it when dirty_ alone is set)
 };
 
 class GLVertexBuffer : public VertexBuffer {

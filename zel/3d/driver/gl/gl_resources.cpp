@@ -44,6 +44,22 @@ GLTexture::~GLTexture() {
   shared_->bury(&GLShared::dead_textures, name_, name_gen_);
 }
 
+void GLTexture::changed() {
+  dirty_ = true;
+  dirty_rect_ = qar::Rect(0, 0, width_, height_);
+}
+
+void GLTexture::changed_region(const qar::Rect& r) {
+  if (!dirty_) {
+    dirty_rect_ = r;
+  } else {
+    dirty_rect_ =
+        qar::Rect(std::min(dirty_rect_.left, r.left), std::min(dirty_rect_.top, r.top),
+                  std::max(dirty_rect_.right, r.right), std::max(dirty_rect_.bottom, r.bottom));
+  }
+  dirty_ = true;
+}
+
 uint32_t GLTexture::bind_name() {
   const uint32_t gen = shared_->generation.load();
   if (name_ == 0 || name_gen_ != gen) {
@@ -62,24 +78,32 @@ uint32_t GLTexture::bind_name() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     if (!format_has_alpha(type_)) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     std::lock_guard<std::mutex> g(get_mutex());
-    dirty_ = true;
+    changed();
   } else {
     glBindTexture(GL_TEXTURE_2D, name_);
   }
   std::lock_guard<std::mutex> g(get_mutex());
   if (dirty_) {
     const bool bgra = shared_->bgra.load();
+    // Only the rows and columns written since the last upload go up.
+    qar::Rect r = dirty_rect_;
+    if (depth_ % 8 != 0 || r.left < 0 || r.top < 0 || r.right > width_ || r.bottom > height_ ||
+        r.left >= r.right || r.top >= r.bottom)
+      r = qar::Rect(0, 0, width_, height_);
+    const int32_t w = r.right - r.left, h = r.bottom - r.top;
+    const uint8_t* src = bytes() + pitch_ * r.top + ptrdiff_t(depth_ / 8) * r.left;
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    if (bgra && type_ == tt_a8r8g8b8) {
-      // Already in the texture's order: the CPU copy goes up as it is.
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
-                      pixels_.data());
+    if (bgra && (type_ == tt_a8r8g8b8 || type_ == tt_x8r8g8b8)) {
+      // Already in the texture's order (X8R8G8B8's fourth byte is read as one): as it is.
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(pitch_ / 4));
+      glTexSubImage2D(GL_TEXTURE_2D, 0, r.left, r.top, w, h, GL_BGRA_EXT, GL_UNSIGNED_BYTE, src);
+      glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     } else {
-      intenal::ScratchBuffer<uint8_t> rgba(size_t(width_) * size_t(height_) * 4);
-      convert_pixels(tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4, type_, pixels_.data(), pitch_,
-                     width_, height_, palette_or_null());
-      if (!bgra) swap_red_blue(rgba.data(), size_t(width_) * size_t(height_));
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, bgra ? GL_BGRA_EXT : GL_RGBA,
+      intenal::ScratchBuffer<uint8_t> rgba(size_t(w) * size_t(h) * 4);
+      convert_pixels(tt_a8r8g8b8, rgba.data(), ptrdiff_t(w) * 4, type_, src, pitch_, w, h,
+                     palette_or_null());
+      if (!bgra) swap_red_blue(rgba.data(), size_t(w) * size_t(h));
+      glTexSubImage2D(GL_TEXTURE_2D, 0, r.left, r.top, w, h, bgra ? GL_BGRA_EXT : GL_RGBA,
                       GL_UNSIGNED_BYTE, rgba.data());
     }
     dirty_ = false;
@@ -101,7 +125,8 @@ void GLTexture::pull_from_gl() {
   convert_pixels(type_, pixels_.data(), pitch_, tt_a8r8g8b8, rgba.data(), ptrdiff_t(width_) * 4,
                  width_, height_);
   // Formats narrower than 8 bits a channel upload their rounded values again.
-  dirty_ = !(type_ == tt_a8r8g8b8 || type_ == tt_x8r8g8b8 || type_ == tt_r8g8b8);
+  dirty_ = false;
+  if (!(type_ == tt_a8r8g8b8 || type_ == tt_x8r8g8b8 || type_ == tt_r8g8b8)) changed();
 }
 
 // ---------------------------------------------------------------------------------------------

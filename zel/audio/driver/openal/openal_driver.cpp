@@ -365,6 +365,11 @@ int16_t OpenALSource::get_volume() const {
   return volume_;
 }
 
+bool OpenALSource::is_playing() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return playing_;
+}
+
 int OpenALSource::free_buffers() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(free_.size());

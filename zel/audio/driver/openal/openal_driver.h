@@ -107,7 +107,7 @@ class OpenALSource : public AudioSource, public std::enable_shared_from_this<Ope
   void update_round();
 
   int free_buffers() const;
-  bool is_playing() const { return playing_; }
+  bool is_playing() const;
   const audio_source_desc& desc() const { return desc_; }
 
  private:

@@ -387,7 +387,7 @@ bool SDLRingSource::refill_once() {
   // Read outside the ring's lock: the callback never waits for the stream.
   std::vector<uint8_t> tmp(space * block);
   const size_t have = std::min(carry_.size(), tmp.size());
-  std::memcpy(tmp.data(), carry_.data(), have);
+  if (have) std::memcpy(tmp.data(), carry_.data(), have);
   uint64_t got = 0;
   stream_->read_data(tmp.data() + have, tmp.size() - have, got);
   got = std::min<uint64_t>(got, tmp.size() - have);

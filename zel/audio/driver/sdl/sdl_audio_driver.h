@@ -32,7 +32,8 @@ class SDLAudioDriver : public AudioDriver {
 
   // init(0, nullptr, 2, 44100, 16).
   bool init() override;
-  // Starts SDL's audio; `mode` 0 (normal) or 1 (priority: sources default to this format).
+  // Starts SDL's audio; `mode` 0 (normal) or 1 (priority). The format arguments are not used:
+  // every source opens its own SDL device in its own format.
   // Throws std::runtime_error "invalid parametrs" for another mode, "not create or init
   // DirectSound8" when SDL has no audio output. True at once when already started.
   bool init(int32_t mode, void* window, int32_t channels, int32_t samples_per_sec,
