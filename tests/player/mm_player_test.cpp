@@ -54,11 +54,14 @@ class Player : public ::testing::Test {
     zel::zelContext::instance();
     zel::AudioDriver::start_driver(u"OpenAL");
   }
-  void start_render() {
+  void make_render() {
     mng_ = std::make_shared<Host>();
     zel::DeviceMode mode;
     mode.width = 320, mode.height = 240, mode.depth = 32, mode.windowed = 1;
     ASSERT_TRUE(mng_->init(u"Software", mode));
+  }
+  void start_render() {
+    if (!mng_) make_render();
     ASSERT_TRUE(qar::ThreadOfControl::start(mng_, true));
     mng_->pause(false, false);
   }
@@ -129,6 +132,20 @@ TEST_F(Player, ShowsThePictureInTheSceneUntilClosedAndEndsAtTheEnd) {
   player_->close();
   EXPECT_TRUE(mng_->get_layer(5, false)->get_list().empty());
   EXPECT_EQ(mng_->updatable_count(), before);
+}
+
+// Textures come once the render thread has set the device up: the player hands them over
+// then, and a facet the host has sized meanwhile keeps its size.
+TEST_F(Player, ALateTextureReachesItsFacetWhichKeepsTheHostsSize) {
+  make_render();
+  ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
+  auto facet = player_->get_facet(0);
+  ASSERT_EQ(facet->get_texture(), nullptr);
+  player_->set_size(100, 80);
+  start_render();
+  ASSERT_TRUE(wait_for([&] { return facet->get_texture() != nullptr; }));
+  EXPECT_EQ(facet->get_size(), std::make_pair(100, 80));
+  EXPECT_TRUE(wait_for([&] { return !player_->is_registered(); }));
 }
 
 TEST_F(Player, LoopsWhenAskedAndTheDestructorLetsGo) {

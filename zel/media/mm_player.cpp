@@ -303,7 +303,8 @@ void MMPlayer::update(uint64_t) {
   for (size_t i = 0; i < facets.size() && v != videos.end(); ++i, ++v) {
     if (facets[i]->get_texture()) continue;
     if (auto tex = (*v)->get_texture()) {
-      facets[i]->put_texture(tex, true);
+      // The picture's size only where the host has not sized the facet meanwhile.
+      facets[i]->put_texture(tex, facets[i]->get_size() == std::make_pair(0, 0));
       ++given;
     }
   }
