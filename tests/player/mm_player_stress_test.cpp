@@ -39,6 +39,7 @@ TEST_P(PlayerChurn, OpenPlaySeekPauseCloseAndDestroyMidPlay) {
   mode.width = 160, mode.height = 120;
   ASSERT_TRUE(mng->init(u"Software", mode));
   ASSERT_TRUE(qar::ThreadOfControl::start(mng, true));
+  mng->pause(true, true);  // the render thread has set its device up (the context's fields)
   mng->set_fps(100);
   mng->pause(false, false);
   const size_t idle = mng->updatable_count();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -63,6 +64,7 @@ class Player : public ::testing::Test {
   void start_render() {
     if (!mng_) make_render();
     ASSERT_TRUE(qar::ThreadOfControl::start(mng_, true));
+    mng_->pause(true, true);  // the render thread has set its device up (the context's fields)
     mng_->pause(false, false);
   }
   void TearDown() override {
@@ -114,13 +116,15 @@ TEST_F(Player, ShowsThePictureInTheSceneUntilClosedAndEndsAtTheEnd) {
   EXPECT_EQ(mng_->get_layer(5, false), nullptr);
   player_->set_depth(5, -1);
   player_->set_topleft(80, 60);
-  ASSERT_TRUE(player_->play());
-  auto dev = mng_->get_device();
-  ASSERT_TRUE(wait_for([&] {
-    auto f = dev->read_frame();
+  // Frames read back on the render thread, as they are drawn.
+  std::atomic<bool> red{false};
+  mng_->set_frame_hook([&](zel::RenderDevice& dev, uint64_t) {
+    auto f = dev.read_frame();
     const uint8_t* p = f ? f->pixmap(120) + 160 * 4 : nullptr;
-    return p && p[2] > 200 && p[1] < 50 && p[0] < 50;
-  }));
+    if (p && p[2] > 200 && p[1] < 50 && p[0] < 50) red = true;
+  });
+  ASSERT_TRUE(player_->play());
+  ASSERT_TRUE(wait_for([&] { return red.load(); }));
   ASSERT_TRUE(wait_for([&] { return player_->is_eos(); }));
   EXPECT_FALSE(player_->is_play());
 
