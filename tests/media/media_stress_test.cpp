@@ -38,7 +38,7 @@ TEST_F(MediaStress, OpenPlaySeekPauseCloseWhileTheSceneIsDrawn) {
       mng_->add_updatable(s);
       s->set_loop(rng() % 2);
       for (int i = 0, n = int(rng() % 12); i < n; ++i) {
-        switch (rng() % 5) {
+        switch (rng() % 6) {
           case 0:
             s->play();
             break;
@@ -53,6 +53,9 @@ TEST_F(MediaStress, OpenPlaySeekPauseCloseWhileTheSceneIsDrawn) {
             break;
           case 4:
             s->set_rect(int32_t(8 + rng() % 64), -1);
+            break;
+          case 5:  // reopened while the render thread walks its videos
+            s->open(qar::FileStream::open(clip));
             break;
         }
         std::this_thread::sleep_for(milliseconds(rng() % 20));

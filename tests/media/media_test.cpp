@@ -66,13 +66,15 @@ std::shared_ptr<FFmpegStream> open_file(const std::string& path) {
   return std::dynamic_pointer_cast<FFmpegStream>(s);
 }
 
-// 0xRRGGBB at the centre of the video's texture.
-uint32_t centre(zel::Video& v) {
-  auto t = v.get_texture();
+// 0xRRGGBB at the centre of a texture (of the video's, after its frame pull).
+uint32_t centre(std::shared_ptr<zel::Texture> t) {
   if (!t) return 0xFFFFFFFF;
   auto img = t->read_back(t->real_width() / 2, t->real_height() / 2, 1, 1);
   const uint8_t* p = img->pixmap(0);
   return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+uint32_t centre(zel::Video& v) {
+  return centre(v.get_texture());
 }
 
 bool near(uint32_t a, uint32_t b, int tol) {
@@ -226,6 +228,15 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
     EXPECT_EQ(t->real_width(), size.first < 0 ? 64 : size.first);
     EXPECT_TRUE(near(centre(*video), colour(24), 8));
   }
+  // The frame updates leave a disabled video's picture alone.
+  auto tex = video->get_texture();
+  s->disable_video(true);
+  s->seek_frames(0, 0);
+  s->update(0);
+  EXPECT_TRUE(near(centre(tex), colour(24), 8));
+  s->disable_video(false);
+  s->update(0);
+  EXPECT_TRUE(near(centre(tex), colour(0), 8));
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, ExactSeek,
@@ -270,6 +281,9 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   EXPECT_EQ(n, 8000 / 50 * 2 - 6);
   EXPECT_NEAR(start, 0.1 + 3 / 8000.0, 1e-4);
   std::free(data);
+  // The samples the output reports played are mapped back to the time of what it was given.
+  audio->delta_samples(200);
+  EXPECT_EQ(audio->tell(), 1000000 + 250000);
   // At the end: the rest, then -1.
   s->seek_ms(990, 0);
   std::vector<uint8_t> buf(4000);

@@ -336,8 +336,8 @@ struct FFmpegStream::Impl {
   std::condition_variable cv;
   uint64_t gen = 0;
   int64_t target = 0;
-  int attempt = 0;      // re-seeks made for this target
-  bool reseek = false;  // the picture decoded after the seek lies beyond the target
+  int attempt = 0;     // re-seeks made for this target
+  uint64_t seeks = 0;  // seeks asked for by the host (not re-seeks or loop restarts)
   PacketQueue vq, aq;
   bool delivered = false, v_finished = false, a_finished = false, ended = false;
   bool looped = false;                 // the generation is a loop's next pass
@@ -357,7 +357,8 @@ struct FFmpegStream::Impl {
   int64_t clock() {
     const steady::time_point now = steady::now();
     if (!running) return clock_base;
-    if (audio && audio->source() && !a_finished) {
+    // The output's count is the clock until the last decoded sound has been handed to it.
+    if (audio && audio->source() && !(a_finished && audio->drained())) {
       if (audio->clock_valid()) {
         const int64_t age = units_since(audio->clock_stamp(), now);
         if (age < 300 * kMs) {
@@ -391,7 +392,6 @@ struct FFmpegStream::Impl {
     ++gen;
     target = t;
     attempt = tries;
-    reseek = false;
     looped = keep;
     delivered = v_finished = a_finished = ended = false;
     vq.clear();
@@ -495,11 +495,10 @@ void FFmpegStream::Impl::demux_main() {
   uint64_t handled = 0;
   bool eof = false;
   while (pkt && !stop) {
-    if (handled != gen || reseek) {
+    if (handled != gen) {
       handled = gen;
       const int64_t t = target;
-      const int tries = reseek ? ++attempt : attempt;
-      reseek = false;
+      const int tries = attempt;
       vq.clear();
       aq.clear();
       lk.unlock();
@@ -521,11 +520,14 @@ void FFmpegStream::Impl::demux_main() {
     const int r = av_read_frame(fmt, pkt);
     clear_deadline();
     lk.lock();
-    if (handled != gen || reseek) {
+    if (handled != gen) {
       av_packet_unref(pkt);
       continue;
     }
-    if (r == AVERROR(EAGAIN)) continue;
+    if (r == AVERROR(EAGAIN)) {
+      nap(lk, 5);
+      continue;
+    }
     if (r < 0) {
       // The end, or data that cannot be read on: what was read plays out.
       eof = true;
@@ -556,7 +558,7 @@ bool FFmpegStream::Impl::pop_packet(PacketQueue& q, AVPacket*& p, uint64_t& g) {
     if (stop) return false;
     while (!q.items.empty()) {
       auto it = q.pop();
-      if (it.second == gen && !reseek) {
+      if (it.second == gen) {
         p = it.first;
         g = it.second;
         return true;
@@ -595,8 +597,9 @@ void FFmpegStream::Impl::video_main() {
       std::unique_lock<std::mutex> lk(m);
       // The first picture after a seek shows at once; the others when the clock reaches them.
       while (!first && !stop && g == gen && clock() < base + p) {
-        const int64_t wait = base + p - clock();
-        nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, 10)));
+        // Paused, only play, a seek or the end wakes it.
+        const int64_t wait = running ? base + p - clock() : 1000 * kMs;
+        nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, running ? 10 : 1000)));
       }
       if (stop || g != gen) return false;
     }
@@ -656,11 +659,13 @@ void FFmpegStream::Impl::video_main() {
           continue;
         }
         if (first && at > t + tol && t > 0) {
-          // Landed beyond the target: the demuxer goes back further (at most twice).
-          std::lock_guard<std::mutex> lk(m);
+          // Landed beyond the target: everything starts again from further back (at most
+          // twice), the sound too.
+          std::unique_lock<std::mutex> lk(m);
           if (g == gen && attempt < 2) {
-            reseek = true;
-            cv.notify_all();
+            begin_generation(t, false, attempt + 1);
+            lk.unlock();
+            if (audio) audio->release();
             av_frame_unref(f);
             break;
           }
@@ -1017,6 +1022,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
       }
     }
     if (src) i.audio->connect(src.get());
+    if (src && audio_disabled_) src->set_sound(false);
     audios.push_back(std::make_shared<Audio>(i.audio, src));
   }
   {
@@ -1040,7 +1046,7 @@ bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
   // Cue: the first picture is in the staging texture when open returns (or the data ended).
   if (i.vindex >= 0) {
     std::unique_lock<std::mutex> lk(i.m);
-    i.cv.wait_for(lk, std::chrono::seconds(3), [&] { return i.delivered || i.v_finished; });
+    i.cv.wait_for(lk, std::chrono::seconds(2), [&] { return i.delivered || i.v_finished; });
   }
   enable_state_ = 2;
   return true;
@@ -1116,11 +1122,11 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
   target = std::max<int64_t>(target, 0);
   if (s >= 0) target = std::min(target, s);
   if (target == now && !eos_) return now;
-  uint64_t g;
+  uint64_t serial;
   {
     std::lock_guard<std::mutex> lk(i.m);
     i.begin_generation(target, false, 0);
-    g = i.gen;
+    serial = ++i.seeks;
     eos_ = false;
   }
   // No sound from before the jump: the substream dropped its queue with the generation and
@@ -1131,8 +1137,8 @@ int64_t FFmpegStream::seek(int64_t position, int whence) {
   if (i.video) {
     std::unique_lock<std::mutex> lk(i.m);
     if (!i.running)
-      i.cv.wait_for(lk, std::chrono::seconds(3),
-                    [&] { return i.stop || i.gen != g || i.delivered || i.v_finished; });
+      i.cv.wait_for(lk, std::chrono::seconds(2),
+                    [&] { return i.stop || i.seeks != serial || i.delivered || i.v_finished; });
   }
   return tell();
 }
@@ -1157,6 +1163,21 @@ int64_t FFmpegStream::seek_frames(int64_t frames, int whence) {
   // Frame n starts at n / rate seconds, rounded to the nearest 100 ns.
   seek(av_rescale(n, int64_t(r.den) * media_units_per_second, r.num), 0);
   return tell_frames();
+}
+
+void FFmpegStream::update(uint64_t now) {
+  if (!video_off_) MultiMediaStream::update(now);
+}
+
+void FFmpegStream::disable_video(bool on) {
+  video_disabled_ = on;
+  video_off_ = on;
+}
+
+void FFmpegStream::disable_audio(bool on) {
+  audio_disabled_ = on;
+  for (const std::shared_ptr<Audio>& a : get_audio())
+    if (std::shared_ptr<AudioSource> s = a->source()) s->set_sound(!on);
 }
 
 std::vector<std::string> FFmpegStream::filter_names() const {

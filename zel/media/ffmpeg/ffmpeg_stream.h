@@ -20,6 +20,7 @@
 //  - bounded queues and waits that end on stop, seek or destruction; an interrupt callback and
 //    a deadline on every demuxer call, so that no input can hang a thread.
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,11 @@ class FFmpegStream : public MultiMediaStream {
   int64_t seek(int64_t position, int whence) override;
   int64_t tell_frames() override;
   int64_t seek_frames(int64_t frames, int whence) override;
+  // Render thread: pulls the newest picture unless the video is disabled.
+  void update(uint64_t now) override;
+  // A disabled video keeps its last picture; disabled sound plays silently (the clock runs on).
+  void disable_video(bool on) override;
+  void disable_audio(bool on) override;
 
   // The processing stages, named as the host's graph names them: "Source Filter", the splitter
   // chosen from the first bytes, "Null Render 1" with a picture, "Null Render 2" with sound.
@@ -55,7 +61,8 @@ class FFmpegStream : public MultiMediaStream {
  private:
   struct Impl;
   void close();
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> impl_;  // replaced by open: never touched by the render thread
+  std::atomic<bool> video_off_{false};
 };
 
 }  // namespace ffmpeg
