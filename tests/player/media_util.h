@@ -35,19 +35,6 @@ inline std::vector<uint8_t> slurp(const fs::path& p) {
 // Bit-exact settings for clips made at test time.
 inline const char* kExact = "-v error -y -fflags +bitexact -flags:v +bitexact -flags:a +bitexact";
 
-// A clip of `seconds` whose first frame of every second is white and the rest black, with a
-// 1 kHz beep for the first 50 ms of every second (mono, 48 kHz).
-inline bool make_flash_beep(const fs::path& out, int seconds, int fps, int w = 160, int h = 120) {
-  char cmd[1024];
-  std::snprintf(cmd, sizeof cmd,
-                "ffmpeg %s -f lavfi -i \"color=c=black:s=%dx%d:r=%d:d=%d,"
-                "geq=lum='if(lt(mod(N,%d),1),255,0)':cb=128:cr=128\" -f lavfi -i "
-                "\"aevalsrc='if(lt(mod(t,1),0.05),0.5*sin(2*PI*1000*t),0)':s=48000:d=%d\" "
-                "-c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest '%s'",
-                kExact, w, h, fps, seconds, fps, seconds, out.c_str());
-  return sh(cmd);
-}
-
 struct decoded {
   std::vector<double> luma;      // mean luma of each frame, 0..255
   std::vector<int16_t> samples;  // mono 48 kHz
