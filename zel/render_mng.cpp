@@ -15,6 +15,8 @@ namespace zel {
 
 namespace {
 
+constexpr uint64_t media_second = 10000000;  // the engine clock counts 100 ns units
+
 int64_t steady_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -116,6 +118,12 @@ int32_t RenderMng::get_fps() const {
   return fps_.load();
 }
 
+void RenderMng::set_fixed_step(bool on) {
+  fixed_step_.store(on);
+  std::lock_guard<std::mutex> lk(pause_mutex_);
+  resume_signal_.notify_all();  // a frame wait of the paced clock ends at once
+}
+
 uint64_t RenderMng::get_current_time() const {
   return current_time_.load();
 }
@@ -123,7 +131,7 @@ uint64_t RenderMng::get_current_time() const {
 uint64_t RenderMng::get_engine_time() const {
   uint64_t t = engine_clock_.load() / 10;
   const int64_t start = turn_start_ns_.load();
-  if (start != 0) {
+  if (start != 0 && !fixed_step_.load()) {
     const int64_t run = steady_ns() - start;
     if (run > 0) t += uint64_t(run) / 1000;
   }
@@ -518,6 +526,12 @@ void RenderMng::work_thread_proc() {
   clock::time_point grid_start;
   int64_t grid_frames = 0;
   int32_t grid_fps = 0;
+  // The fixed-step clock counts steps from a base, so that rates that do not divide a second
+  // into whole 100 ns units do not drift: after k steps at f fps the clock is base + k / f s.
+  uint64_t step_base = 0;
+  uint64_t steps = 0;
+  int32_t step_fps = 0;
+  bool was_fixed = false;
   while (!stop_requested()) {
     const int64_t turn_start = steady_ns();
     int64_t paused_ns = 0;
@@ -537,10 +551,19 @@ void RenderMng::work_thread_proc() {
         grid_frames = 0;
       }
     }
+    const bool fixed = fixed_step_.load();
     if (!paused) {
       turn_start_ns_.store(turn_start);
       handle_next_message(false);  // at most one engine message per frame
       const int32_t fps = fps_.load();
+      if (fixed) {
+        const int32_t f = fps > 0 ? fps : 25;
+        if (!was_fixed || f != step_fps) {
+          step_base = engine_clock_.load();
+          steps = 0;
+          step_fps = f;
+        }
+      }
       const auto now = clock::now();
       auto due = [&](int64_t k) {
         return grid_start + std::chrono::nanoseconds(k * 1000000000LL / (fps > 0 ? fps : 1));
@@ -552,7 +575,7 @@ void RenderMng::work_thread_proc() {
         grid_fps = fps;
       }
       ++grid_frames;
-      const auto deadline = fps > 0 ? due(grid_frames) : now;
+      const auto deadline = fps > 0 && !fixed ? due(grid_frames) : now;
       const uint64_t t = current_time_.load();
       qar::guarded([&] {
         update_screen(t);
@@ -569,9 +592,12 @@ void RenderMng::work_thread_proc() {
       std::unique_lock<std::mutex> lk(pause_mutex_);
       // Sleep to the deadline; a pause, a stop or a new rate ends the wait early.
       const int32_t fps_now = fps;
-      resume_signal_.wait_until(lk, deadline, [&] {
-        return paused_ || stop_requested() || display_request_ || fps_.load() != fps_now;
-      });
+      if (!fixed) {
+        resume_signal_.wait_until(lk, deadline, [&] {
+          return paused_ || stop_requested() || display_request_ || fps_.load() != fps_now ||
+                 fixed_step_.load();
+        });
+      }
       // A frame counts once its period is over.
       frames_.store(n);
       frame_signal_.notify_all();
@@ -591,8 +617,16 @@ void RenderMng::work_thread_proc() {
       frame_signal_.notify_all();
     }
 
-    const int64_t elapsed = steady_ns() - turn_start - paused_ns;
-    if (elapsed > 0) engine_clock_.fetch_add(uint64_t(elapsed) / 100);
+    if (fixed) {
+      if (!paused) {
+        ++steps;
+        engine_clock_.store(step_base + steps * uint64_t(media_second) / uint64_t(step_fps));
+      }
+    } else {
+      const int64_t elapsed = steady_ns() - turn_start - paused_ns;
+      if (elapsed > 0) engine_clock_.fetch_add(uint64_t(elapsed) / 100);
+    }
+    was_fixed = fixed;
     turn_start_ns_.store(0);
   }
 }

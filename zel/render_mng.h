@@ -65,6 +65,12 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   // Frames per second; 0 or less: no limit. Takes effect at the next frame.
   void set_fps(int32_t fps);
   int32_t get_fps() const;
+  // Fixed-step clock, for rendering offline: frames follow each other without waiting and the
+  // engine time advances exactly 1/fps per running frame (25 fps while the rate is 0 or less),
+  // whatever the wall time, so what is drawn at frame n depends on n alone. Frame n (from 1)
+  // shows the engine time (n - 1) / fps. Takes effect at the next frame.
+  void set_fixed_step(bool on);
+  bool is_fixed_step() const { return fixed_step_.load(); }
   // Engine time in microseconds as handed to the current turn's updates.
   uint64_t get_current_time() const;
   // Engine clock now, in microseconds (includes the running part of the current turn).
@@ -174,6 +180,7 @@ class RenderMng : public qar::ThreadOfControl, public qar::self_allocate {
   std::atomic<uint64_t> current_time_{0};  // microseconds
   std::atomic<uint64_t> frames_{0};
   std::atomic<int64_t> turn_start_ns_{0};  // steady clock of the running turn's start; 0 idle
+  std::atomic<bool> fixed_step_{false};
 };
 
 }  // namespace zel

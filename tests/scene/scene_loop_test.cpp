@@ -129,6 +129,26 @@ TEST_F(SceneLoop, PauseWaitsForTheFrameToEndAndDoesNotBlockTheRenderThread) {
   EXPECT_TRUE(mng_->is_pause());
 }
 
+// Offline rendering: whether a frame takes longer or shorter than its period, the clock moves by
+// exactly one period per frame (30 fps does not divide a second into whole 100 ns units).
+TEST_F(SceneLoop, FixedStepClockAdvancesOnePeriodPerFrameWhateverTheWallTime) {
+  start();
+  Recorder rec;
+  std::atomic<int> slow{6};
+  rec.on_update = [&] {
+    if (slow-- > 0) std::this_thread::sleep_for(milliseconds(70));
+  };
+  mng_->set_fps(30);
+  mng_->set_fixed_step(true);
+  mng_->pause(false, false);
+  ASSERT_TRUE(mng_->wait_frames(60, seconds(30)));
+  mng_->pause(true, true);
+  const auto times = rec.snapshot();
+  ASSERT_GE(times.size(), 60u);
+  for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], i * 1000000 / 30) << i;
+  EXPECT_EQ(mng_->get_engine_time(), times.size() * 1000000 / 30);
+}
+
 class Listener : public Facet {
  public:
   void on_notification(const zel::notification_event* ev) override {

@@ -125,6 +125,17 @@ int main(int argc, char** argv) {
   init.display = opt.headless ? zel_display_headless : zel_display_window;
   zelInitEx(&init);
   int status = 0;
+  // Sound for the media files (none is needed for pictures alone).
+  const bool media = std::any_of(opt.files.begin(), opt.files.end(),
+                                 [](const std::string& f) { return !zelshow::is_picture(f); });
+  if (media || !opt.record.empty()) {
+    error = zelshow::setup_audio(opt);
+    if (!error.empty()) {
+      zelshow::close_audio();
+      zelUninit();
+      return fail(error, 2);
+    }
+  }
   {
     auto mng = std::make_shared<zelshow::ShowMng>(opt.device);
     zel::DeviceMode mode;
@@ -134,12 +145,26 @@ int main(int argc, char** argv) {
     mode.windowed = 1;
     if (!mng->init(opt.device, mode)) {
       mng.reset();
+      zelshow::close_audio();
       zelUninit();
       return fail("no render device could be made", 1);
     }
     pin_gl_driver();
     mng->set_fps(opt.fps);
     mng->set_bg_color(0, 0, 0);
+    // A recording renders offline: one frame period of engine time per frame, as fast as the
+    // frames come.
+    const bool record = !opt.record.empty();
+    if (record) {
+      error = zelshow::start_recording(opt);
+      if (!error.empty()) {
+        mng.reset();
+        zelshow::close_audio();
+        zelUninit();
+        return fail(error, 2);
+      }
+      mng->set_fixed_step(true);
+    }
 
     // Each presented frame is read back on the render thread (the frame hook) and handed to
     // the writers; the main loop is woken as soon as the show is over.
@@ -170,6 +195,12 @@ int main(int argc, char** argv) {
     mng->set_frame_hook([&](zel::RenderDevice& dev, uint64_t n) {
       if (done || (limit > 0 && int64_t(n) > limit)) return;
       shown.push_back(std::chrono::steady_clock::now());
+      if (record && !zelshow::record_frame(dev, n)) {
+        std::lock_guard<std::mutex> lk(err_mutex);
+        frame_error = zelshow::finish_recording();
+        finish_show();
+        return;
+      }
       if (writer) {
         auto frame = dev.read_frame();
         if (!frame || !writer->put(n, std::move(frame))) {
@@ -193,6 +224,9 @@ int main(int argc, char** argv) {
       status = 1;
     } else if (opt.files.empty()) {
       show = zelshow::build_demo(*mng, opt);
+    } else if (media) {
+      show = zelshow::build_media_show(*mng, opt, error);
+      if (!show) status = 2;
     } else {
       show = zelshow::build_slideshow(*mng, opt, error);
       if (!show) status = 2;
@@ -207,8 +241,12 @@ int main(int argc, char** argv) {
         // Woken by GUI work, the end of the show, or the next progress line (a signal or a
         // render thread that ended on its own is noticed within 50 ms).
         pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-        poll(p, 2, 50);
+        poll(p, 2, record ? 5 : 50);
         zel::gui::drain();
+        if (show) {
+          show->poll();
+          if (show->finished()) finish_show();
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now - last_report >= std::chrono::seconds(1)) {
           last_report = now;
@@ -242,11 +280,22 @@ int main(int argc, char** argv) {
     }
     if (wake_fd >= 0) close(wake_fd);
     show.reset();
+    if (record) {
+      const std::string e = zelshow::finish_recording();
+      if (status == 0 && !e.empty()) {
+        error = e;
+        status = 1;
+      }
+    }
     mng->clear_all_layers();
     mng.reset();
+    // After the show: the WAV capture is complete once the device has closed.
+    zelshow::close_audio();
     if (status == 0)
-      std::fprintf(stderr, "zelshow: %lld frames%s%s%s\n", static_cast<long long>(presented.load()),
-                   out.empty() ? "" : " written to ", out.c_str(), pacing(shown).c_str());
+      std::fprintf(stderr, "zelshow: %lld frames%s%s%s%s%s\n",
+                   static_cast<long long>(presented.load()), out.empty() ? "" : " written to ",
+                   out.c_str(), record ? " recorded to " : "", opt.record.c_str(),
+                   pacing(shown).c_str());
   }
   zelUninit();
   if (status != 0) return fail(error, status);

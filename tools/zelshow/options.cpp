@@ -21,15 +21,22 @@ bool parse_int(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
 }  // namespace
 
 std::string usage() {
-  return "usage: zelshow [options] [picture ...]\n"
+  return "usage: zelshow [options] [file ...]\n"
          "Shows the pictures (PNG, JPEG, GIF, WebP, BMP; animations play) one after another;\n"
-         "with none, a demo scene.\n"
+         "other files play as audio/video, each to its end; with none, a demo scene.\n"
          "  --size WxH    output size in pixels (default 800x600)\n"
          "  --fps N       frames per second, 0 for no limit (default 25)\n"
          "  --frames N    stop after N frames (default: run until interrupted)\n"
          "  --out DIR     write every frame to DIR as frame_NNNNNN.png\n"
          "  --png-level N compression of those files, 0 (fastest) to 9 (smallest) (default 1)\n"
          "  --slide S     seconds each picture is shown (default 3)\n"
+         "  --audio NAME  sound driver: OpenAL (default), DirectSound8 (SDL2) or none\n"
+         "  --volume N    volume of the media, 0 to 100 (default 75)\n"
+         "  --audio-out F write OpenAL's output to the WAV file F instead of a sound card\n"
+         "  --loop        start again at the end instead of exiting\n"
+         "  --record F    render offline into the video file F (.mp4: H.264 + AAC,\n"
+         "                .webm: VP9 + Opus), as fast as frames can be made\n"
+         "  keys: Space pause, Left/Right -/+5 s, Home restart, Up/Down volume\n"
          "  --headless    render without a window even where a display is available\n"
          "  --device NAME render device: OpenGL (default) or Software (no GPU, headless)\n"
          "  --help        this text\n";
@@ -135,6 +142,35 @@ bool parse_options(int argc, const char* const* argv, Options& opt, std::string&
         return false;
       }
       opt.slide_seconds = d;
+    } else if (a == "--audio") {
+      if (!get(opt.audio)) return false;
+      if (opt.audio != "OpenAL" && opt.audio != "DirectSound8" && opt.audio != "none") {
+        error = "bad --audio '" + opt.audio + "' (expected OpenAL, DirectSound8 or none)";
+        return false;
+      }
+    } else if (a == "--volume") {
+      std::string s;
+      int64_t n;
+      if (!get(s)) return false;
+      if (!parse_int(s, 0, 100, n)) {
+        error = "bad --volume '" + s + "' (expected 0 to 100)";
+        return false;
+      }
+      opt.volume = int32_t(n);
+    } else if (a == "--audio-out") {
+      if (!get(opt.audio_out)) return false;
+      if (opt.audio_out.empty()) {
+        error = "--audio-out needs a file name";
+        return false;
+      }
+    } else if (a == "--loop") {
+      opt.loop = true;
+    } else if (a == "--record") {
+      if (!get(opt.record)) return false;
+      if (opt.record.empty()) {
+        error = "--record needs a file name";
+        return false;
+      }
     } else {
       error = "unknown option '" + a + "' (see --help)";
       return false;

@@ -21,6 +21,13 @@ struct Options {
   bool headless = false;              // no window even where a display is available
   std::u16string device = u"OpenGL";  // render device by name ("OpenGL", "Software", ...)
   double slide_seconds = 3.0;
+  // Media files (anything that is not a picture) play one after another through the engine's
+  // player; sound goes through the named driver ("OpenAL", "DirectSound8", "none").
+  std::string audio = "OpenAL";
+  int32_t volume = 75;    // 0..100
+  std::string audio_out;  // OpenAL's output captured into this WAV file instead
+  bool loop = false;      // start again at the end instead of exiting
+  std::string record;     // render offline into this video file (.mp4 or .webm)
   bool help = false;
   std::vector<std::string> files;
 };
@@ -40,6 +47,10 @@ class ShowMng : public zel::RenderMng {
 class Presentation {
  public:
   virtual ~Presentation() = default;
+  // Host thread, several times a second: moves the show on.
+  virtual void poll() {}
+  // True once the show has played to its end.
+  virtual bool finished() const { return false; }
 };
 
 // Builds the demo scene into `mng` (whose device is ready).
@@ -48,5 +59,24 @@ std::unique_ptr<Presentation> build_demo(zel::RenderMng& mng, const Options& opt
 // null with `error` set to one line naming the file.
 std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,
                                               std::string& error);
+
+// Media (zelshow's media_show.cpp).
+// True when the file's name says it is a picture the slideshow shows.
+bool is_picture(const std::string& path);
+// Sets the engine's audio driver up for the options (the loopback device when recording).
+// A driver that cannot be opened leaves the show silent with a warning; empty, or an error line
+// for options that cannot work together.
+std::string setup_audio(const Options& opt);
+// Plays the files in turn (media through the player, pictures for --slide seconds). On a file
+// that cannot be played: null with `error` naming it.
+std::unique_ptr<Presentation> build_media_show(zel::RenderMng& mng, const Options& opt,
+                                               std::string& error);
+// Recording: the file is opened for the output size; on_frame hands each frame over (render
+// thread). An error line, or empty.
+std::string start_recording(const Options& opt);
+bool record_frame(zel::RenderDevice& dev, uint64_t n);
+std::string finish_recording();
+// Tears the audio driver down (after the show).
+void close_audio();
 
 }  // namespace zelshow

@@ -1,0 +1,273 @@
+// Media playback, with clips made by ffmpeg at bench time.
+//
+// Decode/FrameRate: a 1080p30 H.264 clip of 10 s (with sound), unpaced. Ours: the built-in
+// stream's pictures reaching the VideoSource texture, the sound mixed on demand by OpenAL
+// Soft's loopback device one frame period ahead of the last picture, so that the clock never
+// waits for the wall. The peer, in the same run: libavformat + libavcodec + sws_scale to BGRA
+// in one loop, the decoder with the same thread count as ours (FFmpeg's default). Counter
+// ratio = ours / peer frames per second; goal >= 0.8.
+//
+// AVDrift: 60 s of a clip whose first frame of every second is white and carries a 1 kHz beep,
+// played by the player in real time at 30 fps; every frame is read back and the sound of its
+// period mixed by the loopback device, as a recording does. Per second: the beep's onset minus
+// the flash's frame time. Counters: worst offset and drift (max - min) in frames; goal <= 1.
+#include <benchmark/benchmark.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "qar/stream.h"
+#include "qar/thread.h"
+#include "zel/audio/driver/openal/openal_driver.h"
+#include "zel/context.h"
+#include "zel/facet.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/media/media_stream.h"
+#include "zel/media/mm_player.h"
+#include "zel/media/playables.h"
+#include "zel/render_device.h"
+#include "zel/render_mng.h"
+
+namespace fs = std::filesystem;
+using clk = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+class Host : public zel::RenderMng {
+ public:
+  Host() : zel::RenderMng(u"Software") {}
+  void change_mode(const zel::DeviceMode&) override {}
+};
+
+fs::path bench_dir() {
+  fs::path d = fs::temp_directory_path() / "zel_media_bench";
+  fs::create_directories(d);
+  return d;
+}
+
+// Made once per run.
+fs::path make_clip(const char* name, const std::string& args) {
+  const fs::path p = bench_dir() / name;
+  if (!fs::exists(p)) {
+    const std::string cmd = "ffmpeg -v error -y " + args + " '" + p.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+  }
+  return p;
+}
+
+fs::path hd_clip() {
+  return make_clip("hd.mp4",
+                   "-f lavfi -i testsrc2=s=1920x1080:r=30:d=10 -f lavfi -i "
+                   "sine=f=440:r=48000:d=10 -c:v libx264 -preset veryfast -pix_fmt yuv420p "
+                   "-c:a aac -ac 2 -shortest");
+}
+
+fs::path flash_clip() {
+  return make_clip("flash60.mp4",
+                   "-f lavfi -i \"color=c=black:s=320x240:r=30:d=60,"
+                   "geq=lum='if(lt(mod(N,30),1),255,0)':cb=128:cr=128\" -f lavfi -i "
+                   "\"aevalsrc='if(lt(mod(t,1),0.05),0.5*sin(2*PI*1000*t),0)|"
+                   "if(lt(mod(t,1),0.05),0.5*sin(2*PI*1000*t),0)':s=48000:d=60\" "
+                   "-c:v libx264 -preset veryfast -pix_fmt yuv420p -g 30 -c:a aac -shortest");
+}
+
+// An engine with a software device (for the textures) and the loopback audio driver.
+struct Engine {
+  Engine() {
+    zel::DeviceMode mode;
+    mode.width = 320, mode.height = 240, mode.depth = 32, mode.windowed = 1;
+    mng = std::make_shared<Host>();
+    ok = mng->init(u"Software", mode) && al->init_loopback(kRate, 2);
+    zel::zelContext::instance().audio_driver = al;
+    // The render thread sets the display up (and the texture manager with it), then waits.
+    ok = ok && qar::ThreadOfControl::start(mng, true);
+    if (ok) mng->pause(true, true);
+  }
+  ~Engine() {
+    mng->terminate();
+    mng->clear_all_layers();
+    mng.reset();
+    zel::zelContext::instance().audio_driver.reset();
+    al.reset();
+    zel::zelContext::uninit();
+  }
+  std::shared_ptr<Host> mng;
+  std::shared_ptr<zel::openal::OpenALDriver> al = std::make_shared<zel::openal::OpenALDriver>();
+  bool ok = false;
+};
+
+// Frames per second of the built-in stream into the VideoSource texture.
+double ours_fps(const fs::path& clip, int64_t& frames) {
+  Engine e;
+  if (!e.ok) return 0;
+  auto mms = zel::MultiMediaStream::create(qar::FileStream::open(clip.string()));
+  if (!mms || mms->get_video().empty()) return 0;
+  auto video = mms->get_video().front();
+  std::vector<int16_t> pcm(kRate / 30 * 2);
+  frames = 0;
+  uint64_t last = UINT64_MAX;
+  const auto t0 = clk::now();
+  mms->play();
+  const int64_t period = zel::media_units_per_second / 30;
+  auto progress = clk::now();
+  while (!mms->is_eos()) {
+    video->get_texture();
+    const uint64_t start = video->source()->frame_times().first;
+    if (start != last) {
+      last = start;
+      ++frames;
+      progress = clk::now();
+    }
+    // The sound, and with it the clock, kept a few frame periods ahead of the last picture:
+    // the decoder never waits for the clock, and every picture is pulled as it arrives.
+    if (mms->tell() < int64_t(start) + 3 * period ||
+        clk::now() - progress > std::chrono::milliseconds(100)) {
+      e.al->pump();
+      e.al->render_loopback(pcm.data(), kRate / 30);
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  }
+  const double secs = std::chrono::duration<double>(clk::now() - t0).count();
+  return frames / secs;
+}
+
+// Frames per second of a plain FFmpeg decode + conversion to BGRA.
+double peer_fps(const fs::path& clip, int64_t& frames) {
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, clip.c_str(), nullptr, nullptr) < 0) return 0;
+  avformat_find_stream_info(fmt, nullptr);
+  const int vi = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const AVCodec* codec = avcodec_find_decoder(fmt->streams[vi]->codecpar->codec_id);
+  AVCodecContext* dec = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(dec, fmt->streams[vi]->codecpar);
+  avcodec_open2(dec, codec, nullptr);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* f = av_frame_alloc();
+  SwsContext* sws = nullptr;
+  std::vector<uint8_t> bgra(size_t(dec->width) * dec->height * 4);
+  frames = 0;
+  const auto t0 = clk::now();
+  auto drain = [&] {
+    while (avcodec_receive_frame(dec, f) == 0) {
+      sws =
+          sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), f->width,
+                               f->height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+      uint8_t* dst[1] = {bgra.data()};
+      const int stride[1] = {f->width * 4};
+      sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
+      ++frames;
+    }
+  };
+  while (av_read_frame(fmt, pkt) >= 0) {
+    if (pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) drain();
+    av_packet_unref(pkt);
+  }
+  avcodec_send_packet(dec, nullptr);
+  drain();
+  const double secs = std::chrono::duration<double>(clk::now() - t0).count();
+  sws_freeContext(sws);
+  av_frame_free(&f);
+  av_packet_free(&pkt);
+  avcodec_free_context(&dec);
+  avformat_close_input(&fmt);
+  return frames / secs;
+}
+
+void Decode_FrameRate(benchmark::State& state) {
+  const fs::path clip = hd_clip();
+  if (clip.empty()) return state.SkipWithError("ffmpeg could not make the clip");
+  double ours = 0, peer = 0;
+  int64_t ours_n = 0, peer_n = 0;
+  for (auto _ : state) {
+    ours = ours_fps(clip, ours_n);
+    peer = peer_fps(clip, peer_n);
+  }
+  state.counters["ours_fps"] = ours;
+  state.counters["peer_fps"] = peer;
+  state.counters["ours_frames"] = double(ours_n);
+  state.counters["peer_frames"] = double(peer_n);
+  state.counters["ratio"] = peer > 0 ? ours / peer : 0;
+  state.counters["goal_ratio"] = 0.8;
+}
+BENCHMARK(Decode_FrameRate)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void AVDrift(benchmark::State& state) {
+  const fs::path clip = flash_clip();
+  if (clip.empty()) return state.SkipWithError("ffmpeg could not make the clip");
+  constexpr int kFps = 30;
+  double worst = 0, drift = 0;
+  int seconds = 0;
+  for (auto _ : state) {
+    Engine e;
+    if (!e.ok) return state.SkipWithError("no software device or loopback device");
+    // Per frame: the centre's brightness, and the sound of its period.
+    std::mutex m;
+    std::vector<bool> bright;
+    std::vector<int16_t> sound;
+    e.mng->set_fps(kFps);
+    e.mng->set_frame_hook([&](zel::RenderDevice& dev, uint64_t) {
+      auto img = dev.read_frame();
+      std::vector<int16_t> pcm(kRate / kFps * 2);
+      e.al->pump();
+      e.al->render_loopback(pcm.data(), kRate / kFps);
+      std::lock_guard<std::mutex> lk(m);
+      bright.push_back(img && img->pixmap(120)[160 * 4 + 1] > 128);
+      sound.insert(sound.end(), pcm.begin(), pcm.end());
+    });
+    zel::MMPlayer player;
+    if (!player.open(qar::FileStream::open(clip.string())))
+      return state.SkipWithError("the clip does not open");
+    player.set_depth(1, -1);
+    player.play();
+    e.mng->pause(false, false);
+    while (!player.is_eos()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    e.mng->pause(true, true);
+    player.close();
+    std::lock_guard<std::mutex> lk(m);
+    // Flash onsets (frames) and beep onsets (samples, left channel), paired per second.
+    std::vector<double> off;
+    size_t s = 0;
+    for (size_t f = 1; f < bright.size(); ++f) {
+      if (!bright[f] || bright[f - 1]) continue;
+      const double flash = double(f) / kFps;
+      // The beep nearest the flash: the first loud sample after the previous second's beep.
+      while (s < sound.size() / 2 &&
+             (std::abs(sound[2 * s]) < 4000 || double(s) / kRate < flash - 0.5))
+        ++s;
+      if (s >= sound.size() / 2) break;
+      off.push_back((double(s) / kRate - flash) * kFps);
+      s += kRate / 2;  // past this beep
+    }
+    seconds = int(off.size());
+    if (!off.empty()) {
+      const auto [lo, hi] = std::minmax_element(off.begin(), off.end());
+      worst = std::max(std::abs(*lo), std::abs(*hi));
+      drift = *hi - *lo;
+    }
+  }
+  state.counters["seconds"] = seconds;
+  state.counters["worst_offset_frames"] = worst;
+  state.counters["drift_frames"] = drift;
+  state.counters["goal_frames"] = 1;
+}
+BENCHMARK(AVDrift)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

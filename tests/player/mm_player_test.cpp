@@ -1,0 +1,169 @@
+// The player over the built-in FFmpeg stream, on a running render manager (software device)
+// with OpenAL Soft's null output: clips are made by ffmpeg at test time.
+#include "zel/media/mm_player.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "media_util.h"
+#include "qar/stream.h"
+#include "qar/thread.h"
+#include "zel/audio/audio_driver.h"
+#include "zel/context.h"
+#include "zel/facet.h"
+#include "zel/il/bitmap_image.h"
+#include "zel/layer.h"
+#include "zel/media/playables.h"
+#include "zel/render_mng.h"
+
+using namespace media_test;
+using namespace std::chrono;
+
+namespace {
+
+class Host : public zel::RenderMng {
+ public:
+  Host() : zel::RenderMng(u"Software") {}
+  void change_mode(const zel::DeviceMode&) override {}
+};
+
+fs::path clip() {
+  static const fs::path p = [] {
+    const fs::path f = fresh_dir("mm_player") / "red.mp4";
+    sh(std::string("ffmpeg ") + kExact +
+       " -f lavfi -i color=c=red:s=160x120:r=25:d=1 -f lavfi -i sine=f=440:r=48000:d=1"
+       " -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '" +
+       f.string() + "'");
+    return f;
+  }();
+  return p;
+}
+
+template <class F>
+bool wait_for(F f, milliseconds limit = milliseconds(5000)) {
+  for (auto t0 = steady_clock::now(); !f(); std::this_thread::sleep_for(milliseconds(5)))
+    if (steady_clock::now() - t0 > limit) return false;
+  return true;
+}
+
+class Player : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zel::zelContext::instance();
+    zel::AudioDriver::start_driver(u"OpenAL");
+  }
+  void make_render() {
+    mng_ = std::make_shared<Host>();
+    zel::DeviceMode mode;
+    mode.width = 320, mode.height = 240, mode.depth = 32, mode.windowed = 1;
+    ASSERT_TRUE(mng_->init(u"Software", mode));
+  }
+  void start_render() {
+    if (!mng_) make_render();
+    ASSERT_TRUE(qar::ThreadOfControl::start(mng_, true));
+    mng_->pause(true, true);  // the render thread has set its device up (the context's fields)
+    mng_->pause(false, false);
+  }
+  void TearDown() override {
+    player_.reset();
+    if (mng_) mng_->terminate(), mng_->clear_all_layers();
+    mng_.reset();
+    zel::zelContext::uninit();
+  }
+  std::shared_ptr<Host> mng_;
+  std::unique_ptr<zel::MMPlayer> player_ = std::make_unique<zel::MMPlayer>();
+};
+
+TEST_F(Player, ClosedPlayerGivesNeutralValuesAndClampsTheVolume) {
+  EXPECT_FALSE(player_->play());
+  EXPECT_EQ(player_->position(), -1);
+  EXPECT_EQ(player_->duration(), 0);
+  EXPECT_EQ(player_->get_video(0), nullptr);
+  EXPECT_EQ(player_->get_size(), std::make_pair(0, 0));
+  EXPECT_FALSE(player_->open(nullptr));
+  const struct {
+    int16_t set, stored, previous;
+  } rows[] = {{150, 100, 75}, {-3, 0, 100}, {40, 40, 0}};
+  for (auto r : rows) {
+    EXPECT_EQ(player_->volum(r.set), r.previous);
+    EXPECT_EQ(player_->volum(), r.stored);
+  }
+}
+
+// Without a render manager nothing is registered, and both opens apply the stored volume.
+TEST_F(Player, OpensWithoutARenderManagerAndAppliesTheVolume) {
+  for (bool scaled : {true, false}) {
+    auto s = qar::FileStream::open(clip().string());
+    ASSERT_TRUE(scaled ? player_->open(s, 2.0) : player_->open(s, 0, 0));
+    ASSERT_NE(player_->get_audio(0), nullptr);
+    EXPECT_EQ(player_->get_audio(0)->volume(), 75) << scaled;
+    EXPECT_EQ(player_->get_native_size(), std::make_pair(160, 120));
+    EXPECT_EQ(player_->facet_count(), 1u);
+  }
+}
+
+TEST_F(Player, ShowsThePictureInTheSceneUntilClosedAndEndsAtTheEnd) {
+  start_render();
+  const size_t before = mng_->updatable_count();
+  ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
+  EXPECT_EQ(player_->get_facet(0)->get_topleft(), std::make_pair(0, 0));
+  EXPECT_NEAR(double(player_->duration()), 1000, 100);
+  EXPECT_EQ(player_->frames(), 25);
+  player_->set_depth(5, 1);  // no second video: nothing
+  EXPECT_EQ(mng_->get_layer(5, false), nullptr);
+  player_->set_depth(5, -1);
+  player_->set_topleft(80, 60);
+  // Frames read back on the render thread, as they are drawn.
+  std::atomic<bool> red{false};
+  mng_->set_frame_hook([&](zel::RenderDevice& dev, uint64_t) {
+    auto f = dev.read_frame();
+    const uint8_t* p = f ? f->pixmap(120) + 160 * 4 : nullptr;
+    if (p && p[2] > 200 && p[1] < 50 && p[0] < 50) red = true;
+  });
+  ASSERT_TRUE(player_->play());
+  ASSERT_TRUE(wait_for([&] { return red.load(); }));
+  ASSERT_TRUE(wait_for([&] { return player_->is_eos(); }));
+  EXPECT_FALSE(player_->is_play());
+
+  // Opening again closes first; closing takes the picture out of the scene and the stream
+  // out of the update pass.
+  ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
+  player_->set_depth(5, -1);
+  EXPECT_EQ(mng_->get_layer(5, false)->get_list().size(), 1u);
+  player_->close();
+  EXPECT_TRUE(mng_->get_layer(5, false)->get_list().empty());
+  EXPECT_EQ(mng_->updatable_count(), before);
+}
+
+// Textures come once the render thread has set the device up: the player hands them over
+// then, and a facet the host has sized meanwhile keeps its size.
+TEST_F(Player, ALateTextureReachesItsFacetWhichKeepsTheHostsSize) {
+  make_render();
+  ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
+  auto facet = player_->get_facet(0);
+  ASSERT_EQ(facet->get_texture(), nullptr);
+  player_->set_size(100, 80);
+  start_render();
+  ASSERT_TRUE(wait_for([&] { return facet->get_texture() != nullptr; }));
+  EXPECT_EQ(facet->get_size(), std::make_pair(100, 80));
+  EXPECT_TRUE(wait_for([&] { return !player_->is_registered(); }));
+}
+
+TEST_F(Player, LoopsWhenAskedAndTheDestructorLetsGo) {
+  start_render();
+  player_->set_loop(true);
+  ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
+  EXPECT_TRUE(player_->stream()->is_loop());
+  ASSERT_TRUE(player_->play());
+  std::this_thread::sleep_for(milliseconds(1500));
+  EXPECT_FALSE(player_->is_eos());
+  EXPECT_TRUE(player_->is_play());
+  std::weak_ptr<zel::MultiMediaStream> weak = player_->stream();
+  player_.reset();  // mid-play
+  EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace

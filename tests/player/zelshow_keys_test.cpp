@@ -1,0 +1,46 @@
+// zelshow's keys in its window, pressed by xdotool while a clip plays whose brightness steps
+// up every second: Space holds the picture, Right jumps 5 s ahead, Home goes back to the start.
+#include <gtest/gtest.h>
+
+#include "media_util.h"
+
+using namespace media_test;
+
+namespace {
+
+TEST(ZelshowKeys, SpacePausesRightSkipsAheadHomeRestarts) {
+  const fs::path dir = fresh_dir("zelshow_keys");
+  ASSERT_TRUE(sh(std::string("cd '") + dir.string() + "' && ffmpeg " + kExact +
+                 " -f lavfi -i \"color=c=black:s=64x48:r=25:d=10,"
+                 "geq=lum='20+20*floor(T)':cb=128:cr=128\" -f lavfi -i sine=r=48000:d=10"
+                 " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest ramp.mp4"));
+  const std::string show = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
+  const std::string script =
+      "cd '" + dir.string() + "' && { " + show +
+      " --size 160x120 --frames 200 --out o ramp.mp4 2>err.txt & P=$!; "
+      "W=$(timeout 20 xdotool search --sync --name '^zel$' | tail -1); "
+      "xdotool windowfocus --sync $W; sleep 0.5; xdotool key space; sleep 1.6; "
+      "xdotool key space; sleep 0.6; xdotool key Right; sleep 0.6; xdotool key Home; "
+      "wait $P; }";
+  ASSERT_TRUE(sh(script));
+  // Brightness level (the clip's second) of every frame.
+  const decoded d = decode(dir / "o" / "frame_%06d.png");
+  ASSERT_EQ(d.luma.size(), 200u);
+  std::vector<int> level;
+  for (double l : d.luma) level.push_back(int((l - 10) / 20));
+  size_t i = 0, run = 0;
+  // Paused early on: one of the first seconds held for well over a second.
+  for (size_t k = 1; k < level.size() && run < 50; ++k) {
+    run = level[k] == level[k - 1] ? run + 1 : 0;
+    i = k;
+  }
+  EXPECT_GE(run, 50u);
+  EXPECT_LE(level[i], 2);
+  // Then a jump of about five seconds, and later the start again.
+  while (i + 1 < level.size() && level[i + 1] - level[i] < 4) ++i;
+  EXPECT_LT(i + 1, level.size()) << "no jump ahead";
+  while (i < level.size() && level[i] != 0) ++i;
+  EXPECT_LT(i, level.size()) << "no restart";
+}
+
+}  // namespace
