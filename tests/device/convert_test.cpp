@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <random>

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "keep_mesa_loaded.h"

@@ -20,14 +20,6 @@ namespace {
 using zel::communication_event;
 using S = std::u16string;
 
-TEST(Events, Ids) {
-  std::unique_ptr<qar_message> base(new communication_event(u"x", u"y"));
-  EXPECT_EQ(std::vector<int>({zel::mouse_event().get_id(), zel::key_event().get_id(),
-                              zel::notification_event(1).get_id(), base->get_id()}),
-            std::vector<int>({222, 223, 224, 225}));
-  EXPECT_EQ(zel::zel_event().get_id(), qar_message().get_id());
-}
-
 // Each text sits in a heap buffer of exactly its length, so that AddressSanitizer sees any read
 // past it. `len` < 0: the single-zero constructor; else the length-taking one.
 TEST(Events, CommunicationText) {

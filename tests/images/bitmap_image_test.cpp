@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
-#include <limits>
 #include <tuple>
 
 #include "anim_util.h"

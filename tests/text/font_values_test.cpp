@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "soft_screen.h"
 #include "zel/font.h"
