@@ -125,9 +125,7 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   EXPECT_EQ(dev->window(), uintptr_t(host));
   EXPECT_GT(dev->ppi_x(), 0);
   devtest::set_screen_space(*dev, 96, 64);
-  std::vector<uint32_t> px;
-  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x100F0D));
-  auto tex = devtest::make_argb_texture(*dev, 4, 4, px);
+  auto tex = devtest::make_argb_texture(*dev, 1, 1, {0xFF102030u});
   dev->begin_frame(false, 255, 40, 80, 120);
   ASSERT_TRUE(dev->begin_scene());
   dev->begin_2D_mode();
@@ -143,11 +141,10 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   std::vector<uint32_t> a, b;
   ASSERT_TRUE(devtest::read_png(saved, w1, h1, a));
   ASSERT_TRUE(devtest::read_png(shot, w2, h2, b));
-  ASSERT_EQ(std::make_pair(w2, h2), std::make_pair(96, 64));
-  EXPECT_EQ(std::make_pair(w1, h1), std::make_pair(w2, h2));
+  ASSERT_EQ(std::make_tuple(w1, h1, w2, h2), std::make_tuple(96, 64, 96, 64));
   EXPECT_EQ(a, b);
-  EXPECT_EQ(b[0], 0xFF285078u);
-  EXPECT_EQ(b[size_t(12 * 96 + 10)], px[0]);
+  EXPECT_EQ(std::make_pair(b[0], b[size_t(12 * 96 + 10)]),
+            std::make_pair(0xFF285078u, 0xFF102030u));
   std::remove(saved.c_str());
   std::remove(shot.c_str());
 }
@@ -224,9 +221,7 @@ TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
     ASSERT_TRUE(dev);
     EXPECT_EQ(dev->is_headless(), c.headless);
     EXPECT_EQ(dev->window() == 0, c.headless);
-    if (c.host && !c.headless) {
-      EXPECT_EQ(dev->window(), host);
-    }
+    EXPECT_TRUE(!c.host || c.headless || dev->window() == host);
     dev->begin_frame(false, 255, 1, 2, 3);
     EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
     // A window of its own has the device's size and goes with the device.
@@ -315,9 +310,9 @@ TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   {
     std::unique_lock<std::mutex> g(mng->mu);
     ASSERT_TRUE(mng->cv.wait_for(g, std::chrono::seconds(5), [&] { return !mng->modes.empty(); }));
-    EXPECT_EQ(mng->modes[0].windowed, 0);
-    EXPECT_EQ(mng->modes[0].width, 400);
-    EXPECT_EQ(mng->modes[0].fields[0], 77);
+    const DeviceMode& asked = mng->modes[0];
+    EXPECT_EQ(std::make_tuple(asked.windowed, asked.width, asked.fields[0]),
+              std::make_tuple(0, 400, 77));
   }
   ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
   EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
@@ -348,7 +343,6 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   dev->begin_frame(false, 255, 5, 6, 7);
   auto f = dev->read_frame();
   EXPECT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(140, 70));
-  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 140, 70));
   const Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
   const Atom fs = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
   for (int windowed : {1, 0, 1}) {

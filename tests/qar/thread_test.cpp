@@ -83,8 +83,7 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   EXPECT_TRUE(w->post_message(msg(4)));
   ASSERT_TRUE(qar::ThreadOfControl::start(w, true));
   EXPECT_FALSE(qar::ThreadOfControl::start(w, true));  // only once
-  EXPECT_TRUE(w->is_running());
-  EXPECT_TRUE(w->init_ran);
+  EXPECT_TRUE(w->is_running() && w->init_ran);
   EXPECT_EQ(w->self_in_registry, w.get());
   for (int i = 1; i <= 50; ++i) EXPECT_TRUE(w->post_message(msg(i)));
   EXPECT_EQ(w->send_message(msg(1000)), 2000);
@@ -97,26 +96,17 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   }
   EXPECT_EQ(w->send_message(nullptr), qar::ThreadOfControl::message_failed);
   EXPECT_EQ(w->send_message(msg(21, 103)), 43);  // sent to itself: inline, no deadlock
+  // The registry finds threads by name and by thread; the test thread is none of them.
+  auto& mng = qar::get_ThreadOfControlMng();
+  EXPECT_EQ(mng.get("worker-a"), w);
+  EXPECT_EQ(mng.get(qar::thread(w->thread_id())), w);
+  EXPECT_EQ(mng.get("worker-none"), nullptr);
+  EXPECT_EQ(mng.get(), nullptr);
   w->terminate();
   EXPECT_FALSE(w->is_running());
+  EXPECT_EQ(mng.get("worker-a"), nullptr);  // gone once ended
   EXPECT_EQ(w->send_message(msg(1)), qar::ThreadOfControl::message_failed);
   EXPECT_FALSE(w->post_message(msg(1)));
-}
-
-TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
-  auto a = std::make_shared<Worker>("reg-a");
-  auto b = std::make_shared<Worker>("reg-b");
-  ASSERT_TRUE(qar::ThreadOfControl::start(a));
-  ASSERT_TRUE(qar::ThreadOfControl::start(b));
-  auto& mng = qar::get_ThreadOfControlMng();
-  EXPECT_EQ(mng.get("reg-a"), a);
-  EXPECT_EQ(mng.get("reg-none"), nullptr);
-  EXPECT_EQ(mng.get(), nullptr);  // the test thread is no thread of control
-  EXPECT_EQ(mng.get(qar::thread(b->thread_id())), b);
-  a->terminate();
-  EXPECT_EQ(mng.get("reg-a"), nullptr);  // gone once ended
-  EXPECT_EQ(mng.get("reg-b"), b);
-  b->terminate();
 }
 
 TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
