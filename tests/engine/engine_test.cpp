@@ -50,12 +50,10 @@ TEST(Events, CommunicationText) {
     EXPECT_EQ(e.command, c.command) << c.len;
     EXPECT_EQ(e.arguments, c.arguments) << c.len;
   }
-  communication_event none(nullptr, 10), null_text(static_cast<const char16_t*>(nullptr));
-  EXPECT_TRUE(none.command.empty() && none.arguments.empty());
-  EXPECT_TRUE(null_text.command.empty() && null_text.arguments.empty());
-  communication_event a(u"cmd", nullptr), b(nullptr, u"args");
-  EXPECT_EQ(a.command + u"|" + a.arguments, u"cmd|");
-  EXPECT_EQ(b.command + u"|" + b.arguments, u"|args");
+  communication_event none(nullptr, 10), null_text(static_cast<const char16_t*>(nullptr)),
+      a(u"cmd", nullptr), b(nullptr, u"args");
+  for (const auto* e : {&none, &null_text, &a, &b})
+    EXPECT_EQ(e->command + u"|" + e->arguments, e == &a ? u"cmd|" : e == &b ? u"|args" : u"|");
 }
 
 // Stands in for an engine object: the context only holds it. The aliasing constructor gives a
@@ -141,8 +139,8 @@ TEST(PopupSize, ScanOfTheQuery) {
   };
   for (const auto& c : cases) {
     const auto size = scan_popup_size(c.url);
-    EXPECT_EQ(size.width, c.w) << qar::to_utf8(c.url);
-    EXPECT_EQ(size.height, c.h) << qar::to_utf8(c.url);
+    EXPECT_EQ(std::make_pair(size.width, size.height), std::make_pair(c.w, c.h))
+        << qar::to_utf8(c.url);
   }
 }
 
@@ -166,14 +164,12 @@ TEST(Popup, OpensThroughTheLauncherAndClosesAll) {
   zel::gui::open_browser_popup(u"http://host/no-query");
   zel::gui::open_browser_popup(u"http://host/p?width=0&height=-5");
   // The URL goes out as given, not lower-cased; sizes no window can have are left to the default.
-  ASSERT_EQ(r.opened.size(), 3u);
+  ASSERT_EQ(zel::gui::popup_count(), 3u);
   EXPECT_EQ(r.opened[0].first, u"HTTP://Host/Page?Width=300&height= 200");
-  const int32_t sizes[3][2] = {{300, 200}, {-1, -1}, {-1, -1}};
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(std::make_pair(r.opened[i].second.width, r.opened[i].second.height),
-              std::make_pair(sizes[i][0], sizes[i][1]))
+              i ? std::make_pair(-1, -1) : std::make_pair(300, 200))
         << i;
-  EXPECT_EQ(zel::gui::popup_count(), 3u);
   // A null URL closes every pop-up, first opened first.
   zel::gui::open_browser_popup(nullptr);
   EXPECT_EQ(r.closed, (std::vector<uint64_t>{100, 101, 102}));
@@ -181,9 +177,8 @@ TEST(Popup, OpensThroughTheLauncherAndClosesAll) {
   // A launcher that fails adds nothing; close_browser_popups on an empty list does nothing.
   zel::gui::set_popup_launcher([](const std::u16string&, zel::gui::popup_size) { return 0; });
   zel::gui::open_browser_popup(u"http://x");
-  EXPECT_EQ(zel::gui::popup_count(), 0u);
   zel::gui::close_browser_popups();
-  EXPECT_EQ(r.closed.size(), 3u);
+  EXPECT_EQ(zel::gui::popup_count() + r.closed.size(), 3u);
   // With no GUI thread the request fails with a trace line instead of hanging.
   zel::gui::detach();
   std::vector<std::string> lines;
