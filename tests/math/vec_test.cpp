@@ -400,25 +400,14 @@ TEST(Quat, Trackball) {
   vec2 a(0.3f, -0.2f), b = a;
   trackball(q, a, b, 0.8f);
   EXPECT_TRUE(close_to(q, quat(0, 0, 0, 1), 0.0f));
-  // Dragging from the centre to the right turns about +y... by the angle of the chord.
-  const float size = 1.0f;
-  vec2 p1(0, 0), p2(0.2f, 0);
-  trackball(q, p1, p2, size);
-  vec3 s1(0, 0, 1), s2(0.2f, 0, std::sqrt(1 - 0.04f));
-  vec3 axis;
-  cross(axis, s1, s2);
-  axis.normalize();
-  float angle = 2 * std::asin((s1 - s2).norm() / size);
-  EXPECT_TRUE(close_to(q, quat(axis, angle)));
-  EXPECT_GT(axis.y, 0.99f);
-  EXPECT_NEAR(std::sqrt(dot(q, q)), 1.0f, 1e-5f);
-  // Outside the sphere the hyperbolic sheet is used: z = (size^2/2)/d.
-  vec2 o1(2, 0), o2(0, 2);
-  trackball(q, o1, o2, size);
-  vec3 h1(2, 0, 0.25f), h2(0, 2, 0.25f);
-  cross(axis, h1, h2);
-  // |h1 - h2| / size exceeds 1 and is clamped: a half turn.
-  EXPECT_TRUE(close_to(q, quat(axis, kPi)));
+  // Dragging from the centre to the right turns about +y by the angle of the chord.
+  vec2 p1(0, 0), p2(0.2f, 0), o1(2, 0), o2(0, 2);
+  trackball(q, p1, p2, 1.0f);
+  vec3 s1(0, 0, 1), s2(0.2f, 0, std::sqrt(1 - 0.04f)), axis;
+  EXPECT_TRUE(close_to(q, quat(vec3(0, 1, 0), 2 * std::asin((s1 - s2).norm()))));
+  // Outside the sphere the hyperbolic sheet z = (size^2/2)/d; the chord is clamped: a half turn.
+  trackball(q, o1, o2, 1.0f);
+  EXPECT_TRUE(close_to(q, quat(cross(axis, vec3(2, 0, 0.25f), vec3(0, 2, 0.25f)), kPi)));
 }
 
 TEST(Geometry, TriangleMeasures) {
@@ -432,31 +421,30 @@ TEST(Geometry, TriangleMeasures) {
   // A degenerate triangle: centre a, radius 0.
   EXPECT_EQ(nv_find_in_circle(center, a, b, vec3(8, 0, 0)), 0.0f);
   EXPECT_EQ(center, a);
+  // Circumscribed: a right triangle's centre is the middle of the hypotenuse.
+  EXPECT_NEAR(nv_find_circ_circle(center, a, b, c), 2.5f, 1e-5f);
+  EXPECT_TRUE(close_to(center, vec3(2, 1.5f, 0)));
 }
 
 TEST(Geometry, CircumscribedCircle) {
   vec3 center;
-  // Right triangle: the centre is the middle of the hypotenuse.
-  EXPECT_NEAR(nv_find_circ_circle(center, vec3(0, 0, 0), vec3(4, 0, 0), vec3(0, 3, 0)), 2.5f,
-              1e-5f);
-  EXPECT_TRUE(close_to(center, vec3(2, 1.5f, 0)));
   zel_test::Rng rng(23);
   for (int k = 0; k < 100; ++k) {
     vec3 a = rng.vec(-10, 10), b = rng.vec(-10, 10), c = rng.vec(-10, 10);
     float r = nv_find_circ_circle(center, a, b, c);
     for (const vec3& p : {a, b, c}) EXPECT_NEAR((p - center).norm(), r, 1e-2f * r);  // on it
   }
-  // Collinear points have no circumscribed circle: the smallest circle holding them.
-  float r = nv_find_circ_circle(center, vec3(0, 0, 0), vec3(2, 2, 0), vec3(6, 6, 0));
-  EXPECT_NEAR(r, std::sqrt(72.0f) / 2, 1e-5f);
-  EXPECT_TRUE(close_to(center, vec3(3, 3, 0)));
-  r = nv_find_circ_circle(center, vec3(5, 0, 1), vec3(-1, 0, 1), vec3(2, 0, 1));
-  EXPECT_NEAR(r, 3.0f, 1e-6f);
-  EXPECT_TRUE(close_to(center, vec3(2, 0, 1)));
-  // All three the same point.
-  r = nv_find_circ_circle(center, vec3(1, 2, 3), vec3(1, 2, 3), vec3(1, 2, 3));
-  EXPECT_EQ(r, 0.0f);
-  EXPECT_EQ(center, vec3(1, 2, 3));
+  // Collinear points (or one point thrice) have none: the smallest circle holding them.
+  const struct {
+    vec3 a, b, c, centre;
+    float r;
+  } flat[] = {{vec3(0, 0, 0), vec3(2, 2, 0), vec3(6, 6, 0), vec3(3, 3, 0), std::sqrt(72.0f) / 2},
+              {vec3(5, 0, 1), vec3(-1, 0, 1), vec3(2, 0, 1), vec3(2, 0, 1), 3.0f},
+              {vec3(1, 2, 3), vec3(1, 2, 3), vec3(1, 2, 3), vec3(1, 2, 3), 0.0f}};
+  for (const auto& f : flat) {
+    EXPECT_NEAR(nv_find_circ_circle(center, f.a, f.b, f.c), f.r, 1e-5f);
+    EXPECT_TRUE(close_to(center, f.centre));
+  }
 }
 
 // A triangle in the xy plane with texture u along x and v along y (then mirrored): the frame
@@ -475,11 +463,9 @@ TEST(Geometry, TangentBasis) {
 TEST(Geometry, CubeMapNormal) {
   vec3 n;
   // The centre texel of each face of an odd-sized map points along the face axis.
-  const vec3 axes[6] = {vec3(1, 0, 0),  vec3(-1, 0, 0), vec3(0, 1, 0),
-                        vec3(0, -1, 0), vec3(0, 0, 1),  vec3(0, 0, -1)};
   for (int f = 0; f < 6; ++f) {
     cube_map_normal(f, 1, 1, 3, n);
-    EXPECT_TRUE(close_to(n, axes[f])) << "face " << f;
+    EXPECT_TRUE(close_to(n, kAxes[f / 2] * (f % 2 ? -1.0f : 1.0f))) << "face " << f;
   }
   // Texel (1, 0) of a 2x2 face 5: s = 0.5, t = -0.5 -> (-0.5, 0.5, -1) normalized.
   cube_map_normal(5, 1, 0, 2, n);
