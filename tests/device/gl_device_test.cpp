@@ -1,7 +1,6 @@
 // Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -359,24 +358,6 @@ TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
   dev->trans_viewpoint2scene(v);
   EXPECT_NEAR(v.x, 35.0f, 1e-3);
   EXPECT_NEAR(v.y, 30.0f, 1e-3);
-}
-
-TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
-  auto tex = make_argb_texture(*dev, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF123456u});
-  dev->begin_frame(false, 255, 9, 8, 7);
-  dev->begin_2D_mode();
-  draw_quad(*dev, tex, 3, 4, 2, 2);
-  dev->end_frame();
-  const std::string path = std::string(ZEL_TEST_BINARY_DIR) + "/gl_frame.png";
-  ASSERT_TRUE(dev->save_frame_png(path));
-  int32_t w = 0, h = 0;
-  std::vector<uint32_t> png;
-  ASSERT_TRUE(devtest::read_png(path, w, h, png));
-  ASSERT_EQ(std::make_pair(w, h), std::make_pair(W, H));
-  EXPECT_EQ(png, devtest::pixels(*frame()));
-  EXPECT_EQ(png[size_t(5 * W + 4)], 0xFF123456u);
-  std::remove(path.c_str());
-  EXPECT_FALSE(dev->save_frame_png("/nonexistent-dir/x.png"));
 }
 
 // A render manager that records the messages posted to it.

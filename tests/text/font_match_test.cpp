@@ -100,10 +100,9 @@ TEST(Font, CacheSharesTheFontOfEqualDescriptions) {
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a == b, c.same);
   }
-  EXPECT_GT(width_of(dev.create_font(bold), u"Weight"), width_of(dev.create_font(px20), u"Weight"));
   auto a = dev.create_font(px20);
-  // Another device of another resolution gets its own font.
-  test::SoftScreen other(8, 8, 192);
+  EXPECT_GT(width_of(dev.create_font(bold), u"Weight"), width_of(a, u"Weight"));
+  test::SoftScreen other(8, 8, 192);  // another device, of another resolution: its own font
   EXPECT_NE(other.create_font(px20), a);
   text::free_resources(dev);
   EXPECT_EQ(text::font_cache_size(), before + 1);  // only the other device's
