@@ -42,8 +42,7 @@ TEST(BitmapImage, LineSizesAndPalettes) {
         << std::hex << type;
   BitmapImage img;
   ASSERT_TRUE(img.create(3, 2, zel::bimage_r8g8b8));
-  EXPECT_EQ(img.pixmap(1) - img.pixmap(0), 12);
-  EXPECT_EQ(img.palette(), nullptr);
+  EXPECT_TRUE(img.pixmap(1) - img.pixmap(0) == 12 && !img.palette());
   ASSERT_TRUE(img.create(1, 1, zel::bimage_p8));
   ASSERT_NE(img.palette(), nullptr);
   // 768 palette bytes lie ahead of the rows, and the rows start 4-byte aligned.
@@ -52,8 +51,7 @@ TEST(BitmapImage, LineSizesAndPalettes) {
   std::memset(img.palette(), 0xAB, 768);  // whole palette writable (ASan checks the bounds)
   // A type a bitmap cannot hold has no rows.
   ASSERT_TRUE(img.create(4, 4, zel::bimage_cmyk));
-  EXPECT_EQ(img.line_size(), 0);
-  EXPECT_EQ(img.type(), zel::bimage_cmyk);
+  EXPECT_TRUE(img.line_size() == 0 && img.type() == zel::bimage_cmyk);
 }
 
 TEST(BitmapImage, AttachWrapsCallerRows) {
@@ -61,8 +59,7 @@ TEST(BitmapImage, AttachWrapsCallerRows) {
   for (size_t i = 0; i < buf.size(); ++i) buf[i] = uint8_t(i);
   BitmapImage img;
   ASSERT_TRUE(img.attach(4, 3, zel::bimage_a8r8g8b8, buf.data(), 20));
-  EXPECT_EQ(img.pixmap(2), buf.data() + 40);
-  EXPECT_EQ(img.pixmap(1)[3], 23);
+  EXPECT_TRUE(img.pixmap(2) == buf.data() + 40 && img.pixmap(1)[3] == 23);
   ASSERT_TRUE(img.attach(3, 2, zel::bimage_r8g8b8, buf.data(), 0));  // pitch 0: computed
   EXPECT_EQ(img.line_size(), 12);
   // A paletted buffer: the rows are the caller's, the palette the image's own.
@@ -82,12 +79,8 @@ TEST(BitmapImage, FramesAreSharedNotCopied) {
   auto three = make(4, 4, zel::bimage_a8, 2);
   three->add_frame(make(4, 4, zel::bimage_a8, 3));
   three->add_frame(make(4, 4, zel::bimage_a8, 4));
-  EXPECT_EQ(three->total_frames(), 3);
-
-  EXPECT_TRUE(a->add_frame(nullptr));
-  EXPECT_EQ(a->total_frames(), 1);
-  EXPECT_TRUE(a->add_frame(three));
-  EXPECT_EQ(a->total_frames(), 4);
+  EXPECT_TRUE(a->add_frame(nullptr) && a->total_frames() == 1);
+  EXPECT_TRUE(a->add_frame(three) && a->total_frames() == 4);
   // Frames in order: 1, 2, 3, 4.
   for (uint32_t i = 0; i < 4; ++i) {
     ASSERT_TRUE(a->set_current_frame(i));

@@ -20,8 +20,7 @@ vec3 view_of(Camera& c, const vec3& p) {
 
 TEST(Camera, Registry) {
   auto a = Camera::create_camera(u"cam test registry");
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->name(), u"cam test registry");
+  ASSERT_TRUE(a && a->name() == u"cam test registry");
   EXPECT_EQ(Camera::create_camera(u"cam test registry"), a);
   EXPECT_EQ(Camera::get_camera(u"cam test registry"), a);
   EXPECT_FALSE(Camera::get_camera(u"cam test none"));
@@ -60,8 +59,7 @@ TEST(Camera, DirectionalMoves) {
   c.move_up_down(-2);
   c.move_right_left(4);
   c.get_view();
-  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)));
-  EXPECT_TRUE(close_to(c.target(), vec3(4, -2, 4)));
+  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)) && close_to(c.target(), vec3(4, -2, 4)));
   // After pointing elsewhere from a position off the origin, "right" is still to the right of
   // the line of sight.
   Camera d;
@@ -103,8 +101,7 @@ TEST(Camera, Rotations) {
     Camera c;
     (c.*t.turn)(t.angle);
     c.get_view();
-    EXPECT_TRUE(close_to(c.target(), t.target));
-    EXPECT_TRUE(close_to(c.up(), t.up));
+    EXPECT_TRUE(close_to(c.target(), t.target) && close_to(c.up(), t.up));
   }
 
   // Composed rotations: a quarter turn about x, then one about y, make R = Rx * Ry (the later
@@ -121,8 +118,7 @@ TEST(Camera, Rotations) {
   // A zero axis is no rotation.
   Camera g;
   g.rotate(vec3(0, 0, 0), 1.0f);
-  g.get_view();
-  EXPECT_EQ(g.target(), vec3(0, 0, 1));
+  EXPECT_TRUE(close_to(g.get_view(), mat4(), 0.0f));
 }
 
 TEST(Camera, Projections) {
