@@ -8,6 +8,7 @@
 
 #include "device_test_util.h"
 #include "zel/context.h"
+#include "zel/font.h"
 #include "zel/pixel_convert.h"
 
 using namespace zel;
