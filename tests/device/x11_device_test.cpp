@@ -283,10 +283,7 @@ bool eventually(F f) {
 TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   auto mng = std::make_shared<ModeRecorder>();
   DeviceMode m;
-  m.width = 400;
-  m.height = 300;
-  m.windowed = 1;
-  m.fields[0] = 77;
+  m.width = 400, m.height = 300, m.windowed = 1, m.fields[0] = 77;
   mng->set_mode(m);
   mng->pause(false, false);
   zelContext::instance().render_mng = mng.get();
@@ -302,8 +299,7 @@ TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   ASSERT_EQ(run("xdotool mousemove --window " + win + " 50 40 click 1"), 0);
   Recorded down{}, up{}, key{}, leave{};
   ASSERT_TRUE(log.wait_for(wm_lbuttondown, down) && log.wait_for(wm_lbuttonup, up));
-  EXPECT_EQ(std::make_pair(down.a, down.b), std::make_pair(100, 80));
-  EXPECT_EQ(std::make_pair(up.a, up.b), std::make_pair(100, 80));
+  EXPECT_EQ(std::make_tuple(down.a, down.b, up.a, up.b), std::make_tuple(100, 80, 100, 80));
   ASSERT_EQ(run("xdotool key --window " + win + " F11"), 0);
   ASSERT_TRUE(log.wait_for(wm_keydown, key));
   EXPECT_EQ(key.a, 0x7A);  // VK_F11
@@ -316,12 +312,11 @@ TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   }
   ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
   EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
-  XUnmapWindow(dpy, host);
-  XSync(dpy, False);
-  EXPECT_TRUE(eventually([&] { return mng->is_pause(); }));
-  XMapWindow(dpy, host);
-  XSync(dpy, False);
-  EXPECT_TRUE(eventually([&] { return !mng->is_pause(); }));
+  for (bool map : {false, true}) {
+    map ? XMapWindow(dpy, host) : XUnmapWindow(dpy, host);
+    XSync(dpy, False);
+    EXPECT_TRUE(eventually([&] { return mng->is_pause() != map; })) << map;
+  }
   dev.reset();
   zelContext::instance().render_mng = nullptr;
 }
@@ -333,8 +328,7 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   auto dev = devtest::make_device(100, 80, host);
   ASSERT_TRUE(dev);
   DeviceMode m = dev->mode();
-  m.width = 140;
-  m.height = 70;
+  m.width = 140, m.height = 70;
   ASSERT_TRUE(dev->toggle_mode(m));
   XSync(dpy, False);
   XWindowAttributes wa;
