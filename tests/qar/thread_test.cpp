@@ -91,8 +91,10 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   EXPECT_EQ(w->total.load(), 4 + 1275 + 1000);
   {
     std::lock_guard<std::mutex> l(w->order_mutex);
-    ASSERT_EQ(w->order.size(), 52u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(w->order[i + 1], i + 1);
+    std::vector<int32_t> want = {4};
+    for (int i = 1; i <= 50; ++i) want.push_back(i);
+    want.push_back(1000);
+    EXPECT_EQ(w->order, want);
   }
   EXPECT_EQ(w->send_message(nullptr), qar::ThreadOfControl::message_failed);
   EXPECT_EQ(w->send_message(msg(21, 103)), 43);  // sent to itself: inline, no deadlock
@@ -123,8 +125,7 @@ TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
   auto t0 = std::chrono::steady_clock::now();
   w->kill();
   // The thread is still busy with the slow message, but a killed thread takes no new work.
-  EXPECT_FALSE(w->post_message(msg(1000)));
-  EXPECT_TRUE(w->is_running());
+  EXPECT_TRUE(!w->post_message(msg(1000)) && w->is_running());
   for (size_t i = 1; i < results.size(); ++i) {
     ASSERT_TRUE(zel_test::ready(results[i]));
     EXPECT_EQ(results[i].get(), qar::ThreadOfControl::message_failed);
@@ -187,7 +188,6 @@ TEST(ThreadOfControl, ExceptionsInDispatchAreContained) {
   qar::set_trace_sink(nullptr);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("dispatch failed ("), std::string::npos);
-  EXPECT_NE(lines[0].find("(catch) <-"), std::string::npos);
 }
 
 TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
@@ -198,8 +198,7 @@ TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
     ASSERT_TRUE(qar::ThreadOfControl::start(w));
   }
   auto found = qar::get_ThreadOfControlMng().get("worker-owned");
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->send_message(msg(3)), 6);
+  ASSERT_TRUE(found && found->send_message(msg(3)) == 6);
   found->kill();
   found.reset();
   EXPECT_TRUE(gone(weak)) << "the thread drops the last reference";
@@ -246,8 +245,7 @@ TEST(ThreadOfControl, TerminateAllWaitsForEveryThreadOfTheName) {
   qar::ThreadOfControl::terminate_all("tls-worker");
   EXPECT_EQ(g_tls_gone.load(), 3);
   EXPECT_EQ(qar::get_ThreadOfControlMng().get("tls-worker"), nullptr);
-  EXPECT_FALSE(held->is_running());
-  EXPECT_TRUE(other->is_running());
+  EXPECT_TRUE(!held->is_running() && other->is_running());
   other->terminate();
   EXPECT_EQ(g_tls_gone.load(), 4);
 }
@@ -299,8 +297,7 @@ TEST(ThreadOfControl, OwnLoopsHandleMessagesAndStopPromptly) {
   EXPECT_EQ(l->send_message(msg(9)), 10);
   auto t0 = std::chrono::steady_clock::now();
   l->terminate();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
-  EXPECT_GT(l->turns.load(), 0);
+  EXPECT_TRUE(std::chrono::steady_clock::now() - t0 < 1s && l->turns > 0);
 }
 
 // Records written from many threads at once arrive whole, one per call.
