@@ -170,19 +170,14 @@ TEST(Font, BoldIsMadeWhenTheFaceHasNone) {
 }
 
 TEST(Color, PacksArgbAndDrawsOtherFormatsWhite) {
-  ColorARGB half_red(128, 255, 0, 0);
-  EXPECT_EQ(pack_color(&half_red), 0x80FF0000u);
-  ColorARGB mixed(0x12, 0x34, 0x56, 0x78);
-  EXPECT_EQ(pack_color(&mixed), 0x12345678u);
-  // Components are taken modulo 256.
-  ColorARGB wide(0x1FF, -1, 0x100, 0x2AB);
-  EXPECT_EQ(pack_color(&wide), 0xFFFF00ABu);
-
+  ColorARGB half_red(128, 255, 0, 0), mixed(0x12, 0x34, 0x56, 0x78);
+  ColorARGB wide(0x1FF, -1, 0x100, 0x2AB);  // components are taken modulo 256
   Color rgb24(0x10000007);
-  EXPECT_EQ(pack_color(&rgb24), 0xFFFFFFFFu);
-  EXPECT_EQ(pack_color(nullptr), 0xFFFFFFFFu);
   ColorT<0x10000008> xrgb(0, 1, 2, 3);
-  EXPECT_EQ(pack_color(&xrgb), 0xFFFFFFFFu);
+  EXPECT_EQ(std::make_tuple(pack_color(&half_red), pack_color(&mixed), pack_color(&wide)),
+            std::make_tuple(0x80FF0000u, 0x12345678u, 0xFFFF00ABu));
+  for (const Color* other : std::initializer_list<const Color*>{&rgb24, &xrgb, nullptr})
+    EXPECT_EQ(pack_color(other), 0xFFFFFFFFu);  // other formats, and none, draw white
 }
 
 TEST(Unit, PixelsFromEachMeasure) {
@@ -238,9 +233,8 @@ TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
   face_only.mask = logical_font::face_set;
   logical_font e(2);
   EXPECT_EQ(&e.combine(face_only), &e);
-  EXPECT_EQ(e.face, u"Courier New");
-  EXPECT_EQ(e.style, 2);
-  EXPECT_EQ(e.mask, 8 | 2);
+  EXPECT_EQ(std::make_tuple(e.face, e.style, e.mask),
+            std::make_tuple(std::u16string(u"Courier New"), 2, 8 | 2));
   logical_font all(unit(9.0, unit::pixels), u"X", logical_font::fw_light, 4), f;
   EXPECT_EQ(f.combine(all), all);
 }
