@@ -125,15 +125,14 @@ TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
   auto s = stream_of("QQQQQQ");
   s->seek(1, qar::Stream::seek_begin);
   EXPECT_EQ(zel::plugins::create_media_stream(s), nullptr);
-  std::vector<std::pair<int64_t, int64_t>> expected = {{1, 3}, {1, 1}, {1, 2}, {1, 4}, {1, 1}};
-  EXPECT_EQ(s->reads, expected);
+  EXPECT_EQ(s->reads,
+            (std::vector<std::pair<int64_t, int64_t>>{{1, 3}, {1, 1}, {1, 2}, {1, 4}, {1, 1}}));
   EXPECT_EQ(builtin_calls, 1);
   // The first that accepts wins; later ones are not asked.
   auto b = stream_of("B-stream");
   EXPECT_EQ(tag(zel::plugins::create_media_stream(b)), 5u);
   EXPECT_EQ(b->reads.size(), 3u);
-  auto z = stream_of("Zed");
-  EXPECT_EQ(tag(zel::plugins::create_media_stream(z)), 0x2Au);
+  EXPECT_EQ(tag(zel::plugins::create_media_stream(stream_of("Zed"))), 0x2Au);
   EXPECT_EQ(tag(zel::plugins::create_media_stream(stream_of("N..."))), 8u);
   // An exception from one source is traced and the walk goes on.
   std::vector<std::string> lines;
@@ -149,28 +148,24 @@ TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
 TEST_F(PluginsTest, UninitReleasesListsButKeepsDevicesAndInitAppendsAgain) {
   install({"dev_a", "media_a", "both"}, dir / "Plugins");
   zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
-  zelInit(nullptr);
-  EXPECT_EQ(zel::plugins::media_streams().size(), 3u);
-  zelInit(nullptr);  // a second scan appends again
-  EXPECT_EQ(zel::plugins::media_streams().size(), 6u);
+  for (size_t scans : {1, 2}) {  // a second scan appends again
+    zelInit(nullptr);
+    EXPECT_EQ(zel::plugins::media_streams().size(), 3 * scans);
+  }
   zelUninit();
-  EXPECT_TRUE(zel::plugins::media_streams().empty());
-  EXPECT_TRUE(zel::plugins::image_decoders().empty());
+  EXPECT_TRUE(zel::plugins::media_streams().empty() && zel::plugins::image_decoders().empty());
   // The device registry stays, and its library with it.
   auto* d3d = zel::plugins::find_device_factory(u"Direct3D8");
-  ASSERT_NE(d3d, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xA1u);
+  ASSERT_TRUE(d3d && reinterpret_cast<uintptr_t>(d3d->create()) == 0xA1u);
 }
 
 std::string run_probe(const fs::path& cwd, const fs::path& lib_dir) {
   std::string cmd = "cd '" + cwd.string() + "' && LD_LIBRARY_PATH='" + lib_dir.string() + "' '" +
                     ZEL_TEST_PROBE + "'";
   std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    EXPECT_EQ(pclose(p), 0);
-  }
+  FILE* p = popen(cmd.c_str(), "r");
+  for (char buf[512]; p && fgets(buf, sizeof buf, p);) out += buf;
+  EXPECT_TRUE(p && pclose(p) == 0);
   return out;
 }
 
