@@ -121,9 +121,7 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   Window host = host_window(96, 64);
   auto dev = devtest::make_device(96, 64, host);
   ASSERT_TRUE(dev);
-  EXPECT_FALSE(dev->is_headless());
-  EXPECT_EQ(dev->window(), uintptr_t(host));
-  EXPECT_GT(dev->ppi_x(), 0);
+  EXPECT_TRUE(!dev->is_headless() && dev->window() == uintptr_t(host) && dev->ppi_x() > 0);
   devtest::set_screen_space(*dev, 96, 64);
   auto tex = devtest::make_argb_texture(*dev, 1, 1, {0xFF102030u});
   dev->begin_frame(false, 255, 40, 80, 120);
@@ -132,8 +130,8 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   devtest::draw_quad(*dev, tex, 10, 12, 32, 24);
   dev->end_scene();
   dev->end_frame();
-  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png";
-  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
+  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png",
+                    shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
   ASSERT_TRUE(dev->save_frame_png(saved));
   XSync(dpy, False);
   ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
@@ -358,14 +356,12 @@ TEST(X11DeviceLostServer, FramesGoOnWhenTheServerDies) {
   pid_t server = -1;
   std::string name;
   if (!cliptest::start_private_xvfb(server, name)) GTEST_SKIP() << "no Xvfb";
-  const char* saved = std::getenv("DISPLAY");
-  const std::string saved_display = saved ? saved : "";
+  const std::string saved_display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
   setenv("DISPLAY", name.c_str(), 1);
   unsetenv("ZEL_HEADLESS");
   auto dev = devtest::make_device(64, 48);
   setenv("DISPLAY", saved_display.c_str(), 1);
-  ASSERT_TRUE(dev);
-  ASSERT_FALSE(dev->is_headless());
+  ASSERT_TRUE(dev && !dev->is_headless());
   dev->begin_frame(false, 255, 1, 2, 3);
   dev->end_frame();
   kill(server, SIGKILL);
