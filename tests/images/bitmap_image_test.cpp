@@ -26,16 +26,13 @@ std::shared_ptr<BitmapImage> make(int w, int h, uint32_t type, uint8_t value) {
 
 TEST(BitmapImage, LineSizesAndPalettes) {
   // Width, type, line size, palette entries.
+  // clang-format off
   for (auto [w, type, line, palette] : {std::tuple{3, zel::bimage_r8g8b8, 12, 0},
-                                        {5, zel::bimage_p1, 4, 2},
-                                        {33, zel::bimage_p1, 8, 2},
-                                        {9, zel::bimage_p4, 8, 16},
-                                        {1, zel::bimage_p8, 4, 256},
-                                        {7, zel::bimage_r5g6b5, 16, 0},
-                                        {5, zel::bimage_a8r8g8b8, 20, 0},
-                                        {6, zel::bimage_a8, 8, 0},
-                                        {10, zel::bimage_cmyk, 0, 0},
-                                        {10, zel::bimage_a8l8, 20, 0}})
+       {5, zel::bimage_p1, 4, 2}, {33, zel::bimage_p1, 8, 2}, {9, zel::bimage_p4, 8, 16},
+       {1, zel::bimage_p8, 4, 256}, {7, zel::bimage_r5g6b5, 16, 0}, {6, zel::bimage_a8, 8, 0},
+       {5, zel::bimage_a8r8g8b8, 20, 0}, {10, zel::bimage_cmyk, 0, 0},
+       {10, zel::bimage_a8l8, 20, 0}})
+    // clang-format on
     EXPECT_EQ(
         std::make_pair(BitmapImage::calc_line_size(w, type), BitmapImage::palette_entries(type)),
         std::make_pair(line, palette))

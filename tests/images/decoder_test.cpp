@@ -747,12 +747,11 @@ const struct {
   bytes data;
   std::vector<int> top_down;  // palette index per pixel from the top row, -1 skipped
 } kRleCases[] = {
-    {1,
-     6,
-     3,
-     {3, 1, 0, 3, 2, 3, 4, 0, 0, 0, 0, 2, 2, 1, 4, 5, 0, 1},
+    // clang-format off
+    {1, 6, 3, {3, 1, 0, 3, 2, 3, 4, 0, 0, 0, 0, 2, 2, 1, 4, 5, 0, 1},
      {-1, -1, 5, 5, 5, 5, -1, -1, -1, -1, -1, -1, 1, 1, 1, 2, 3, 4}},
     {2, 6, 2, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1}, {3, 4, 5, -1, -1, -1, 1, 2, 1, 2, 1, -1}}};
+// clang-format on
 
 TEST(Codecs, BmpPalettesAndTheClipboardsOwnFiles) {
   const int w = 9, h = 3;

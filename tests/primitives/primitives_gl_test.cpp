@@ -80,15 +80,13 @@ TEST_F(PrimitivesGL, LineWidthsCoverTheirRowsAndRebuildOnlyAfterAChange) {
   line.add_point(vec2(10, 50));
   line.add_point(vec2(10.4f, 50));  // merged with the one before
   line.add_point(vec2(90, 50));
+  // clang-format off
   const struct {
     uint32_t width;
     std::vector<int32_t> rows;
-  } cases[] = {{2, {49, 50}},
-               {2, {49, 50}},
-               {4, {48, 49, 50, 51}},
-               {3, {49, 50, 51}},
-               {6, {47, 48, 49, 50, 51, 52}},
-               {0, {50}}};
+  } cases[] = {{2, {49, 50}}, {2, {49, 50}}, {4, {48, 49, 50, 51}}, {3, {49, 50, 51}},
+               {6, {47, 48, 49, 50, 51, 52}}, {0, {50}}};
+  // clang-format on
   uint32_t width = 2;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.width);
