@@ -37,10 +37,10 @@ TEST(Events, CommunicationText) {
       {u"go to", 5, u"go", S(u"to\0", 3)},  // a buffer that ends early reads as if zeros followed
       {u"stop", 4, u"stop", u""},
       {S(u"play\0", 5), -1, u"play", u""},  // one terminating zero: nothing past it is read
-      {S(u"go to\0", 6), -1, u"go", S(u"to\0", 3)},
-      {S(u"go \0", 4), -1, u"go", u""},
-      {S(u"play\0\0", 6), -1, u"play", u""},
-      {S(u"\0", 1), -1, u"", u""},
+                                            // clang-format off
+      {S(u"go to\0", 6), -1, u"go", S(u"to\0", 3)}, {S(u"go \0", 4), -1, u"go", u""},
+      {S(u"play\0\0", 6), -1, u"play", u""}, {S(u"\0", 1), -1, u"", u""},
+                                            // clang-format on
   };
   for (const auto& c : cases) {
     std::unique_ptr<char16_t[]> buf(new char16_t[c.text.size()]);
@@ -118,22 +118,16 @@ TEST(PopupSize, ScanOfTheQuery) {
     const char16_t* url;
     int32_t w, h;
   } cases[] = {
-      {u"http://h/page?Width=300&height= 200", 300, 200},
-      {u"http://h/page?height=5&width=6", 6, 5},
-      {u"http://h/page", -1, -1},
-      {u"http://h/page?", -1, -1},
-      {u"", -1, -1},
-      {u"x? \twidth = =\t 42&height==7", 42, 7},
-      {u"x?maxwidth=5&lineheight=9", 5, 9},
-      {u"x?width=12px&height=abc", 12, 0},
-      {u"x?width=-20&height=+30", -20, 30},
+      // clang-format off
+      {u"http://h/page?Width=300&height= 200", 300, 200}, {u"http://h/page?height=5&width=6", 6, 5},
+      {u"http://h/page", -1, -1}, {u"http://h/page?", -1, -1}, {u"", -1, -1},
+      {u"x? \twidth = =\t 42&height==7", 42, 7}, {u"x?maxwidth=5&lineheight=9", 5, 9},
+      {u"x?width=12px&height=abc", 12, 0}, {u"x?width=-20&height=+30", -20, 30},
       {u"x?width=99999999999&height=-99999999999", INT32_MAX, INT32_MIN},
-      {u"x?width=5 height=6", 5, -1},
-      {u"x?width=1&height=2&width=3", 1, 2},
-      {u"x?width=1&width=3&height=4", 3, 4},
-      {u"width=1?a=b&height=8", -1, 8},
-      {u"x?W\u0130DTH=5&height=1", -1, 1},
-      {u"x?width300&height 200", 300, 200},
+      {u"x?width=5 height=6", 5, -1}, {u"x?width=1&height=2&width=3", 1, 2},
+      {u"x?width=1&width=3&height=4", 3, 4}, {u"width=1?a=b&height=8", -1, 8},
+      {u"x?W\u0130DTH=5&height=1", -1, 1}, {u"x?width300&height 200", 300, 200},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const auto size = scan_popup_size(c.url);

@@ -184,13 +184,12 @@ TEST(PngEncoder, RefusesBadInputAndLeavesTheOutputAlone) {
   std::vector<uint8_t> px(64 * 4);
   const uint32_t argb = zel::bimage_a8r8g8b8;
   // Pixels, width, height, pitch, format.
+  // clang-format off
   const std::tuple<const void*, int32_t, int32_t, ptrdiff_t, uint32_t> cases[] = {
-      {nullptr, 4, 4, 16, argb},
-      {px.data(), 0, 4, 16, argb},
-      {px.data(), 4, -1, 16, argb},
-      {px.data(), 4, 4, 15, argb},
-      {px.data(), 4, 4, 16, zel::bimage_none},
+      {nullptr, 4, 4, 16, argb}, {px.data(), 0, 4, 16, argb}, {px.data(), 4, -1, 16, argb},
+      {px.data(), 4, 4, 15, argb}, {px.data(), 4, 4, 16, zel::bimage_none},
       {px.data(), 1 << 15, 1 << 14, 1 << 17, argb}};
+  // clang-format on
   for (auto [pixels, w, h, pitch, format] : cases) {
     std::string out = "x";
     EXPECT_FALSE(zel::encode_png(out, pixels, w, h, pitch, format, true));
