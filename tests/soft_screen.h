@@ -47,8 +47,7 @@ class SoftScreen : public soft::SoftDevice {
     textures = std::make_shared<CountingTextures>(textures_);
     textures_ = textures;
     DeviceMode m;
-    m.width = w;
-    m.height = h;
+    m.width = w, m.height = h;
     set_display(nullptr, m);
     ppi_x_ = ppi_y_ = ppi;
     mat4 p;  // scene (x, y) to pixel (x, y): pixel centres on whole coordinates
@@ -74,9 +73,8 @@ class SoftScreen : public soft::SoftDevice {
     return out;
   }
   uint32_t at(int32_t x, int32_t y) {
-    std::shared_ptr<BitmapImage> f = read_frame();
     uint32_t v;
-    std::memcpy(&v, f->pixmap(y) + 4 * x, 4);
+    std::memcpy(&v, read_frame()->pixmap(y) + 4 * x, 4);
     return v;
   }
   // Fills the frame, leaving the device's states as they are.

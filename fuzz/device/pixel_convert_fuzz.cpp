@@ -2,7 +2,6 @@
 // rows the caller describes (AddressSanitizer watches the exact-size buffers).
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "zel/pixel_convert.h"

@@ -9,50 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "zel/pixel_convert.h"
 #include "zel/pixel_format.h"
 
 extern char** environ;
 
 namespace cliptest {
-
-// A channel of `bits` widened to 8 bits by bit replication, as the engine's conversion does.
-static uint8_t widen(uint32_t v, int bits) {
-  if (bits == 1) return v ? 255 : 0;
-  if (bits >= 8) return uint8_t(v);
-  return uint8_t((v << (8 - bits)) | (v >> (2 * bits - 8)));
-}
-
-// Each format's channels as (bits, shift) of its little-endian pixel value: red, green, blue,
-// alpha (0 bits: opaque).
-static void reference_rgba(const uint8_t* p, uint32_t format, uint8_t out[4]) {
-  static const struct {
-    uint32_t format;
-    int bytes, bits[4], shift[4];
-  } layouts[] = {
-      {zel::bimage_x1r5g5b5, 2, {5, 5, 5, 0}, {10, 5, 0, 0}},
-      {zel::bimage_a1r5g5b5, 2, {5, 5, 5, 1}, {10, 5, 0, 15}},
-      {zel::bimage_r5g6b5, 2, {5, 6, 5, 0}, {11, 5, 0, 0}},
-      {zel::bimage_r8g8b8, 3, {8, 8, 8, 0}, {16, 8, 0, 0}},
-      {zel::bimage_x8r8g8b8, 4, {8, 8, 8, 0}, {16, 8, 0, 0}},
-      {zel::bimage_a8r8g8b8, 4, {8, 8, 8, 8}, {16, 8, 0, 24}},
-  };
-  for (const auto& l : layouts) {
-    if (l.format != format) continue;
-    uint32_t v = 0;
-    for (int i = 0; i < l.bytes; ++i) v |= uint32_t(p[i]) << (8 * i);
-    for (int c = 0; c < 4; ++c) {
-      const uint32_t max = (1u << l.bits[c]) - 1;
-      out[c] = l.bits[c] ? widen((v >> l.shift[c]) & max, l.bits[c]) : 255;
-    }
-    return;
-  }
-  std::abort();
-}
 
 std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch) {
   const int bpp = zel::pixel_format_bits(format) / 8;
@@ -83,13 +49,12 @@ int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint3
     return -1;
   }
   if (int(img.width) != width || int(img.height) != height) return -1;
-  const int bpp = zel::pixel_format_bits(format) / 8;
   int mismatches = 0;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      uint8_t want[4];
-      reference_rgba(&px[size_t(y * pitch + x * bpp)], format, want);
-      if (std::memcmp(want, &rgba[size_t((y * width + x) * 4)], 4) != 0) ++mismatches;
+      const uint32_t want = zel::read_pixel_argb(format, &px[size_t(y * pitch)], x);
+      const uint8_t* got = &rgba[size_t((y * width + x) * 4)];
+      mismatches += want != (uint32_t(got[3]) << 24 | got[0] << 16 | got[1] << 8 | got[2]);
     }
   return mismatches;
 }

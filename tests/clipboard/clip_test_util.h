@@ -1,4 +1,4 @@
-// Helpers of the clipboard tests: reference pixel conversion, PNG decoding, BMP fields and
+// Helpers of the clipboard tests: pictures, PNG decoding, BMP fields and
 // running xclip.
 #pragma once
 #include <sys/types.h>
@@ -13,7 +13,7 @@ namespace cliptest {
 // `pitch` bytes apart and the bytes past each row are filled with 0xEE.
 std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pitch);
 // Pixels of `png` that differ from the colour each pixel of the source picture stands for
-// (worked out from the format's bit layout); -1 when it is no PNG of the picture's size.
+// (as the engine's conversion reads it); -1 when it is no PNG of the picture's size.
 int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint32_t format,
                    int width, int height, int pitch);
 // Little-endian fields of a byte string.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "keep_mesa_loaded.h"
@@ -18,9 +17,7 @@ std::shared_ptr<zel::gl::GLDevice> make_device(int32_t w, int32_t h, uintptr_t w
   auto dev = std::make_shared<zel::gl::GLDevice>();
   if (!dev->init()) return nullptr;
   zel::DeviceMode m;
-  m.width = w;
-  m.height = h;
-  m.window = window;
+  m.width = w, m.height = h, m.window = window;
   if (!dev->set_display(reinterpret_cast<void*>(window), m)) return nullptr;
   return dev;
 }

@@ -1,19 +1,15 @@
 // Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <random>
 #include <tuple>
 #include <vector>
 
 #include "device_test_util.h"
 #include "zel/context.h"
-#include "zel/events.h"
 #include "zel/font.h"
 #include "zel/pixel_convert.h"
-#include "zel/render_mng.h"
 
 using namespace zel;
 using devtest::draw_quad;
@@ -129,9 +125,12 @@ TEST_F(GLDeviceTest, MaskStageMultipliesAlpha) {
   draw_quad(*dev, green, 10, 12, 4, 1);
   dev->end_scene();
   auto f = frame();
-  expect_pixels(*f, {{10, 10, 0xFF00FF00u}, {12, 10, 0xFF000000u}, {13, 10, 0xFF00FF00u}});
+  expect_pixels(*f, {{10, 10, 0xFF00FF00u},
+                     {12, 10, 0xFF000000u},
+                     {13, 10, 0xFF00FF00u},
+                     {10, 12, 0xFF00FF00u},
+                     {12, 12, 0xFF00FF00u}});
   EXPECT_LE(channel_diff(pixel(*f, 11, 10), 0xFF008000u), 1);
-  for (int x = 10; x < 14; ++x) EXPECT_EQ(pixel(*f, x, 12), 0xFF00FF00u);
 
   // A mask asked for while blending is off has no effect.
   dev->begin_frame(false, 255, 0, 0, 0);
@@ -162,27 +161,15 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
     EXPECT_EQ(tex->pixel_type(), fmt);
     ASSERT_TRUE(tex->load_memory(src.data(), eTextureType(fmt), w, h, pitch, 0, 0, -1, -1));
 
-    // Read back: the same bytes (X8R8G8B8 comes back as 24-bit RGB).
+    // Read back, every texel's alpha and, drawn without blending, the screen: what the format
+    // holds (ignored bits may be anything; X8R8G8B8 comes back as 24-bit RGB).
     auto img = tex->read_back(0, 0, 0, 0);
     ASSERT_TRUE(img);
     ASSERT_EQ(std::make_pair(img->width(), img->height()), std::make_pair(w, h));
     const uint32_t back_fmt = fmt == tt_x8r8g8b8 ? uint32_t(bimage_r8g8b8) : fmt;
     ASSERT_EQ(uint32_t(img->type()), back_fmt);
-    // Ignored bits may be anything; compare what the format holds.
-    for (int32_t y = 0; y < h; ++y)
-      for (int32_t x = 0; x < w; ++x)
-        ASSERT_EQ(read_pixel_argb(back_fmt, img->pixmap(y), x),
-                  read_pixel_argb(fmt, src.data() + y * pitch, x))
-            << x << "," << y;
-
-    // Alpha of every texel.
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t argb = read_pixel_argb(fmt, src.data() + pitch, x);
-      EXPECT_EQ(uint32_t(tex->alpha_at(x, 1)), argb >> 24) << x;
-    }
-
     // Drawn without blending, the colour reaches the screen as the format holds it; then the
-    // last 2 x 1 texels are written and drawn again (only the patch goes up).
+    // last 2 x 1 texels of row 2 are written and drawn again (only the patch goes up).
     for (int pass = 0; pass < 2; ++pass) {
       if (pass == 1) {
         for (int i = 0; i < 2 * bpp; ++i) src[size_t(2 * pitch + 4 * bpp + i)] = uint8_t(rng());
@@ -193,13 +180,17 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
       dev->begin_2D_mode();
       draw_quad(*dev, tex, 30, 30, float(w), float(h));
       auto f = frame();
-      for (int32_t y = 0; y < h; ++y) {
+      for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
           const uint32_t argb = read_pixel_argb(fmt, src.data() + y * pitch, x);
-          const uint32_t want = fmt == tt_a8 ? 0xFFFFFFu : (argb & 0xFFFFFFu);
-          ASSERT_EQ(pixel(*f, 30 + x, 30 + y) & 0xFFFFFFu, want) << x << "," << y << " " << pass;
+          if (pass == 0) {
+            ASSERT_EQ(read_pixel_argb(back_fmt, img->pixmap(y), x), argb) << x << "," << y;
+            ASSERT_EQ(uint32_t(tex->alpha_at(x, y)), argb >> 24) << x << "," << y;
+          }
+          ASSERT_EQ(pixel(*f, 30 + x, 30 + y) & 0xFFFFFFu,
+                    fmt == tt_a8 ? 0xFFFFFFu : argb & 0xFFFFFFu)
+              << x << "," << y << " " << pass;
         }
-      }
       dev->end_frame();
     }
   }
@@ -212,8 +203,7 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
   EXPECT_EQ(t->size(), std::make_pair(128, 32));
   EXPECT_EQ(std::make_pair(t->real_width(), t->real_height()), std::make_pair(100, 30));
   EXPECT_FALSE(t->set_real_width(200));  // past the texture: refused
-  EXPECT_TRUE(t->set_real_width(128));
-  EXPECT_EQ(t->real_width(), 128);
+  EXPECT_TRUE(t->set_real_width(128) && t->real_width() == 128);
   // Refused: empty or negative sizes, an unknown kind, a format textures cannot hold.
   for (auto bad : {std::make_tuple(0, 10, tt_a8r8g8b8, 1), std::make_tuple(10, -1, tt_a8r8g8b8, 1),
                    std::make_tuple(10, 10, tt_a8r8g8b8, 2),
@@ -223,14 +213,11 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
   auto one = tm.create(u"", 1, 1, tt_x8r8g8b8, 0, 0, 1, 1.0f, 0);
   ASSERT_TRUE(one);
   EXPECT_EQ(one->size(), std::make_pair(1, 1));
-  EXPECT_EQ(one->alpha_at(0, 0), 255);
-  EXPECT_EQ(one->alpha_at(5, 5), 255);
-
+  EXPECT_EQ(one->alpha_at(0, 0) + one->alpha_at(5, 5), 2 * 255);
   auto a1 = tm.create(u"", 2, 1, tt_a1r5g5b5, 0, 0, 1, 1.0f, 0);
   const uint16_t px[2] = {0x7FFF, 0x8000};
   ASSERT_TRUE(a1->load_memory(px, tt_a1r5g5b5, 2, 1, 4, 0, 0, -1, -1));
-  EXPECT_EQ(a1->alpha_at(0, 0), 0);
-  EXPECT_EQ(a1->alpha_at(1, 0), 255);
+  EXPECT_EQ(std::make_pair(a1->alpha_at(0, 0), a1->alpha_at(1, 0)), std::make_pair(0, 255));
 
   // Out-of-range loads are refused and change nothing.
   EXPECT_FALSE(a1->load_memory(px, tt_a1r5g5b5, 2, 1, 4, 1, 0, -1, -1));
@@ -239,49 +226,27 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
   EXPECT_FALSE(a1->read_back(0, 0, 5, 1));
 }
 
+// A picture's texture reads back as the picture; two uniform halves shrunk to 2 x 1 keep their
+// colours, also when copied on into a 16-bit texture.
 TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
-  auto img = std::make_shared<BitmapImage>();
-  ASSERT_TRUE(img->create(4, 2, bimage_r8g8b8));
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 4; ++x) {
-      uint8_t* p = img->pixmap(y) + 3 * x;
-      p[0] = uint8_t(x * 60);  // blue
-      p[1] = uint8_t(y * 200);
-      p[2] = 7;
-    }
+  auto img =
+      devtest::picture(4, 2, [](int32_t x, int32_t y) { return 0xFF000000u | x * 60 << 8 | y; });
   auto t = dev->texture_manager()->create_from_image(u"", img, 1, 1.0f);
   ASSERT_TRUE(t);
-  EXPECT_EQ(std::make_pair(t->real_width(), t->real_height()), std::make_pair(4, 2));
   auto back = t->read_back(0, 0, 0, 0);
   ASSERT_TRUE(back);
-  EXPECT_EQ(std::memcmp(back->pixmap(1), img->pixmap(1), 12), 0);
-
-  // Two uniform halves shrunk to 2 x 1 keep their colours; enlarged 4 times, the middle of
-  // each half keeps its colour and the boundary blends.
+  EXPECT_EQ(devtest::pixels(*back), devtest::pixels(*img));
   auto two =
       devtest::picture(4, 4, [](int32_t x, int32_t) { return x < 2 ? 0xFFFF0000u : 0xFF0000FFu; });
   auto small = dev->texture_manager()->create(u"", 2, 1, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
   qar::Rect d(0, 0, 2, 1);
   ASSERT_TRUE(small->load_image(two, nullptr, &d));
   expect_pixels(*small->read_back(0, 0, 0, 0), {{0, 0, 0xFFFF0000u}, {1, 0, 0xFF0000FFu}});
-
-  auto big = dev->texture_manager()->create(u"", 16, 4, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
-  qar::Rect s(0, 0, 4, 1), d2(0, 0, 16, 4);
-  ASSERT_TRUE(big->load_image(two, &s, &d2));
-  EXPECT_EQ(big->real_width(), 16);
-  auto bb = big->read_back(0, 0, 0, 0);
-  expect_pixels(*bb, {{0, 2, 0xFFFF0000u}, {15, 2, 0xFF0000FFu}});
-  const uint32_t mid = pixel(*bb, 8, 2);
-  EXPECT_GT((mid >> 16) & 0xFF, 0x20u);
-  EXPECT_GT(mid & 0xFF, 0x20u);
-
-  // Texture to texture, with the same scaling.
-  auto copy = dev->texture_manager()->create(u"", 16, 4, tt_r5g6b5, 1, 0, 1, 1.0f, 0);
-  ASSERT_TRUE(copy->load_texture(big, nullptr, nullptr));
-  auto cb = copy->read_back(0, 0, 0, 0);
-  uint16_t v;
-  std::memcpy(&v, cb->pixmap(2), 2);
-  EXPECT_EQ(v, 0xF800);
+  auto copy = dev->texture_manager()->create(u"", 2, 1, tt_r5g6b5, 1, 0, 1, 1.0f, 0);
+  ASSERT_TRUE(copy->load_texture(small, nullptr, nullptr));
+  uint16_t v[2];
+  std::memcpy(v, copy->read_back(0, 0, 0, 0)->pixmap(0), 4);
+  EXPECT_EQ(std::make_pair(v[0], v[1]), std::make_pair(uint16_t(0xF800), uint16_t(0x001F)));
 }
 
 TEST_F(GLDeviceTest, PalettedImagesLoadThroughTheirPalette) {
@@ -301,13 +266,10 @@ TEST_F(GLDeviceTest, PalettedImagesLoadThroughTheirPalette) {
   qar::Rect s(3, 1, 10, 3), d(0, 0, 7, 2);
   ASSERT_TRUE(t->load_image(img, &s, &d));
   auto back = t->read_back(0, 0, 0, 0);
-  ASSERT_TRUE(back);
-  ASSERT_EQ(back->width(), 7);
+  ASSERT_TRUE(back && back->width() == 7);
   for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 7; ++x) {
-      const bool set = ((x + 3) + (y + 1)) & 1;
-      EXPECT_EQ(pixel(*back, x, y), set ? 0xFFFFFF00u : 0xFF0000FFu) << x << "," << y;
-    }
+    for (int x = 0; x < 7; ++x)
+      EXPECT_EQ(pixel(*back, x, y), (x + y) & 1 ? 0xFFFFFF00u : 0xFF0000FFu) << x << "," << y;
 }
 
 TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
@@ -323,10 +285,9 @@ TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
     // Scene (0, 0) is the target's top-left.
     draw_quad(*dev, red, 0, 0, 8, 4);
   }
-  auto back = target->read_back(0, 0, 0, 0);
-  ASSERT_TRUE(back);
   const uint32_t r = 0xFFFF0000u, b = 0xFF0000FFu;
-  expect_pixels(*back, {{0, 0, r}, {7, 3, r}, {8, 0, b}, {0, 4, b}, {63, 31, b}});
+  expect_pixels(*target->read_back(0, 0, 0, 0),
+                {{0, 0, r}, {7, 3, r}, {8, 0, b}, {0, 4, b}, {63, 31, b}});
 
   // Drawn on the screen, the red corner is at the top-left too.
   devtest::set_screen_space(*dev, W, H);
@@ -380,9 +341,9 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
   dev->end_scene();
   auto f = frame();
   expect_pixels(*f, {{5, 50, 0xFF000000u}, {15, 39, 0xFF000000u}, {15, 41, 0xFF000000u}});
-  for (int x = 11; x < 19; ++x) EXPECT_EQ(pixel(*f, x, 40), 0xFFFF0000u) << x;
-  for (int x = 31; x < 39; ++x) EXPECT_EQ(pixel(*f, x, 60), 0xFFFF0000u) << x;
-  for (int y = 62; y < 69; ++y) EXPECT_EQ(pixel(*f, 40, y), 0xFFFF0000u) << y;
+  for (int i = 0; i < 7; ++i)
+    expect_pixels(
+        *f, {{11 + i, 40, 0xFFFF0000u}, {31 + i, 60, 0xFFFF0000u}, {40, 62 + i, 0xFFFF0000u}});
 }
 
 // With the screen-space projection and the world moved by (5, 0), the screen point (40, 30)
@@ -397,42 +358,8 @@ TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
   EXPECT_NEAR(v.y, 30.0f, 1e-3);
 }
 
-TEST_F(GLDeviceTest, SavedPngMatchesTheFrame) {
-  auto tex = make_argb_texture(*dev, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFF123456u});
-  dev->begin_frame(false, 255, 9, 8, 7);
-  dev->begin_2D_mode();
-  draw_quad(*dev, tex, 3, 4, 2, 2);
-  dev->end_frame();
-  const std::string path = std::string(ZEL_TEST_BINARY_DIR) + "/gl_frame.png";
-  ASSERT_TRUE(dev->save_frame_png(path));
-  int32_t w = 0, h = 0;
-  std::vector<uint32_t> png;
-  ASSERT_TRUE(devtest::read_png(path, w, h, png));
-  ASSERT_EQ(std::make_pair(w, h), std::make_pair(W, H));
-  auto f = frame();
-  EXPECT_EQ(png, devtest::pixels(*f));
-  EXPECT_EQ(png[size_t(4 * W + 3)], 0xFFFF0000u);
-  EXPECT_EQ(png[size_t(5 * W + 4)], 0xFF123456u);
-  std::remove(path.c_str());
-  EXPECT_FALSE(dev->save_frame_png("/nonexistent-dir/x.png"));
-}
-
-// A render manager that records the messages posted to it.
-class RecordingMng : public RenderMng {
- public:
-  void change_mode(const DeviceMode&) override {}
-  bool post_message(std::shared_ptr<qar_message> msg) override {
-    std::lock_guard<std::mutex> g(m);
-    if (msg->get_id() == notification_event_id) codes.push_back(msg->param1);
-    return true;
-  }
-  std::mutex m;
-  std::vector<int32_t> codes;
-};
-
-TEST_F(GLDeviceTest, ForcedLossNotifiesAndRestoresTheSamePixels) {
-  auto mng = std::make_shared<RecordingMng>();
-  zelContext::instance().render_mng = mng.get();
+// The notifications of a loss reaching the scene are checked by the render loop's test.
+TEST_F(GLDeviceTest, ForcedLossRestoresTheSamePixels) {
   std::vector<uint32_t> px;
   for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x0F0F0F));
   auto tex = make_argb_texture(*dev, 4, 4, px);
@@ -451,22 +378,15 @@ TEST_F(GLDeviceTest, ForcedLossNotifiesAndRestoresTheSamePixels) {
   ASSERT_TRUE(draw());
   auto before = frame();
   dev->end_frame();
-
   dev->simulate_loss(2);
   ASSERT_TRUE(draw());
   dev->end_frame();
   EXPECT_TRUE(dev->is_lost());
-  EXPECT_FALSE(draw());  // reset not possible yet
-  EXPECT_FALSE(draw());
+  EXPECT_FALSE(draw() || draw());  // reset not possible yet
   EXPECT_TRUE(dev->is_lost());
   ASSERT_TRUE(draw());  // restored, drawn from the CPU copies
   EXPECT_FALSE(dev->is_lost());
-  auto after = frame();
-  ASSERT_TRUE(after);
-  EXPECT_EQ(devtest::pixels(*after), devtest::pixels(*before));
-  std::lock_guard<std::mutex> g(mng->m);
-  EXPECT_EQ(mng->codes, (std::vector<int32_t>{0, 1}));
-  zelContext::instance().render_mng = nullptr;
+  EXPECT_EQ(devtest::pixels(*frame()), devtest::pixels(*before));
 }
 
 TEST_F(GLDeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
@@ -484,20 +404,14 @@ TEST_F(GLDeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
   EXPECT_FALSE(dev->is_lost());
 }
 
+// OpenGL and its Direct3D8 alias each make a new device; other names leave the context's as it
+// was.
 TEST(DeviceFactory, NamesAndContext) {
   zelContext& ctx = zelContext::instance();
-  ctx.device.reset();
-  ctx.env_driver.reset();
   EXPECT_FALSE(ZEL_createDevice(u"NoSuchDevice", ctx));
-  auto a = ZEL_createDevice(u"OpenGL", ctx);
-  ASSERT_TRUE(a);
-  EXPECT_TRUE(dynamic_cast<gl::GLDevice*>(a.get()));
-  EXPECT_EQ(a->name(), u"OpenGL");
-  EXPECT_EQ(ctx.env_driver, a->get_env_indep());
-  auto b = ZEL_createDevice(u"Direct3D8", ctx);
-  ASSERT_TRUE(b);
-  EXPECT_NE(a, b);
-  // An unknown name leaves the context's device as it was.
+  auto a = ZEL_createDevice(u"OpenGL", ctx), b = ZEL_createDevice(u"Direct3D8", ctx);
+  ASSERT_TRUE(dynamic_cast<gl::GLDevice*>(a.get()) && b && a != b);
+  EXPECT_EQ(ctx.env_driver, b->get_env_indep());
   EXPECT_EQ(ZEL_createDevice(u"Direct3D9", ctx), b);
   ctx.device.reset();
   ctx.env_driver.reset();

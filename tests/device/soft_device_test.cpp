@@ -101,15 +101,10 @@ TEST(SoftDevice, RenderTargetIsReadBack) {
     quad(dev, 1, 1, 2, 1, 0, 0, 1, 1);
   }
   auto img = target->read_back(0, 0, 0, 0);
-  ASSERT_TRUE(img);
-  ASSERT_EQ(img->width(), 6);
-  uint32_t px;
-  std::memcpy(&px, img->pixmap(1) + 4, 4);
-  EXPECT_EQ(px, 0xFF102030u);
-  std::memcpy(&px, img->pixmap(0), 4);
-  EXPECT_EQ(px, 0u);
-  EXPECT_EQ(target->alpha_at(1, 1), 255);
-  EXPECT_EQ(target->alpha_at(0, 0), 0);
+  ASSERT_TRUE(img && img->width() == 6);
+  EXPECT_EQ(std::make_pair(devtest::pixel(*img, 1, 1), devtest::pixel(*img, 0, 0)),
+            std::make_pair(0xFF102030u, 0u));
+  EXPECT_EQ(std::make_pair(target->alpha_at(1, 1), target->alpha_at(0, 0)), std::make_pair(255, 0));
   // The frame was left alone.
   for (uint32_t p : dev.pixels()) ASSERT_EQ(p, kBlack);
 }
@@ -146,11 +141,8 @@ TEST(SoftDevice, MadeByNameAndKeptFrameIsNotDrawnOver) {
   auto kept = dev->read_frame();
   dev->begin_frame(false, 255, 0, 0, 255);
   dev->end_frame();
-  uint32_t a, b;
-  std::memcpy(&a, kept->pixmap(0), 4);
-  std::memcpy(&b, dev->read_frame()->pixmap(0), 4);
-  EXPECT_EQ(a, 0xFFFF0000u);
-  EXPECT_EQ(b, 0xFF0000FFu);
+  EXPECT_EQ(devtest::pixel(*kept, 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(devtest::pixel(*dev->read_frame(), 0, 0), 0xFF0000FFu);
   dev.reset();
   zelContext::uninit();
 }

@@ -53,34 +53,28 @@ TEST(DeviceStress, WritersAndTheRenderThreadShareTexturesAndBuffers) {
   std::vector<std::thread> writers;
   for (int w = 0; w < 2; ++w) {
     writers.emplace_back([&, w] {
-      std::vector<uint32_t> px(64);
       for (int n = 0; !stop; ++n) {
-        const int i = (n + w) % kTextures;
-        std::fill(px.begin(), px.end(), 0xFF000000u | uint32_t(n & 0xFF));
-        tex[size_t(i)]->load_memory(px.data(), tt_a8r8g8b8, 8, 8, 32, 0, 0, -1, -1);
-        auto back = tex[size_t(i)]->read_back(0, 0, 0, 0);
-        EXPECT_TRUE(back);
-        EXPECT_EQ(tex[size_t(i)]->alpha_at(3, 3), 255);
-        // The same quad written again, under the buffer's lock.
-        void* p = vb[size_t(i)]->lock();
-        if (p) {
-          std::vector<uint8_t> copy(4 * 24);
-          std::memcpy(copy.data(), p, copy.size());
+        auto& t = tex[size_t((n + w) % kTextures)];
+        auto& b = vb[size_t((n + w) % kTextures)];
+        const std::vector<uint32_t> px(64, 0xFF000000u | uint32_t(n & 0xFF));
+        t->load_memory(px.data(), tt_a8r8g8b8, 8, 8, 32, 0, 0, -1, -1);
+        EXPECT_TRUE(t->read_back(0, 0, 0, 0));
+        EXPECT_EQ(t->alpha_at(3, 3), 255);
+        if (void* p = b->lock()) {  // the same quad written again, under the buffer's lock
+          const std::vector<uint8_t> copy(static_cast<uint8_t*>(p), static_cast<uint8_t*>(p) + 96);
           std::memcpy(p, copy.data(), copy.size());
-          vb[size_t(i)]->unlock();
+          b->unlock();
         }
-        auto tmp = dev->texture_manager()->create(u"", 4, 4, tt_a8r8g8b8, 0, 0, 1, 1, 0);
-        tmp->load_texture(tex[size_t(i)], nullptr, nullptr);
+        dev->texture_manager()
+            ->create(u"", 4, 4, tt_a8r8g8b8, 0, 0, 1, 1, 0)
+            ->load_texture(t, nullptr, nullptr);
       }
     });
   }
-  // Opposite copies at the same time must not deadlock.
-  writers.emplace_back([&] {
-    while (!stop) tex[0]->load_texture(tex[1], nullptr, nullptr);
-  });
-  writers.emplace_back([&] {
-    while (!stop) tex[1]->load_texture(tex[0], nullptr, nullptr);
-  });
+  for (int k = 0; k < 2; ++k)  // opposite copies at the same time must not deadlock
+    writers.emplace_back([&, k] {
+      while (!stop) tex[size_t(k)]->load_texture(tex[size_t(1 - k)], nullptr, nullptr);
+    });
 
   while (frames < 60) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   stop = true;
@@ -88,18 +82,17 @@ TEST(DeviceStress, WritersAndTheRenderThreadShareTexturesAndBuffers) {
   render.join();
 
   // After the writers stop, one more frame shows exactly what each texture holds.
-  const std::vector<uint32_t> colours = {0xFF112233u, 0xFF445566u, 0xFF778899u, 0xFFAABBCCu};
+  auto colour = [](int i) { return 0xFF000000u | 0x332211u * uint32_t(i + 1); };
   for (int i = 0; i < kTextures; ++i) {
-    std::vector<uint32_t> px(64, colours[size_t(i)]);
+    std::vector<uint32_t> px(64, colour(i));
     ASSERT_TRUE(tex[size_t(i)]->load_memory(px.data(), tt_a8r8g8b8, 8, 8, 32, 0, 0, -1, -1));
   }
   ASSERT_TRUE(draw());
   auto f = dev->read_frame();
   ASSERT_TRUE(f);
   for (int i = 0; i < kTextures; ++i)
-    devtest::expect_pixels(*f, {{i * 16, 0, colours[size_t(i)]},
-                                {i * 16 + 7, 7, colours[size_t(i)]},
-                                {i * 16 + 8, 0, 0xFF000000u}});
+    devtest::expect_pixels(
+        *f, {{i * 16, 0, colour(i)}, {i * 16 + 7, 7, colour(i)}, {i * 16 + 8, 0, 0xFF000000u}});
 }
 
 }  // namespace

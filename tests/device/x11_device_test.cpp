@@ -121,21 +121,17 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   Window host = host_window(96, 64);
   auto dev = devtest::make_device(96, 64, host);
   ASSERT_TRUE(dev);
-  EXPECT_FALSE(dev->is_headless());
-  EXPECT_EQ(dev->window(), uintptr_t(host));
-  EXPECT_GT(dev->ppi_x(), 0);
+  EXPECT_TRUE(!dev->is_headless() && dev->window() == uintptr_t(host) && dev->ppi_x() > 0);
   devtest::set_screen_space(*dev, 96, 64);
-  std::vector<uint32_t> px;
-  for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x100F0D));
-  auto tex = devtest::make_argb_texture(*dev, 4, 4, px);
+  auto tex = devtest::make_argb_texture(*dev, 1, 1, {0xFF102030u});
   dev->begin_frame(false, 255, 40, 80, 120);
   ASSERT_TRUE(dev->begin_scene());
   dev->begin_2D_mode();
   devtest::draw_quad(*dev, tex, 10, 12, 32, 24);
   dev->end_scene();
   dev->end_frame();
-  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png";
-  const std::string shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
+  const std::string saved = std::string(ZEL_TEST_BINARY_DIR) + "/x11_saved.png",
+                    shot = std::string(ZEL_TEST_BINARY_DIR) + "/x11_shot.png";
   ASSERT_TRUE(dev->save_frame_png(saved));
   XSync(dpy, False);
   ASSERT_EQ(run("import -silent -window " + std::to_string(host) + " png:" + shot), 0);
@@ -143,50 +139,44 @@ TEST_F(X11DeviceTest, AdoptsTheHostWindowAndItsScreenshotIsTheSavedFrame) {
   std::vector<uint32_t> a, b;
   ASSERT_TRUE(devtest::read_png(saved, w1, h1, a));
   ASSERT_TRUE(devtest::read_png(shot, w2, h2, b));
-  ASSERT_EQ(std::make_pair(w2, h2), std::make_pair(96, 64));
-  EXPECT_EQ(std::make_pair(w1, h1), std::make_pair(w2, h2));
+  ASSERT_EQ(std::make_tuple(w1, h1, w2, h2), std::make_tuple(96, 64, 96, 64));
   EXPECT_EQ(a, b);
-  EXPECT_EQ(b[0], 0xFF285078u);
-  EXPECT_EQ(b[size_t(12 * 96 + 10)], px[0]);
+  EXPECT_EQ(std::make_pair(b[0], b[size_t(12 * 96 + 10)]),
+            std::make_pair(0xFF285078u, 0xFF102030u));
   std::remove(saved.c_str());
   std::remove(shot.c_str());
 }
 
-// Devices made and destroyed one after another, each on an X connection of its own: a
-// connection may come back at the address of a closed one, and the device must not reuse the
-// EGL display of the closed one (a crash, or frames sent down the dead connection). Other
-// connections opened in between vary where the next one lands.
+// Devices made and destroyed one after another, each on a connection of its own, while other
+// connections come and go: a connection may come back at the address of a closed one, and the
+// device must not reuse the closed one's EGL display.
 TEST_F(X11DeviceTest, DevicesMadeOneAfterAnotherEachPresentIntoTheirWindow) {
   std::vector<Display*> extra;
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < 40; ++i) {
     SCOPED_TRACE(i);
-    // Near the screen's far corner, away from the windows other tests on the server open.
-    Window host = host_window(64, 48, 1200, 960);
+    Window host = host_window(64, 48, 1200, 960);  // away from other tests' windows
     auto dev = devtest::make_device(64, 48, host);
     ASSERT_TRUE(dev);
     const int r = 10 + i * 4, g = 200 - i * 3, b = (i * 37) % 256;
-    // The frame reaches the server on the device's connection, which this one may ask before;
-    // presented again while waiting, in case a window passing over it took part of it.
     const unsigned long want = (unsigned long)(r << 16 | g << 8 | b);
-    std::pair<unsigned long, unsigned long> corners;
-    for (int t = 0; t < 200 && corners != std::make_pair(want, want); ++t, usleep(10000)) {
+    unsigned long got = 0;  // presented again while waiting for the device's connection
+    for (int t = 0; t < 200 && got != want; ++t, usleep(10000)) {
       dev->begin_frame(false, 255, r, g, b);
       dev->end_frame();
       XImage* img = XGetImage(dpy, host, 0, 0, 64, 48, AllPlanes, ZPixmap);
       ASSERT_TRUE(img);
-      corners = {XGetPixel(img, 0, 0) & 0xFFFFFFul, XGetPixel(img, 63, 47) & 0xFFFFFFul};
+      got = XGetPixel(img, 0, 0) & 0xFFFFFFul;
+      if (got != (XGetPixel(img, 63, 47) & 0xFFFFFFul)) got = ~0ul;
       XDestroyImage(img);
     }
-    EXPECT_EQ(corners, std::make_pair(want, want));
+    EXPECT_EQ(got, want);
     dev.reset();
     XDestroyWindow(dpy, host);
     windows.pop_back();
-    // Zero to two connections opened, or the oldest closed, in a fixed irregular pattern.
-    const int step = (i * 7 + i / 5) % 5;
-    if (step < 2) {
-      for (int k = 0; k <= step; ++k)
-        if (Display* d = XOpenDisplay(nullptr)) extra.push_back(d);
-    } else if (step < 4 && !extra.empty()) {
+    const int step = (i * 7 + i / 5) % 5;  // open up to two connections, or close the oldest
+    for (int k = 0; step < 2 && k <= step; ++k)
+      if (Display* d = XOpenDisplay(nullptr)) extra.push_back(d);
+    if (step >= 2 && step < 4 && !extra.empty()) {
       XCloseDisplay(extra.front());
       extra.erase(extra.begin());
     }
@@ -216,22 +206,14 @@ TEST_F(X11DeviceTest, HeadlessIsTheHostsChoiceAndTheEnvironmentOverridesIt) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     const uintptr_t host = c.host ? host_window(64, 48) : 0;
     if (c.env) setenv("ZEL_HEADLESS", c.env, 1);
-    if (c.ex) {
-      zelInitOptions o;
-      o.host_window = reinterpret_cast<void*>(host);
-      o.display = c.display;
-      zelInitEx(&o);
-    } else {
-      zelInit(reinterpret_cast<void*>(host));
-    }
+    zelInitOptions o;
+    o.host_window = reinterpret_cast<void*>(host), o.display = c.display;
+    c.ex ? zelInitEx(&o) : zelInit(o.host_window);
     auto dev = devtest::make_device(64, 48, host);
     unsetenv("ZEL_HEADLESS");
     ASSERT_TRUE(dev);
-    EXPECT_EQ(dev->is_headless(), c.headless);
-    EXPECT_EQ(dev->window() == 0, c.headless);
-    if (c.host && !c.headless) {
-      EXPECT_EQ(dev->window(), host);
-    }
+    EXPECT_TRUE(dev->is_headless() == c.headless && (dev->window() == 0) == c.headless);
+    EXPECT_TRUE(!c.host || c.headless || dev->window() == host);
     dev->begin_frame(false, 255, 1, 2, 3);
     EXPECT_EQ(pixel(*dev->read_frame(), 63, 47), 0xFF010203u);
     // A window of its own has the device's size and goes with the device.
@@ -293,10 +275,7 @@ bool eventually(F f) {
 TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   auto mng = std::make_shared<ModeRecorder>();
   DeviceMode m;
-  m.width = 400;
-  m.height = 300;
-  m.windowed = 1;
-  m.fields[0] = 77;
+  m.width = 400, m.height = 300, m.windowed = 1, m.fields[0] = 77;
   mng->set_mode(m);
   mng->pause(false, false);
   zelContext::instance().render_mng = mng.get();
@@ -312,26 +291,24 @@ TEST_F(X11DeviceTest, InputScaledF11AndMinimising) {
   ASSERT_EQ(run("xdotool mousemove --window " + win + " 50 40 click 1"), 0);
   Recorded down{}, up{}, key{}, leave{};
   ASSERT_TRUE(log.wait_for(wm_lbuttondown, down) && log.wait_for(wm_lbuttonup, up));
-  EXPECT_EQ(std::make_pair(down.a, down.b), std::make_pair(100, 80));
-  EXPECT_EQ(std::make_pair(up.a, up.b), std::make_pair(100, 80));
+  EXPECT_EQ(std::make_tuple(down.a, down.b, up.a, up.b), std::make_tuple(100, 80, 100, 80));
   ASSERT_EQ(run("xdotool key --window " + win + " F11"), 0);
   ASSERT_TRUE(log.wait_for(wm_keydown, key));
   EXPECT_EQ(key.a, 0x7A);  // VK_F11
   {
     std::unique_lock<std::mutex> g(mng->mu);
     ASSERT_TRUE(mng->cv.wait_for(g, std::chrono::seconds(5), [&] { return !mng->modes.empty(); }));
-    EXPECT_EQ(mng->modes[0].windowed, 0);
-    EXPECT_EQ(mng->modes[0].width, 400);
-    EXPECT_EQ(mng->modes[0].fields[0], 77);
+    const DeviceMode& asked = mng->modes[0];
+    EXPECT_EQ(std::make_tuple(asked.windowed, asked.width, asked.fields[0]),
+              std::make_tuple(0, 400, 77));
   }
   ASSERT_EQ(run("xdotool mousemove 900 900"), 0);
   EXPECT_TRUE(log.wait_for(wm_mouseleave, leave));
-  XUnmapWindow(dpy, host);
-  XSync(dpy, False);
-  EXPECT_TRUE(eventually([&] { return mng->is_pause(); }));
-  XMapWindow(dpy, host);
-  XSync(dpy, False);
-  EXPECT_TRUE(eventually([&] { return !mng->is_pause(); }));
+  for (bool map : {false, true}) {
+    map ? XMapWindow(dpy, host) : XUnmapWindow(dpy, host);
+    XSync(dpy, False);
+    EXPECT_TRUE(eventually([&] { return mng->is_pause() != map; })) << map;
+  }
   dev.reset();
   zelContext::instance().render_mng = nullptr;
 }
@@ -343,8 +320,7 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   auto dev = devtest::make_device(100, 80, host);
   ASSERT_TRUE(dev);
   DeviceMode m = dev->mode();
-  m.width = 140;
-  m.height = 70;
+  m.width = 140, m.height = 70;
   ASSERT_TRUE(dev->toggle_mode(m));
   XSync(dpy, False);
   XWindowAttributes wa;
@@ -353,7 +329,6 @@ TEST_F(X11DeviceTest, ModeChangeResizesTheWindowAndTheFrame) {
   dev->begin_frame(false, 255, 5, 6, 7);
   auto f = dev->read_frame();
   EXPECT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(140, 70));
-  EXPECT_EQ(dev->get_view_rect(), qar::Rect(0, 0, 140, 70));
   const Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
   const Atom fs = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
   for (int windowed : {1, 0, 1}) {
@@ -381,14 +356,12 @@ TEST(X11DeviceLostServer, FramesGoOnWhenTheServerDies) {
   pid_t server = -1;
   std::string name;
   if (!cliptest::start_private_xvfb(server, name)) GTEST_SKIP() << "no Xvfb";
-  const char* saved = std::getenv("DISPLAY");
-  const std::string saved_display = saved ? saved : "";
+  const std::string saved_display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
   setenv("DISPLAY", name.c_str(), 1);
   unsetenv("ZEL_HEADLESS");
   auto dev = devtest::make_device(64, 48);
   setenv("DISPLAY", saved_display.c_str(), 1);
-  ASSERT_TRUE(dev);
-  ASSERT_FALSE(dev->is_headless());
+  ASSERT_TRUE(dev && !dev->is_headless());
   dev->begin_frame(false, 255, 1, 2, 3);
   dev->end_frame();
   kill(server, SIGKILL);

@@ -84,11 +84,7 @@ TEST_F(Dispatcher, ExceptionsComeBackToTheCaller) {
   drain_until(result);
   ASSERT_TRUE(zel_test::ready(result));
   EXPECT_EQ(result.get(), "bad window class");
-  // And the GUI thread goes on.
-  auto next = threads.run([] { return gui::invoke([] { return 1; }); });
-  drain_until(next);
-  ASSERT_TRUE(zel_test::ready(next));
-  EXPECT_EQ(next.get(), 1);
+  EXPECT_EQ(gui::invoke([] { return 1; }), 1);  // and the GUI thread goes on
 }
 
 TEST_F(Dispatcher, EventFdIsReadableExactlyWhileWorkIsQueued) {
@@ -101,8 +97,7 @@ TEST_F(Dispatcher, EventFdIsReadableExactlyWhileWorkIsQueued) {
   EXPECT_TRUE(gui::post([&] { ran += 10; }));
   EXPECT_TRUE(gui::post([] { throw std::runtime_error("posted work failed"); }));
   EXPECT_EQ(ran.load(), 0);  // posting never runs inline
-  EXPECT_TRUE(readable(fd, 0));
-  EXPECT_EQ(gui::pending(), 3u);
+  EXPECT_TRUE(readable(fd, 0) && gui::pending() == 3u);
   EXPECT_EQ(gui::drain(), 3u);
   EXPECT_EQ(ran.load(), 11);
   EXPECT_FALSE(readable(fd, 0));
@@ -129,14 +124,12 @@ TEST_F(Dispatcher, AnUndrainedCallTimesOutAndNeverRuns) {
   auto t0 = std::chrono::steady_clock::now();
   auto r = threads.run([&] { return thrown([&] { gui::invoke([&] { ran = true; }, 100ms); }); });
   ASSERT_TRUE(zel_test::ready(r));  // nobody drains meanwhile
-  std::string what = r.get();
-  auto waited = std::chrono::steady_clock::now() - t0;
+  const std::string what = r.get();
+  const auto waited = std::chrono::steady_clock::now() - t0;
   EXPECT_EQ(what.rfind("gui error: ", 0), 0u);
   EXPECT_NE(what.find("in time"), std::string::npos);
-  EXPECT_GE(waited, 100ms);
-  EXPECT_LT(waited, 5s);
-  EXPECT_EQ(gui::pending(), 0u);  // withdrawn
-  EXPECT_EQ(gui::drain(), 0u);
+  EXPECT_TRUE(waited >= 100ms && waited < 5s);
+  EXPECT_EQ(gui::pending() + gui::drain(), 0u);  // withdrawn
   EXPECT_FALSE(ran.load());
 }
 

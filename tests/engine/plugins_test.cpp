@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -94,13 +93,11 @@ TEST_F(PluginsTest, ScansRegisterEachKindInFileOrder) {
   zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
   zelInit(nullptr);
   // Devices: the later "Direct3D8" replaces the earlier one; lookups are exact.
-  auto* d3d = zel::plugins::find_device_factory(u"Direct3D8");
-  ASSERT_NE(d3d, nullptr);
-  EXPECT_EQ(std::u16string(d3d->name()), u"Direct3D8");
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xB2u);
-  auto* other = zel::plugins::find_device_factory(u"TestDevice");
-  ASSERT_NE(other, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(other->create()), 0xC3u);
+  for (auto [name, tag] : {std::pair{u"Direct3D8", 0xB2u}, {u"TestDevice", 0xC3u}}) {
+    auto* f = zel::plugins::find_device_factory(name);
+    ASSERT_TRUE(f && std::u16string(f->name()) == name);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(f->create()), tag);
+  }
   EXPECT_EQ(zel::plugins::find_device_factory(u"direct3d8"), nullptr);
   EXPECT_EQ(zel::plugins::find_device_factory(u""), nullptr);
   // Media streams: every non-device plug-in with CreateMMStream, then the built-in source
@@ -108,17 +105,15 @@ TEST_F(PluginsTest, ScansRegisterEachKindInFileOrder) {
   auto media = zel::plugins::media_streams();
   const char* names[] = {"Both", "Media A", "", "", "Built-in Stream"};
   ASSERT_EQ(media.size(), 5u);
-  for (size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(media[i].name, names[i]);
-    EXPECT_EQ(media[i].library.is_open(), i < 4) << i;
-  }
-
+  for (size_t i = 0; i < 5; ++i)
+    EXPECT_TRUE(media[i].name == names[i] && media[i].library.is_open() == (i < 4)) << i;
   // Decoders: the built-in first, then kind & 1 plug-ins.
   auto decoders = zel::plugins::image_decoders();
   ASSERT_EQ(decoders.size(), 3u);
   EXPECT_EQ(decoders[0].factory, builtin_decoder);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(decoders[1].factory), 0xD6u);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(decoders[2].factory), 0xE1u);
+  EXPECT_EQ(std::make_pair(reinterpret_cast<uintptr_t>(decoders[1].factory),
+                           reinterpret_cast<uintptr_t>(decoders[2].factory)),
+            std::make_pair(uintptr_t(0xD6), uintptr_t(0xE1)));
 }
 
 TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
@@ -130,15 +125,14 @@ TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
   auto s = stream_of("QQQQQQ");
   s->seek(1, qar::Stream::seek_begin);
   EXPECT_EQ(zel::plugins::create_media_stream(s), nullptr);
-  std::vector<std::pair<int64_t, int64_t>> expected = {{1, 3}, {1, 1}, {1, 2}, {1, 4}, {1, 1}};
-  EXPECT_EQ(s->reads, expected);
+  EXPECT_EQ(s->reads,
+            (std::vector<std::pair<int64_t, int64_t>>{{1, 3}, {1, 1}, {1, 2}, {1, 4}, {1, 1}}));
   EXPECT_EQ(builtin_calls, 1);
   // The first that accepts wins; later ones are not asked.
   auto b = stream_of("B-stream");
   EXPECT_EQ(tag(zel::plugins::create_media_stream(b)), 5u);
   EXPECT_EQ(b->reads.size(), 3u);
-  auto z = stream_of("Zed");
-  EXPECT_EQ(tag(zel::plugins::create_media_stream(z)), 0x2Au);
+  EXPECT_EQ(tag(zel::plugins::create_media_stream(stream_of("Zed"))), 0x2Au);
   EXPECT_EQ(tag(zel::plugins::create_media_stream(stream_of("N..."))), 8u);
   // An exception from one source is traced and the walk goes on.
   std::vector<std::string> lines;
@@ -148,35 +142,30 @@ TEST_F(PluginsTest, MediaStreamSourcesAreTriedInOrderFromTheSameStart) {
   EXPECT_EQ(x->reads.size(), 5u);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("media_b refuses X ("), std::string::npos);
-  EXPECT_NE(lines[0].find("(catch) <-"), std::string::npos);
   EXPECT_EQ(zel::plugins::create_media_stream(nullptr), nullptr);
 }
 
 TEST_F(PluginsTest, UninitReleasesListsButKeepsDevicesAndInitAppendsAgain) {
   install({"dev_a", "media_a", "both"}, dir / "Plugins");
   zel::plugins::set_builtin_media_stream(&builtin_create, "Built-in Stream");
-  zelInit(nullptr);
-  EXPECT_EQ(zel::plugins::media_streams().size(), 3u);
-  zelInit(nullptr);  // a second scan appends again
-  EXPECT_EQ(zel::plugins::media_streams().size(), 6u);
+  for (size_t scans : {1, 2}) {  // a second scan appends again
+    zelInit(nullptr);
+    EXPECT_EQ(zel::plugins::media_streams().size(), 3 * scans);
+  }
   zelUninit();
-  EXPECT_TRUE(zel::plugins::media_streams().empty());
-  EXPECT_TRUE(zel::plugins::image_decoders().empty());
+  EXPECT_TRUE(zel::plugins::media_streams().empty() && zel::plugins::image_decoders().empty());
   // The device registry stays, and its library with it.
   auto* d3d = zel::plugins::find_device_factory(u"Direct3D8");
-  ASSERT_NE(d3d, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(d3d->create()), 0xA1u);
+  ASSERT_TRUE(d3d && reinterpret_cast<uintptr_t>(d3d->create()) == 0xA1u);
 }
 
 std::string run_probe(const fs::path& cwd, const fs::path& lib_dir) {
   std::string cmd = "cd '" + cwd.string() + "' && LD_LIBRARY_PATH='" + lib_dir.string() + "' '" +
                     ZEL_TEST_PROBE + "'";
   std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    EXPECT_EQ(pclose(p), 0);
-  }
+  FILE* p = popen(cmd.c_str(), "r");
+  for (char buf[512]; p && fgets(buf, sizeof buf, p);) out += buf;
+  EXPECT_TRUE(p && pclose(p) == 0);
   return out;
 }
 
@@ -189,10 +178,10 @@ TEST_F(PluginsTest, FallsBackToThePluginsFolderBesideTheLibrary) {
   install({"fallback_dev", "media_a"}, libdir / "Plugins");
   fs::create_directories(dir / "run");
   std::string out = run_probe(dir / "run", libdir);
-  EXPECT_NE(out.find("library " + fs::canonical(libdir).string() + "/\n"), std::string::npos)
-      << out;
-  EXPECT_NE(out.find("device FallbackDevice\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("media Media A\n"), std::string::npos) << out;
+  for (const std::string& line :
+       {"library " + fs::canonical(libdir).string() + "/\n", std::string("device FallbackDevice\n"),
+        std::string("media Media A\n")})
+    EXPECT_NE(out.find(line), std::string::npos) << out;
   // A Plugins folder with a plug-in in the current directory takes precedence.
   fs::create_directories(dir / "run" / "Plugins");
   install({"dev_other"}, dir / "run" / "Plugins");

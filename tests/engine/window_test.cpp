@@ -104,8 +104,7 @@ TEST_F(WindowTest, CreatesAChildOfTheHostWindowOnTheGuiThread) {
   ASSERT_NE(inner, 0u);
   EXPECT_EQ(parent_of(Window(inner)), Window(w));
   ASSERT_TRUE(XGetWindowAttributes(dpy, Window(inner), &a));
-  EXPECT_EQ(a.width, 1);
-  EXPECT_EQ(a.map_state, IsUnmapped);
+  EXPECT_EQ(std::make_pair(a.width, a.map_state), std::make_pair(1, IsUnmapped));
   EXPECT_TRUE(zel::gui::destroy_window(inner));
   EXPECT_FALSE(exists(inner));
 }

@@ -3,8 +3,6 @@
 #pragma once
 #include <atomic>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"

@@ -5,7 +5,6 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>

@@ -16,9 +16,8 @@ TEST(CameraRegistry, ConcurrentCreateGetDestroy) {
   std::atomic<int> mismatched{0};
   std::vector<std::thread> threads;
   // All threads create the shared name at once: every caller gets the one camera.
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t, &first] { first[t] = Camera::create_camera(u"shared"); });
-  }
   for (auto& th : threads) th.join();
   threads.clear();
   for (int t = 1; t < kThreads; ++t) EXPECT_EQ(first[t], first[0]);
@@ -29,12 +28,11 @@ TEST(CameraRegistry, ConcurrentCreateGetDestroy) {
       mine += static_cast<char16_t>(u'A' + t);
       for (int i = 0; i < kRounds; ++i) {
         auto c = Camera::create_camera(mine);
-        if (Camera::get_camera(mine) != c) ++mismatched;
-        if (c->name() != mine) ++mismatched;
+        mismatched += Camera::get_camera(mine) != c || c->name() != mine;
         Camera::destroy_camera(mine);
-        if (Camera::get_camera(mine)) ++mismatched;
+        mismatched += Camera::get_camera(mine) != nullptr;
         auto s = Camera::create_camera(u"churn");
-        if (!s || s->name() != u"churn") ++mismatched;
+        mismatched += !s || s->name() != u"churn";
         if (i % 3 == 0) Camera::destroy_camera(u"churn");
       }
     });

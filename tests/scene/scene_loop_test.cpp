@@ -181,8 +181,7 @@ TEST_F(SceneLoop, DeviceLossNotificationsReachEveryFacet) {
   mng_->pause(true, true);
   for (auto& f : fs) EXPECT_EQ(std::make_pair(f->lost.load(), f->restored.load()), std::pair(1, 1));
   EXPECT_FALSE(dev_->is_lost());
-  // Frames go on after the recovery.
-  const uint64_t n = mng_->get_frame_count();
+  const uint64_t n = mng_->get_frame_count();  // frames go on after the recovery
   mng_->pause(false, false);
   EXPECT_TRUE(mng_->wait_frames(n + 3, seconds(10)));
 }
@@ -194,7 +193,7 @@ TEST(SceneLoopNoDevice, AFailedDeviceEndsTheThreadAndReleasesWaiters) {
   EXPECT_FALSE(mng->init(u"NoSuchDevice", make_mode(64, 64)));
   ASSERT_TRUE(qar::ThreadOfControl::start(mng, true));
   wait_until([&] { return mng->has_ended(); }, seconds(10));
-  EXPECT_TRUE(mng->has_ended());
+  ASSERT_TRUE(mng->has_ended());
   mng->pause(false, false);
   mng->pause(true, true);  // returns: no render thread to wait for
   EXPECT_FALSE(mng->wait_frames(1, milliseconds(100)));

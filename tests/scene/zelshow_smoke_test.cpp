@@ -73,22 +73,16 @@ TEST(ZelshowSmoke, HeadlessDemoWritesEveryFrame) {
     Outcome r = run(device + "--headless --frames 50 --size 640x480 --out " + out.string());
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("50 frames"), std::string::npos) << r.err;
-    int files = 0;
-    for (auto& e : fs::directory_iterator(out)) files += e.path().extension() == ".png";
-    EXPECT_EQ(files, 50);
-    std::shared_ptr<zel::BitmapImage> img[3];
-    for (int i = 0; i < 3; ++i) {
-      img[i] = frame(out, i * 25 + (i == 0));
-      ASSERT_TRUE(img[i]) << i;
-      ASSERT_EQ(std::make_pair(img[i]->width(), img[i]->height()), std::make_pair(640, 480));
-      // Not blank: the scene has many colours and is not one flat fill.
-      std::set<uint32_t> colours;
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 50);
+    std::shared_ptr<zel::BitmapImage> img[2] = {frame(out, 1), frame(out, 50)};
+    for (const auto& i : img) {
+      ASSERT_TRUE(i && i->width() == 640 && i->height() == 480);
+      std::set<uint32_t> colours;  // not blank: many colours, not one flat fill
       for (int y = 0; y < 480; y += 4)
-        for (int x = 0; x < 640; x += 4) colours.insert(rgb(*img[i], x, y));
-      EXPECT_GT(colours.size(), 200u) << i;
+        for (int x = 0; x < 640; x += 4) colours.insert(rgb(*i, x, y));
+      EXPECT_GT(colours.size(), 200u);
     }
-    // The scene moves: the first and the last frame differ in many places.
-    EXPECT_GT(differing(*img[0], *img[2]), 1000);
+    EXPECT_GT(differing(*img[0], *img[1]), 1000);  // the scene moves
   }
 }
 
@@ -101,7 +95,7 @@ TEST(ZelshowSmoke, SlideshowShowsThePictureGiven) {
   ASSERT_TRUE(want);
   // The same pixels at every compression level; the files shrink as the level rises.
   std::uintmax_t last_size = ~std::uintmax_t(0);
-  for (const char* level : {"0", "1", "9"}) {
+  for (const char* level : {"0", "9"}) {
     const fs::path out = fresh_dir("zelshow_slides");
     Outcome r = run("--headless --fps 0 --frames 2 --size 320x200 --png-level " +
                     std::string(level) + " --out " + out.string() + " " + pic.string());

@@ -15,13 +15,14 @@ TEST(FontStress, ConcurrentCreateMeasureKernAndDraw) {
   test::SoftScreen dev(200, 60);
   const char16_t* faces[] = {u"DejaVu Sans", u"Arial", u"Times New Roman", u"Courier New"};
   // Reference widths, measured before any concurrency.
+  auto font = [&](int fi, int px) {
+    return dev.create_font(
+        logical_font(unit(px, unit::pixels), faces[fi], logical_font::fw_normal, 0));
+  };
   std::vector<int32_t> expected;
-  for (const char16_t* face : faces)
+  for (int fi = 0; fi < 4; ++fi)
     for (int px = 10; px < 14; ++px)
-      expected.push_back(text::calc_text(u"Concurrency AV", -1,
-                                         dev.create_font(logical_font(unit(px, unit::pixels), face,
-                                                                      logical_font::fw_normal, 0)))
-                             .first);
+      expected.push_back(text::calc_text(u"Concurrency AV", -1, font(fi, px)).first);
   text::free_resources(dev);
 
   std::atomic<bool> stop{false};
@@ -31,14 +32,11 @@ TEST(FontStress, ConcurrentCreateMeasureKernAndDraw) {
     workers.emplace_back([&, t] {
       for (int i = 0; i < 60; ++i) {
         const int fi = (t + i) % 4, px = 10 + i % 4;
-        auto f = dev.create_font(
-            logical_font(unit(px, unit::pixels), faces[fi], logical_font::fw_normal, 0));
-        if (!f) {
-          ++failures;
-          continue;
-        }
-        if (text::calc_text(u"Concurrency AV", -1, f).first != expected[fi * 4 + (px - 10)])
-          ++mismatches;
+        auto f = font(fi, px);
+        failures += !f;
+        if (!f) continue;
+        mismatches +=
+            text::calc_text(u"Concurrency AV", -1, f).first != expected[size_t(fi * 4 + px - 10)];
         f->kerning(u'A', u'V', dev);
       }
     });
@@ -46,8 +44,7 @@ TEST(FontStress, ConcurrentCreateMeasureKernAndDraw) {
   // The render thread: draws with fonts of its own and, now and then, empties the cache as a
   // mode change would.
   std::thread render([&] {
-    auto f = dev.create_font(
-        logical_font(unit(18, unit::pixels), u"DejaVu Sans", logical_font::fw_normal, 0));
+    auto f = font(0, 18);
     for (int i = 0; !stop.load(); ++i) {
       dev.clear(0xFF000000u);
       dev.render_text(u"drawing", -1, 2, 2, nullptr, f);

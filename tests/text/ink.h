@@ -18,13 +18,10 @@ inline ink_box find_ink(const uint32_t* frame, int32_t w, int32_t h, uint32_t ba
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
       if (frame[static_cast<size_t>(y) * w + x] != background) {
-        b.x0 = std::min(b.x0, x);
-        b.y0 = std::min(b.y0, y);
-        b.x1 = std::max(b.x1, x + 1);
-        b.y1 = std::max(b.y1, y + 1);
+        b.x0 = std::min(b.x0, x), b.y0 = std::min(b.y0, y);
+        b.x1 = std::max(b.x1, x + 1), b.y1 = std::max(b.y1, y + 1);
       }
-  if (b.x1 == 0) return ink_box{};
-  return b;
+  return b.x1 == 0 ? ink_box{} : b;
 }
 
 // Per-channel maxima over the ink, and how many ink pixels equal the brightest one.
@@ -42,13 +39,8 @@ inline colour_stats colours(const uint32_t* frame, size_t n, uint32_t background
     if (p == background) continue;
     ++s.ink;
     const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-    s.max_r = std::max(s.max_r, r);
-    s.max_g = std::max(s.max_g, g);
-    s.max_b = std::max(s.max_b, b);
-    if (r + g + b > best) {
-      best = r + g + b;
-      brightest = p;
-    }
+    s.max_r = std::max(s.max_r, r), s.max_g = std::max(s.max_g, g), s.max_b = std::max(s.max_b, b);
+    if (r + g + b > best) best = r + g + b, brightest = p;
   }
   for (size_t i = 0; i < n; ++i)
     if (frame[i] == brightest && frame[i] != background) ++s.full;
