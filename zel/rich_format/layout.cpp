@@ -211,12 +211,13 @@ int32_t ContainerCell::flow(int32_t inner, int32_t left, int32_t top, layout_rec
       if (gaps && k > line.first && c->is_box() && !c->is_structural()) ++k_gap;
       const int64_t shift = gaps ? (int64_t(k_gap) * r) / gaps : 0;
       c->set_position(clamp32(x + offset + shift), clamp32(y + above - c->baseline()));
+      // A block reports what its content needs, which may be more or less than its width.
+      if (has_box) widest = std::max(widest, x + c->content_width());
       x += c->width();
     }
     line.top = clamp32(y);
     line.height = clamp32(above + below);
     lines_.push_back(line);
-    if (has_box) widest = std::max(widest, used);
     y += above + below;
     i = line.last;
   }
