@@ -4,6 +4,8 @@
 
 #include "qar/string.h"
 #include "tests/html/text_streams.h"
+#include "tests/html/tree_dump.h"
+#include "zel/rich_format/rf_ptparser.h"
 #include "zel/rich_format/text_line_reader.h"
 
 using zel::rf::text_line_reader;
@@ -89,4 +91,27 @@ TEST(PlainText, FailingStreamKeepsWhatWasRead) {
   EXPECT_TRUE(failed);
   EXPECT_EQ(lines_of(stream_of("one", 4, 0), &failed), "");
   EXPECT_TRUE(failed);
+}
+
+TEST(PlainText, ParserMakesOneBlockPerLine) {
+  zel::rf::rf_ptparser parser;
+  parser.set_source(
+      stream_of("\xEF\xBB\xBF"
+                "one two\r\n\r\nthree\n",
+                3));
+  ASSERT_TRUE(parser.open());
+  const auto doc = parser.get_document();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(zel_test::dump(*doc),
+            "block empty=1em\n  'one '\n  'two'\nblock empty=1em\nblock empty=1em\n  'three'\n");
+
+  zel::rf::rf_ptparser failing;
+  failing.set_source(stream_of("kept\nlost", 2, 6));
+  EXPECT_FALSE(failing.open());
+  ASSERT_TRUE(failing.get_document());
+  EXPECT_EQ(zel_test::dump(*failing.get_document()),
+            "block empty=1em\n  'kept'\nblock empty=1em\n  'l'\n");  // the six bytes read
+
+  zel::rf::rf_ptparser no_source;
+  EXPECT_FALSE(no_source.open());
 }
