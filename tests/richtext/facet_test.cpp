@@ -138,13 +138,50 @@ TEST_F(RichFacet, AnchorsAndLinks) {
   EXPECT_EQ(f->get_link(1000, 5), nullptr);
 }
 
-// Copying puts the document's text on the clipboard.
+// Copying puts the document's text on the clipboard, and an HTML page's markup in the "HTML
+// Format" wrapping with its offsets right.
 TEST_F(RichFacet, CopiesText) {
   auto f = facet(3);
   ASSERT_TRUE(f->copy_to_clipboard());
   std::u16string text;
   ASSERT_TRUE(Clipboard().get(text));
   EXPECT_EQ(text, u"Line0 \nLine1 \nLine2 link link link \n");
+  ASSERT_TRUE(f->open(u"<p>Hello <b>world</b></p>", 1));
+  ASSERT_TRUE(f->copy_to_clipboard());
+  ASSERT_TRUE(Clipboard().get(text));
+  EXPECT_EQ(text.substr(0, 11), u"Hello world");
+  std::string fmt;
+  ASSERT_TRUE(Clipboard().get_data("HTML Format", fmt));
+  auto offset = [&](const char* key) {
+    return std::stoul(fmt.substr(fmt.find(key) + strlen(key), 8));
+  };
+  EXPECT_EQ(fmt.compare(offset("StartHTML:"), 6, "<html>"), 0);
+  EXPECT_EQ(offset("EndHTML:"), fmt.size());
+  EXPECT_EQ(fmt.compare(offset("StartFragment:"), 13, "<!--StartFrag"), 0);
+  EXPECT_EQ(fmt.compare(offset("EndFragment:"), 11, "<!--EndFrag"), 0);
+}
+
+// A text given directly is shown: flag 0 as plain text, otherwise as HTML; an in-page "#top"
+// link of a page jumps to its anchor.
+TEST_F(RichFacet, OpensTextsAndFollowsTop) {
+  auto f = facet(0);
+  EXPECT_FALSE(f->open(u"", 1));
+  EXPECT_TRUE(f->open(u"first line\r\nsecond <b>x</b>", 0));
+  EXPECT_EQ(f->document()->text(), u"first line\nsecond <b>x</b>\n");
+  std::u16string page = u"<a name=\"top\"></a>";
+  for (int i = 0; i < 40; ++i) page += u"<p>para</p>";
+  page += u"<p><a href=\"#top\">up</a></p>";
+  ASSERT_TRUE(f->open(page.c_str(), 1));
+  ink_rows(*f);
+  EXPECT_GT(f->get_media_height(), f->get_height());
+  f->vertical().do_scroll(scroll_info::go_max, 0);
+  ink_rows(*f);
+  auto doc = f->document();
+  const rf::line_entry* last = doc->line_at(doc->line_count() - 1);
+  const int32_t y = last->top - doc->line_at(f->vertical().get_scroll_info().pos)->top + 2;
+  ASSERT_NE(f->get_link(last->first->x() + 2, y), nullptr);
+  EXPECT_TRUE(f->on_click(last->first->x() + 2, y));
+  EXPECT_EQ(f->vertical().get_scroll_info().pos, 0);
 }
 
 }  // namespace

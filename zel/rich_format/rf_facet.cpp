@@ -7,9 +7,11 @@
 #include "qar/trace.h"
 #include "zel/context.h"
 #include "zel/controls/clipboard.h"
+#include "zel/html/html_parser.h"
 #include "zel/render_device.h"
 #include "zel/render_mng.h"
 #include "zel/rich_format/rf_parser.h"
+#include "zel/rich_format/rf_ptparser.h"
 
 namespace zel {
 
@@ -66,9 +68,64 @@ bool rfFacet::open_with(rf::rf_parser& parser, std::shared_ptr<qar::Stream> stre
   parser.set_source(stream);
   parser.set_style(get_style());
   const bool ok = parser.open();
-  std::shared_ptr<rf::DocumentCell> doc = ok ? parser.get_document() : nullptr;
+  // A failed read still shows what was read before the failure.
+  std::shared_ptr<rf::DocumentCell> doc = parser.get_document();
   replace_document(doc, std::move(location));
   return ok && doc;
+}
+
+bool rfFacet::open(std::shared_ptr<qar::Stream> stream) {
+  html::html_parser parser;
+  return open_with(parser, std::move(stream));
+}
+
+bool rfFacet::open_text(std::shared_ptr<qar::Stream> stream) {
+  rf::rf_ptparser parser;
+  return open_with(parser, std::move(stream));
+}
+
+bool rfFacet::open(const char16_t* text, int32_t flag) {
+  if (!text || !*text) {
+    open_document(nullptr);
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  if (flag == 0) {
+    // UTF-16LE with its mark: the plain-text parser reads it as it stands.
+    bytes = {0xff, 0xfe};
+    for (const char16_t* p = text; *p; ++p) {
+      bytes.push_back(uint8_t(*p & 0xff));
+      bytes.push_back(uint8_t(*p >> 8));
+    }
+    return open_text(std::make_shared<qar::MemoryStream>(std::move(bytes)));
+  }
+  // UTF-8 with its mark for the HTML reader (an unpaired surrogate becomes U+FFFD).
+  bytes = {0xef, 0xbb, 0xbf};
+  for (const char16_t* p = text; *p; ++p) {
+    uint32_t c = *p;
+    if (c >= 0xd800 && c < 0xdc00 && p[1] >= 0xdc00 && p[1] < 0xe000) {
+      c = 0x10000 + ((c - 0xd800) << 10) + (p[1] - 0xdc00);
+      ++p;
+    } else if (c >= 0xd800 && c < 0xe000) {
+      c = 0xfffd;
+    }
+    if (c < 0x80) {
+      bytes.push_back(uint8_t(c));
+    } else if (c < 0x800) {
+      bytes.push_back(uint8_t(0xc0 | (c >> 6)));
+      bytes.push_back(uint8_t(0x80 | (c & 0x3f)));
+    } else if (c < 0x10000) {
+      bytes.push_back(uint8_t(0xe0 | (c >> 12)));
+      bytes.push_back(uint8_t(0x80 | ((c >> 6) & 0x3f)));
+      bytes.push_back(uint8_t(0x80 | (c & 0x3f)));
+    } else {
+      bytes.push_back(uint8_t(0xf0 | (c >> 18)));
+      bytes.push_back(uint8_t(0x80 | ((c >> 12) & 0x3f)));
+      bytes.push_back(uint8_t(0x80 | ((c >> 6) & 0x3f)));
+      bytes.push_back(uint8_t(0x80 | (c & 0x3f)));
+    }
+  }
+  return open(std::make_shared<qar::MemoryStream>(std::move(bytes)));
 }
 
 std::shared_ptr<rf::Style> rfFacet::get_style() const {
