@@ -5,6 +5,7 @@
 
 #include "scene/scene_util.h"
 #include "zel/controls/clipboard.h"
+#include "zel/events.h"
 #include "zel/rich_format/rf_facet.h"
 
 using namespace zel;
@@ -77,6 +78,10 @@ TEST_F(RichFacet, DrawsAndScrollsByLines) {
   EXPECT_FALSE(f->is_rendered());
   const std::string second = ink_rows(*f);
   EXPECT_EQ(second.substr(0, first.size() - lh), first.substr(lh));
+  const notification_event lost(notification_device_lost);
+  f->on_notification(&lost);
+  EXPECT_FALSE(f->is_rendered());
+  EXPECT_EQ(ink_rows(*f), second);
   f->set_size(150, 100);
   ink_rows(*f);
   EXPECT_EQ(f->vertical().get_scroll_info().pos, 0);
@@ -104,6 +109,13 @@ TEST_F(RichFacet, PagingAndLimits) {
   v.set_scroll_info(scroll_info{9, 2, 50, 0, 1});
   EXPECT_EQ(v.get_scroll_info().min, 2);
   EXPECT_EQ(v.get_scroll_info().pos, 9);
+
+  auto tiny = facet(10, 200, 8);  // lines taller than the facet
+  ink_rows(*tiny);
+  for (int32_t want : {1, 2}) {
+    EXPECT_TRUE(tiny->vertical().do_scroll(scroll_info::page_forward, 1));
+    EXPECT_EQ(tiny->vertical().get_scroll_info().pos, want);
+  }
 
   auto empty = facet(0);
   ink_rows(*empty);

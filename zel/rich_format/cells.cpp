@@ -80,9 +80,10 @@ void ContainerCell::invalidate() {
 }
 
 void ContainerCell::layout_notify(layout_event what) {
-  if (what == style_changed) stamp_ = -1;
-  if (what == drop_device) end_font_.reset();
   if (what == width_changed) return;
+  // New fonts (or none) for the words: every line is broken again at the next layout.
+  stamp_ = -1;
+  if (what == drop_device) end_font_.reset();
   for (auto& c : children_) c->layout_notify(what);
 }
 

@@ -7,6 +7,7 @@
 #include "qar/trace.h"
 #include "zel/context.h"
 #include "zel/controls/clipboard.h"
+#include "zel/events.h"
 #include "zel/html/html_parser.h"
 #include "zel/render_device.h"
 #include "zel/render_mng.h"
@@ -206,10 +207,12 @@ void rfFacet::update(uint64_t) {
   if (!device) return;
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (device->is_lost()) {
-    document_->layout_notify(rf::drop_device);
+    if (!fonts_dropped_) document_->layout_notify(rf::drop_device);
+    fonts_dropped_ = true;
     rendered_ = false;
     return;
   }
+  fonts_dropped_ = false;
   layout_locked(device.get(), w, h);
   if (texture_mode_ != 1 || !get_visible() || rendered_ || h <= 0) return;
   if (!texture_ || texture_size_ != std::make_pair(w, h)) {
@@ -250,6 +253,16 @@ void rfFacet::render(RenderDevice& device) {
   if (empty_ || document_->stamp() != w) return;
   const int32_t left = get_left(), top = get_top();
   document_->render_document(device, left, top - scroll_top_locked(), left, top, left + w, top + h);
+}
+
+void rfFacet::on_notification(const notification_event* ev) {
+  Facet::on_notification(ev);
+  if (!ev || ev->code() != notification_device_lost) return;
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  document_->layout_notify(rf::drop_device);
+  texture_.reset();
+  texture_size_ = {0, 0};
+  rendered_ = false;
 }
 
 bool rfFacet::copy_to_clipboard() const {

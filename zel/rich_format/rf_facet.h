@@ -61,6 +61,8 @@ class rfFacet : public Facet, public Updatable, public scrolling<0>, public scro
   void update(uint64_t time) override;
   void render(RenderDevice& device) override;
   bool copy_to_clipboard() const override;
+  // Device lost: the fonts and the texture are let go; the next update makes them again.
+  void on_notification(const notification_event* ev) override;
 
   // The document's "default" style; setting one lays the document out again.
   std::shared_ptr<rf::Style> get_style() const;
@@ -113,6 +115,7 @@ class rfFacet : public Facet, public Updatable, public scrolling<0>, public scro
   bool rendered_ = false;
   int32_t by_pixel_ = 0;
   int32_t texture_mode_ = 0;
+  bool fonts_dropped_ = false;  // the device was found lost and the fonts let go
   bool empty_ = true;  // the document has no text (nothing to lay out off the render thread)
   int32_t range_height_ = -1;  // the facet height the scroll range was set for
   std::u16string pending_anchor_;
