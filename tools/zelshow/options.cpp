@@ -23,7 +23,9 @@ bool parse_int(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
 std::string usage() {
   return "usage: zelshow [options] [picture ...]\n"
          "Shows the pictures (PNG, JPEG, GIF, WebP, BMP; animations play) one after another;\n"
-         "with none, a demo scene.\n"
+         "with none, a demo scene. A document (page.html, page.htm, page.html#anchor, text.txt)\n"
+         "is shown alone: arrows, PageUp/PageDown/Space, Home/End and the wheel scroll, a click\n"
+         "follows a link (Backspace goes back), Ctrl+C copies.\n"
          "  --size WxH    output size in pixels (default 800x600)\n"
          "  --fps N       frames per second, 0 for no limit (default 25)\n"
          "  --frames N    stop after N frames (default: run until interrupted)\n"

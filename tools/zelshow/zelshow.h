@@ -49,4 +49,12 @@ std::unique_ptr<Presentation> build_demo(zel::RenderMng& mng, const Options& opt
 std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,
                                               std::string& error);
 
+// Documents: "file.html", "file.htm" (optionally "#anchor") or "file.txt", shown alone in a
+// full-window scrolling facet (document_show.cpp).
+bool is_document(const std::string& arg);
+// The file named by a command-line argument (without a document's "#anchor").
+std::string file_part(const std::string& arg);
+std::unique_ptr<Presentation> build_document_show(zel::RenderMng& mng, const Options& opt,
+                                                  std::string& error);
+
 }  // namespace zelshow

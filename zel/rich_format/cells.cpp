@@ -154,22 +154,9 @@ Cell* ContainerCell::find(int32_t kind, const std::u16string& name) {
 
 Cell* ContainerCell::hit_test(int32_t x, int32_t y, int32_t flags) {
   if (x < 0 || y < 0 || x >= std::max(width_, content_width_) || y >= height_) return nullptr;
-  // Lines are sorted by top: look only at the lines that may hold y.
-  for (const auto& line : lines_) {
-    if (y < line.top) break;
-    if (y >= line.top + line.height && !children_.empty()) {
-      // A container child may reach below its line's height (it is the line); checked below.
-      bool has_box_container = false;
-      for (int32_t i = line.first; i < line.last; ++i)
-        if (children_[i]->is_container()) has_box_container = true;
-      if (!has_box_container) continue;
-    }
-    for (int32_t i = line.first; i < line.last; ++i) {
-      Cell* c = children_[i].get();
-      if (Cell* hit = c->hit_test(x - c->x(), y - c->y(), flags & ~(hit_above | hit_below)))
-        return hit;
-    }
-  }
+  for (auto& c : children_)
+    if (Cell* hit = c->hit_test(x - c->x(), y - c->y(), flags & ~(hit_above | hit_below)))
+      return hit;
   return nullptr;
 }
 

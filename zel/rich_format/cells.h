@@ -78,6 +78,10 @@ struct render_state {
   int32_t clip_right = 0;
 };
 
+// Fills the rectangle of the current target with an untextured quad of the colour (0xAARRGGBB).
+// Render thread.
+void fill_rect(RenderDevice& device, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t argb);
+
 // The base of all cells.
 class Cell : public std::enable_shared_from_this<Cell> {
  public:

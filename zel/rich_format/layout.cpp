@@ -51,6 +51,23 @@ int32_t resolve_width(const unit& u, int32_t whole, const layout_record& rec) {
   }
 }
 
+void frame_rect(RenderDevice& device, int32_t x, int32_t y, int32_t w, int32_t h, int32_t border) {
+  ColorARGB grey(255, 128, 128, 128);
+  for (int32_t i = 0; i < border && 2 * i < w && 2 * i < h; ++i) {
+    const int32_t l = x + i, t = y + i, r = x + w - 1 - i, b = y + h - 1 - i;
+    device.draw_2dline(l, t, r, t, &grey);
+    device.draw_2dline(r, t, r, b, &grey);
+    device.draw_2dline(r, b, l, b, &grey);
+    device.draw_2dline(l, b, l, t, &grey);
+  }
+}
+
+bool outside(const render_state& st, int64_t top, int64_t height) {
+  return top + height <= st.clip_top || top >= st.clip_bottom;
+}
+
+}  // namespace
+
 void fill_rect(RenderDevice& device, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t argb) {
   if (w <= 0 || h <= 0) return;
   auto vb = device.create_vertexbuffer(vt_position | vt_diffuse, 4, 1);
@@ -72,23 +89,6 @@ void fill_rect(RenderDevice& device, int32_t x, int32_t y, int32_t w, int32_t h,
   device.set_vertex(0, vb);
   device.render_primitive(zrp_triangle_strip, 0, 2);
 }
-
-void frame_rect(RenderDevice& device, int32_t x, int32_t y, int32_t w, int32_t h, int32_t border) {
-  ColorARGB grey(255, 128, 128, 128);
-  for (int32_t i = 0; i < border && 2 * i < w && 2 * i < h; ++i) {
-    const int32_t l = x + i, t = y + i, r = x + w - 1 - i, b = y + h - 1 - i;
-    device.draw_2dline(l, t, r, t, &grey);
-    device.draw_2dline(r, t, r, b, &grey);
-    device.draw_2dline(r, b, l, b, &grey);
-    device.draw_2dline(l, b, l, t, &grey);
-  }
-}
-
-bool outside(const render_state& st, int64_t top, int64_t height) {
-  return top + height <= st.clip_top || top >= st.clip_bottom;
-}
-
-}  // namespace
 
 int32_t layout_record::to_pixels(const unit& u, bool horizontal) const {
   const double ppi = device ? (horizontal ? device->ppi_x() : device->ppi_y()) : 96.0;
@@ -211,12 +211,13 @@ int32_t ContainerCell::flow(int32_t inner, int32_t left, int32_t top, layout_rec
       if (gaps && k > line.first && c->is_box() && !c->is_structural()) ++k_gap;
       const int64_t shift = gaps ? (int64_t(k_gap) * r) / gaps : 0;
       c->set_position(clamp32(x + offset + shift), clamp32(y + above - c->baseline()));
+      // A block reports what its content needs, which may be more or less than its width.
+      if (has_box) widest = std::max(widest, x + c->content_width());
       x += c->width();
     }
     line.top = clamp32(y);
     line.height = clamp32(above + below);
     lines_.push_back(line);
-    if (has_box) widest = std::max(widest, used);
     y += above + below;
     i = line.last;
   }
