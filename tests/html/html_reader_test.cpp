@@ -34,6 +34,7 @@ TEST(HtmlReader, OnePageInEveryEncoding) {
       {"WINDOWS-1251", "", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">", ""},
       {"WINDOWS-1251", "", "<meta charset=\"utf-8\">", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n"},
       {"KOI8-R", "", "<meta charset=\"koi8-r\">", ""},
+      {"UTF-8", "", "<!-- charset=koi8-r -->", ""},  // not a meta element
       {"WINDOWS-1251", "", "", ""}};  // no mark, no charset, not UTF-8
   // clang-format on
   for (const auto& c : cases) {
