@@ -1,10 +1,12 @@
 // Plain text on arbitrary bytes: the first two bytes choose the stream's piece size and where it
-// fails; every line handed out is free of line ends and of control characters other than tab.
+// fails; every line handed out is free of line ends and of control characters other than tab,
+// and the parser fails exactly when the stream does.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "tests/html/text_streams.h"
+#include "zel/rich_format/rf_ptparser.h"
 #include "zel/rich_format/text_line_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -22,5 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // No encoding gives more UTF-16 units than it has bytes.
     if (units > bytes.size() + 1) __builtin_trap();
   }
+  // The parser over the same stream: one block per line, false exactly when the stream failed.
+  zel::rf::rf_ptparser parser;
+  parser.set_source(zel_test::stream_of(bytes, chunk, fail_at));
+  if (parser.open() == reader.failed()) __builtin_trap();
   return 0;
 }

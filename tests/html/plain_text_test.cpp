@@ -29,55 +29,28 @@ std::string lines_of(std::shared_ptr<qar::Stream> s, bool* failed = nullptr, siz
 
 TEST(PlainText, Encodings) {
   const std::string text = "Привет 😀\nмир";
-  const struct {
-    const char* encoding;
-    const char* bom;
-  } cases[] = {{"UTF-8", ""},    {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16LE", ""},
-               {"UTF-16BE", ""}, {"UTF-16LE", "\xFF\xFE"},  {"UTF-16BE", "\xFE\xFF"}};
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {{"UTF-8", ""}, {"UTF-8", "\xEF\xBB\xBF"},
+      {"UTF-16LE", ""}, {"UTF-16BE", ""}, {"UTF-16LE", "\xFF\xFE"}, {"UTF-16BE", "\xFE\xFF"}};
+  // clang-format on
   for (const auto& c : cases)
-    EXPECT_EQ(lines_of(stream_of(c.bom + encode(text, c.encoding), 5)), "Привет 😀|мир")
-        << c.encoding << " bom " << (*c.bom != 0);
+    EXPECT_EQ(lines_of(stream_of(c.second + encode(text, c.first), 5)), "Привет 😀|мир") << c.first;
   EXPECT_EQ(lines_of(stream_of(encode("Привет\nмир", "WINDOWS-1251"))), "Привет|мир");
 }
 
-TEST(PlainText, BadBytesAndControls) {
-  const struct {
-    std::string bytes;
-    const char* lines;
-  } cases[] = {
-      {"\xEF\xBB\xBF"
-       "a\xFF"
-       "b\xC3",
-       "a\uFFFDb\uFFFD"},  // bad and cut-off UTF-8
-      {std::string("\xFF\xFE"
-                   "a\0\0\xDC"
-                   "b\0",
-                   8),
-       "a\uFFFDb"},                            // a lone low surrogate
-      {std::string("a\0\xD8", 3), "a\uFFFD"},  // half a unit at the end
-      {"\xCF\xEE\x98", "По\uFFFD"},            // windows-1251 has no 0x98
-      {"a\x01\tb\x1B"
-       "c\x7F",
-       "a\tbc\x7F"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(lines_of(stream_of(c.bytes, 1)), c.lines) << c.lines;
-}
-
-TEST(PlainText, LineEnds) {
-  const struct {
-    std::string text;
-    const char* lines;
-  } cases[] = {{"a\r\nb", "a|b"},
-               {"a\n\rb", "a|b"},
-               {"a\rb\nc", "a|b|c"},
-               {"a\n\nb", "a||b"},
-               {"a\r\n\r\nb", "a||b"},
-               {"a\n", "a"},
-               {"a\n\n\n", "a||"},
-               {"", ""},
-               {"\n", ""},
-               {"a\r\r\nb", "a||b"}};
-  for (const auto& c : cases) EXPECT_EQ(lines_of(stream_of(c.text, 1)), c.lines) << c.text;
+TEST(PlainText, BadBytesControlsAndLineEnds) {
+  // clang-format off
+  const std::pair<std::string, const char*> cases[] = {
+      {"\xEF\xBB\xBF" "a\xFF" "b\xC3", "a\uFFFDb\uFFFD"},          // bad and cut-off UTF-8
+      {std::string("\xFF\xFE" "a\0\0\xDC" "b\0", 8), "a\uFFFDb"},   // a lone low surrogate
+      {std::string("a\0\xD8", 3), "a\uFFFD"},                         // half a unit at the end
+      {"\xCF\xEE\x98", "По\uFFFD"},                                   // windows-1251 has no 0x98
+      {"a\x01\tb\x1B" "c\x7F", "a\tbc\x7F"},                          // controls but tab dropped
+      {"a\r\nb", "a|b"}, {"a\n\rb", "a|b"}, {"a\rb\nc", "a|b|c"}, {"a\n\nb", "a||b"},
+      {"a\r\n\r\nb", "a||b"}, {"a\n", "a"}, {"a\n\n\n", "a||"}, {"", ""}, {"\n", ""},
+      {"a\r\r\nb", "a||b"}};
+  // clang-format on
+  for (const auto& c : cases) EXPECT_EQ(lines_of(stream_of(c.first, 1)), c.second) << c.second;
   // CR LF across the 1024-byte block boundary, and a blank line in the last block.
   const std::string first(1023, 'x');
   EXPECT_EQ(lines_of(stream_of(first + "\r\ny\n\nz\n")), first + "|y||z");

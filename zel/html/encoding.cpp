@@ -49,6 +49,20 @@ std::string xml_declared_encoding(const uint8_t* data, size_t size) {
   return name;
 }
 
+// Whether a meta element starting in the first `limit` bytes names a charset.
+bool meta_names_charset(const uint8_t* data, size_t size, size_t limit) {
+  limit = std::min(size, limit);
+  for (size_t at = 0; at < limit;) {
+    const size_t meta = at + find_nocase(data + at, limit - at, "<meta");
+    if (meta >= limit) return false;
+    const uint8_t* end = static_cast<const uint8_t*>(std::memchr(data + meta, '>', size - meta));
+    const size_t tag = end ? static_cast<size_t>(end - data) - meta : size - meta;
+    if (find_nocase(data + meta, tag, "charset") < tag) return true;
+    at = meta + 5;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool is_valid_utf8(const uint8_t* data, size_t size) {
@@ -107,8 +121,7 @@ sniffed_encoding sniff_html_encoding(const uint8_t* d, size_t size) {
   }
   const std::string declared = xml_declared_encoding(d, size);
   if (!declared.empty()) return {declared, 0};
-  if (find_nocase(d, std::min<size_t>(size, 1024), "charset") < std::min<size_t>(size, 1024))
-    return {};
+  if (meta_names_charset(d, size, 1024)) return {};
   if (is_valid_utf8(d, size)) return {"UTF-8", 0};
   return {"windows-1251", 0};
 }

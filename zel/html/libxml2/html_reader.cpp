@@ -1,5 +1,6 @@
 #include "zel/html/libxml2/html_reader.h"
 
+#include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
@@ -83,10 +84,20 @@ bool read_head(input& in) {
   return !in.read_error;
 }
 
-// Restores the thread's structured error handler when the parse is over.
+// Routes the thread's libxml2 errors to on_error while a document is parsed, then gives back
+// whatever handler the thread had.
 struct error_scope {
-  explicit error_scope(input* in) { xmlSetStructuredErrorFunc(in, on_error); }
-  ~error_scope() { xmlSetStructuredErrorFunc(nullptr, nullptr); }
+  explicit error_scope(input* in)
+      : previous_(xmlStructuredError), previous_context_(xmlStructuredErrorContext) {
+    xmlSetStructuredErrorFunc(in, on_error);
+  }
+  ~error_scope() { xmlSetStructuredErrorFunc(previous_context_, previous_); }
+  error_scope(const error_scope&) = delete;
+  error_scope& operator=(const error_scope&) = delete;
+
+ private:
+  xmlStructuredErrorFunc previous_;
+  void* previous_context_;
 };
 
 }  // namespace
