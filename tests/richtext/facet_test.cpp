@@ -87,6 +87,23 @@ TEST_F(RichFacet, DrawsAndScrollsByLines) {
   EXPECT_EQ(f->vertical().get_scroll_info().pos, 0);
 }
 
+// Without a texture (the software device has none above 8192 pixels) the document is drawn
+// straight onto the screen, the same as through the texture.
+TEST_F(RichFacet, DrawsWithoutATexture) {
+  if (dev_->name() != u"Software") GTEST_SKIP() << "only the software device refuses the size";
+  auto f = facet(30, 100, 200);
+  mng_->update_screen(0);
+  auto textured = frame();
+  f->set_size(100, 9000);
+  mng_->update_screen(0);
+  auto direct = frame();
+  EXPECT_EQ(f->texture_mode(), 0);
+  int same = 0;
+  for (int32_t y = 20; y < 220; ++y)
+    same += std::memcmp(textured->pixmap(y) + 40, direct->pixmap(y) + 40, 400) == 0;
+  EXPECT_EQ(same, 200);
+}
+
 // Paging moves at least a line (value 0 counts as 1) and stops at the limit; with no lines
 // paging and links answer nothing; set_scroll_info orders and clamps.
 TEST_F(RichFacet, PagingAndLimits) {

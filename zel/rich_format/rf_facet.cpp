@@ -252,6 +252,9 @@ void rfFacet::render(RenderDevice& device) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (empty_ || document_->stamp() != w) return;
   const int32_t left = get_left(), top = get_top();
+  std::shared_ptr<rf::Style> style = document_->get_style(u"default");
+  rf::fill_rect(device, left, top, w, h,
+                (style ? *style : rf::Style::engine_default()).back_colour().packed());
   document_->render_document(device, left, top - scroll_top_locked(), left, top, left + w, top + h);
 }
 
