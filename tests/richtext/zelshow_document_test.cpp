@@ -1,10 +1,12 @@
 // zelshow showing the sample pages headless: readable dark text on white at three widths, a
-// page opened at an anchor showing another part of it, and a bad document named clearly.
+// page opened at an anchor showing another part of it, a bad document named clearly, and a
+// windows-1251 page looking like its UTF-8 twin.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "zel/il/bitmap_image.h"
@@ -22,7 +24,8 @@ std::shared_ptr<zel::BitmapImage> show(const std::string& doc, const std::string
   const fs::path out = fs::path(ZEL_TEST_BINARY_DIR) / ("show_" + size);
   fs::remove_all(out);
   const std::string cmd = kShow + " --headless --frames 2 --size " + size + " --out " +
-                          out.string() + " '" + kData + doc + "' 2>/dev/null";
+                          out.string() + " '" + (doc[0] == '/' ? doc : kData + doc) +
+                          "' 2>/dev/null";
   if (std::system(cmd.c_str()) != 0) return nullptr;
   return zel::il::load_image((out / "frame_000002.png").string()).image;
 }
@@ -62,4 +65,23 @@ TEST(ZelshowDocument, ShowsPagesAtEveryWidth) {
     differ += std::memcmp(top->pixmap(y), sec3->pixmap(y), 640 * 3) != 0;
   EXPECT_GT(differ, 60);
   EXPECT_FALSE(show("missing.html#x", "320x240"));
+
+  // The same Cyrillic page in UTF-8 and in windows-1251 (named by its meta) looks the same.
+  const fs::path dir = fs::path(ZEL_TEST_BINARY_DIR);
+  const std::string body = "<p>Съешь же ещё этих мягких французских булок, да выпей чаю.</p>";
+  std::ofstream(dir / "utf8.html") << "<html><head><meta charset=\"utf-8\"></head><body>" << body;
+  std::ofstream(dir / "in1251.txt") << "<html><head><meta http-equiv=\"Content-Type\" "
+                                       "content=\"text/html; charset=windows-1251\">"
+                                    << "</head><body>" << body;
+  ASSERT_EQ(std::system(("iconv -f UTF-8 -t WINDOWS-1251 " + (dir / "in1251.txt").string() + " >" +
+                         (dir / "cp1251.html").string())
+                            .c_str()),
+            0);
+  auto u8 = show((dir / "utf8.html").string(), "400x200");
+  auto cp = show((dir / "cp1251.html").string(), "400x200");
+  ASSERT_TRUE(u8 && cp);
+  bool white = false;
+  EXPECT_GT(dark_share(*u8, white), 0.002);
+  for (int32_t y = 0; y < 200; ++y)
+    ASSERT_EQ(std::memcmp(u8->pixmap(y), cp->pixmap(y), 400 * 3), 0) << y;
 }
