@@ -83,10 +83,19 @@ TEST(RichLayout, GluedWordsStayTogether) {
   b->append(std::make_shared<FontCell>(
       logical_font(unit(12, unit::points), u"DejaVu Sans", logical_font::fw_bold, 0)));
   b->append(std::make_shared<WordCell>(u"bar ", false));
+  // A superscript and a subscript glued on: smaller, above and below the word's place.
+  b->append(std::make_shared<FontCell>(logical_font(), 2));
+  b->append(std::make_shared<WordCell>(u"2", false));
+  b->append(std::make_shared<FontCell>(logical_font(), 1));
+  b->append(std::make_shared<WordCell>(u"3", false));
   d.doc->layout_document(1, &dev);
   ASSERT_EQ(b->lines().size(), 2u);
   EXPECT_EQ(b->lines()[1].first, 1);
-  EXPECT_EQ(b->children()[3]->y(), b->children()[1]->y());
+  const auto& c = b->children();
+  EXPECT_EQ(c[3]->y(), c[1]->y() + c[1]->baseline() - c[3]->baseline());
+  EXPECT_LT(c[5]->height(), c[3]->height());
+  EXPECT_LT(c[5]->y(), c[3]->y());
+  EXPECT_GT(c[7]->y() + c[7]->height(), c[3]->y() + c[3]->height());
 }
 
 // Alignment offsets; justify moves the k-th gap's word by k * r / gaps; a br block is one

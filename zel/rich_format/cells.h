@@ -407,6 +407,7 @@ class WordCell : public Cell {
   int32_t measured_h_ = 0;
   std::shared_ptr<Font> font_;
   Font* measured_font_ = nullptr;
+  int32_t shift_ = 0;  // the vertical shift in force (sub- and superscripts), pixels down
 };
 
 // A picture in the flow. Width and height of kind none take the picture's own size.

@@ -505,9 +505,9 @@ void TableCell::layout(int32_t width, layout_record& rec) {
 
 void TableCell::render(RenderDevice& device, int32_t x, int32_t y, render_state& st) {
   const int64_t ax = int64_t(x) + x_, ay = int64_t(y) + y_;
+  ContainerCell::render(device, x, y, st);
   if (!outside(st, ay, height_) && border_px_ > 0)
     frame_rect(device, clamp32(ax), clamp32(ay), width_, height_, border_px_);
-  ContainerCell::render(device, x, y, st);
 }
 
 void TableCellCell::render(RenderDevice& device, int32_t x, int32_t y, render_state& st) {
@@ -558,7 +558,10 @@ void WordCell::layout(int32_t, layout_record& rec) {
   h = std::max(h, 1);
   width_ = measured_w_;
   height_ = h;
-  baseline_ = font_->get_ascent() + (h - fh) / 2 - rec.vshift;
+  // The cell stands as far off the line's baseline as the shift; its text is drawn on the
+  // line's baseline moved by the same.
+  shift_ = rec.vshift;
+  baseline_ = font_->get_ascent() + (h - fh) / 2 - shift_;
 }
 
 void WordCell::render(RenderDevice& device, int32_t x, int32_t y, render_state& st) {
@@ -566,7 +569,7 @@ void WordCell::render(RenderDevice& device, int32_t x, int32_t y, render_state& 
   if (outside(st, ay, height_) || !st.font || text_.empty()) return;
   const int64_t ax = int64_t(x) + x_;
   if (ax >= st.clip_right || ax + width_ <= st.clip_left) return;
-  const int64_t top = ay + baseline_ - st.font->get_ascent();
+  const int64_t top = ay + baseline_ + shift_ - st.font->get_ascent();
   ColorARGB c(int32_t(st.colour >> 24), int32_t((st.colour >> 16) & 0xff),
               int32_t((st.colour >> 8) & 0xff), int32_t(st.colour & 0xff));
   // The trailing space draws nothing.
