@@ -146,6 +146,11 @@ std::shared_ptr<rf::DocumentCell> rfFacet::document() const {
   return document_;
 }
 
+std::u16string rfFacet::location() const {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  return location_;
+}
+
 bool rfFacet::is_rendered() const {
   std::lock_guard<std::recursive_mutex> g(lock_);
   return rendered_;

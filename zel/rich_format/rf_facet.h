@@ -96,7 +96,7 @@ class rfFacet : public Facet, public Updatable, public scrolling<0>, public scro
   std::shared_ptr<rf::DocumentCell> document() const;
   bool is_rendered() const;
   int32_t texture_mode() const;
-  const std::u16string& location() const { return location_; }
+  std::u16string location() const;
 
  protected:
   void on_size_change() override;
