@@ -113,7 +113,6 @@ class rfFacet : public Facet, public Updatable, public scrolling<0>, public scro
   mutable std::recursive_mutex lock_;
   std::shared_ptr<rf::DocumentCell> document_;
   bool rendered_ = false;
-  int32_t by_pixel_ = 0;
   int32_t texture_mode_ = 0;
   bool fonts_dropped_ = false;  // the device was found lost and the fonts let go
   bool empty_ = true;  // the document has no text (nothing to lay out off the render thread)
