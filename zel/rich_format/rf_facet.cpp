@@ -233,9 +233,8 @@ void rfFacet::update(uint64_t) {
   std::shared_ptr<rf::Style> style = document_->get_style(u"default");
   const uint32_t back = (style ? *style : rf::Style::engine_default()).back_colour().packed();
   {
-    std::vector<uint32_t> fill(size_t(w) * size_t(h), back);
-    texture_->load_memory(fill.data(), tt_a8r8g8b8, w, h, w * 4, 0, 0, -1, -1);
     render_target target(*device, texture_, 0, 0);
+    rf::fill_rect(*device, 0, 0, w, h, back);
     document_->render_document(*device, 0, -scroll_top_locked(), 0, 0, w, h);
   }
   put_texture(texture_, false);
