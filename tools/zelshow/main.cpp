@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
   // Files are checked before anything starts, so that a typo costs nothing.
   for (const auto& f : opt.files) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(f, ec)) return fail("cannot open '" + f + "'", 2);
+    if (!std::filesystem::is_regular_file(zelshow::file_part(f), ec))
+      return fail("cannot open '" + f + "'", 2);
   }
   if (!opt.out_dir.empty()) {
     std::error_code ec;
@@ -126,8 +127,9 @@ int main(int argc, char** argv) {
   zelInitEx(&init);
   int status = 0;
   // Sound for the media files (none is needed for pictures alone).
-  const bool media = std::any_of(opt.files.begin(), opt.files.end(),
-                                 [](const std::string& f) { return !zelshow::is_picture(f); });
+  const bool media = std::any_of(opt.files.begin(), opt.files.end(), [](const std::string& f) {
+    return !zelshow::is_picture(f) && !zelshow::is_document(f);
+  });
   if (media || !opt.record.empty()) {
     error = zelshow::setup_audio(opt);
     if (!error.empty()) {
@@ -224,6 +226,8 @@ int main(int argc, char** argv) {
       status = 1;
     } else if (opt.files.empty()) {
       show = zelshow::build_demo(*mng, opt);
+    } else if (std::any_of(opt.files.begin(), opt.files.end(), zelshow::is_document)) {
+      show = zelshow::build_document_show(*mng, opt, error);
     } else if (media) {
       show = zelshow::build_media_show(*mng, opt, error);
       if (!show) status = 2;

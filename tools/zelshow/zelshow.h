@@ -78,5 +78,12 @@ bool record_frame(zel::RenderDevice& dev, uint64_t n);
 std::string finish_recording();
 // Tears the audio driver down (after the show).
 void close_audio();
+// Documents: "file.html", "file.htm" (optionally "#anchor") or "file.txt", shown alone in a
+// full-window scrolling facet (document_show.cpp).
+bool is_document(const std::string& arg);
+// The file named by a command-line argument (without a document's "#anchor").
+std::string file_part(const std::string& arg);
+std::unique_ptr<Presentation> build_document_show(zel::RenderMng& mng, const Options& opt,
+                                                  std::string& error);
 
 }  // namespace zelshow

@@ -1,0 +1,122 @@
+// zelshow showing a page in its window on the X server, driven by xdotool: keys, the wheel and
+// clicks on links (in-page, another local page, and back; another site's printed), each checked
+// on the frames it writes; Ctrl+C copies the page.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "zel/il/bitmap_image.h"
+#include "zel/il/load_image.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kShow = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
+const fs::path kDir = fs::path(ZEL_TEST_BINARY_DIR) / "zelshow_x11";
+
+int run(const std::string& cmd) {
+  return std::system(cmd.c_str());
+}
+
+std::string out(const std::string& cmd) {
+  std::string s;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) s += buf;
+    pclose(p);
+  }
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// The pixels of a settled frame: one written a few frames after the last action.
+std::string settled_frame() {
+  std::this_thread::sleep_for(600ms);
+  int last = 0;
+  for (const auto& e : fs::directory_iterator(kDir / "frames"))
+    last = std::max(last, std::atoi(e.path().stem().string().c_str() + 6));
+  for (int n = last - 4; n > 0; --n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%06d.png", n);
+    auto img = zel::il::load_image((kDir / "frames" / name).string()).image;
+    if (img)
+      return std::string(reinterpret_cast<const char*>(img->pixmap(0)),
+                         size_t(img->line_size()) * size_t(img->height()));
+  }
+  return std::string();
+}
+
+}  // namespace
+
+TEST(ZelshowX11, KeysWheelAndLinks) {
+  if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+  fs::remove_all(kDir);
+  fs::create_directories(kDir / "frames");
+  {
+    std::ofstream a(kDir / "a.html");
+    a << "<html><body><p><a href=\"#far\">JUMP JUMP JUMP</a></p>";
+    for (int i = 0; i < 60; ++i) a << "<p>filler line " << i << "</p>";
+    a << "<p><a name=\"far\"></a><a href=\"b.html\">OPEN OPEN OPEN</a></p>";
+    for (int i = 0; i < 20; ++i) a << "<p>after " << i << "</p>";
+    a << "</body></html>";
+    std::ofstream(kDir / "b.html") << "<html><body><p><a href=\"http://example.org/x\">EXTERNAL "
+                                      "EXTERNAL</a></p><p>other words</p></body></html>";
+  }
+  const std::string pid = out(kShow + " --size 400x300 --fps 25 --out " +
+                              (kDir / "frames").string() + " " + (kDir / "a.html").string() + " >" +
+                              (kDir / "stdout").string() + " 2>/dev/null & echo $!");
+  ASSERT_FALSE(pid.empty());
+  const std::string win = out("xdotool search --sync --name '^zel$' | head -1");
+  ASSERT_FALSE(win.empty());
+  run("xdotool windowfocus --sync " + win);
+  auto key = [&](const char* k) { run("xdotool key --clearmodifiers " + std::string(k)); };
+
+  const std::string top = settled_frame();
+  ASSERT_FALSE(top.empty());
+  const struct {
+    const char* there;
+    const char* back;  // null: a mouse button
+  } moves[] = {{"End", "Home"}, {"Down", "Up"}, {"Next", "Prior"}, {"space", "Home"}};
+  for (const auto& m : moves) {
+    SCOPED_TRACE(m.there);
+    key(m.there);
+    EXPECT_NE(settled_frame(), top);
+    key(m.back);
+    EXPECT_EQ(settled_frame(), top);
+  }
+  run("xdotool mousemove --window " + win + " 100 150 click 5");
+  EXPECT_NE(settled_frame(), top);
+  run("xdotool click 4");
+  EXPECT_EQ(settled_frame(), top);
+
+  // The first line's in-page link, then the far section's link to b.html, then back.
+  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  const std::string far = settled_frame();
+  EXPECT_NE(far, top);
+  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  const std::string b = settled_frame();
+  EXPECT_NE(b, far);
+  EXPECT_NE(b, top);
+  // Another site's link is printed; Ctrl+C copies the page's text.
+  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  key("ctrl+c");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_NE(out("xclip -o -selection clipboard").find("other words"), std::string::npos);
+  EXPECT_EQ(settled_frame(), b);
+  key("BackSpace");
+  EXPECT_EQ(settled_frame(), top);
+
+  run("kill -TERM " + pid);
+  for (int i = 0; i < 50 && run("kill -0 " + pid + " 2>/dev/null") == 0; ++i)
+    std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(out("cat " + (kDir / "stdout").string()), "zelshow: link http://example.org/x");
+}
