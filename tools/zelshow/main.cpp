@@ -228,6 +228,7 @@ int main(int argc, char** argv) {
       show = zelshow::build_demo(*mng, opt);
     } else if (std::any_of(opt.files.begin(), opt.files.end(), zelshow::is_document)) {
       show = zelshow::build_document_show(*mng, opt, error);
+      if (!show) status = 2;
     } else if (media) {
       show = zelshow::build_media_show(*mng, opt, error);
       if (!show) status = 2;
