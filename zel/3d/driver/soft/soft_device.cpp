@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "qar/trace.h"
+#include "zel/3d/driver/soft/straight_over.h"
 #include "zel/context.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
@@ -613,6 +614,12 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
   if (!dst) return;
   if (target) target->touch();
   const bool over = d.blend && d.blend_alpha;
+  // The target's pixels where they are 32-bit ARGB (or XRGB), for blending without pixman.
+  const pixman_format_code_t dst_format = pixman_image_get_format(dst);
+  uint32_t* const dst_bits = dst_format == PIXMAN_a8r8g8b8 || dst_format == PIXMAN_x8r8g8b8
+                                 ? pixman_image_get_data(dst)
+                                 : nullptr;
+  const int32_t dst_stride = pixman_image_get_stride(dst) / 4;
 
   // Blends (or, with blending off, replaces) through the mask. Replacing through a mask keeps
   // the target where the mask is 0: target x (1 - mask) + source x mask.
@@ -639,6 +646,21 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       composite(d.solid(argb), cover, 0, 0, x, y, x, y, w, h);
       return;
     }
+    const bool modulate = d.color_op == 0 && (argb & 0xFFFFFF) != 0xFFFFFF;
+    // Straight ARGB texels placed texel for texel, blended with at most a constant alpha: from
+    // the texels themselves, with no premultiplied copy.
+    int32_t ox, oy;
+    if (over && d.alpha_op != 0 && !modulate && !cover && !mask_tex && dst_bits &&
+        tex->type() == tt_a8r8g8b8 && as_offset(map, ox, oy) && x + ox >= 0 && y + oy >= 0 &&
+        int64_t(x) + ox + w <= tex->width() && int64_t(y) + oy + h <= tex->height()) {
+      const ptrdiff_t pitch = tex->pitch();
+      const uint8_t* texels =
+          reinterpret_cast<const uint8_t*>(tex->texels()) + pitch * (y + oy) + 4 * (x + ox);
+      over_straight(dst_bits + ptrdiff_t(y) * dst_stride + x, ptrdiff_t(dst_stride) * 4,
+                    reinterpret_cast<const uint32_t*>(texels), pitch, w, h,
+                    d.alpha_op == 2 ? da : 255);
+      return;
+    }
     // The colour: the texture's, modulated by the diffuse colour in the modulating stage.
     pixman_image_t* src;
     uint32_t extra = 255;
@@ -652,7 +674,6 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       src = tex->straight();
     }
     if (!src) return;
-    const bool modulate = d.color_op == 0 && (argb & 0xFFFFFF) != 0xFFFFFF;
     ImageRef tinted, combined;
     Sampled s(src, map, x, y, w, h);
     pixman_image_t* src_img = src;

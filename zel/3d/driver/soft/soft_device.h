@@ -42,6 +42,8 @@ class SoftTexture : public MemoryTexture {
   ~SoftTexture() override;
 
   void* native_handle() override { return pixels_.data(); }
+  // The texels in the texture's own format, pitch() bytes a row (lock held).
+  const uint32_t* texels() const { return pixels_.data(); }
 
   // Images to draw from (lock held; owned by the texture, valid until it changes):
   // the texels as they are (colour not multiplied by alpha), premultiplied, and the colour

@@ -1,0 +1,166 @@
+#include "zel/3d/driver/soft/straight_over.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define ZEL_SOFT_AVX2 1
+#endif
+
+namespace zel {
+namespace soft {
+
+namespace {
+
+// x * y / 255, rounded as pixman rounds (its MUL_UN8).
+inline uint32_t mul_un8(uint32_t x, uint32_t y) {
+  const uint32_t t = x * y + 0x80;
+  return (t + (t >> 8)) >> 8;
+}
+
+inline uint32_t over_pixel(uint32_t s, uint32_t d, uint32_t alpha) {
+  uint32_t a = s >> 24;
+  uint32_t p[4] = {mul_un8(s & 0xFF, a), mul_un8((s >> 8) & 0xFF, a), mul_un8((s >> 16) & 0xFF, a),
+                   a};
+  if (alpha != 255) {
+    for (uint32_t& c : p) c = mul_un8(c, alpha);
+    a = p[3];
+  }
+  uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint32_t c = p[i] + mul_un8((d >> (8 * i)) & 0xFF, 255 - a);
+    out |= (c > 255 ? 255 : c) << (8 * i);
+  }
+  return out;
+}
+
+#if defined(__SSE2__)
+// Per 16-bit lane: x * y / 255, rounded as mul_un8.
+inline __m128i mul_un8x8(__m128i x, __m128i y) {
+  const __m128i t = _mm_add_epi16(_mm_mullo_epi16(x, y), _mm_set1_epi16(0x80));
+  return _mm_mulhi_epu16(t, _mm_set1_epi16(0x101));
+}
+
+// Each pixel's alpha (lane 3 of its four 16-bit lanes) in all four lanes.
+inline __m128i spread_alpha(__m128i x) {
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xFF), 0xFF);
+}
+
+void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i alpha_lane = _mm_set_epi16(255, 0, 0, 0, 255, 0, 0, 0);
+  const __m128i ff = _mm_set1_epi16(0xFF);
+  const __m128i opaque = _mm_set1_epi32(int(0xFF000000u));
+  const __m128i factor = _mm_set1_epi16(int16_t(alpha));
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i a = _mm_and_si128(v, opaque);
+    // Four transparent texels leave the target; four opaque ones (at full alpha) replace it.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, zero)) == 0xFFFF) continue;
+    if (alpha == 255 && _mm_movemask_epi8(_mm_cmpeq_epi32(a, opaque)) == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), v);
+      continue;
+    }
+    const __m128i sl = _mm_unpacklo_epi8(v, zero), sh = _mm_unpackhi_epi8(v, zero);
+    // Premultiplied: colour x alpha, alpha x 255 (itself).
+    __m128i pl = mul_un8x8(sl, _mm_or_si128(spread_alpha(sl), alpha_lane));
+    __m128i ph = mul_un8x8(sh, _mm_or_si128(spread_alpha(sh), alpha_lane));
+    if (alpha != 255) {
+      pl = mul_un8x8(pl, factor);
+      ph = mul_un8x8(ph, factor);
+    }
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    const __m128i dl = mul_un8x8(_mm_unpacklo_epi8(dv, zero), _mm_xor_si128(spread_alpha(pl), ff));
+    const __m128i dh = mul_un8x8(_mm_unpackhi_epi8(dv, zero), _mm_xor_si128(spread_alpha(ph), ff));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                     _mm_adds_epu8(_mm_packus_epi16(pl, ph), _mm_packus_epi16(dl, dh)));
+  }
+  for (; i < n; ++i)
+    if (s[i] >> 24) d[i] = over_pixel(s[i], d[i], alpha);
+}
+#if defined(ZEL_SOFT_AVX2)
+#define ZEL_AVX2 __attribute__((target("avx2"), always_inline))
+ZEL_AVX2 inline __m256i mul_un8x16(__m256i x, __m256i y) {
+  const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(x, y), _mm256_set1_epi16(0x80));
+  return _mm256_mulhi_epu16(t, _mm256_set1_epi16(0x101));
+}
+ZEL_AVX2 inline __m256i spread_alpha(__m256i x) {
+  return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, 0xFF), 0xFF);
+}
+
+// The same eight texels at a time, where the processor has AVX2.
+__attribute__((target("avx2"))) void over_row_avx2(uint32_t* d, const uint32_t* s, int32_t n,
+                                                   uint32_t alpha) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i alpha_lane =
+      _mm256_set_epi16(255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0);
+  const __m256i ff = _mm256_set1_epi16(0xFF);
+  const __m256i opaque = _mm256_set1_epi32(int(0xFF000000u));
+  const __m256i factor = _mm256_set1_epi16(int16_t(alpha));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+    const __m256i a = _mm256_and_si256(v, opaque);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, zero)) == -1) continue;
+    if (alpha == 255 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, opaque)) == -1) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), v);
+      continue;
+    }
+    // Unpacking and packing work within each 128-bit half, so the texels keep their order.
+    const __m256i sl = _mm256_unpacklo_epi8(v, zero), sh = _mm256_unpackhi_epi8(v, zero);
+    __m256i pl = mul_un8x16(sl, _mm256_or_si256(spread_alpha(sl), alpha_lane));
+    __m256i ph = mul_un8x16(sh, _mm256_or_si256(spread_alpha(sh), alpha_lane));
+    if (alpha != 255) {
+      pl = mul_un8x16(pl, factor);
+      ph = mul_un8x16(ph, factor);
+    }
+    const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+    const __m256i dl =
+        mul_un8x16(_mm256_unpacklo_epi8(dv, zero), _mm256_xor_si256(spread_alpha(pl), ff));
+    const __m256i dh =
+        mul_un8x16(_mm256_unpackhi_epi8(dv, zero), _mm256_xor_si256(spread_alpha(ph), ff));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
+                        _mm256_adds_epu8(_mm256_packus_epi16(pl, ph), _mm256_packus_epi16(dl, dh)));
+  }
+  if (i < n) over_row(d + i, s + i, n - i, alpha);
+}
+
+const bool has_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+#endif
+#else
+void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
+  for (int32_t i = 0; i < n; ++i)
+    if (s[i] >> 24) d[i] = over_pixel(s[i], d[i], alpha);
+}
+#endif
+
+}  // namespace
+
+void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrdiff_t src_pitch,
+                   int32_t w, int32_t h, uint32_t alpha) {
+  if (alpha == 0) return;
+  auto* d = reinterpret_cast<uint8_t*>(dst);
+  auto* s = reinterpret_cast<const uint8_t*>(src);
+  for (int32_t y = 0; y < h; ++y, d += dst_pitch, s += src_pitch) {
+#if defined(__SSE2__)
+    if (y + 4 < h) {
+      const char* ahead = reinterpret_cast<const char*>(s + 4 * src_pitch);
+      for (int32_t k = 0; k < w * 4; k += 64) _mm_prefetch(ahead + k, _MM_HINT_T0);
+    }
+#endif
+    uint32_t* dr = reinterpret_cast<uint32_t*>(d);
+    const uint32_t* sr = reinterpret_cast<const uint32_t*>(s);
+#if defined(ZEL_SOFT_AVX2)
+    if (has_avx2) {
+      over_row_avx2(dr, sr, w, alpha);
+      continue;
+    }
+#endif
+    over_row(dr, sr, w, alpha);
+  }
+}
+
+}  // namespace soft
+}  // namespace zel

@@ -1,0 +1,22 @@
+// Blending straight (not premultiplied) ARGB texels over a premultiplied ARGB target, for the
+// software device's most common draw: a texture with alpha placed texel for texel. pixman
+// blends premultiplied colour only; this spares the device a premultiplied copy of every such
+// texture (twice the memory, made again after each change) while giving the very values
+// pixman's OVER of that copy would give.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace zel {
+namespace soft {
+
+// Blends w x h texels of 32-bit ARGB (colour not multiplied by alpha) over a target of 32-bit
+// ARGB (premultiplied; x8r8g8b8 as well: the top byte is then written but means nothing), each
+// texel's alpha scaled by `alpha` (255: as it is). Pitches in bytes. The result is bit for bit
+// pixman's OVER of the texels premultiplied (colour x alpha / 255, rounded) through a solid
+// mask of `alpha`.
+void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrdiff_t src_pitch,
+                   int32_t w, int32_t h, uint32_t alpha);
+
+}  // namespace soft
+}  // namespace zel
