@@ -11,6 +11,7 @@
 // plus read_frame, SDL's RenderPresent plus RenderReadPixels; the pixman loop draws into memory.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <pixman.h>
 #include <sys/resource.h>
 
@@ -88,8 +89,11 @@ double process_cpu_ns() {
 double g_loop_cpu_ns = 0;  // process CPU time of the last frame loop
 
 // The process's peak resident memory is reset before each benchmark (clear_refs 5) and read
-// after it (VmHWM), so that each reports its own peak.
+// after it (VmHWM), so that each reports its own peak. Heap memory an earlier benchmark freed
+// is handed back to the system first: kept resident, it would count for whichever benchmark
+// runs next and hide as much of that one's own allocations.
 void reset_peak_memory() {
+  malloc_trim(0);
   std::ofstream("/proc/self/clear_refs") << "5";
 }
 double peak_memory_mb() {

@@ -656,9 +656,10 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       const ptrdiff_t pitch = tex->pitch();
       const uint8_t* texels =
           reinterpret_cast<const uint8_t*>(tex->texels()) + pitch * (y + oy) + 4 * (x + ox);
+      const uint16_t* spans = tex->alpha_spans();
       over_straight(dst_bits + ptrdiff_t(y) * dst_stride + x, ptrdiff_t(dst_stride) * 4,
                     reinterpret_cast<const uint32_t*>(texels), pitch, w, h,
-                    d.alpha_op == 2 ? da : 255);
+                    d.alpha_op == 2 ? da : 255, spans ? spans + 2 * (y + oy) : nullptr, x + ox);
       return;
     }
     // The colour: the texture's, modulated by the diffuse colour in the modulating stage.

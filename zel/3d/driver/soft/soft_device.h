@@ -55,8 +55,17 @@ class SoftTexture : public MemoryTexture {
   // of what was drawn once it no longer is.
   pixman_image_t* canvas();
   void canvas_done();
+  // Straight ARGB texels only: per row, the texels [first, end) outside of which every texel
+  // is transparent (two values a row; first == end: the whole row). Null until the texels have
+  // been drawn from twice without a change between, so that a texture rewritten for every
+  // draw is never scanned (lock held).
+  const uint16_t* alpha_spans();
   // The contents changed (lock held): the derived images are made again when next used.
-  void touch() { derived_dirty_ = true; }
+  void touch() {
+    derived_dirty_ = true;
+    spans_ready_ = false;
+    drawn_unchanged_ = false;
+  }
 
  protected:
   void changed() override { touch(); }
@@ -72,6 +81,8 @@ class SoftTexture : public MemoryTexture {
   pixman_image_t* opaque_ = nullptr;
   pixman_image_t* canvas_ = nullptr;
   bool derived_dirty_ = true;
+  std::vector<uint16_t> spans_;
+  bool spans_ready_ = false, drawn_unchanged_ = false;
 };
 
 class SoftVertexBuffer : public VertexBuffer {

@@ -1,5 +1,7 @@
 #include "zel/3d/driver/soft/straight_over.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -139,26 +141,40 @@ void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
 }  // namespace
 
 void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrdiff_t src_pitch,
-                   int32_t w, int32_t h, uint32_t alpha) {
+                   int32_t w, int32_t h, uint32_t alpha, const uint16_t* spans, int32_t src_x) {
   if (alpha == 0) return;
+  // The part of row y to blend: [lo, hi) of the w columns.
+  auto part = [&](int32_t y, int32_t& lo, int32_t& hi) {
+    lo = 0;
+    hi = w;
+    if (!spans) return;
+    lo = std::max(lo, int32_t(spans[2 * y]) - src_x);
+    hi = std::min(hi, int32_t(spans[2 * y + 1]) - src_x);
+  };
   auto* d = reinterpret_cast<uint8_t*>(dst);
   auto* s = reinterpret_cast<const uint8_t*>(src);
   for (int32_t y = 0; y < h; ++y, d += dst_pitch, s += src_pitch) {
+    int32_t lo, hi;
 #if defined(__SSE2__)
+    // Texels come from memory far more often than the target does: ask for them a few rows
+    // ahead.
     if (y + 4 < h) {
+      part(y + 4, lo, hi);
       const char* ahead = reinterpret_cast<const char*>(s + 4 * src_pitch);
-      for (int32_t k = 0; k < w * 4; k += 64) _mm_prefetch(ahead + k, _MM_HINT_T0);
+      for (int32_t k = lo * 4; k < hi * 4; k += 64) _mm_prefetch(ahead + k, _MM_HINT_T0);
     }
 #endif
-    uint32_t* dr = reinterpret_cast<uint32_t*>(d);
-    const uint32_t* sr = reinterpret_cast<const uint32_t*>(s);
+    part(y, lo, hi);
+    if (lo >= hi) continue;
+    uint32_t* dr = reinterpret_cast<uint32_t*>(d) + lo;
+    const uint32_t* sr = reinterpret_cast<const uint32_t*>(s) + lo;
 #if defined(ZEL_SOFT_AVX2)
     if (has_avx2) {
-      over_row_avx2(dr, sr, w, alpha);
+      over_row_avx2(dr, sr, hi - lo, alpha);
       continue;
     }
 #endif
-    over_row(dr, sr, w, alpha);
+    over_row(dr, sr, hi - lo, alpha);
   }
 }
 

@@ -14,9 +14,12 @@ namespace soft {
 // ARGB (premultiplied; x8r8g8b8 as well: the top byte is then written but means nothing), each
 // texel's alpha scaled by `alpha` (255: as it is). Pitches in bytes. The result is bit for bit
 // pixman's OVER of the texels premultiplied (colour x alpha / 255, rounded) through a solid
-// mask of `alpha`.
+// mask of `alpha`. `spans`, if given: per source row, two texel columns [first, end) outside
+// of which the row is transparent (left alone without being read); `src_x` is the column of
+// the row's first texel.
 void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrdiff_t src_pitch,
-                   int32_t w, int32_t h, uint32_t alpha);
+                   int32_t w, int32_t h, uint32_t alpha, const uint16_t* spans = nullptr,
+                   int32_t src_x = 0);
 
 }  // namespace soft
 }  // namespace zel
