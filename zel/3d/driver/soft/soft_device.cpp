@@ -33,13 +33,21 @@ struct Mapping {
   double d = 0, e = 1, f = 0;  // texel y = d x + e y + f
 };
 
+// std::round (half away from zero) without a library call for the values met in drawing.
+inline double round_half_away(double v) {
+  if (!(std::fabs(v) < 4e15)) return std::round(v);
+  const double t = double(int64_t(v));  // toward zero; v - t is exact
+  const double f = v - t;
+  return f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t;
+}
+
 // A whole-texel translation needs no transform: the texel offset, if it is one.
 bool as_offset(const Mapping& m, int32_t& ox, int32_t& oy) {
   constexpr double eps = 1e-3;
   if (std::fabs(m.a - 1) > eps || std::fabs(m.e - 1) > eps || std::fabs(m.b) > eps ||
       std::fabs(m.d) > eps)
     return false;
-  const double rx = std::round(m.c), ry = std::round(m.f);
+  const double rx = round_half_away(m.c), ry = round_half_away(m.f);
   if (std::fabs(m.c - rx) > eps || std::fabs(m.f - ry) > eps) return false;
   ox = int32_t(rx);
   oy = int32_t(ry);
@@ -593,8 +601,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
         affine = false;
       // Snapped to 1/256 pixel, as a GPU's rasteriser does: edges through pixel centres are
       // decided by the fill rule, not by rounding noise.
-      o.x = std::round(((double(cx) / cw + 1.0) * 0.5 * vw + 0.5) * 256.0) / 256.0f;
-      o.y = std::round(((1.0 - double(cy) / cw) * 0.5 * vh + 0.5) * 256.0) / 256.0f;
+      o.x = float(round_half_away(((double(cx) / cw + 1.0) * 0.5 * vw + 0.5) * 256.0) / 256.0);
+      o.y = float(round_half_away(((1.0 - double(cy) / cw) * 0.5 * vh + 0.5) * 256.0) / 256.0);
     }
   }
   if (!affine) {
