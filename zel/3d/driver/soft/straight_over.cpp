@@ -1,6 +1,7 @@
 #include "zel/3d/driver/soft/straight_over.h"
 
 #include <algorithm>
+#include <atomic>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -92,47 +93,71 @@ ZEL_AVX2 inline __m256i spread_alpha(__m256i x) {
   return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, 0xFF), 0xFF);
 }
 
-// The same eight texels at a time, where the processor has AVX2.
-__attribute__((target("avx2"))) void over_row_avx2(uint32_t* d, const uint32_t* s, int32_t n,
-                                                   uint32_t alpha) {
+// Eight texels over eight target pixels, the target 32-byte aligned; masked: only the lanes
+// of `mask` are read and written (the rest of the group may lie outside both rows).
+ZEL_AVX2 inline void over8(uint32_t* d, const uint32_t* s, uint32_t alpha, bool masked,
+                           __m256i mask) {
   const __m256i zero = _mm256_setzero_si256();
+  const __m256i opaque = _mm256_set1_epi32(int(0xFF000000u));
+  const __m256i v = masked ? _mm256_maskload_epi32(reinterpret_cast<const int*>(s), mask)
+                           : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  const __m256i a = _mm256_and_si256(v, opaque);
+  // Eight transparent texels leave the target; eight opaque ones (at full alpha) replace it.
+  if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, zero)) == -1) return;
+  if (!masked && alpha == 255 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, opaque)) == -1) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(d), v);
+    return;
+  }
   const __m256i alpha_lane =
       _mm256_set_epi16(255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0);
   const __m256i ff = _mm256_set1_epi16(0xFF);
-  const __m256i opaque = _mm256_set1_epi32(int(0xFF000000u));
-  const __m256i factor = _mm256_set1_epi16(int16_t(alpha));
-  // Up to where the target is 32-byte aligned by the narrower loop: a write across two cache
-  // lines costs more than the texels it carries.
-  int32_t i = std::min(n, int32_t(((32 - (reinterpret_cast<uintptr_t>(d) & 31)) & 31) / 4));
-  if (i > 0) over_row(d, s, i, alpha);
-  for (; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-    const __m256i a = _mm256_and_si256(v, opaque);
-    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, zero)) == -1) continue;
-    if (alpha == 255 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, opaque)) == -1) {
-      _mm256_store_si256(reinterpret_cast<__m256i*>(d + i), v);
-      continue;
-    }
-    // Unpacking and packing work within each 128-bit half, so the texels keep their order.
-    const __m256i sl = _mm256_unpacklo_epi8(v, zero), sh = _mm256_unpackhi_epi8(v, zero);
-    __m256i pl = mul_un8x16(sl, _mm256_or_si256(spread_alpha(sl), alpha_lane));
-    __m256i ph = mul_un8x16(sh, _mm256_or_si256(spread_alpha(sh), alpha_lane));
-    if (alpha != 255) {
-      pl = mul_un8x16(pl, factor);
-      ph = mul_un8x16(ph, factor);
-    }
-    const __m256i dv = _mm256_load_si256(reinterpret_cast<const __m256i*>(d + i));
-    const __m256i dl =
-        mul_un8x16(_mm256_unpacklo_epi8(dv, zero), _mm256_xor_si256(spread_alpha(pl), ff));
-    const __m256i dh =
-        mul_un8x16(_mm256_unpackhi_epi8(dv, zero), _mm256_xor_si256(spread_alpha(ph), ff));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(d + i),
-                       _mm256_adds_epu8(_mm256_packus_epi16(pl, ph), _mm256_packus_epi16(dl, dh)));
+  // Unpacking and packing work within each 128-bit half, so the texels keep their order.
+  const __m256i sl = _mm256_unpacklo_epi8(v, zero), sh = _mm256_unpackhi_epi8(v, zero);
+  __m256i pl = mul_un8x16(sl, _mm256_or_si256(spread_alpha(sl), alpha_lane));
+  __m256i ph = mul_un8x16(sh, _mm256_or_si256(spread_alpha(sh), alpha_lane));
+  if (alpha != 255) {
+    const __m256i factor = _mm256_set1_epi16(int16_t(alpha));
+    pl = mul_un8x16(pl, factor);
+    ph = mul_un8x16(ph, factor);
   }
-  if (i < n) over_row(d + i, s + i, n - i, alpha);
+  const __m256i dv = masked ? _mm256_maskload_epi32(reinterpret_cast<const int*>(d), mask)
+                            : _mm256_load_si256(reinterpret_cast<const __m256i*>(d));
+  const __m256i dl =
+      mul_un8x16(_mm256_unpacklo_epi8(dv, zero), _mm256_xor_si256(spread_alpha(pl), ff));
+  const __m256i dh =
+      mul_un8x16(_mm256_unpackhi_epi8(dv, zero), _mm256_xor_si256(spread_alpha(ph), ff));
+  const __m256i out = _mm256_adds_epu8(_mm256_packus_epi16(pl, ph), _mm256_packus_epi16(dl, dh));
+  if (masked)
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(d), mask, out);
+  else
+    _mm256_store_si256(reinterpret_cast<__m256i*>(d), out);
+}
+
+// Lanes [lo, hi) of a group of eight.
+ZEL_AVX2 inline __m256i lanes(int32_t lo, int32_t hi) {
+  const __m256i idx = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  return _mm256_and_si256(_mm256_cmpgt_epi32(idx, _mm256_set1_epi32(lo - 1)),
+                          _mm256_cmpgt_epi32(_mm256_set1_epi32(hi), idx));
+}
+
+// The same eight texels at a time, where the processor has AVX2: in the target's aligned
+// groups of eight, the first and last of a row masked.
+__attribute__((target("avx2"))) void over_row_avx2(uint32_t* d, const uint32_t* s, int32_t n,
+                                                   uint32_t alpha) {
+  const __m256i all = _mm256_set1_epi32(-1);
+  const int32_t phase = int32_t((reinterpret_cast<uintptr_t>(d) / 4) & 7);
+  int32_t i = 0;
+  if (phase != 0) {
+    const int32_t end = std::min(8, phase + n);
+    over8(d - phase, s - phase, alpha, true, lanes(phase, end));
+    i = end - phase;
+  }
+  for (; i + 8 <= n; i += 8) over8(d + i, s + i, alpha, false, all);
+  if (i < n) over8(d + i, s + i, alpha, true, lanes(0, n - i));
 }
 
 const bool has_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+std::atomic<bool> wide{true};
 #endif
 #else
 void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
@@ -180,13 +205,21 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
     uint32_t* dr = reinterpret_cast<uint32_t*>(d) + lo;
     const uint32_t* sr = reinterpret_cast<const uint32_t*>(s) + lo;
 #if defined(ZEL_SOFT_AVX2)
-    if (has_avx2) {
+    if (has_avx2 && wide.load(std::memory_order_relaxed)) {
       over_row_avx2(dr, sr, hi - lo, alpha);
       continue;
     }
 #endif
     over_row(dr, sr, hi - lo, alpha);
   }
+}
+
+void use_wide_blending(bool on) {
+#if defined(ZEL_SOFT_AVX2)
+  wide = on;
+#else
+  (void)on;
+#endif
 }
 
 }  // namespace soft

@@ -21,5 +21,9 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
                    int32_t w, int32_t h, uint32_t alpha, const uint16_t* spans = nullptr,
                    int32_t src_x = 0);
 
+// Whether the 8-texel (AVX2) loop is used where the processor has it (the default); off, the
+// 4-texel (SSE2) loop does the work, which tests check on processors with AVX2.
+void use_wide_blending(bool on);
+
 }  // namespace soft
 }  // namespace zel
