@@ -9,6 +9,12 @@
 //
 // A frame is counted as done when its pixels can be read in memory: the engine's render_screen
 // plus read_frame, SDL's RenderPresent plus RenderReadPixels; the pixman loop draws into memory.
+// All three draw the same sprite, as many textures of it, to the same places: the engine and
+// SDL from 32-bit ARGB texels as loaded (colour not multiplied by alpha, blended per texel),
+// the pixman loop from texels premultiplied once before it starts (the form pixman blends).
+// Times are means over the frame loop only (set-up, texture loads and the first frame, which
+// uploads, are left out); on a machine shared with other work compare the cpu_ counters, or
+// the best of several runs.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
