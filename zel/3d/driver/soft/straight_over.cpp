@@ -67,16 +67,19 @@ void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
       continue;
     }
     const __m128i sl = _mm_unpacklo_epi8(v, zero), sh = _mm_unpackhi_epi8(v, zero);
-    // Premultiplied: colour x alpha, alpha x 255 (itself).
-    __m128i pl = mul_un8x8(sl, _mm_or_si128(spread_alpha(sl), alpha_lane));
-    __m128i ph = mul_un8x8(sh, _mm_or_si128(spread_alpha(sh), alpha_lane));
+    // Premultiplied: colour x alpha, alpha x 255 (itself, so that the alpha stays spread).
+    __m128i al = spread_alpha(sl), ah = spread_alpha(sh);
+    __m128i pl = mul_un8x8(sl, _mm_or_si128(al, alpha_lane));
+    __m128i ph = mul_un8x8(sh, _mm_or_si128(ah, alpha_lane));
     if (alpha != 255) {
       pl = mul_un8x8(pl, factor);
       ph = mul_un8x8(ph, factor);
+      al = spread_alpha(pl);
+      ah = spread_alpha(ph);
     }
     const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-    const __m128i dl = mul_un8x8(_mm_unpacklo_epi8(dv, zero), _mm_xor_si128(spread_alpha(pl), ff));
-    const __m128i dh = mul_un8x8(_mm_unpackhi_epi8(dv, zero), _mm_xor_si128(spread_alpha(ph), ff));
+    const __m128i dl = mul_un8x8(_mm_unpacklo_epi8(dv, zero), _mm_xor_si128(al, ff));
+    const __m128i dh = mul_un8x8(_mm_unpackhi_epi8(dv, zero), _mm_xor_si128(ah, ff));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
                      _mm_adds_epu8(_mm_packus_epi16(pl, ph), _mm_packus_epi16(dl, dh)));
   }
@@ -113,19 +116,20 @@ ZEL_AVX2 inline void over8(uint32_t* d, const uint32_t* s, uint32_t alpha, bool 
   const __m256i ff = _mm256_set1_epi16(0xFF);
   // Unpacking and packing work within each 128-bit half, so the texels keep their order.
   const __m256i sl = _mm256_unpacklo_epi8(v, zero), sh = _mm256_unpackhi_epi8(v, zero);
-  __m256i pl = mul_un8x16(sl, _mm256_or_si256(spread_alpha(sl), alpha_lane));
-  __m256i ph = mul_un8x16(sh, _mm256_or_si256(spread_alpha(sh), alpha_lane));
+  __m256i al = spread_alpha(sl), ah = spread_alpha(sh);
+  __m256i pl = mul_un8x16(sl, _mm256_or_si256(al, alpha_lane));
+  __m256i ph = mul_un8x16(sh, _mm256_or_si256(ah, alpha_lane));
   if (alpha != 255) {
     const __m256i factor = _mm256_set1_epi16(int16_t(alpha));
     pl = mul_un8x16(pl, factor);
     ph = mul_un8x16(ph, factor);
+    al = spread_alpha(pl);
+    ah = spread_alpha(ph);
   }
   const __m256i dv = masked ? _mm256_maskload_epi32(reinterpret_cast<const int*>(d), mask)
                             : _mm256_load_si256(reinterpret_cast<const __m256i*>(d));
-  const __m256i dl =
-      mul_un8x16(_mm256_unpacklo_epi8(dv, zero), _mm256_xor_si256(spread_alpha(pl), ff));
-  const __m256i dh =
-      mul_un8x16(_mm256_unpackhi_epi8(dv, zero), _mm256_xor_si256(spread_alpha(ph), ff));
+  const __m256i dl = mul_un8x16(_mm256_unpacklo_epi8(dv, zero), _mm256_xor_si256(al, ff));
+  const __m256i dh = mul_un8x16(_mm256_unpackhi_epi8(dv, zero), _mm256_xor_si256(ah, ff));
   const __m256i out = _mm256_adds_epu8(_mm256_packus_epi16(pl, ph), _mm256_packus_epi16(dl, dh));
   if (masked)
     _mm256_maskstore_epi32(reinterpret_cast<int*>(d), mask, out);
