@@ -628,6 +628,7 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
                                  ? pixman_image_get_data(dst)
                                  : nullptr;
   const int32_t dst_stride = pixman_image_get_stride(dst) / 4;
+  const int32_t dst_w = pixman_image_get_width(dst), dst_h = pixman_image_get_height(dst);
 
   // Blends (or, with blending off, replaces) through the mask. Replacing through a mask keeps
   // the target where the mask is 0: target x (1 - mask) + source x mask.
@@ -763,8 +764,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     }
     const int32_t bx0 = std::max(0, pixman_fixed_to_int(x0));
     const int32_t by0 = std::max(0, pixman_fixed_to_int(y0));
-    const int32_t bx1 = std::min(pixman_image_get_width(dst), pixman_fixed_to_int(x1) + 1);
-    const int32_t by1 = std::min(pixman_image_get_height(dst), pixman_fixed_to_int(y1) + 1);
+    const int32_t bx1 = std::min(dst_w, pixman_fixed_to_int(x1) + 1);
+    const int32_t by1 = std::min(dst_h, pixman_fixed_to_int(y1) + 1);
     if (bx1 <= bx0 || by1 <= by0) return;
     ImageRef cover(pixman_image_create_bits(PIXMAN_a1, bx1 - bx0, by1 - by0, nullptr, 0));
     if (!cover.img) return;
@@ -822,8 +823,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     covered(y0, y1, py0, py1);
     px0 = std::max(px0, 0);
     py0 = std::max(py0, 0);
-    px1 = std::min(px1, pixman_image_get_width(dst));
-    py1 = std::min(py1, pixman_image_get_height(dst));
+    px1 = std::min(px1, dst_w);
+    py1 = std::min(py1, dst_h);
     Mapping mp;
     mp.a = (double(u1) - u0) * tw / (double(x1) - x0);
     mp.c = double(u0) * tw - mp.a * x0;
