@@ -196,12 +196,16 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
     int32_t lo, hi;
     const int32_t phase = int32_t((reinterpret_cast<uintptr_t>(d) / 4) & 7);
 #if defined(__SSE2__)
-    // Texels come from memory far more often than the target does: ask for them a few rows
-    // ahead.
+    // Texels and target rows a few rows ahead, which the processor does not foresee (a new
+    // row of the target lies a whole frame row away).
     if (y + 4 < h) {
       part(y + 4, phase, lo, hi);
       const char* ahead = reinterpret_cast<const char*>(s + 4 * src_pitch);
-      for (int32_t k = lo * 4; k < hi * 4; k += 64) _mm_prefetch(ahead + k, _MM_HINT_T0);
+      const char* target = reinterpret_cast<const char*>(d + 4 * dst_pitch);
+      for (int32_t k = lo * 4; k < hi * 4; k += 64) {
+        _mm_prefetch(ahead + k, _MM_HINT_T0);
+        _mm_prefetch(target + k, _MM_HINT_T0);
+      }
     }
 #endif
     part(y, phase, lo, hi);
