@@ -106,9 +106,9 @@ TEST(SoftDevice, StraightTexelsBlendExactlyAndFollowWrites) {
   for (uint32_t& p : px) p = seed = seed * 1664525u + 1013904223u;
   for (int i = 0; i < 12; ++i) px[i] = i < 8 ? px[i] & 0xFFFFFFu : px[i] | 0xFF000000u;
   const uint32_t bg = 0xC0406080u;  // premultiplied
-  for (uint32_t run = 0; run < 4; ++run) {
+  for (uint32_t run = 0; run < 6; ++run) {
     const uint32_t alpha = run % 2 ? 255 : 128;
-    soft::use_wide_blending(run < 2);  // the 8-texel loop where there is one, then 4 texels
+    soft::limit_blending_width(16 >> (run / 2));  // 16, 8, 4 texels at a time where there are
     SoftScreen dev(fw, h);
     auto t = devtest::make_argb_texture(dev, tw, h, px);
     ASSERT_TRUE(t);
@@ -144,7 +144,7 @@ TEST(SoftDevice, StraightTexelsBlendExactlyAndFollowWrites) {
       EXPECT_EQ(dev.at(x, 0), alpha == 255 ? red : 0xE0A03040u) << i;
     }
   }
-  soft::use_wide_blending(true);
+  soft::limit_blending_width(16);
 }
 
 TEST(SoftDevice, RenderTargetIsReadBack) {

@@ -160,8 +160,64 @@ __attribute__((target("avx2"))) void over_row_avx2(uint32_t* d, const uint32_t* 
   if (i < n) over8(d + i, s + i, alpha, true, lanes(0, n - i));
 }
 
+#define ZEL_AVX512 __attribute__((target("avx512f,avx512bw"), always_inline))
+ZEL_AVX512 inline __m512i mul_un8x32(__m512i x, __m512i y) {
+  const __m512i t = _mm512_add_epi16(_mm512_mullo_epi16(x, y), _mm512_set1_epi16(0x80));
+  return _mm512_mulhi_epu16(t, _mm512_set1_epi16(0x101));
+}
+ZEL_AVX512 inline __m512i spread_alpha(__m512i x) {
+  return _mm512_shufflehi_epi16(_mm512_shufflelo_epi16(x, 0xFF), 0xFF);
+}
+
+// Sixteen texels over sixteen target pixels, only the lanes of `m` read and written (masked
+// lanes never fault).
+ZEL_AVX512 inline void over16(uint32_t* d, const uint32_t* s, uint32_t alpha, __mmask16 m) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i opaque = _mm512_set1_epi32(int(0xFF000000u));
+  const __m512i v = _mm512_maskz_loadu_epi32(m, s);
+  if (!_mm512_test_epi32_mask(v, opaque)) return;
+  if (alpha == 255 && (_mm512_cmpeq_epi32_mask(_mm512_and_si512(v, opaque), opaque) & m) == m) {
+    _mm512_mask_storeu_epi32(d, m, v);
+    return;
+  }
+  const __m512i alpha_lane = _mm512_set1_epi64(int64_t(255) << 48);
+  const __m512i ff = _mm512_set1_epi16(0xFF);
+  const __m512i sl = _mm512_unpacklo_epi8(v, zero), sh = _mm512_unpackhi_epi8(v, zero);
+  __m512i al = spread_alpha(sl), ah = spread_alpha(sh);
+  __m512i pl = mul_un8x32(sl, _mm512_or_si512(al, alpha_lane));
+  __m512i ph = mul_un8x32(sh, _mm512_or_si512(ah, alpha_lane));
+  if (alpha != 255) {
+    const __m512i factor = _mm512_set1_epi16(int16_t(alpha));
+    pl = mul_un8x32(pl, factor);
+    ph = mul_un8x32(ph, factor);
+    al = spread_alpha(pl);
+    ah = spread_alpha(ph);
+  }
+  const __m512i dv = _mm512_maskz_loadu_epi32(m, d);
+  const __m512i dl = mul_un8x32(_mm512_unpacklo_epi8(dv, zero), _mm512_xor_si512(al, ff));
+  const __m512i dh = mul_un8x32(_mm512_unpackhi_epi8(dv, zero), _mm512_xor_si512(ah, ff));
+  _mm512_mask_storeu_epi32(
+      d, m, _mm512_adds_epu8(_mm512_packus_epi16(pl, ph), _mm512_packus_epi16(dl, dh)));
+}
+
+// Sixteen texels at a time, where the processor has AVX-512 (BW): in the target's aligned
+// 64-byte groups, the first and last of a row masked.
+__attribute__((target("avx512f,avx512bw"))) void over_row_avx512(uint32_t* d, const uint32_t* s,
+                                                                 int32_t n, uint32_t alpha) {
+  const int32_t phase = int32_t((reinterpret_cast<uintptr_t>(d) / 4) & 15);
+  int32_t i = 0;
+  if (phase != 0) {
+    const int32_t end = std::min(16, phase + n);
+    over16(d - phase, s - phase, alpha, __mmask16(((1u << end) - 1) & ~((1u << phase) - 1)));
+    i = end - phase;
+  }
+  for (; i + 16 <= n; i += 16) over16(d + i, s + i, alpha, 0xFFFF);
+  if (i < n) over16(d + i, s + i, alpha, __mmask16((1u << (n - i)) - 1));
+}
+
 const bool has_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-std::atomic<bool> wide{true};
+const bool has_avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+std::atomic<int> widest{16};
 #endif
 #else
 void over_row(uint32_t* d, const uint32_t* s, int32_t n, uint32_t alpha) {
@@ -190,6 +246,9 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
     lo = std::max(0, ((first + phase) & ~7) - phase);
     hi = std::min(w, ((end + phase + 7) & ~7) - phase);
   };
+#if defined(ZEL_SOFT_AVX2)
+  const int max_width = widest.load(std::memory_order_relaxed);
+#endif
   auto* d = reinterpret_cast<uint8_t*>(dst);
   auto* s = reinterpret_cast<const uint8_t*>(src);
   for (int32_t y = 0; y < h; ++y, d += dst_pitch, s += src_pitch) {
@@ -213,7 +272,11 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
     uint32_t* dr = reinterpret_cast<uint32_t*>(d) + lo;
     const uint32_t* sr = reinterpret_cast<const uint32_t*>(s) + lo;
 #if defined(ZEL_SOFT_AVX2)
-    if (has_avx2 && wide.load(std::memory_order_relaxed)) {
+    if (has_avx512 && max_width >= 16) {
+      over_row_avx512(dr, sr, hi - lo, alpha);
+      continue;
+    }
+    if (has_avx2 && max_width >= 8) {
       over_row_avx2(dr, sr, hi - lo, alpha);
       continue;
     }
@@ -222,11 +285,11 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
   }
 }
 
-void use_wide_blending(bool on) {
+void limit_blending_width(int texels) {
 #if defined(ZEL_SOFT_AVX2)
-  wide = on;
+  widest = texels;
 #else
-  (void)on;
+  (void)texels;
 #endif
 }
 

@@ -21,9 +21,9 @@ void over_straight(uint32_t* dst, ptrdiff_t dst_pitch, const uint32_t* src, ptrd
                    int32_t w, int32_t h, uint32_t alpha, const uint16_t* spans = nullptr,
                    int32_t src_x = 0);
 
-// Whether the 8-texel (AVX2) loop is used where the processor has it (the default); off, the
-// 4-texel (SSE2) loop does the work, which tests check on processors with AVX2.
-void use_wide_blending(bool on);
+// The most texels blended at a time: 16 (AVX-512), 8 (AVX2) or 4 (SSE2); each is used where
+// the processor has it, the widest by default. Tests check the narrower loops with this.
+void limit_blending_width(int texels);
 
 }  // namespace soft
 }  // namespace zel
