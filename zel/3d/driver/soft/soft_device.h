@@ -12,7 +12,11 @@
 //  - textured triangles of any affine shape; untextured triangles, lines and points through
 //    pixman's rasteriser (aliased, pixel centres sampled, as a GPU does without multisampling);
 //  - text through the engine's glyph atlas (base class text operations);
-//  - read_frame / save_frame_png; the frame of the last end_frame is handed out without a copy.
+//  - read_frame / save_frame_png; the frame of the last end_frame is handed out without a copy;
+//  - one copy of the texels: a 32-bit ARGB texture placed texel for texel (with at most a
+//    per-facet alpha) is blended straight from them, skipping its transparent row ends, by
+//    the widest SIMD the processor has; a premultiplied copy (what pixman blends) is made
+//    only when a texture is drawn some other way (tint, mask, scaling, repeat, triangles).
 // Leaves out:
 //  - windows: the device is always headless (a host window given to set_display is ignored);
 //  - perspective (3D) geometry: draws nothing and writes one trace line;

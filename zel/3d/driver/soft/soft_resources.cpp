@@ -1,7 +1,8 @@
 // Textures, vertex buffers, the texture manager and the environment-independent driver of the
 // software device. A texture keeps its texels in its own format; what pixman draws from is the
-// texels themselves where pixman reads the format as the engine does, else an ARGB copy, and a
-// premultiplied copy for formats with alpha (pixman blends premultiplied colour).
+// texels themselves where pixman reads the format as the engine does, else an ARGB copy, and,
+// made when first needed, a premultiplied copy for formats with alpha (pixman blends
+// premultiplied colour; the device's own straight blending needs none).
 #include <pixman.h>
 
 #include <algorithm>
