@@ -1,12 +1,15 @@
 // The software device: textured quads in every texture format, tint, repeat and mirroring,
 // render targets and read-back, and what it leaves out (perspective) drawing nothing.
 #include <gtest/gtest.h>
+#include <pixman.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "device_test_util.h"
 #include "soft_screen.h"
+#include "zel/3d/driver/soft/straight_over.h"
 #include "zel/context.h"
 #include "zel/pixel_convert.h"
 
@@ -87,6 +90,61 @@ TEST(SoftDevice, TintRepeatMirrorAndBlend) {
   quad(dev, 30, 0, 2, 2, 0, 0, 1, 1, 0x80FFFFFFu);
   EXPECT_NEAR(int((dev.at(31, 0) >> 8) & 0xFF), 64, 1);
   EXPECT_EQ(dev.at(31, 1), kBlack);  // fully transparent texel: nothing
+}
+
+// Straight ARGB texels placed texel for texel are blended from the texels themselves: the
+// very values of pixman's OVER of a premultiplied copy, at full and at half diffuse alpha; and
+// a texel later written where the texture was transparent is drawn (nothing of the texture's
+// shape is kept past a change).
+TEST(SoftDevice, StraightTexelsBlendExactlyAndFollowWrites) {
+  // 13 of a row's 16 texels drawn at x = 3 on a frame 19 pixels wide: groups of 8, 4 and 1
+  // that start at every offset within the frame's aligned groups, and texels on either side
+  // that must stay out.
+  constexpr int32_t tw = 16, w = 13, h = 40, fw = 19, x = 3;
+  std::vector<uint32_t> px(tw * h);
+  uint32_t seed = 7;
+  for (uint32_t& p : px) p = seed = seed * 1664525u + 1013904223u;
+  for (int i = 0; i < 12; ++i) px[i] = i < 8 ? px[i] & 0xFFFFFFu : px[i] | 0xFF000000u;
+  const uint32_t bg = 0xC0406080u;  // premultiplied
+  for (uint32_t run = 0; run < 6; ++run) {
+    const uint32_t alpha = run % 2 ? 255 : 128;
+    soft::limit_blending_width(16 >> (run / 2));  // 16, 8, 4 texels at a time where there are
+    SoftScreen dev(fw, h);
+    auto t = devtest::make_argb_texture(dev, tw, h, px);
+    ASSERT_TRUE(t);
+    dev.set_texture(0, t);
+    dev.set_state(RenderDevice::ds_alpha_blend, 1);
+    auto draw = [&] {
+      dev.clear(bg);
+      quad(dev, x, 0, w, h, 0, 0, float(w) / t->width(), float(h) / t->height(),
+           alpha << 24 | 0xFFFFFFu);
+    };
+    draw();
+    std::vector<uint32_t> pre(px.size()), want(fw * h, bg);
+    auto img = [](pixman_format_code_t f, int32_t iw, int32_t ih, uint32_t* bits) {
+      return pixman_image_create_bits(f, iw, ih, bits, iw * 4);
+    };
+    pixman_image_t *s = img(PIXMAN_a8r8g8b8, tw, h, px.data()),
+                   *c = img(PIXMAN_x8r8g8b8, tw, h, px.data()),
+                   *p = img(PIXMAN_a8r8g8b8, tw, h, pre.data()),
+                   *d = img(PIXMAN_a8r8g8b8, fw, h, want.data());
+    const pixman_color_t a{0, 0, 0, uint16_t(alpha * 257)};
+    pixman_image_t* m = pixman_image_create_solid_fill(&a);
+    pixman_image_composite32(PIXMAN_OP_SRC, c, s, p, 0, 0, 0, 0, 0, 0, tw, h);
+    pixman_image_composite32(PIXMAN_OP_OVER, p, m, d, 0, 0, 0, 0, x, 0, w, h);
+    for (pixman_image_t* i : {s, c, p, d, m}) pixman_image_unref(i);
+    EXPECT_EQ(dev.pixels(), want) << "run " << run;
+    // Drawn again unchanged, then a texel written into the transparent start of row 0.
+    draw();
+    const uint32_t red = 0xFFFF0000u;
+    ASSERT_TRUE(t->load_memory(&red, tt_a8r8g8b8, 1, 1, 4, 0, 0, -1, -1));
+    for (int i = 0; i < 2; ++i) {
+      draw();
+      // Red at half alpha over the background: 128 + 0x40 x 127 / 255, ...
+      EXPECT_EQ(dev.at(x, 0), alpha == 255 ? red : 0xE0A03040u) << i;
+    }
+  }
+  soft::limit_blending_width(16);
 }
 
 TEST(SoftDevice, RenderTargetIsReadBack) {

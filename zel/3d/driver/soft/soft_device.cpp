@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "qar/trace.h"
+#include "zel/3d/driver/soft/straight_over.h"
 #include "zel/context.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
@@ -32,13 +33,21 @@ struct Mapping {
   double d = 0, e = 1, f = 0;  // texel y = d x + e y + f
 };
 
+// std::round (half away from zero) without a library call for the values met in drawing.
+inline double round_half_away(double v) {
+  if (!(std::fabs(v) < 4e15)) return std::round(v);
+  const double t = double(int64_t(v));  // toward zero; v - t is exact
+  const double f = v - t;
+  return f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t;
+}
+
 // A whole-texel translation needs no transform: the texel offset, if it is one.
 bool as_offset(const Mapping& m, int32_t& ox, int32_t& oy) {
   constexpr double eps = 1e-3;
   if (std::fabs(m.a - 1) > eps || std::fabs(m.e - 1) > eps || std::fabs(m.b) > eps ||
       std::fabs(m.d) > eps)
     return false;
-  const double rx = std::round(m.c), ry = std::round(m.f);
+  const double rx = round_half_away(m.c), ry = round_half_away(m.f);
   if (std::fabs(m.c - rx) > eps || std::fabs(m.f - ry) > eps) return false;
   ox = int32_t(rx);
   oy = int32_t(ry);
@@ -592,8 +601,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
         affine = false;
       // Snapped to 1/256 pixel, as a GPU's rasteriser does: edges through pixel centres are
       // decided by the fill rule, not by rounding noise.
-      o.x = std::round(((double(cx) / cw + 1.0) * 0.5 * vw + 0.5) * 256.0) / 256.0f;
-      o.y = std::round(((1.0 - double(cy) / cw) * 0.5 * vh + 0.5) * 256.0) / 256.0f;
+      o.x = float(round_half_away(((double(cx) / cw + 1.0) * 0.5 * vw + 0.5) * 256.0) / 256.0);
+      o.y = float(round_half_away(((1.0 - double(cy) / cw) * 0.5 * vh + 0.5) * 256.0) / 256.0);
     }
   }
   if (!affine) {
@@ -613,6 +622,13 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
   if (!dst) return;
   if (target) target->touch();
   const bool over = d.blend && d.blend_alpha;
+  // The target's pixels where they are 32-bit ARGB (or XRGB), for blending without pixman.
+  const pixman_format_code_t dst_format = pixman_image_get_format(dst);
+  uint32_t* const dst_bits = dst_format == PIXMAN_a8r8g8b8 || dst_format == PIXMAN_x8r8g8b8
+                                 ? pixman_image_get_data(dst)
+                                 : nullptr;
+  const int32_t dst_stride = pixman_image_get_stride(dst) / 4;
+  const int32_t dst_w = pixman_image_get_width(dst), dst_h = pixman_image_get_height(dst);
 
   // Blends (or, with blending off, replaces) through the mask. Replacing through a mask keeps
   // the target where the mask is 0: target x (1 - mask) + source x mask.
@@ -639,6 +655,22 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       composite(d.solid(argb), cover, 0, 0, x, y, x, y, w, h);
       return;
     }
+    const bool modulate = d.color_op == 0 && (argb & 0xFFFFFF) != 0xFFFFFF;
+    // Straight ARGB texels placed texel for texel, blended with at most a constant alpha: from
+    // the texels themselves, with no premultiplied copy.
+    int32_t ox, oy;
+    if (over && d.alpha_op != 0 && !modulate && !cover && !mask_tex && dst_bits &&
+        tex->type() == tt_a8r8g8b8 && as_offset(map, ox, oy) && x + ox >= 0 && y + oy >= 0 &&
+        int64_t(x) + ox + w <= tex->width() && int64_t(y) + oy + h <= tex->height()) {
+      const ptrdiff_t pitch = tex->pitch();
+      const uint8_t* texels =
+          reinterpret_cast<const uint8_t*>(tex->texels()) + pitch * (y + oy) + 4 * (x + ox);
+      const uint16_t* spans = tex->alpha_spans();
+      over_straight(dst_bits + ptrdiff_t(y) * dst_stride + x, ptrdiff_t(dst_stride) * 4,
+                    reinterpret_cast<const uint32_t*>(texels), pitch, w, h,
+                    d.alpha_op == 2 ? da : 255, spans ? spans + 2 * (y + oy) : nullptr, x + ox);
+      return;
+    }
     // The colour: the texture's, modulated by the diffuse colour in the modulating stage.
     pixman_image_t* src;
     uint32_t extra = 255;
@@ -652,7 +684,6 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
       src = tex->straight();
     }
     if (!src) return;
-    const bool modulate = d.color_op == 0 && (argb & 0xFFFFFF) != 0xFFFFFF;
     ImageRef tinted, combined;
     Sampled s(src, map, x, y, w, h);
     pixman_image_t* src_img = src;
@@ -733,8 +764,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     }
     const int32_t bx0 = std::max(0, pixman_fixed_to_int(x0));
     const int32_t by0 = std::max(0, pixman_fixed_to_int(y0));
-    const int32_t bx1 = std::min(pixman_image_get_width(dst), pixman_fixed_to_int(x1) + 1);
-    const int32_t by1 = std::min(pixman_image_get_height(dst), pixman_fixed_to_int(y1) + 1);
+    const int32_t bx1 = std::min(dst_w, pixman_fixed_to_int(x1) + 1);
+    const int32_t by1 = std::min(dst_h, pixman_fixed_to_int(y1) + 1);
     if (bx1 <= bx0 || by1 <= by0) return;
     ImageRef cover(pixman_image_create_bits(PIXMAN_a1, bx1 - bx0, by1 - by0, nullptr, 0));
     if (!cover.img) return;
@@ -792,8 +823,8 @@ void SoftDevice::render_primitive(zelRenderPrimitiv type, int32_t start, int32_t
     covered(y0, y1, py0, py1);
     px0 = std::max(px0, 0);
     py0 = std::max(py0, 0);
-    px1 = std::min(px1, pixman_image_get_width(dst));
-    py1 = std::min(py1, pixman_image_get_height(dst));
+    px1 = std::min(px1, dst_w);
+    py1 = std::min(py1, dst_h);
     Mapping mp;
     mp.a = (double(u1) - u0) * tw / (double(x1) - x0);
     mp.c = double(u0) * tw - mp.a * x0;

@@ -12,7 +12,11 @@
 //  - textured triangles of any affine shape; untextured triangles, lines and points through
 //    pixman's rasteriser (aliased, pixel centres sampled, as a GPU does without multisampling);
 //  - text through the engine's glyph atlas (base class text operations);
-//  - read_frame / save_frame_png; the frame of the last end_frame is handed out without a copy.
+//  - read_frame / save_frame_png; the frame of the last end_frame is handed out without a copy;
+//  - one copy of the texels: a 32-bit ARGB texture placed texel for texel (with at most a
+//    per-facet alpha) is blended straight from them, skipping its transparent row ends, by
+//    the widest SIMD the processor has; a premultiplied copy (what pixman blends) is made
+//    only when a texture is drawn some other way (tint, mask, scaling, repeat, triangles).
 // Leaves out:
 //  - windows: the device is always headless (a host window given to set_display is ignored);
 //  - perspective (3D) geometry: draws nothing and writes one trace line;
@@ -42,6 +46,8 @@ class SoftTexture : public MemoryTexture {
   ~SoftTexture() override;
 
   void* native_handle() override { return pixels_.data(); }
+  // The texels in the texture's own format, pitch() bytes a row (lock held).
+  const uint32_t* texels() const { return pixels_.data(); }
 
   // Images to draw from (lock held; owned by the texture, valid until it changes):
   // the texels as they are (colour not multiplied by alpha), premultiplied, and the colour
@@ -53,8 +59,17 @@ class SoftTexture : public MemoryTexture {
   // of what was drawn once it no longer is.
   pixman_image_t* canvas();
   void canvas_done();
+  // Straight ARGB texels only: per row, the texels [first, end) outside of which every texel
+  // is transparent (two values a row; first == end: the whole row). Null until the texels have
+  // been drawn from twice without a change between, so that a texture rewritten for every
+  // draw is never scanned (lock held).
+  const uint16_t* alpha_spans();
   // The contents changed (lock held): the derived images are made again when next used.
-  void touch() { derived_dirty_ = true; }
+  void touch() {
+    derived_dirty_ = true;
+    spans_ready_ = false;
+    drawn_unchanged_ = false;
+  }
 
  protected:
   void changed() override { touch(); }
@@ -70,6 +85,8 @@ class SoftTexture : public MemoryTexture {
   pixman_image_t* opaque_ = nullptr;
   pixman_image_t* canvas_ = nullptr;
   bool derived_dirty_ = true;
+  std::vector<uint16_t> spans_;
+  bool spans_ready_ = false, drawn_unchanged_ = false;
 };
 
 class SoftVertexBuffer : public VertexBuffer {

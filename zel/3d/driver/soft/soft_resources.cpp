@@ -1,7 +1,8 @@
 // Textures, vertex buffers, the texture manager and the environment-independent driver of the
 // software device. A texture keeps its texels in its own format; what pixman draws from is the
-// texels themselves where pixman reads the format as the engine does, else an ARGB copy, and a
-// premultiplied copy for formats with alpha (pixman blends premultiplied colour).
+// texels themselves where pixman reads the format as the engine does, else an ARGB copy, and,
+// made when first needed, a premultiplied copy for formats with alpha (pixman blends
+// premultiplied colour; the device's own straight blending needs none).
 #include <pixman.h>
 
 #include <algorithm>
@@ -130,6 +131,27 @@ pixman_image_t* SoftTexture::premultiplied() {
   pixman_image_composite32(PIXMAN_OP_SRC, opaque(), s, premul_, 0, 0, 0, 0, 0, 0, width_, height_);
   derived_dirty_ = false;
   return premul_;
+}
+
+const uint16_t* SoftTexture::alpha_spans() {
+  if (type_ != tt_a8r8g8b8) return nullptr;
+  if (spans_ready_) return spans_.data();
+  if (!drawn_unchanged_) {
+    drawn_unchanged_ = true;
+    return nullptr;
+  }
+  spans_.resize(size_t(height_) * 2);
+  const size_t row = size_t(pitch_ / 4);
+  for (int32_t y = 0; y < height_; ++y) {
+    const uint32_t* p = pixels_.data() + row * size_t(y);
+    int32_t first = 0, end = width_;
+    while (first < end && p[first] < 0x01000000u) ++first;
+    while (end > first && p[end - 1] < 0x01000000u) --end;
+    spans_[size_t(y) * 2] = uint16_t(first);
+    spans_[size_t(y) * 2 + 1] = uint16_t(end);
+  }
+  spans_ready_ = true;
+  return spans_.data();
 }
 
 pixman_image_t* SoftTexture::canvas() {
