@@ -6,6 +6,7 @@
 #include "qar/trace.h"
 #include "zel/context.h"
 #include "zel/controls/input_router.h"
+#include "zel/controls/window_capture.h"
 #include "zel/gui_dispatcher.h"
 #include "zel/render_device.h"
 #include "zel/render_mng.h"
@@ -18,6 +19,7 @@ WindowedFacet::WindowedFacet() : bitmap_(4, 0) {
 }
 
 WindowedFacet::~WindowedFacet() {
+  detach_window();
   unregister_updatable();
   InputRouter::instance().release(this, false);
 }
@@ -130,7 +132,75 @@ uint64_t WindowedFacet::frame_count() const {
   return frames_;
 }
 
+bool WindowedFacet::attach_window(uint64_t xid) {
+  detach_window();
+  // The capture thread paints into this facet through a link that detach_window cuts (waiting
+  // for a frame in progress), wherever the capture object itself ends.
+  auto link = std::make_shared<CaptureLink>();
+  link->facet = this;
+  auto frame = [link](const uint32_t* px, int32_t w, int32_t h, int32_t stride) {
+    std::lock_guard<std::mutex> lk(link->m);
+    if (!link->facet) return;
+    link->facet->paint_frame([&](const BitmapView& v) {
+      const int32_t cw = std::min(w, v.width), ch = std::min(h, v.height);
+      for (int32_t y = 0; y < v.height; ++y) {
+        uint32_t* row = v.row(y);
+        if (y < ch) std::memcpy(row, px + ptrdiff_t(y) * stride, size_t(cw) * 4);
+        std::fill(row + (y < ch ? cw : 0), row + v.width, 0u);
+      }
+    });
+  };
+  auto gone = [xid] {
+    qar::tracef("zel: captured window 0x%llx went away", (unsigned long long)xid);
+  };
+  std::shared_ptr<WindowCapture> c = make_x11_capture(xid, frame, gone);
+  if (!c) return false;
+  if (get_width() < 1 || get_height() < 1) {
+    auto size = c->initial_size();
+    set_size(size.first, size.second);
+  }
+  {
+    std::lock_guard<std::mutex> lk(capture_mutex_);
+    capture_ = c;
+    link_ = link;
+  }
+  c->resize(get_width(), get_height());
+  ensure_registered();
+  return true;
+}
+
+void WindowedFacet::detach_window() {
+  std::shared_ptr<WindowCapture> c;
+  std::shared_ptr<CaptureLink> link;
+  {
+    std::lock_guard<std::mutex> lk(capture_mutex_);
+    c.swap(capture_);
+    link.swap(link_);
+  }
+  if (link) {
+    std::lock_guard<std::mutex> lk(link->m);
+    link->facet = nullptr;
+  }
+  // An event thread still sending to it holds its own reference; the last one stops it.
+}
+
+std::shared_ptr<WindowCapture> WindowedFacet::capture() const {
+  std::lock_guard<std::mutex> lk(capture_mutex_);
+  return capture_;
+}
+
+uint64_t WindowedFacet::attached_window() const {
+  auto c = capture();
+  return c ? c->window() : 0;
+}
+
+bool WindowedFacet::capture_alive() const {
+  auto c = capture();
+  return c && c->alive();
+}
+
 bool WindowedFacet::route_input(const zel_event& local) {
+  if (auto c = capture()) return c->send_input(local);
   std::shared_ptr<WindowedFacet> self = weak_from_this().lock();
   if (!self) return false;
   if (local.id == mouse_event_id) {
@@ -146,6 +216,7 @@ bool WindowedFacet::route_input(const zel_event& local) {
 
 void WindowedFacet::on_size_change() {
   adjust_drawing();
+  if (auto c = capture()) c->resize(get_width(), get_height());
 }
 
 void WindowedFacet::on_visible_change() {

@@ -32,6 +32,7 @@
 namespace zel {
 
 class Texture;
+class WindowCapture;
 
 // A view of a BGRX bitmap.
 struct BitmapView {
@@ -76,6 +77,15 @@ class WindowedFacet : public virtual Facet,
   // Frames marked since construction.
   uint64_t frame_count() const;
 
+  // Shows the X window `xid` in this facet: it is captured (see window_capture.h) and gets
+  // the input routed here. A facet of size 0 takes the window's size; a later resize of the
+  // facet resizes the window. Stops an earlier capture. False when it cannot be captured.
+  bool attach_window(uint64_t xid);
+  void detach_window();
+  // The captured window (0: none) and whether its capture still runs.
+  uint64_t attached_window() const;
+  bool capture_alive() const;
+
   // Input, called by the router on the device's event thread with positions made relative to
   // the facet. True when the event was taken. The default posts it to the GUI thread.
   virtual bool route_input(const zel_event& local);
@@ -99,6 +109,15 @@ class WindowedFacet : public virtual Facet,
 
  private:
   void copy_to_back_locked();
+  std::shared_ptr<WindowCapture> capture() const;
+
+  struct CaptureLink {
+    std::mutex m;
+    WindowedFacet* facet = nullptr;
+  };
+  mutable std::mutex capture_mutex_;
+  std::shared_ptr<WindowCapture> capture_;
+  std::shared_ptr<CaptureLink> link_;
 
   mutable std::mutex frame_mutex_;
   bool new_frame_ = false;
