@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "zel/3d/driver/soft/soft_device.h"
 #include "zel/context.h"
+#include "zel/controls/input_router.h"
+#include "zel/gui_dispatcher.h"
 #include "zel/il/bitmap_image.h"
 
 using namespace zel;
@@ -102,4 +106,61 @@ TEST_F(Fixture, FourThreads) {
   fill(*f, 0xABCDEF);
   f->update(0);
   EXPECT_EQ(shown(*f, 7, 7), 0xABCDEFu);
+}
+
+namespace {
+
+// Records what the router hands it, on the GUI thread.
+struct Probe : WindowedFacet {
+  std::vector<std::tuple<int32_t, int32_t, int32_t>> seen;  // message, x, y
+  bool wants_focus() const override { return true; }
+  void on_mouse(const mouse_event& m) override { seen.emplace_back(m.field1, m.field2, m.field3); }
+  void on_key(const key_event& k) override { seen.emplace_back(k.field1, k.field2, 0); }
+};
+
+mouse_event mouse(int32_t msg, int32_t x, int32_t y) {
+  mouse_event m;
+  m.field1 = msg, m.field2 = x, m.field3 = y;
+  return m;
+}
+
+}  // namespace
+
+TEST_F(Fixture, RouterPressKeepsItsFacetAndFocusTakesKeys) {
+  gui::attach();
+  auto a = std::make_shared<Probe>(), b = std::make_shared<Probe>();
+  a->set_topleft(10, 10), a->set_size(20, 20);
+  b->set_topleft(50, 10), b->set_size(20, 20);
+  auto& r = InputRouter::instance();
+  // No render manager: everything goes to the host.
+  EXPECT_FALSE(r.route(mouse(wm_lbuttondown, 15, 15)));
+  r.set_hit_test([&](int32_t x, int32_t y, std::shared_ptr<Facet>& out) {
+    out = a->is_inside(x, y) ? std::shared_ptr<Facet>(a) : b->is_inside(x, y) ? b : nullptr;
+    return true;
+  });
+  const struct {
+    mouse_event ev;
+    bool consumed;
+  } rows[] = {{mouse(wm_lbuttondown, 15, 12), true},
+              {mouse(wm_mousemove, 60, 12), true},
+              {mouse(wm_lbuttonup, 60, 12), true},
+              {mouse(wm_mousemove, 61, 13), true},
+              {mouse(wm_mousemove, 45, 5), false}};
+  for (const auto& row : rows) EXPECT_EQ(r.route(row.ev), row.consumed);
+  key_event k;
+  k.field1 = wm_keydown, k.field2 = 'Q';
+  EXPECT_TRUE(r.route(k));
+  gui::drain();
+  using T = std::tuple<int32_t, int32_t, int32_t>;
+  EXPECT_EQ(a->seen, (std::vector<T>{{wm_lbuttondown, 5, 2},
+                                     {wm_mousemove, 19, 2},
+                                     {wm_lbuttonup, 19, 2},
+                                     {wm_mouseleave, 19, 3},
+                                     {wm_keydown, 'Q', 0}}));
+  EXPECT_EQ(b->seen, (std::vector<T>{{wm_mousemove, 11, 3}, {wm_mouseleave, 0, 0}}));
+  a->set_visible(false);  // a hidden box gives up the keyboard
+  EXPECT_FALSE(r.route(k));
+  r.set_hit_test(nullptr);
+  gui::drain();
+  gui::detach();
 }

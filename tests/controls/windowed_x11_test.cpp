@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "zel/3d/driver/soft/soft_device.h"
 #include "zel/context.h"
 #include "zel/controls/windowed_facet.h"
+#include "zel/events.h"
 #include "zel/il/bitmap_image.h"
 
 // Xlib last: its macros clash with the test framework's names.
@@ -69,6 +71,16 @@ TEST(WindowedX11, CapturedWindowPixelsFollowRepaintResizeAndDestroy) {
   XWindowAttributes wa;
   XGetWindowAttributes(d, w, &wa);
   EXPECT_EQ(std::make_pair(wa.width, wa.height), std::make_pair(60, 20));
+  // A click routed to the facet reaches the window at the same place.
+  XSelectInput(d, w, ButtonPressMask);
+  XSync(d, False);
+  mouse_event press;
+  press.field1 = wm_lbuttondown, press.field2 = 3, press.field3 = 4;
+  EXPECT_TRUE(f->route_input(press));
+  XEvent ev;
+  XWindowEvent(d, w, ButtonPressMask, &ev);
+  EXPECT_EQ(std::make_tuple(ev.xbutton.button, ev.xbutton.x, ev.xbutton.y),
+            std::make_tuple(1u, 3, 4));
   XDestroyWindow(d, w);
   XSync(d, False);
   for (int i = 0; i < 500 && f->capture_alive(); ++i) usleep(10000);
