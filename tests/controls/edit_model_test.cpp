@@ -224,6 +224,17 @@ TEST_F(EditControlTest, SnapshotAndClampedColours) {
   EXPECT_EQ(ctl_->bitmap_copy()[0] & 0xFFFFFF, 0xFF0080u);
 }
 
+TEST_F(EditControlTest, TextSetBeforeCreateIsShown) {
+  auto e = std::make_shared<EditControlX11>();
+  e->set_text(u"Wide text");
+  ASSERT_TRUE(e->create(0, 0, 100, 24));
+  gui::drain();
+  int dark = 0;
+  for (uint32_t px : e->bitmap_copy()) dark += (px >> 8 & 0xFF) < 128;
+  EXPECT_GT(dark, 20);
+  e->destroy();
+}
+
 TEST_F(EditControlTest, CopyToClipboard) {
   ASSERT_TRUE(Clipboard().paste(u"kept"));
   ctl_->set_text(u"");

@@ -191,6 +191,8 @@ int main(int argc, char** argv) {
     if (mng->has_ended()) {
       error = "the render device could not be set up";
       status = 1;
+    } else if (opt.controls) {
+      show = zelshow::build_controls(*mng, opt);
     } else if (opt.files.empty()) {
       show = zelshow::build_demo(*mng, opt);
     } else {

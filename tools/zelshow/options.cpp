@@ -30,6 +30,7 @@ std::string usage() {
          "  --out DIR     write every frame to DIR as frame_NNNNNN.png\n"
          "  --png-level N compression of those files, 0 (fastest) to 9 (smallest) (default 1)\n"
          "  --slide S     seconds each picture is shown (default 3)\n"
+         "  --controls    the demo scene with edit boxes and a captured X window (xclock)\n"
          "  --headless    render without a window even where a display is available\n"
          "  --device NAME render device: OpenGL (default) or Software (no GPU, headless)\n"
          "  --help        this text\n";
@@ -70,6 +71,8 @@ bool parse_options(int argc, const char* const* argv, Options& opt, std::string&
       opt.help = true;
     } else if (a == "--headless") {
       opt.headless = true;
+    } else if (a == "--controls") {
+      opt.controls = true;
     } else if (a == "--size") {
       std::string s;
       if (!get(s)) return false;

@@ -169,7 +169,12 @@ void EditControlX11::scroll_to_caret() {
     const size_t l = g.line_of(model_.caret());
     const int32_t cx = g.x_of(model_, font_, l, model_.caret());
     if (cx > w - kPad) scroll_x_ += cx - (w - kPad);
-    if (cx < kPad) scroll_x_ = std::max(0, scroll_x_ - (kPad - cx));
+    if (cx < kPad) scroll_x_ -= kPad - cx;
+    // Never further than the end of the caret's line at the right edge (a box that grew
+    // shows more of the text instead of blank space).
+    const auto& ln = g.lines[l];
+    const int32_t lw = run_width(font_, model_.display(ln.first, ln.second));
+    scroll_x_ = std::clamp(scroll_x_, 0, std::max(0, lw + 1 - (w - 2 * kPad)));
   } else {
     scroll_x_ = 0;
   }
@@ -179,7 +184,8 @@ void EditControlX11::scroll_to_caret() {
     const int32_t cy = line * lh;
     if (cy - scroll_y_ > h - 2 * kPad - lh) scroll_y_ = cy - (h - 2 * kPad - lh);
     if (cy < scroll_y_) scroll_y_ = cy;
-    scroll_y_ = std::max(scroll_y_, 0);
+    const int32_t all = int32_t(model_.lines().size()) * lh;
+    scroll_y_ = std::clamp(scroll_y_, 0, std::max(0, all - (h - 2 * kPad)));
   } else {
     scroll_y_ = 0;
   }
