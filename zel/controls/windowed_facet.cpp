@@ -128,8 +128,7 @@ std::vector<uint32_t> WindowedFacet::bitmap_copy() const {
 }
 
 uint64_t WindowedFacet::frame_count() const {
-  std::lock_guard<std::mutex> lk(frame_mutex_);
-  return frames_;
+  return frames_.load();
 }
 
 bool WindowedFacet::attach_window(uint64_t xid) {

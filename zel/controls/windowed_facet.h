@@ -19,6 +19,7 @@
 // and the keys while it has the focus, through route_input() on the device's event thread. The
 // default delivery posts them in order to the GUI thread, where on_mouse / on_key / on_focus run.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -121,7 +122,7 @@ class WindowedFacet : public virtual Facet,
 
   mutable std::mutex frame_mutex_;
   bool new_frame_ = false;
-  uint64_t frames_ = 0;
+  std::atomic<uint64_t> frames_{0};  // read without the lock
   std::shared_ptr<Texture> slots_[2];
   int front_ = 0;  // index of the front slot
   std::vector<uint32_t> bitmap_;
