@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <thread>
 #include <vector>
 
 #include "zel/3d/driver/soft/soft_device.h"
@@ -233,6 +234,24 @@ TEST_F(EditControlTest, TextSetBeforeCreateIsShown) {
   for (uint32_t px : e->bitmap_copy()) dark += (px >> 8 & 0xFF) < 128;
   EXPECT_GT(dark, 20);
   e->destroy();
+}
+
+// Called from another thread while the GUI thread waits for it, nothing may wait on the GUI
+// thread; a repeat create moves the box; without a GUI thread create fails.
+TEST_F(EditControlTest, NothingWaitsOnTheGuiThreadAndCreateIsAllOrNothing) {
+  std::thread other([&] {
+    ctl_->set_text(u"x");
+    ctl_->set_size(80, 30);
+    ctl_->set_visible(false);
+    ctl_->set_focus();
+    EXPECT_TRUE(ctl_->create(5, 6, 70, 20));
+    ctl_->destroy();
+  });
+  other.join();
+  EXPECT_EQ(ctl_->get_position(), std::make_pair(5, 6));
+  EXPECT_EQ(ctl_->get_size(), std::make_pair(70, 20));
+  gui::detach();
+  EXPECT_FALSE(std::make_shared<EditControlX11>()->create(0, 0, 10, 10));
 }
 
 TEST_F(EditControlTest, CopyToClipboard) {
