@@ -13,9 +13,10 @@
 
 namespace zel {
 
+// Registration waits for the first size (adjust_drawing): the render thread must not see an
+// object still being constructed.
 WindowedFacet::WindowedFacet() : bitmap_(4, 0) {
   InputRouter::instance().install();
-  ensure_registered();
 }
 
 WindowedFacet::~WindowedFacet() {
@@ -48,6 +49,7 @@ void WindowedFacet::adjust_drawing() {
       if (!made[0] || !made[1]) made[0] = made[1] = nullptr;
     }
   }
+  if (made[0]) ensure_registered();
   std::shared_ptr<Texture> old[2];
   {
     std::lock_guard<std::mutex> lk(frame_mutex_);
