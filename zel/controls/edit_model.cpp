@@ -129,7 +129,8 @@ bool EditModel::select_all() {
 bool EditModel::erase(size_t from, size_t to) {
   if (from >= to) return false;
   text_.erase(from, to - from);
-  caret_ = anchor_ = from;
+  // The pieces may meet as a pair (a lone high and low surrogate, CR and LF): never inside it.
+  caret_ = anchor_ = snap(from);
   return true;
 }
 
@@ -171,7 +172,7 @@ bool EditModel::insert(const std::u16string& s_in) {
   candidate.replace(sel.first, sel.second - sel.first, s);
   if (!fits(candidate)) return false;
   text_.swap(candidate);
-  caret_ = anchor_ = sel.first + s.size();
+  caret_ = anchor_ = snap(sel.first + s.size());
   return true;
 }
 
