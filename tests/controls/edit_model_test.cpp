@@ -316,4 +316,6 @@ TEST_F(EditControlTest, ListenersShareOneUserPointerAndMayReenter) {
   EXPECT_EQ(ctl_->frame_count(), frames);  // nothing runs after destroy
   EXPECT_EQ(b.kill_focus, 0);
   EXPECT_FALSE(InputRouter::instance().focused());
+  EXPECT_TRUE(ctl_->create(0, 0, 60, 20));  // made again after destroy
+  EXPECT_TRUE(ctl_->get_texture());
 }

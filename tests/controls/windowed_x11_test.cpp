@@ -71,8 +71,8 @@ TEST(WindowedX11, CapturedWindowPixelsFollowRepaintResizeAndDestroy) {
   XWindowAttributes wa;
   XGetWindowAttributes(d, w, &wa);
   EXPECT_EQ(std::make_pair(wa.width, wa.height), std::make_pair(60, 20));
-  // A click routed to the facet reaches the window at the same place.
-  XSelectInput(d, w, ButtonPressMask);
+  // A click routed to the facet reaches the window at the same place; so does a key.
+  XSelectInput(d, w, ButtonPressMask | KeyPressMask);
   XSync(d, False);
   mouse_event press;
   press.field1 = wm_lbuttondown, press.field2 = 3, press.field3 = 4;
@@ -81,6 +81,12 @@ TEST(WindowedX11, CapturedWindowPixelsFollowRepaintResizeAndDestroy) {
   XWindowEvent(d, w, ButtonPressMask, &ev);
   EXPECT_EQ(std::make_tuple(ev.xbutton.button, ev.xbutton.x, ev.xbutton.y),
             std::make_tuple(1u, 3, 4));
+  key_event key;  // and a key, by its X keycode
+  key.field1 = wm_keydown, key.field2 = 'A', key.field6 = 38;
+  EXPECT_TRUE(f->wants_focus());
+  EXPECT_TRUE(f->route_input(key));
+  XWindowEvent(d, w, KeyPressMask, &ev);
+  EXPECT_EQ(ev.xkey.keycode, 38u);
   XDestroyWindow(d, w);
   XSync(d, False);
   for (int i = 0; i < 500 && f->capture_alive(); ++i) usleep(10000);

@@ -457,6 +457,8 @@ bool EditControlX11::create(int32_t x, int32_t y, int32_t w, int32_t h) {
   if (!gui::is_attached()) return false;
   set_topleft(x, y);
   set_size(w, h);
+  // After destroy() the size is unchanged but the textures are gone.
+  if (!get_texture()) adjust_drawing();
   const bool device = zelContext::is_init() && zelContext::instance().texture_manager;
   if (device && w > 0 && h > 0 && !get_texture()) {
     qar::tracef("zel: no texture for an edit box of %dx%d", w, h);

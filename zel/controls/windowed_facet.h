@@ -90,8 +90,8 @@ class WindowedFacet : public virtual Facet,
   // Input, called by the router on the device's event thread with positions made relative to
   // the facet. True when the event was taken. The default posts it to the GUI thread.
   virtual bool route_input(const zel_event& local);
-  // Whether a click gives this facet the keyboard focus.
-  virtual bool wants_focus() const { return false; }
+  // Whether a click gives this facet the keyboard focus: here, while it shows a window.
+  virtual bool wants_focus() const { return attached_window() != 0; }
   // GUI thread: focus gained (true) or lost.
   virtual void on_focus(bool) {}
 
