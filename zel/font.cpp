@@ -121,6 +121,11 @@ bool logical_font::operator==(const logical_font& o) const {
 
 Font::~Font() = default;
 
+bool Font::layout(const char16_t*, int32_t, int32_t, int32_t, std::vector<text::placed_glyph>&,
+                  std::vector<text::solid_rect>&) {
+  return false;
+}
+
 int32_t Font::kerning(char16_t first, char16_t second, RenderDevice&) {
   if (kerning_.empty() || first > kerning_.rbegin()->first.first) return 0;
   auto it = kerning_.find({first, second});

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "zel/pixel_format.h"
 
@@ -18,6 +19,10 @@ namespace zel {
 
 class RenderDevice;
 class TextureManager;
+namespace text {
+struct placed_glyph;
+struct solid_rect;
+}  // namespace text
 
 // A colour value: a pixel-format code and, in the derived forms, its components.
 class Color {
@@ -151,6 +156,12 @@ class Font {
   // (opaque white without one). Render thread only.
   virtual void draw(const char16_t* text, int32_t length, int32_t x, int32_t y,
                     const Color* color) = 0;
+  // The glyphs (and underline / strike-out rectangles) of the text with its top-left corner at
+  // (x, y), for drawing without a device (a CPU painter composites the coverage itself). The
+  // glyph images stay valid while the font lives. False when the font cannot lay out text.
+  virtual bool layout(const char16_t* text, int32_t length, int32_t x, int32_t y,
+                      std::vector<text::placed_glyph>& glyphs,
+                      std::vector<text::solid_rect>& rects);
   // The adjustment in pixels between the two characters (0 for an unknown pair).
   virtual int32_t kerning(char16_t first, char16_t second, RenderDevice& device);
 

@@ -237,6 +237,10 @@ bool destroy_window(uint64_t window) {
   return false;
 }
 
+uint64_t find_window(const std::string& class_name) {
+  return platform::window_system().find_window(class_name);
+}
+
 // ---- pop-ups
 
 namespace {

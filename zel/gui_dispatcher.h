@@ -87,6 +87,9 @@ struct create_window_params {
 // lives until destroy_window or zelUninit.
 uint64_t create_window(const create_window_params& params);
 bool destroy_window(uint64_t window);
+// A top-level window of another program by its WM_CLASS (see WindowSystem::find_window); 0 when
+// none. Any thread.
+uint64_t find_window(const std::string& class_name);
 
 // ---- pop-up browser windows
 

@@ -38,12 +38,27 @@ void set_input_handler(input_handler handler) {
   input_slot() = handler ? std::make_shared<input_handler>(std::move(handler)) : nullptr;
 }
 
+static std::shared_ptr<input_filter>& filter_slot() {
+  static std::shared_ptr<input_filter> f;
+  return f;
+}
+
+void set_input_filter(input_filter filter) {
+  std::lock_guard<std::mutex> g(input_mutex());
+  filter_slot() = filter ? std::make_shared<input_filter>(std::move(filter)) : nullptr;
+}
+
 void deliver_input(const zel_event& event) {
   std::shared_ptr<input_handler> h;
+  std::shared_ptr<input_filter> f;
   {
     std::lock_guard<std::mutex> g(input_mutex());
     h = input_slot();
+    f = filter_slot();
   }
+  bool consumed = false;
+  if (f) qar::guarded([&] { consumed = (*f)(event); });
+  if (consumed) return;
   if (h) qar::guarded([&] { (*h)(event); });
 }
 

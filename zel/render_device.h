@@ -41,6 +41,10 @@ class zel_event;
 using input_handler = std::function<void(const zel_event& event)>;
 void set_input_handler(input_handler handler);
 void deliver_input(const zel_event& event);
+// A filter that sees input ahead of the host's handler (the windowed facets' router): an event it
+// returns true for (consumed) does not reach the host. Empty: none.
+using input_filter = std::function<bool(const zel_event& event)>;
+void set_input_filter(input_filter filter);
 
 // A display mode: 23 32-bit fields, of which the device reads the width, height, colour depth,
 // refresh rate, the windowed flag and the window handle. The window handle is pointer-sized

@@ -224,6 +224,8 @@ int main(int argc, char** argv) {
     if (mng->has_ended()) {
       error = "the render device could not be set up";
       status = 1;
+    } else if (opt.controls) {
+      show = zelshow::build_controls(*mng, opt);
     } else if (opt.files.empty()) {
       show = zelshow::build_demo(*mng, opt);
     } else if (std::any_of(opt.files.begin(), opt.files.end(), zelshow::is_document)) {

@@ -39,6 +39,7 @@ std::string usage() {
          "  --loop        start again at the end instead of exiting\n"
          "  --record F    render offline into the video file F (.mp4: H.264 + AAC,\n"
          "                .webm: VP9 + Opus), as fast as frames can be made\n"
+         "  --controls    the demo scene with edit boxes and a captured X window (xclock)\n"
          "  keys: Space pause, Left/Right -/+5 s, Home restart, Up/Down volume\n"
          "  --headless    render without a window even where a display is available\n"
          "  --device NAME render device: OpenGL (default) or Software (no GPU, headless)\n"
@@ -80,6 +81,8 @@ bool parse_options(int argc, const char* const* argv, Options& opt, std::string&
       opt.help = true;
     } else if (a == "--headless") {
       opt.headless = true;
+    } else if (a == "--controls") {
+      opt.controls = true;
     } else if (a == "--size") {
       std::string s;
       if (!get(s)) return false;

@@ -19,6 +19,7 @@ struct Options {
   std::string out_dir;                // write every frame as a PNG here
   int png_level = 1;                  // zlib level of those files, 0 (fastest) to 9 (smallest)
   bool headless = false;              // no window even where a display is available
+  bool controls = false;              // edit boxes and a captured window on the demo scene
   std::u16string device = u"OpenGL";  // render device by name ("OpenGL", "Software", ...)
   double slide_seconds = 3.0;
   // Media files (anything that is not a picture) play one after another through the engine's
@@ -55,6 +56,9 @@ class Presentation {
 
 // Builds the demo scene into `mng` (whose device is ready).
 std::unique_ptr<Presentation> build_demo(zel::RenderMng& mng, const Options& opt);
+// The demo scene with edit boxes (plain, digits only, password, multi-line) and a captured X
+// window (xclock, when it can be started) on top.
+std::unique_ptr<Presentation> build_controls(zel::RenderMng& mng, const Options& opt);
 // Loads the pictures (all of them, before anything is shown). On a missing or broken file:
 // null with `error` set to one line naming the file.
 std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,

@@ -19,6 +19,9 @@ class WindowSystem {
   virtual uint64_t create_child_window(uint64_t host_window,
                                        const gui::create_window_params& params) = 0;
   virtual bool destroy_window(uint64_t window) = 0;
+  // A top-level window whose WM_CLASS (instance or class name) is `class_name`, searched
+  // among the root window's children and their children; 0 when none.
+  virtual uint64_t find_window(const std::string& class_name) = 0;
   // Hands the URL (UTF-8) to the desktop's browser; false when that could not be started.
   virtual bool open_url(const std::string& url) = 0;
   // Closes the engine's connection; the windows made on it go with it. Later calls open a new one.

@@ -3,6 +3,7 @@
 #include <X11/Xutil.h>
 
 #include <mutex>
+#include <vector>
 
 #include "qar/trace.h"
 #include "zel/platform/window_system.h"
@@ -65,6 +66,45 @@ class ChildWindows : public platform::WindowSystem {
     } catch (const connection_lost&) {
       drop_lost();
       return false;
+    }
+  }
+
+  uint64_t find_window(const std::string& class_name) override {
+    std::lock_guard<std::mutex> lock(m_);
+    SigpipeGuard no_sigpipe;
+    Display* d = display();
+    if (!d || class_name.empty()) return 0;
+    try {
+      // Top-level windows and, where a window manager reparents them, their children.
+      ErrorTrap trap(d);
+      ::Window found = 0;
+      std::vector<::Window> level{DefaultRootWindow(d)};
+      for (int depth = 0; depth < 2 && !found; ++depth) {
+        std::vector<::Window> next;
+        for (::Window parent : level) {
+          ::Window root = 0, up = 0, *kids = nullptr;
+          unsigned n = 0;
+          if (!XQueryTree(d, parent, &root, &up, &kids, &n)) continue;
+          for (unsigned i = 0; i < n && !found; ++i) {
+            XClassHint hint{};
+            if (XGetClassHint(d, kids[i], &hint)) {
+              if ((hint.res_name && class_name == hint.res_name) ||
+                  (hint.res_class && class_name == hint.res_class))
+                found = kids[i];
+              if (hint.res_name) XFree(hint.res_name);
+              if (hint.res_class) XFree(hint.res_class);
+            }
+            next.push_back(kids[i]);
+          }
+          if (kids) XFree(kids);
+        }
+        level.swap(next);
+      }
+      trap.finish();
+      return uint64_t(found);
+    } catch (const connection_lost&) {
+      drop_lost();
+      return 0;
     }
   }
 

@@ -416,10 +416,11 @@ void DeviceWindow::key(void* xevent) {
     if (lalt_) word |= key_lalt;
     if (k.state & LockMask) word |= key_capslock;
     // lParam as the original saw it: repeat count 1, scan code in bits 16-23, previous state
-    // and transition bits for a release.
+    // and transition bits for a release. Its high word stays in the high word: shifted down it
+    // would overwrite the modifier bits (a scan code of 0x2F reads as Shift+Ctrl+Alt).
     const uint32_t lparam = 1u | ((uint32_t(k.keycode >= 8 ? k.keycode - 8 : 0) & 0xFF) << 16) |
                             (down ? 0u : (3u << 30));
-    word |= int32_t(lparam >> 16) | int32_t((lparam & 0xFF) << 8);
+    word |= int32_t(lparam & 0xFFFF0000u) | int32_t((lparam & 0xFF) << 8);
     key_event ke;
     ke.field1 = down ? wm_keydown : wm_keyup;
     ke.field2 = virtual_key(ks);

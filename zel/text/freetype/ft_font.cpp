@@ -217,10 +217,16 @@ class FtFont : public Font {
 
   void draw(const char16_t* text, int32_t length, int32_t x, int32_t y,
             const Color* color) override {
-    const int32_t n = text_length(text, length);
-    if (n < 1) return;
     std::vector<placed_glyph> run;
     std::vector<solid_rect> rects;
+    if (!layout(text, length, x, y, run, rects)) return;
+    if (atlas_) atlas_->draw(run, rects, pack_color(color));
+  }
+
+  bool layout(const char16_t* text, int32_t length, int32_t x, int32_t y,
+              std::vector<placed_glyph>& run, std::vector<solid_rect>& rects) override {
+    const int32_t n = text_length(text, length);
+    if (n < 1) return false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       // Positions in 64 bits; what falls outside the 32-bit plane is not drawn.
@@ -262,7 +268,7 @@ class FtFont : public Font {
       line_decor(pen);
       // The images stay valid: glyphs are never removed from a font.
     }
-    if (atlas_) atlas_->draw(run, rects, pack_color(color));
+    return true;
   }
 
   int32_t kerning(char16_t first, char16_t second, RenderDevice&) override {

@@ -1,0 +1,321 @@
+// The edit box's text model (keys -> text and selection) and the control's own rules
+// (numbers, colours, listeners, clipboard), without a display: the clipboard is the process's.
+#include "zel/controls/edit_model.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <thread>
+#include <vector>
+
+#include "zel/3d/driver/soft/soft_device.h"
+#include "zel/context.h"
+#include "zel/controls/clipboard.h"
+#include "zel/controls/edit_control_x11.h"
+#include "zel/controls/input_router.h"
+#include "zel/gui_dispatcher.h"
+
+using namespace zel;
+
+namespace {
+
+enum Mod { none = 0, shift = 1, ctrl = 2 };
+struct Op {
+  int32_t vk;  // 0: type `s` unit by unit
+  int mods;
+  std::u16string s;
+};
+Op K(int32_t vk, int mods = none) {
+  return {vk, mods, {}};
+}
+Op T(std::u16string s) {
+  return {0, none, std::move(s)};
+}
+
+struct Row {
+  const char* name;
+  uint32_t style;
+  std::u16string text;
+  std::u16string clip;  // on the clipboard before
+  std::vector<Op> ops;
+  std::u16string want;
+  size_t sel0, sel1;
+  std::u16string want_clip;
+};
+
+std::u16string clip_text() {
+  std::u16string s;
+  Clipboard().get(s);
+  return s;
+}
+
+}  // namespace
+
+TEST(EditModel, KeysToTextAndSelection) {
+  const Row rows[] = {
+      {"pair skipped",
+       65,
+       u"a\U0001D11Eb",
+       u"-",
+       {K(vk_left), K(vk_left), K(vk_delete)},
+       u"ab",
+       1,
+       1,
+       u"-"},
+      {"pair selected whole",
+       65,
+       u"a\U0001D11E",
+       u"-",
+       {K(vk_left, shift)},
+       u"a\U0001D11E",
+       1,
+       3,
+       u"-"},
+      {"CR LF one step",
+       97,
+       u"a\r\nb",
+       u"-",
+       {K(vk_left), K(vk_left), K(vk_back)},
+       u"\r\nb",
+       0,
+       0,
+       u"-"},
+      {"pieces joined into a pair",
+       65,
+       u"\xD800X\xDC00",
+       u"-",
+       {K(vk_left), K(vk_back)},
+       u"\xD800\xDC00",
+       0,
+       0,
+       u"-"},
+      {"backspace at 0", 65, u"ab", u"-", {K(vk_home), K(vk_back)}, u"ab", 0, 0, u"-"},
+      {"delete at end", 65, u"ab", u"-", {K(vk_delete)}, u"ab", 2, 2, u"-"},
+      {"digits typed", 73, u"", u"-", {T(u"a1b2")}, u"12", 2, 2, u"-"},
+      {"digits paste refused", 73, u"12", u"3x", {K('V', ctrl)}, u"12", 2, 2, u"3x"},
+      {"digits paste", 73, u"12", u"34", {K(vk_insert, shift)}, u"1234", 4, 4, u"34"},
+      {"password copy refused",
+       81,
+       u"secret",
+       u"-",
+       {K('A', ctrl), K('C', ctrl), K(vk_insert, ctrl)},
+       u"secret",
+       0,
+       6,
+       u"-"},
+      {"password cut refused",
+       81,
+       u"secret",
+       u"-",
+       {K('A', ctrl), K('X', ctrl)},
+       u"secret",
+       0,
+       6,
+       u"-"},
+      {"cut all", 65, u"hello", u"-", {K('A', ctrl), K(vk_delete, shift)}, u"", 0, 0, u"hello"},
+      {"copy word",
+       65,
+       u"one two",
+       u"-",
+       {K(vk_left, ctrl | shift), K('C', ctrl)},
+       u"one two",
+       4,
+       7,
+       u"two"},
+      {"word moves",
+       65,
+       u"one two three",
+       u"-",
+       {K(vk_left, ctrl), K(vk_left, ctrl), K(vk_right, ctrl)},
+       u"one two three",
+       8,
+       8,
+       u"-"},
+      {"enter single line", 65, u"a", u"-", {K(vk_return)}, u"a", 1, 1, u"-"},
+      {"enter multi-line", 97, u"a", u"-", {K(vk_return), T(u"b")}, u"a\r\nb", 4, 4, u"-"},
+      {"paste one line", 65, u"", u"x\ny", {K('V', ctrl)}, u"x", 1, 1, u"x\ny"},
+      {"paste multi-line", 97, u"", u"x\ny", {K('V', ctrl)}, u"x\r\ny", 4, 4, u"x\ny"},
+      {"up keeps column",
+       97,
+       u"ab\r\ncd",
+       u"-",
+       {K(vk_up), K(vk_end, shift)},
+       u"ab\r\ncd",
+       2,
+       2,
+       u"-"},
+      {"surrogates typed apart", 65, u"", u"-", {T(u"\U0001F600x")}, u"\U0001F600x", 3, 3, u"-"},
+      {"typed over selection",
+       65,
+       u"abc",
+       u"-",
+       {K(vk_home, shift), T(u"\u0416")},
+       u"\u0416",
+       1,
+       1,
+       u"-"},
+      {"no room without scroll", 1, u"", u"-", {T(u"abcd")}, u"abc", 3, 3, u"-"},
+      {"room with scroll", 65, u"", u"-", {T(u"abcd")}, u"abcd", 4, 4, u"-"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_TRUE(Clipboard().paste(r.clip));
+    EditModel m;
+    m.set_style(r.style);
+    m.set_text(r.text);
+    m.set_measure([](const std::u16string& run) { return int32_t(run.size()) * 10; }, 30);
+    for (const Op& op : r.ops) {
+      if (op.vk)
+        m.key(op.vk, op.mods & shift, op.mods & ctrl);
+      else
+        for (char16_t u : op.s) m.type(u);
+    }
+    EXPECT_EQ(m.text(), r.want);
+    EXPECT_EQ(m.selection(), std::make_pair(r.sel0, r.sel1));
+    EXPECT_EQ(clip_text(), r.want_clip);
+  }
+}
+
+class EditControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gui::attach();
+    zelContext::instance().texture_manager = std::make_shared<soft::SoftTextureManager>();
+    ctl_ = std::make_shared<EditControlX11>();
+    ASSERT_TRUE(ctl_->create(0, 0, 60, 20));
+    gui::drain();
+  }
+  void TearDown() override {
+    ctl_->destroy();
+    gui::drain();
+    gui::detach();
+    zelContext::uninit();
+  }
+  void key(int32_t vk) {
+    key_event k;
+    k.field1 = wm_keydown;
+    k.field2 = vk;
+    ctl_->route_input(k);
+    gui::drain();
+  }
+  std::shared_ptr<EditControlX11> ctl_;
+};
+
+TEST_F(EditControlTest, Numbers) {
+  const struct {
+    std::u16string text;
+    int32_t want;
+  } rows[] = {
+      {u"12abc", 12}, {u"  -7", -7}, {u"99999999999", INT32_MAX}, {u"-99999999999", INT32_MIN}};
+  for (const auto& r : rows) {
+    ctl_->set_text(r.text.c_str());
+    EXPECT_EQ(ctl_->get_int(), r.want);
+  }
+  ctl_->set_float(0.5f);
+  EXPECT_EQ(ctl_->text(), u"0.5");
+  ctl_->set_text(u"2.25e1x");
+  EXPECT_FLOAT_EQ(ctl_->get_float(), 22.5f);
+}
+
+TEST_F(EditControlTest, SnapshotAndClampedColours) {
+  ctl_->set_text(u"ab");
+  const char16_t* p = ctl_->get_text();
+  ctl_->route_input([] {
+    key_event k;
+    k.field1 = wm_char;
+    k.field2 = 'c';
+    return k;
+  }());
+  gui::drain();
+  EXPECT_EQ(std::u16string(p), u"ab");  // typing leaves the snapshot alone
+  EXPECT_EQ(ctl_->text(), u"abc");
+  ctl_->set_bkg_color(0, 300, -1, 128);
+  gui::drain();
+  EXPECT_EQ(ctl_->bitmap_copy()[0] & 0xFFFFFF, 0xFF0080u);
+}
+
+TEST_F(EditControlTest, TextSetBeforeCreateIsShown) {
+  auto e = std::make_shared<EditControlX11>();
+  e->set_text(u"Wide text");
+  ASSERT_TRUE(e->create(0, 0, 100, 24));
+  gui::drain();
+  int dark = 0;
+  for (uint32_t px : e->bitmap_copy()) dark += (px >> 8 & 0xFF) < 128;
+  EXPECT_GT(dark, 20);
+  e->destroy();
+}
+
+// Called from another thread while the GUI thread waits for it, nothing may wait on the GUI
+// thread; a repeat create moves the box; without a GUI thread create fails.
+TEST_F(EditControlTest, NothingWaitsOnTheGuiThreadAndCreateIsAllOrNothing) {
+  std::thread other([&] {
+    ctl_->set_text(u"x");
+    ctl_->set_size(80, 30);
+    ctl_->set_visible(false);
+    ctl_->set_focus();
+    EXPECT_TRUE(ctl_->create(5, 6, 70, 20));
+    ctl_->destroy();
+  });
+  other.join();
+  EXPECT_EQ(ctl_->get_position(), std::make_pair(5, 6));
+  EXPECT_EQ(ctl_->get_size(), std::make_pair(70, 20));
+  gui::detach();
+  EXPECT_FALSE(std::make_shared<EditControlX11>()->create(0, 0, 10, 10));
+}
+
+TEST_F(EditControlTest, CopyToClipboard) {
+  ASSERT_TRUE(Clipboard().paste(u"kept"));
+  ctl_->set_text(u"");
+  EXPECT_FALSE(ctl_->copy_to_clipboard());
+  ctl_->set_text(u"pw");
+  ctl_->set_style(16);
+  EXPECT_FALSE(ctl_->copy_to_clipboard());
+  EXPECT_EQ(clip_text(), u"kept");
+  ctl_->set_style(65);
+  EXPECT_TRUE(ctl_->copy_to_clipboard());
+  EXPECT_EQ(clip_text(), u"pw");
+}
+
+struct Seen {
+  EditControlX11* ctl = nullptr;
+  int key_downs = 0, set_focus = 0, kill_focus = 0;
+  bool destroy_on_key = false;
+};
+
+TEST_F(EditControlTest, ListenersShareOneUserPointerAndMayReenter) {
+  Seen a, b;
+  b.ctl = ctl_.get();
+  b.destroy_on_key = true;
+  auto on_key = [](void* u, int32_t) {
+    auto* s = static_cast<Seen*>(u);
+    ++s->key_downs;
+    if (s->destroy_on_key) s->ctl->destroy();
+  };
+  auto on_set = [](void* u) {
+    auto* s = static_cast<Seen*>(u);
+    ++s->set_focus;
+    s->ctl->set_focus();  // already focused: nothing more
+  };
+  auto on_kill = [](void* u) { ++static_cast<Seen*>(u)->kill_focus; };
+  ctl_->reg_key_down_listener(&a, reinterpret_cast<void*>(+on_key));
+  ctl_->reg_set_focus_listener(&a, reinterpret_cast<void*>(+on_set));
+  ctl_->reg_kill_focus_listener(&b, reinterpret_cast<void*>(+on_kill));  // b for all three
+  ctl_->set_focus();
+  gui::drain();
+  gui::drain();
+  EXPECT_EQ(b.set_focus, 1);
+  EXPECT_TRUE(ctl_->has_focus());
+  ctl_->set_text(u"xy");
+  key(vk_back);  // edits, then its listener destroys the box
+  const uint64_t frames = ctl_->frame_count();
+  key(vk_back);
+  EXPECT_EQ(ctl_->text(), u"x");
+  EXPECT_EQ(b.key_downs, 1);
+  EXPECT_EQ(a.key_downs + a.set_focus, 0);
+  EXPECT_GT(frames, 0u);
+  EXPECT_EQ(ctl_->frame_count(), frames);  // nothing runs after destroy
+  EXPECT_EQ(b.kill_focus, 0);
+  EXPECT_FALSE(InputRouter::instance().focused());
+  EXPECT_TRUE(ctl_->create(0, 0, 60, 20));  // made again after destroy
+  EXPECT_TRUE(ctl_->get_texture());
+}
