@@ -20,6 +20,10 @@ rules=(
   'libav|zel/media/ffmpeg/ zel/media/recorder/'
   'libsw|zel/media/ffmpeg/ zel/media/recorder/'
   'libxml/|zel/html/libxml2/'
+  'zlib\.h|zel/controls/swf/ zel/il/codecs/'
+  'lzma\.h|zel/controls/swf/'
+  'gtk/|tools/zel-webview/'
+  'webkit2/|tools/zel-webview/'
 )
 
 status=0

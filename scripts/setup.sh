@@ -13,6 +13,7 @@ PKGS=(
   libfreetype-dev libfontconfig-dev libharfbuzz-dev fonts-dejavu-core fonts-liberation2
   libpixman-1-dev libswscale-dev libswresample-dev libavutil-dev libavformat-dev libavcodec-dev ffmpeg
   libxcomposite-dev libxdamage-dev libxfixes-dev liblitehtml-dev libgumbo-dev
+  libwebkit2gtk-4.1-dev libgtk-3-dev liblzma-dev
   libsdl2-dev
   ccache
   xvfb xauth xdotool xclip x11-utils x11-apps imagemagick
