@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qar/trace.h"
+#include "zel/context.h"
 #include "zel/events.h"
 #include "zel/font.h"
 #include "zel/il/bitmap_image.h"
@@ -159,6 +160,11 @@ void RenderDevice::set_frame_request_timeout(std::chrono::milliseconds timeout) 
 
 std::chrono::milliseconds RenderDevice::frame_request_timeout() const {
   return std::chrono::milliseconds(request_timeout_ms_.load());
+}
+
+void RenderDevice::set_context_textures() {
+  std::shared_ptr<TextureManager>& tm = zelContext::instance().texture_manager;
+  if (tm != textures_) tm = textures_;
 }
 
 void RenderDevice::note_drawing_thread() {

@@ -323,6 +323,10 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   // thread at the end of its next frame and waits for it up to frame_request_timeout(); false (the
   // error set for last_frame_error) when no frame ended in time. run_frame_requests: called by the
   // drawing thread when a frame ends.
+  // Makes this device's texture manager the context's. It is written only when it changes: the
+  // device publishes it at init, on the host's thread, before engine threads read it, and
+  // setting the display again on the render thread then writes nothing under their feet.
+  void set_context_textures();
   void note_drawing_thread();
   bool on_drawing_thread() const;
   bool run_at_frame_end(const std::function<void()>& fn);

@@ -138,14 +138,17 @@ TEST_F(Player, ShowsThePictureInTheSceneUntilClosedAndEndsAtTheEnd) {
   EXPECT_EQ(mng_->updatable_count(), before);
 }
 
-// Textures come once the render thread has set the device up: the player hands them over
-// then, and a facet the host has sized meanwhile keeps its size.
+// A texture that cannot be made at open (no texture manager yet) comes later: the player hands
+// it over then, and a facet the host has sized meanwhile keeps its size.
 TEST_F(Player, ALateTextureReachesItsFacetWhichKeepsTheHostsSize) {
   make_render();
+  auto& ctx = zelContext::instance();
+  auto textures = std::move(ctx.texture_manager);
   ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
   auto facet = player_->get_facet(0);
   ASSERT_EQ(facet->get_texture(), nullptr);
   player_->set_size(100, 80);
+  ctx.texture_manager = textures;
   start_render();
   ASSERT_TRUE(wait_for([&] { return facet->get_texture() != nullptr; }));
   EXPECT_EQ(facet->get_size(), std::make_pair(100, 80));

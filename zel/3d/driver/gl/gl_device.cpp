@@ -293,7 +293,7 @@ bool GLDevice::init() {
   if (eglBindAPI(EGL_OPENGL_ES_API) != EGL_TRUE) return false;
   // Textures keep their pixels until the drawing thread uploads them: a scene can be built as
   // soon as the device exists, before the display is set or the render thread runs.
-  zelContext::instance().texture_manager = textures_;
+  set_context_textures();
   return true;
 }
 
@@ -364,7 +364,7 @@ bool GLDevice::set_display(void* window, const DeviceMode& mode) {
   }
   if (d_->ctx == EGL_NO_CONTEXT && !create_context()) return false;
   d_->display_set = true;
-  zelContext::instance().texture_manager = textures_;
+  set_context_textures();
   // One black frame; then the context is free for whichever thread draws.
   begin_frame(false, 0, 0, 0, 0);
   end_frame();

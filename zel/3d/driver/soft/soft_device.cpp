@@ -307,6 +307,11 @@ SoftDevice::SoftDevice() : d_(new Impl) {
   textures_ = std::make_shared<SoftTextureManager>();
 }
 
+bool SoftDevice::init() {
+  set_context_textures();
+  return true;
+}
+
 SoftDevice::~SoftDevice() {
   // Fonts stop drawing through this device.
   qar::guarded([&] { text::release_device(*this); });
@@ -337,7 +342,7 @@ bool SoftDevice::set_display(void* window, const DeviceMode& mode) {
   horz_size_mm_ = int32_t(std::lround(mode.width * 25.4 / 96));
   vert_size_mm_ = int32_t(std::lround(mode.height * 25.4 / 96));
   ppi_x_ = ppi_y_ = 96;
-  zelContext::instance().texture_manager = textures_;
+  set_context_textures();
   // One black frame, as a device shows after it is set up.
   begin_frame(false, 0, 0, 0, 0);
   end_frame();
@@ -370,6 +375,7 @@ bool SoftDevice::toggle_mode(const DeviceMode& mode) {
 
 bool SoftDevice::begin_frame(bool, int a, int r, int g, int b) {
   Impl& d = *d_;
+  note_drawing_thread();
   d.blend = true;
   d.color_op = 0;
   if (!d.display_set) return true;
@@ -416,6 +422,8 @@ void SoftDevice::end_scene() {
 
 void SoftDevice::end_frame() {
   d_->in_frame = false;
+  // Reads asked for by other threads see the frame just finished.
+  run_frame_requests();
 }
 
 bool SoftDevice::begin_2D_mode() {
@@ -500,7 +508,24 @@ void SoftDevice::restore_render_target() {
 
 std::shared_ptr<BitmapImage> SoftDevice::read_frame() {
   Impl& d = *d_;
-  if (!d.frame.image) return nullptr;
+  // The frame belongs to the drawing thread: another thread's read is done there, at the end
+  // of its next frame.
+  if (!on_drawing_thread()) {
+    std::shared_ptr<BitmapImage> img;
+    std::string why;
+    if (!run_at_frame_end([&] {
+          img = read_frame();
+          if (!img) why = last_frame_error();
+        }))
+      return nullptr;
+    set_frame_error(why);
+    return img;
+  }
+  if (!d.frame.image) {
+    set_frame_error("no frame has been drawn");
+    return nullptr;
+  }
+  set_frame_error(std::string());
   if (!d.in_frame) return d.frame.image;
   // The frame is still being drawn: a copy of it as it stands.
   auto img = std::make_shared<BitmapImage>();

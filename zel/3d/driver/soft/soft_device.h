@@ -123,7 +123,8 @@ class SoftDevice : public RenderDevice {
   SoftDevice();
   ~SoftDevice() override;
 
-  bool init() override { return true; }
+  // Publishes the texture manager: a scene can be built as soon as the device exists.
+  bool init() override;
   void reset() override {}
   qar::Rect get_view_rect() const override;
   bool set_display(void* window, const DeviceMode& mode) override;
