@@ -167,6 +167,18 @@ void RenderDevice::set_context_textures() {
   if (tm != textures_) tm = textures_;
 }
 
+bool RenderDevice::read_frame_elsewhere(std::shared_ptr<BitmapImage>& img) {
+  if (on_drawing_thread()) return false;
+  std::string why;
+  img.reset();
+  if (run_at_frame_end([&] {
+        img = read_frame();
+        if (!img) why = last_frame_error();
+      }))
+    set_frame_error(why);
+  return true;
+}
+
 void RenderDevice::note_drawing_thread() {
   drawing_thread_.store(std::this_thread::get_id());
 }

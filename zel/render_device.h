@@ -327,6 +327,10 @@ class RenderDevice : public qar::self_allocate, public qar::lockable<> {
   // device publishes it at init, on the host's thread, before engine threads read it, and
   // setting the display again on the render thread then writes nothing under their feet.
   void set_context_textures();
+  // Off the drawing thread: has read_frame() run there at the end of its next frame, puts the
+  // result in `img` (null, with the error set, when none came) and returns true. On the drawing
+  // thread: false, and the caller reads at once.
+  bool read_frame_elsewhere(std::shared_ptr<BitmapImage>& img);
   void note_drawing_thread();
   bool on_drawing_thread() const;
   bool run_at_frame_end(const std::function<void()>& fn);

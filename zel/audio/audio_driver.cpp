@@ -4,9 +4,23 @@
 
 #include <algorithm>
 
+#include "zel/media/media_stream.h"
+
 namespace zel {
 
 AudioSource::~AudioSource() = default;
+
+void AudioSource::link_stream(AudioStream*& current, AudioStream* s) {
+  if (s == current) return;
+  AudioStream* old = current;
+  current = nullptr;
+  if (old && old->source() == this) old->set_source(nullptr);
+  if (s) {
+    if (AudioSource* prev = s->source(); prev && prev != this) prev->connect(nullptr);
+    current = s;
+    s->set_source(this);
+  }
+}
 
 AudioDriver::AudioDriver(std::u16string name) : name_(std::move(name)) {}
 AudioDriver::~AudioDriver() = default;

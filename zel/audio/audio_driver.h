@@ -48,6 +48,12 @@ class AudioSource {
   virtual void clear() = 0;
   // Stops the output when it plays.
   virtual void halt() = 0;
+
+ protected:
+  // What connect() does in every source: `current` (the source's own pointer, guarded by the
+  // caller) becomes `s`; the old stream forgets this source, and a source `s` had before lets
+  // go of it.
+  void link_stream(AudioStream*& current, AudioStream* s);
 };
 
 class AudioDriver : public qar::self_allocate {

@@ -1069,17 +1069,8 @@ void GLDevice::restore_render_target() {
 
 std::shared_ptr<BitmapImage> GLDevice::read_frame() {
   Impl& d = *d_;
-  if (!on_drawing_thread()) {
-    std::shared_ptr<BitmapImage> img;
-    std::string why;
-    if (!run_at_frame_end([&] {
-          img = read_frame();
-          if (!img) why = last_frame_error();
-        }))
-      return nullptr;
-    set_frame_error(why);
-    return img;
-  }
+  std::shared_ptr<BitmapImage> elsewhere;
+  if (read_frame_elsewhere(elsewhere)) return elsewhere;
   if (lost_.load()) {
     set_frame_error("the render device is lost");
     return nullptr;

@@ -510,17 +510,8 @@ std::shared_ptr<BitmapImage> SoftDevice::read_frame() {
   Impl& d = *d_;
   // The frame belongs to the drawing thread: another thread's read is done there, at the end
   // of its next frame.
-  if (!on_drawing_thread()) {
-    std::shared_ptr<BitmapImage> img;
-    std::string why;
-    if (!run_at_frame_end([&] {
-          img = read_frame();
-          if (!img) why = last_frame_error();
-        }))
-      return nullptr;
-    set_frame_error(why);
-    return img;
-  }
+  std::shared_ptr<BitmapImage> elsewhere;
+  if (read_frame_elsewhere(elsewhere)) return elsewhere;
   if (!d.frame.image) {
     set_frame_error("no frame has been drawn");
     return nullptr;

@@ -299,15 +299,7 @@ void SDLRingSource::restart(int64_t samples) {
 
 void SDLRingSource::connect(AudioStream* s) {
   std::lock_guard<std::recursive_mutex> sl(stream_mutex_);
-  if (s == stream_) return;
-  AudioStream* old = stream_;
-  stream_ = nullptr;
-  if (old && old->source() == this) old->set_source(nullptr);
-  if (s) {
-    if (AudioSource* prev = s->source(); prev && prev != this) prev->connect(nullptr);
-    stream_ = s;
-    s->set_source(this);
-  }
+  link_stream(stream_, s);
 }
 
 void SDLRingSource::set_volume(int16_t volume) {
