@@ -12,6 +12,7 @@
 #include "qar/trace.h"
 #include "zel/controls/movie_url.h"
 #include "zel/controls/swf_header.h"
+#include "zel/context.h"
 #include "zel/il/bitmap_image.h"
 
 namespace zel {
@@ -221,6 +222,7 @@ class FlashStandIn : public FlashPlayer {
 
   // The box: a small picture in the background colour stretched over the facet.
   void paint() {
+    if (!zelContext::is_init() || !zelContext::instance().texture_manager) return;  // no device
     const int32_t rgb = get_background_color();
     auto img = std::make_shared<BitmapImage>();
     if (!img->create(4, 4, bimage_r8g8b8)) return;
@@ -232,7 +234,7 @@ class FlashStandIn : public FlashPlayer {
         p[2] = uint8_t(rgb >> 16);
       }
     }
-    put_image(img, false);  // no device yet: the box stays unpainted
+    put_image(img, false);
   }
 
   // Under the lock. The frame the movie is at now; a movie that reached its last frame without
