@@ -30,6 +30,7 @@ class MediaQuickTimePlayer : public QuickTimePlayer {
 
   bool open_movie(std::shared_ptr<qar::Stream> stream) override {
     std::lock_guard<std::mutex> lk(m_);
+    if (!stream) player_.close();
     if (!stream || !player_.open(std::move(stream))) {
       qar::tracef("quicktime: the movie cannot be played");
       return false;

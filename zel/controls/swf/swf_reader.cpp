@@ -3,6 +3,7 @@
 #include <lzma.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "qar/stream.h"
