@@ -10,9 +10,9 @@
 #include "qar/stream.h"
 #include "qar/string.h"
 #include "qar/trace.h"
+#include "zel/context.h"
 #include "zel/controls/movie_url.h"
 #include "zel/controls/swf_header.h"
-#include "zel/context.h"
 #include "zel/il/bitmap_image.h"
 
 namespace zel {
