@@ -9,6 +9,7 @@
 #include "qar/context.h"
 #include "qar/stream.h"
 #include "qar/string.h"
+#include "qar/trace.h"
 #include "zel/controls/flash_player.h"
 #include "zel/controls/swf_header.h"
 
@@ -96,7 +97,11 @@ TEST(FlashPlayer, LoadSendsVersionEventAndTakesTheHeader) {
   const uint32_t id = qarContext::instance().add_event_listener(&ev, &Events::on);
   auto fp = zel::create_flashplayer();
   EXPECT_EQ(fp->flash_version(), 0);
+  std::string traced;
+  qar::set_trace_sink([&](const std::string& t) { traced += t; });
   EXPECT_FALSE(fp->load_movie(0, std::make_shared<qar::MemoryStream>("CWS", 3)));
+  qar::set_trace_sink({});
+  EXPECT_NE(traced.find("too short"), std::string::npos) << traced;
   EXPECT_EQ(fp->get_ready_state(), 0);
   EXPECT_TRUE(ev.got.empty());
 

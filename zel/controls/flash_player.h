@@ -3,7 +3,8 @@
 // version is 0, so every movie needs a newer player: load_movie tells the host through the
 // host context's event "not_the_true_version_flash" with the arguments ("0", the movie's
 // version), then takes the movie's size, frame rate and frame count from the header and shows
-// a box of the movie's size in the background colour. Its frame counter runs at the movie's
+// a box of the movie's size in the background colour (painted when a device exists at the
+// time of the load or of put_background_color). Its frame counter runs at the movie's
 // rate while it "plays"; no frame is drawn and no movie script runs (call_function answers
 // nothing, no FSCommand is ever sent, pan and zoom have nothing to act on).
 //
