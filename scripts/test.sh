@@ -112,6 +112,7 @@ if [ -d fuzz ] && ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
   rm -rf build-fuzz/seeds
   build-fuzz/bin/make_fuzz_seeds build-fuzz/seeds
   fuzz/media/make_seeds.sh build-fuzz/seeds/fuzz_media_open
+  mkdir -p build-fuzz/seeds/fuzz_swf && build-fuzz/bin/make_swf_seeds build-fuzz/seeds/fuzz_swf
   for f in build-fuzz/bin/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")

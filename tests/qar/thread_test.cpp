@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "qar/context.h"
 #include "qar/trace.h"
 #include "thread_guard.h"
 
@@ -340,3 +341,41 @@ TEST(ThreadPrior, RaisesWhenAllowedAndAlwaysRestores) {
 }
 
 }  // namespace
+
+// Host event listeners come and go while other threads send events: once removed, a listener
+// is never called again (its object is freed right away); a listener may remove itself.
+TEST(HostEvents, ListenersLeaveCleanlyWhileEventsFlow) {
+  struct Probe {
+    std::atomic<int> calls{0};
+    std::atomic<bool> removed{false};
+    std::atomic<uint32_t> id{0};
+    bool self_remove = false;
+  };
+  auto on = [](void* user, const std::string& name, const std::vector<std::string>& args) {
+    auto* p = static_cast<Probe*>(user);
+    if (p->removed.load() || name != "tick" || args.size() != 1) std::abort();
+    ++p->calls;
+    if (p->self_remove && p->id.load()) {
+      qarContext::instance().remove_event_listener(p->id);
+      p->removed = true;
+    }
+  };
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> senders;
+  for (int i = 0; i < 3; ++i)
+    senders.emplace_back([&, i] {
+      while (!stop.load()) qarContext::instance().send_event("tick", {std::to_string(i)});
+    });
+  for (int round = 0; round < 200; ++round) {
+    auto p = std::make_unique<Probe>();
+    p->self_remove = round % 2;
+    p->id = qarContext::instance().add_event_listener(p.get(), on);
+    while (p->calls.load() == 0 || (p->self_remove && !p->removed.load()))
+      std::this_thread::yield();
+    qarContext::instance().remove_event_listener(p->id);
+    p->removed = true;
+  }
+  stop = true;
+  for (auto& t : senders) t.join();
+  EXPECT_EQ(qarContext::instance().send_event("tick", {"0"}), 0u);
+}

@@ -1,5 +1,6 @@
 // zelshow --controls: the engine's edit boxes and a captured X window over the demo scene.
-//   depth 5  four edit boxes (plain, digits only, password, multi-line) and xclock's window
+//   depth 5  four edit boxes (plain, digits only, password, multi-line), xclock's window and a
+//            Flash box (flash_box.h)
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "flash_box.h"
 #include "zel/controls/edit_control.h"
 #include "zel/controls/windowed_facet.h"
 #include "zel/gui_dispatcher.h"
@@ -47,6 +49,7 @@ class Controls : public Presentation {
       y += b.h + 12;
     }
     capture(mng, *layer, opt);
+    flash_ = std::make_unique<FlashBox>(*layer, 20, 400);
   }
 
   ~Controls() override {
@@ -86,6 +89,7 @@ class Controls : public Presentation {
   }
 
   std::unique_ptr<Presentation> demo_;
+  std::unique_ptr<FlashBox> flash_;
   std::vector<std::shared_ptr<zel::EditControl>> edits_;
   std::shared_ptr<zel::WindowedFacet> clock_;
   pid_t clock_pid_ = -1;
