@@ -222,8 +222,9 @@ void command(const std::string& line) {
   } else if (cmd == "busy") {
     answer(id, true, webkit_web_view_is_loading(g_view) ? "1" : "0");
   } else if (cmd == "title") {
-    const char* t = webkit_web_view_get_title(g_view);
-    answer(id, true, t ? t : "");
+    // The document's own title: the view's title property may lag behind a finished load.
+    webkit_web_view_evaluate_javascript(g_view, "document.title", -1, nullptr, nullptr, nullptr,
+                                        on_script_done, new ScriptCall{id});
   } else if (cmd == "url") {
     answer(id, true, current_uri());
   } else if (cmd == "script") {
