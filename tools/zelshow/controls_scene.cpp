@@ -1,5 +1,6 @@
 // zelshow --controls: the engine's edit boxes and a captured X window over the demo scene.
-//   depth 5  four edit boxes (plain, digits only, password, multi-line) and xclock's window
+//   depth 5  four edit boxes (plain, digits only, password, multi-line), xclock's window and a
+//            browser (browser_box.cpp)
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -47,6 +48,7 @@ class Controls : public Presentation {
       y += b.h + 12;
     }
     capture(mng, *layer, opt);
+    browser_ = build_browser_box(*layer, opt);
   }
 
   ~Controls() override {
@@ -86,6 +88,7 @@ class Controls : public Presentation {
   }
 
   std::unique_ptr<Presentation> demo_;
+  std::unique_ptr<Presentation> browser_;
   std::vector<std::shared_ptr<zel::EditControl>> edits_;
   std::shared_ptr<zel::WindowedFacet> clock_;
   pid_t clock_pid_ = -1;
