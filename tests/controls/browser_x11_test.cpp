@@ -48,11 +48,47 @@ TEST(BrowserUrl, FileUrlsBecomeRealPaths) {
   EXPECT_EQ(path_to_file_url("/a b/%.html"), "file:///a%20b/%25.html");
 }
 
+// Without a helper program or a display every call fails at once.
+TEST(BrowserX11, NoHelperOrNoDisplayFailsCleanly) {
+  const std::string saved_disp = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+  const std::string saved_helper =
+      std::getenv("ZEL_WEBVIEW_HELPER") ? std::getenv("ZEL_WEBVIEW_HELPER") : "";
+  const struct {
+    const char* display;
+    const char* helper;
+  } rows[] = {{saved_disp.c_str(), "/no/such/zel-webview"}, {"", saved_helper.c_str()}};
+  for (const auto& r : rows) {
+    setenv("DISPLAY", r.display, 1);
+    setenv("ZEL_WEBVIEW_HELPER", r.helper, 1);
+    WebKitBrowser b;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(b.navigate(u"about:blank"));
+    EXPECT_FALSE(b.get_busy());
+    EXPECT_EQ(b.exec_script(u"1"), -1);
+    EXPECT_EQ(b.get_location_url(), u"");
+    EXPECT_FALSE(b.go_back());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+  }
+  setenv("DISPLAY", saved_disp.c_str(), 1);
+  setenv("ZEL_WEBVIEW_HELPER", saved_helper.c_str(), 1);
+}
+
 namespace {
 
 std::thread::id g_gui;
 std::u16string g_done_url;
-int g_done_calls = 0, g_wrong_thread = 0;
+int g_done_calls = 0, g_wrong_thread = 0, g_begins = 0;
+int32_t g_scroll_y = -1;
+
+void on_scrolled(void*, int32_t, int32_t y) {
+  g_scroll_y = y;
+  if (std::this_thread::get_id() != g_gui) ++g_wrong_thread;
+}
+
+void on_begin(void*) {
+  ++g_begins;
+  if (std::this_thread::get_id() != g_gui) ++g_wrong_thread;
+}
 
 void on_done(void*, const char16_t* url) {
   g_done_url = url;
@@ -132,11 +168,13 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
         page("Green", "#00ff00",
              "<a href='second.html' style='display:block;width:60px;height:30px;"
              "background:#0000ff'>go</a><input id='i' style='position:absolute;left:0;"
-             "top:60px;width:100px;height:30px'>"));
+             "top:60px;width:100px;height:30px'><div style='height:3000px'></div>"));
 
   auto b = std::make_shared<WebKitBrowser>();
   b->set_size(320, 200);
   b->reg_document_complete_listener(nullptr, reinterpret_cast<void*>(&on_done));
+  b->reg_scrolled_listener(nullptr, reinterpret_cast<void*>(&on_scrolled));
+  b->reg_download_begin_listener(nullptr, reinterpret_cast<void*>(&on_begin));
   const auto t0 = clk::now();
   ASSERT_TRUE(b->navigate(qar::to_u16(path_to_file_url(dir + "/first.html"))));
   ASSERT_TRUE(loads(*b, u"/first.html"));
@@ -150,6 +188,10 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   EXPECT_EQ(value, u"42");
   EXPECT_TRUE(shows(*b, 300, 150, 0xFFFF00));
   EXPECT_EQ(b->exec_script(u"no_such_function()"), -1);
+  // The page's own scrolling reaches the scrolled listener.
+  EXPECT_EQ(b->exec_script(u"window.scrollTo(0, 500)"), 0);
+  EXPECT_TRUE(pump_until([] { return g_scroll_y == 500; }));
+  EXPECT_EQ(b->exec_script(u"window.scrollTo(0, 0)"), 0);
 
   // Typing into the input after a routed click on it.
   b->set_focus();
@@ -253,6 +295,7 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
 
   EXPECT_EQ(g_wrong_thread, 0);
   EXPECT_GT(g_done_calls, 5);
+  EXPECT_GT(g_begins, 5);
   b.reset();
   gui::detach();
   zelContext::uninit();
