@@ -108,9 +108,13 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
                   std::strerror(rc));
       return nullptr;
     }
-    auto ch = std::shared_ptr<Channel>(new Channel(sv[0], pid, std::move(owner)));
-    ch->thread_ = std::thread([self = ch] { self->read_loop(); });
-    return ch;
+    return std::shared_ptr<Channel>(new Channel(sv[0], pid, std::move(owner)));
+  }
+
+  // Starts reading the helper's lines (once the channel is its browser's current one, so that
+  // none of its events is taken for another helper's).
+  void run() {
+    thread_ = std::thread([self = shared_from_this()] { self->read_loop(); });
   }
 
   int pid() const { return pid_; }
@@ -215,7 +219,8 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
       alive_ = false;
       cv_.notify_all();
     }
-    if (auto owner = owner_.lock()) static_cast<WebKitBrowser*>(owner.get())->on_event("eof", {});
+    if (auto owner = owner_.lock())
+      static_cast<WebKitBrowser*>(owner.get())->on_event(this, "eof", {});
     reap();
   }
 
@@ -235,7 +240,7 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
     } else if (kind == "e") {
       auto [name, value] = split(rest);
       if (auto owner = owner_.lock())
-        static_cast<WebKitBrowser*>(owner.get())->on_event(name, unescape(value));
+        static_cast<WebKitBrowser*>(owner.get())->on_event(this, name, unescape(value));
     }
   }
 
@@ -281,6 +286,8 @@ std::shared_ptr<WebKitBrowser::Channel> WebKitBrowser::channel() const {
 }
 
 std::shared_ptr<WebKitBrowser::Channel> WebKitBrowser::live_channel() {
+  // One start at a time: two callers finding a dead helper start one new one.
+  std::lock_guard<std::mutex> start_lock(start_mutex_);
   std::shared_ptr<Channel> old;
   {
     std::lock_guard<std::mutex> lk(mutex_);
@@ -293,8 +300,12 @@ std::shared_ptr<WebKitBrowser::Channel> WebKitBrowser::live_channel() {
     old->join();
   }
   auto ch = Channel::start(weak_from_this(), get_width(), get_height());
-  std::lock_guard<std::mutex> lk(mutex_);
-  channel_ = ch;
+  if (!ch) return nullptr;
+  {
+    std::lock_guard<std::mutex> lk(mutex_);
+    channel_ = ch;
+  }
+  ch->run();
   return ch;
 }
 
@@ -318,6 +329,7 @@ bool WebKitBrowser::navigate_url(const std::string& url) {
 }
 
 bool WebKitBrowser::navigate(const std::u16string& url) {
+  if (url.empty()) return false;
   std::string target;
   if (url.compare(0, 5, u"file:") == 0 || url.compare(0, 5, u"FILE:") == 0 ||
       (!url.empty() && url[0] == u'/')) {
@@ -423,7 +435,10 @@ void WebKitBrowser::on_size_change() {
     ch->send("resize", std::to_string(get_width()) + " " + std::to_string(get_height()), false);
 }
 
-void WebKitBrowser::on_event(const std::string& name, const std::string& value) {
+void WebKitBrowser::on_event(const Channel* from, const std::string& name,
+                             const std::string& value) {
+  // A helper given up for a new one has nothing more to say about the page.
+  if (channel().get() != from) return;
   if (name == "xid") {
     const uint64_t xid = std::strtoull(value.c_str(), nullptr, 10);
     if (!attach_window(xid)) qar::tracef("zel: the browser's window could not be captured");

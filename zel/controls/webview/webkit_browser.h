@@ -74,8 +74,9 @@ class WebKitBrowser : public Browser, public WindowedFacet {
                                   std::chrono::milliseconds timeout = kCallTimeout);
   bool navigate_url(const std::string& url);
   // Reader thread: one event line of the helper.
-  void on_event(const std::string& name, const std::string& value);
+  void on_event(const Channel* from, const std::string& name, const std::string& value);
 
+  std::mutex start_mutex_;    // held while a helper is started
   mutable std::mutex mutex_;  // channel_, tmp_
   std::shared_ptr<Channel> channel_;
   std::unique_ptr<qar::TmpFile> tmp_;
