@@ -274,12 +274,23 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   EXPECT_EQ(texel(*b, 300, 150), 0xFF00FFu);
   b2.reset();
 
-  // A killed helper: calls fail at once, the picture goes blank, navigate starts a new one.
+  // A helper that hangs: calls give up at their time limit; its late answers are dropped.
   const int pid = b->helper_pid();
   ASSERT_GT(pid, 0);
+  b->set_call_timeout(std::chrono::milliseconds(300));
+  kill(pid, SIGSTOP);
+  auto t1 = clk::now();
+  EXPECT_EQ(b->exec_script(u"'late'"), -1);
+  EXPECT_LT(clk::now() - t1, std::chrono::seconds(2));
+  kill(pid, SIGCONT);
+  b->set_call_timeout(std::chrono::seconds(5));
+  EXPECT_EQ(b->exec_script(u"'now'", &value), 0);
+  EXPECT_EQ(value, u"now");
+
+  // A killed helper: calls fail at once, the picture goes blank, navigate starts a new one.
   kill(pid, SIGKILL);
   EXPECT_TRUE(pump_until([&] { return !b->helper_alive(); }));
-  const auto t1 = clk::now();
+  t1 = clk::now();
   EXPECT_EQ(b->get_location_name(), u"");
   EXPECT_EQ(b->exec_script(u"1"), -1);
   EXPECT_LT(clk::now() - t1, std::chrono::milliseconds(100));

@@ -118,6 +118,8 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
   }
 
   int pid() const { return pid_; }
+  // Whether the helper has answered anything yet (it is up).
+  bool answered() const { return answered_; }
   bool alive() const { return alive_; }
 
   // Sends a command; its id, or 0 when the helper is gone. A waited-for command is registered
@@ -230,6 +232,7 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
       auto [id_s, tail] = split(rest);
       auto [status, value] = split(tail);
       const uint64_t id = std::strtoull(id_s.c_str(), nullptr, 10);
+      answered_ = true;
       std::lock_guard<std::mutex> lk(m_);
       auto it = pending_.find(id);
       if (it == pending_.end()) return;  // not waited for, or given up
@@ -263,6 +266,7 @@ class WebKitBrowser::Channel : public std::enable_shared_from_this<Channel> {
   std::map<uint64_t, Pending> pending_;
   uint64_t next_id_ = 0;
   bool alive_ = true;
+  std::atomic<bool> answered_{false};
 };
 
 WebKitBrowser::WebKitBrowser() = default;
@@ -309,11 +313,10 @@ std::shared_ptr<WebKitBrowser::Channel> WebKitBrowser::live_channel() {
   return ch;
 }
 
-std::optional<std::string> WebKitBrowser::call(const std::string& command, const std::string& arg,
-                                               std::chrono::milliseconds timeout) {
+std::optional<std::string> WebKitBrowser::call(const std::string& command, const std::string& arg) {
   auto ch = channel();
   if (!ch) return std::nullopt;
-  return ch->call(command, arg, timeout);
+  return ch->call(command, arg, call_timeout_.load());
 }
 
 bool WebKitBrowser::navigate_url(const std::string& url) {
@@ -321,7 +324,8 @@ bool WebKitBrowser::navigate_url(const std::string& url) {
   if (!ch) return false;
   busy_ = true;
   // A helper just started answers once WebKit is up.
-  if (!ch->call("navigate", url, kStartTimeout)) {
+  const bool fresh = !ch->answered();
+  if (!ch->call("navigate", url, fresh ? kStartTimeout : call_timeout_.load())) {
     busy_ = false;
     return false;
   }

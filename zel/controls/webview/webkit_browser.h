@@ -54,8 +54,8 @@ class WebKitBrowser : public Browser, public WindowedFacet {
   // the microseconds that took, -1 on failure.
   int64_t snapshot_latency(uint32_t rgb, const std::u16string& script);
 
-  // The time limit of one call (navigate waits longer while a helper starts).
-  static constexpr std::chrono::milliseconds kCallTimeout{5000};
+  // The time limit of one call (5 s unless set); a navigate that starts a helper waits 15 s.
+  void set_call_timeout(std::chrono::milliseconds t) { call_timeout_ = t; }
   static constexpr std::chrono::milliseconds kStartTimeout{15000};
 
   bool wants_focus() const override { return true; }
@@ -70,8 +70,7 @@ class WebKitBrowser : public Browser, public WindowedFacet {
   std::shared_ptr<Channel> channel() const;
   // A running helper, started when there is none (or it died); null when it cannot be started.
   std::shared_ptr<Channel> live_channel();
-  std::optional<std::string> call(const std::string& command, const std::string& arg,
-                                  std::chrono::milliseconds timeout = kCallTimeout);
+  std::optional<std::string> call(const std::string& command, const std::string& arg);
   bool navigate_url(const std::string& url);
   // Reader thread: one event line of the helper.
   void on_event(const Channel* from, const std::string& name, const std::string& value);
@@ -81,6 +80,7 @@ class WebKitBrowser : public Browser, public WindowedFacet {
   std::shared_ptr<Channel> channel_;
   std::unique_ptr<qar::TmpFile> tmp_;
   std::atomic<bool> busy_{false};
+  std::atomic<std::chrono::milliseconds> call_timeout_{std::chrono::milliseconds(5000)};
 };
 
 }  // namespace zel
