@@ -33,6 +33,10 @@ if(TARGET zelshow)
   install(TARGETS zelshow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+if(TARGET zel-webview)
+  install(TARGETS zel-webview RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zel)
+endif()
+
 # Every header of the engine (backend folders included) and of the host layer.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/zel/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zel
   FILES_MATCHING PATTERN "*.h")

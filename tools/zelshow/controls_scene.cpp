@@ -1,6 +1,6 @@
 // zelshow --controls: the engine's edit boxes and a captured X window over the demo scene.
 //   depth 5  four edit boxes (plain, digits only, password, multi-line), xclock's window and a
-//            Flash box (flash_box.h)
+//            Flash box (flash_box.h) and a browser on the bundled page (browser_box.cpp)
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -49,7 +49,8 @@ class Controls : public Presentation {
       y += b.h + 12;
     }
     capture(mng, *layer, opt);
-    flash_ = std::make_unique<FlashBox>(*layer, 20, 400);
+    flash_ = std::make_unique<FlashBox>(*layer, 420, 400);  // beside the browser
+    browser_ = build_browser_box(*layer, opt);
   }
 
   ~Controls() override {
@@ -90,6 +91,7 @@ class Controls : public Presentation {
 
   std::unique_ptr<Presentation> demo_;
   std::unique_ptr<FlashBox> flash_;
+  std::unique_ptr<Presentation> browser_;
   std::vector<std::shared_ptr<zel::EditControl>> edits_;
   std::shared_ptr<zel::WindowedFacet> clock_;
   pid_t clock_pid_ = -1;

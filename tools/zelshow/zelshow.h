@@ -9,6 +9,10 @@
 #include "zel/render_mng.h"
 #include "zel/renderable.h"
 
+namespace zel {
+class Layer;
+}
+
 namespace zelshow {
 
 struct Options {
@@ -59,6 +63,8 @@ std::unique_ptr<Presentation> build_demo(zel::RenderMng& mng, const Options& opt
 // The demo scene with edit boxes (plain, digits only, password, multi-line) and a captured X
 // window (xclock, when it can be started) on top.
 std::unique_ptr<Presentation> build_controls(zel::RenderMng& mng, const Options& opt);
+// A browser on the bundled pages in `layer` (null when there is no display or browser helper).
+std::unique_ptr<Presentation> build_browser_box(zel::Layer& layer, const Options& opt);
 // Loads the pictures (all of them, before anything is shown). On a missing or broken file:
 // null with `error` set to one line naming the file.
 std::unique_ptr<Presentation> build_slideshow(zel::RenderMng& mng, const Options& opt,
