@@ -39,6 +39,8 @@ using steady = std::chrono::steady_clock;
 constexpr AVRational kUnits{1, int(media_units_per_second)};  // 100 ns
 constexpr int32_t kMaxSide = 8192;
 constexpr int64_t kMs = media_units_per_ms;
+// The engine's time counts whole microseconds: a picture is due within one of its time.
+constexpr int64_t kClockSlack = 10;
 // Demuxer calls (open, one packet, one seek) that take longer are interrupted.
 constexpr auto kCallDeadline = std::chrono::seconds(2);
 // Queued compressed data: the demuxer waits above this, or when every queue holds enough.
@@ -66,6 +68,12 @@ class StagingTexture : public MemoryTexture {
     pixels_.swap(p);
     changed();
   }
+  // Both textures' locks held by the caller.
+  void swap_pixels(StagingTexture& o) {
+    pixels_.swap(o.pixels_);
+    changed();
+    o.changed();
+  }
   size_t words() const { return pixels_.size(); }
 };
 
@@ -78,7 +86,30 @@ class FFVideo : public VideoStream {
     format_.width = w;
     format_.height = h;
     staging_ = std::make_shared<StagingTexture>(w, h);
+    front_ = std::make_shared<StagingTexture>(w, h);
     enable_state_ = 2;
+  }
+  // A new picture is taken out of the staging texture under the frame lock and copied to the
+  // texture after it, so that the streaming thread hands over the next one meanwhile.
+  bool read(std::shared_ptr<Texture> texture, int32_t width, int32_t height, uint64_t& start,
+            uint64_t& end, bool force) override {
+    std::lock_guard<std::mutex> reading(read_mutex_);
+    {
+      std::lock_guard<std::mutex> lock(frame_mutex_);
+      if (!new_frame_ && !force) return false;
+      start = frame_start_;
+      end = frame_end_;
+      if (new_frame_) {
+        qar::lock_it a(*staging_);
+        qar::lock_it b(*front_);
+        front_->swap_pixels(static_cast<StagingTexture&>(*staging_));
+      }
+      new_frame_ = false;
+    }
+    if (!texture || width < 1 || height < 1) return false;
+    const qar::Rect src(0, 0, front_->real_width(), front_->real_height());
+    const qar::Rect dst(0, 0, width, height);
+    return texture->load_texture(front_, &src, &dst);
   }
   size_t picture_words() const { return static_cast<StagingTexture&>(*staging_).words(); }
   // Streaming thread: the picture, its times and the flag change together.
@@ -93,6 +124,10 @@ class FFVideo : public VideoStream {
     new_frame_ = true;
   }
   void set_paused(bool on) { paused_ = on; }
+
+ private:
+  std::mutex read_mutex_;                  // one reader at a time; guards front_'s texels
+  std::shared_ptr<StagingTexture> front_;  // the picture being copied out
 };
 
 // Decoded sound. Chunks carry their time in the file and on the continuous timeline (which
@@ -447,7 +482,8 @@ struct FFmpegStream::Impl {
     // At the end of the data the frame waits for the stream to stop (or loop).
     const bool done = (vindex < 0 || v_finished) && (aindex < 0 || a_finished);
     if (done && c >= std::max(v_end, a_end)) return false;
-    const bool pictures = vindex < 0 || v_finished || v_waiting > c;
+    // The picture showing at c has been handed over (the next one is decoded meanwhile).
+    const bool pictures = vindex < 0 || v_finished || v_end > c + kClockSlack;
     const bool sound = aindex < 0 || !audio || !audio->source() || a_finished || a_waiting ||
                        a_end >= c + 300 * kMs;
     return pictures && sound;
@@ -613,14 +649,14 @@ void FFmpegStream::Impl::video_main() {
     sws = sws_getCachedContext(sws, fr->width, fr->height, AVPixelFormat(fr->format), out_w, out_h,
                                AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws) return true;
+    picture.resize(video->picture_words());
     uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(picture.data()), nullptr, nullptr, nullptr};
     int dst_stride[4] = {out_w * 4, 0, 0, 0};
-    picture.resize(video->picture_words());
     sws_scale(sws, fr->data, fr->linesize, 0, fr->height, dst, dst_stride);
     {
       std::unique_lock<std::mutex> lk(m);
       // The first picture after a seek shows at once; the others when the clock reaches them.
-      while (!first && !stop && g == gen && clock() < base + p) {
+      while (!first && !stop && g == gen && clock() + kClockSlack < base + p) {
         if (v_waiting != base + p) {
           v_waiting = base + p;
           cv.notify_all();
