@@ -87,6 +87,7 @@ class FFVideo : public VideoStream {
     format_.height = h;
     staging_ = std::make_shared<StagingTexture>(w, h);
     front_ = std::make_shared<StagingTexture>(w, h);
+    words_ = front_->words();
     enable_state_ = 2;
   }
   // A new picture is taken out of the staging texture under the frame lock and copied to the
@@ -111,7 +112,7 @@ class FFVideo : public VideoStream {
     const qar::Rect dst(0, 0, width, height);
     return texture->load_texture(front_, &src, &dst);
   }
-  size_t picture_words() const { return static_cast<StagingTexture&>(*staging_).words(); }
+  size_t picture_words() const { return words_; }
   // Streaming thread: the picture, its times and the flag change together.
   void deliver(std::vector<uint32_t>& picture, uint64_t start, uint64_t end) {
     std::lock_guard<std::mutex> lock(frame_mutex_);
@@ -128,6 +129,7 @@ class FFVideo : public VideoStream {
  private:
   std::mutex read_mutex_;                  // one reader at a time; guards front_'s texels
   std::shared_ptr<StagingTexture> front_;  // the picture being copied out
+  size_t words_ = 0;                       // texels of a picture (every buffer alike)
 };
 
 // Decoded sound. Chunks carry their time in the file and on the continuous timeline (which
