@@ -88,6 +88,10 @@ fs::path flash_clip() {
                    "-c:v libx264 -preset veryfast -pix_fmt yuv420p -g 30 -c:a aac -shortest");
 }
 
+// OpenAL Soft's wave output writes a period once its time has passed: a sample reaches the file
+// a period after its time.
+constexpr int kWavePeriod = 480;
+
 fs::path wave_file() {
   return bench_dir() / "drift.wav";
 }
@@ -266,7 +270,7 @@ void AVDrift(benchmark::State& state) {
       const double flash = when[f];
       while (s < left.size() && (std::abs(left[s]) < 4000 || double(s) / kRate < flash - 0.5)) ++s;
       if (s >= left.size()) break;
-      off.push_back((double(s) / kRate - flash) * kFps);
+      off.push_back((double(s + kWavePeriod) / kRate - flash) * kFps);
       s += kRate / 2;  // past this beep
     }
     seconds = int(off.size());
@@ -291,9 +295,10 @@ int main(int argc, char** argv) {
   const fs::path conf = bench_dir() / "alsoft.conf";
   if (std::FILE* f = std::fopen(conf.c_str(), "w")) {
     std::fprintf(f,
-                 "[general]\nsample-type=int16\nchannels=stereo\nfrequency=%d\ndither=false\n"
+                 "[general]\nsample-type=int16\nchannels=stereo\nfrequency=%d\nperiod_size=%d\n"
+                 "dither=false\n"
                  "[wave]\nfile=%s\n",
-                 kRate, wave_file().c_str());
+                 kRate, kWavePeriod, wave_file().c_str());
     std::fclose(f);
   }
   setenv("ALSOFT_CONF", conf.c_str(), 1);

@@ -125,6 +125,11 @@ class FFVideo : public VideoStream {
     new_frame_ = true;
   }
   void set_paused(bool on) { paused_ = on; }
+  // The last picture handed over has not been pulled yet.
+  bool unread() {
+    std::lock_guard<std::mutex> lock(frame_mutex_);
+    return new_frame_;
+  }
 
  private:
   std::mutex read_mutex_;                  // one reader at a time; guards front_'s texels
@@ -668,6 +673,11 @@ void FFmpegStream::Impl::video_main() {
         nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, running ? 10 : 1000)));
       }
       v_waiting = -1;
+      // Playing in real time, a picture does not replace one not yet drawn before half its
+      // time has passed: pictures as frequent as the frames are not lost to jitter.
+      while (!first && !self->follow_ && running && !stop && g == gen &&
+             clock() < base + p + dur / 2 && video->unread())
+        nap(lk, 1);
       if (stop || g != gen) return false;
     }
     video->deliver(picture, uint64_t(p), uint64_t(p + dur));
