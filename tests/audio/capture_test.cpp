@@ -20,6 +20,7 @@ TEST(Capture, ToneSpanLevelAndNothingElse) {
     bool clear_first;
     double gain;
     bool both;  // else the ring driver only
+    int channels = 2;
   } rows[] = {
       {44100, 2.0, 75, 1.0, 0, false, 0.75, true},      // the reference
       {44100, 0.5, 150, 1.0, 0, false, 1.0, true},      // clamped to 100, played at 100
@@ -27,15 +28,17 @@ TEST(Capture, ToneSpanLevelAndNothingElse) {
       {44100, 0.5, 40, 1.0, 0, true, 0.4, true},        // the gain survives clear()
       {11025, 1.0, 100, 0.5, 0, false, 1.0, false},     // 2,315-frame ring, 110-frame steps
       {44100, 0.5, 100, 1.0, 1001, false, 1.0, false},  // reads split inside frames
+      {44100, 0.5, 100, 1.0, 0, false, 1.0, true, 1},   // mono at its level on both sides
   };
   for (const Row& r : rows) {
     if (!r.both && openal) continue;
+    if (r.channels == 1 && !openal) continue;  // the ring driver's output has the source's channels
     SCOPED_TRACE(testing::Message() << r.rate << " Hz, volume " << r.volume);
-    zel_test::SineStream s(r.rate, 2, 440, 0.125, r.seconds, r.right_gain, r.max_read);
+    zel_test::SineStream s(r.rate, r.channels, 440, 0.125, r.seconds, r.right_gain, r.max_read);
     {
       std::shared_ptr<zel::AudioDriver> drv = zel::AudioDriver::create_driver(u"" CAPTURE_DRIVER);
       ASSERT_TRUE(drv->init());
-      auto src = drv->create_source({2, r.rate, 16, 0, 0});
+      auto src = drv->create_source({r.channels, r.rate, 16, 0, 0});
       s.connect(src.get());
       src->set_volume(r.volume);
       if (r.clear_first) src->clear();

@@ -1,13 +1,15 @@
 // The player over the built-in FFmpeg stream, on a running render manager (software device)
-// with OpenAL Soft's null output: clips are made by ffmpeg at test time.
+// with OpenAL Soft's wave output (AV_WAVE_FILE): clips are made by ffmpeg at test time.
 #include "zel/media/mm_player.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
+#include "audio/wav_analysis.h"
 #include "media_util.h"
 #include "qar/stream.h"
 #include "qar/thread.h"
@@ -167,6 +169,50 @@ TEST_F(Player, LoopsWhenAskedAndTheDestructorLetsGo) {
   std::weak_ptr<zel::MultiMediaStream> weak = player_->stream();
   player_.reset();  // mid-play
   EXPECT_TRUE(weak.expired());
+}
+
+// Played in real time, each flash is on screen within a frame of its beep in the output: the
+// frames' presentation times and the wave file both count from the device's opening.
+TEST_F(Player, FlashesMeetTheirBeepsAtTheOutput) {
+  const fs::path f = fresh_dir("mm_player_av") / "fb.mp4";
+  const std::string beep = "if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)";
+  sh(std::string("ffmpeg ") + kExact +
+     " -f lavfi -i \"color=c=black:s=320x240:r=25:d=3,geq=lum='if(lt(mod(N\\,25)\\,1)\\,235\\,16)'"
+     ":cb=128:cr=128\" -f lavfi -i \"aevalsrc='" +
+     beep + "|" + beep + "':s=48000:d=3\" -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest '" +
+     f.string() + "'");
+  ASSERT_TRUE(zel::AudioDriver::start_driver(u"OpenAL"));  // a fresh wave file from now
+  const auto t0 = steady_clock::now();
+  make_render();
+  std::mutex m;
+  std::vector<double> flashes;
+  bool was = false;
+  mng_->set_fps(25);
+  mng_->set_frame_hook([&](zel::RenderDevice& dev, uint64_t) {
+    auto img = dev.read_frame();
+    const bool on = img && img->pixmap(120)[160 * 4 + 1] > 128;
+    std::lock_guard<std::mutex> lk(m);
+    if (on && !was) flashes.push_back(duration<double>(steady_clock::now() - t0).count());
+    was = on;
+  });
+  start_render();
+  ASSERT_TRUE(player_->open(qar::FileStream::open(f.string())));
+  player_->set_depth(1, -1);
+  ASSERT_TRUE(player_->play());
+  ASSERT_TRUE(wait_for([&] { return player_->is_eos(); }, milliseconds(8000)));
+  mng_->set_frame_hook(nullptr);
+  player_->close();
+  zel::AudioDriver::start_driver(u"");  // the wave file is complete
+  const zel_test::Pcm w = zel_test::read_pcm(AV_WAVE_FILE, 48000, 2, true);
+  std::lock_guard<std::mutex> lk(m);
+  ASSERT_EQ(flashes.size(), 3u);
+  for (double at : flashes) {
+    const int64_t from = int64_t((at - 0.5) * 48000);
+    int64_t s = std::max<int64_t>(from, 0);
+    while (s < int64_t(w.frames()) && std::abs(int(w.s[size_t(2 * s)])) < 4000) ++s;
+    // A sample reaches the file a period after its time.
+    EXPECT_NEAR((s + 480) / 48000.0, at, 1.0 / 25) << "flash at " << at;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // zelshow's keys in its window, pressed by xdotool while a clip plays whose brightness steps
-// up every second: Space holds the picture, Right jumps 5 s ahead, Home goes back to the start.
+// up every second: Space holds the picture, Right jumps 5 s ahead, Left 5 s back, Home goes back
+// to the start; Up and Down change the volume by 10 (heard in OpenAL's wave output).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "audio/wav_analysis.h"
 #include "media_util.h"
 
 using namespace media_test;
 
 namespace {
 
-TEST(ZelshowKeys, SpacePausesRightSkipsAheadHomeRestarts) {
+TEST(ZelshowKeys, PauseSkipsRestartAndVolume) {
   const fs::path dir = fresh_dir("zelshow_keys");
   ASSERT_TRUE(sh(std::string("cd '") + dir.string() + "' && ffmpeg " + kExact +
                  " -f lavfi -i \"color=c=black:s=64x48:r=25:d=10,"
@@ -17,11 +21,11 @@ TEST(ZelshowKeys, SpacePausesRightSkipsAheadHomeRestarts) {
   const std::string show = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
   const std::string script =
       "cd '" + dir.string() + "' && { " + show +
-      " --size 160x120 --frames 200 --out o ramp.mp4 2>err.txt & P=$!; "
+      " --size 160x120 --frames 200 --out o --audio-out a.wav ramp.mp4 2>err.txt & P=$!; "
       "W=$(timeout 20 xdotool search --sync --name '^zel$' | tail -1); "
       "xdotool windowfocus --sync $W; sleep 0.5; xdotool key space; sleep 1.6; "
-      "xdotool key space; sleep 0.6; xdotool key Right; sleep 0.6; xdotool key Home; "
-      "wait $P; }";
+      "xdotool key space; sleep 0.6; xdotool key Right; sleep 0.6; xdotool key Left; sleep 0.6; "
+      "xdotool key Home; sleep 0.6; xdotool key Up; sleep 0.8; xdotool key Down Down; wait $P; }";
   ASSERT_TRUE(sh(script));
   // Brightness level (the clip's second) of every frame.
   const decoded d = decode(dir / "o" / "frame_%06d.png");
@@ -39,8 +43,24 @@ TEST(ZelshowKeys, SpacePausesRightSkipsAheadHomeRestarts) {
   // Then a jump of about five seconds, and later the start again.
   while (i + 1 < level.size() && level[i + 1] - level[i] < 4) ++i;
   EXPECT_LT(i + 1, level.size()) << "no jump ahead";
+  // About five seconds back, but not to the start.
+  while (i + 1 < level.size() && level[i] - level[i + 1] < 4) ++i;
+  ASSERT_LT(i + 1, level.size()) << "no jump back";
+  EXPECT_GT(level[i + 1], 0);
   while (i < level.size() && level[i] != 0) ++i;
   EXPECT_LT(i, level.size()) << "no restart";
+  // The tone's level per 100 ms (where it sounds): 75 at first, 85 after Up, 65 at the end.
+  const zel_test::Pcm w = zel_test::read_pcm((dir / "a.wav").string(), 48000, 2, true);
+  std::vector<double> rms;
+  for (size_t f = 0; f + 4800 <= w.frames(); f += 4800) {
+    double e = 0;
+    for (size_t k = f; k < f + 4800; ++k) e += double(w.s[2 * k]) * w.s[2 * k];
+    if (std::sqrt(e / 4800) > 300) rms.push_back(std::sqrt(e / 4800));
+  }
+  ASSERT_GT(rms.size(), 10u);
+  EXPECT_NEAR(zel_test::db(*std::max_element(rms.begin(), rms.end()) / rms[1]),
+              zel_test::db(85.0 / 75), 0.3);
+  EXPECT_NEAR(zel_test::db(rms[rms.size() - 2] / rms[1]), zel_test::db(65.0 / 75), 0.3);
 }
 
 }  // namespace

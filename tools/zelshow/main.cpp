@@ -194,8 +194,14 @@ int main(int argc, char** argv) {
     // When each frame was presented, for the pacing figures (read after the thread has ended).
     std::vector<std::chrono::steady_clock::time_point> shown;
     shown.reserve(limit > 0 ? size_t(std::min<int64_t>(limit, 1 << 20)) : 4096);
+    std::atomic<zelshow::Presentation*> live{nullptr};
     mng->set_frame_hook([&](zel::RenderDevice& dev, uint64_t n) {
       if (done || (limit > 0 && int64_t(n) > limit)) return;
+      if (record) {
+        // The frame after the last file's end is not recorded.
+        zelshow::Presentation* p = live.load();
+        if (p && p->at_end()) return finish_show();
+      }
       shown.push_back(std::chrono::steady_clock::now());
       if (record && !zelshow::record_frame(dev, n)) {
         std::lock_guard<std::mutex> lk(err_mutex);
@@ -240,6 +246,7 @@ int main(int argc, char** argv) {
     }
 
     if (status == 0) {
+      live = show.get();
       mng->pause(false, false);
       const bool tty = isatty(STDERR_FILENO);
       auto last_report = std::chrono::steady_clock::now();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +128,7 @@ class MediaShow : public Presentation {
   }
 
   bool finished() const override { return finished_; }
+  bool at_end() const override { return last_ && player_.is_eos(); }
 
  private:
   void key(int32_t vk) {
@@ -166,15 +168,14 @@ class MediaShow : public Presentation {
 
   void open_item(size_t i) {
     cur_ = i;
+    last_ = !opt_.loop && i + 1 >= opt_.files.size();
     paused_ = false;
     const std::string& path = opt_.files[i];
     player_.close();
     drop_picture();
-    // A recording renders pictures offline, a frame period of engine time per frame. A media
-    // file's pictures and sound keep to the stream's own clock, which follows the sound played
-    // and the wall clock: it is recorded at its real pace.
+    // A recording renders offline, a frame period of engine time per frame: a media file's
+    // clock follows the engine time, each frame waiting for its picture and sound.
     const bool picture = is_picture(path);
-    if (!opt_.record.empty()) mng_.set_fixed_step(picture);
     if (picture) return show_picture(path);
     auto stream = qar::FileStream::open(path);
     if (!stream || !quietly([&] { return player_.open(stream); })) {
@@ -195,6 +196,8 @@ class MediaShow : public Presentation {
     }
     player_.set_depth(kLayer, -1);
     player_.volum(int16_t(opt_.volume));
+    if (!opt_.record.empty())
+      if (auto s = player_.stream()) s->follow_engine_time(true);
     player_.play();
   }
 
@@ -237,6 +240,7 @@ class MediaShow : public Presentation {
   size_t cur_ = 0;
   bool paused_ = false;
   bool finished_ = false;
+  std::atomic<bool> last_{false};
 };
 
 }  // namespace

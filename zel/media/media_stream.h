@@ -193,6 +193,12 @@ class MultiMediaStream : public Updatable,
   virtual void set_rect(int32_t width, int32_t height);
   virtual void disable_video(bool on);
   virtual void disable_audio(bool on);
+  // Offline rendering: the clock follows the engine time handed to update() instead of the sound
+  // played or the wall clock. It starts in the first update after play(), where the sound starts
+  // too, and update() returns once the picture due and the sound ahead have been decoded, so
+  // that every frame shows the same picture however long decoding takes. False when the stream
+  // has no such mode.
+  virtual bool follow_engine_time(bool) { return false; }
 
   bool is_video_disable() const { return video_disabled_; }
   bool is_audio_disable() const { return audio_disabled_; }

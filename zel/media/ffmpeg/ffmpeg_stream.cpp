@@ -39,6 +39,8 @@ using steady = std::chrono::steady_clock;
 constexpr AVRational kUnits{1, int(media_units_per_second)};  // 100 ns
 constexpr int32_t kMaxSide = 8192;
 constexpr int64_t kMs = media_units_per_ms;
+// The engine's time counts whole microseconds: a picture is due within one of its time.
+constexpr int64_t kClockSlack = 10;
 // Demuxer calls (open, one packet, one seek) that take longer are interrupted.
 constexpr auto kCallDeadline = std::chrono::seconds(2);
 // Queued compressed data: the demuxer waits above this, or when every queue holds enough.
@@ -66,6 +68,12 @@ class StagingTexture : public MemoryTexture {
     pixels_.swap(p);
     changed();
   }
+  // Both textures' locks held by the caller.
+  void swap_pixels(StagingTexture& o) {
+    pixels_.swap(o.pixels_);
+    changed();
+    o.changed();
+  }
   size_t words() const { return pixels_.size(); }
 };
 
@@ -78,9 +86,33 @@ class FFVideo : public VideoStream {
     format_.width = w;
     format_.height = h;
     staging_ = std::make_shared<StagingTexture>(w, h);
+    front_ = std::make_shared<StagingTexture>(w, h);
+    words_ = front_->words();
     enable_state_ = 2;
   }
-  size_t picture_words() const { return static_cast<StagingTexture&>(*staging_).words(); }
+  // A new picture is taken out of the staging texture under the frame lock and copied to the
+  // texture after it, so that the streaming thread hands over the next one meanwhile.
+  bool read(std::shared_ptr<Texture> texture, int32_t width, int32_t height, uint64_t& start,
+            uint64_t& end, bool force) override {
+    std::lock_guard<std::mutex> reading(read_mutex_);
+    {
+      std::lock_guard<std::mutex> lock(frame_mutex_);
+      if (!new_frame_ && !force) return false;
+      start = frame_start_;
+      end = frame_end_;
+      if (new_frame_) {
+        qar::lock_it a(*staging_);
+        qar::lock_it b(*front_);
+        front_->swap_pixels(static_cast<StagingTexture&>(*staging_));
+      }
+      new_frame_ = false;
+    }
+    if (!texture || width < 1 || height < 1) return false;
+    const qar::Rect src(0, 0, front_->real_width(), front_->real_height());
+    const qar::Rect dst(0, 0, width, height);
+    return texture->load_texture(front_, &src, &dst);
+  }
+  size_t picture_words() const { return words_; }
   // Streaming thread: the picture, its times and the flag change together.
   void deliver(std::vector<uint32_t>& picture, uint64_t start, uint64_t end) {
     std::lock_guard<std::mutex> lock(frame_mutex_);
@@ -93,6 +125,16 @@ class FFVideo : public VideoStream {
     new_frame_ = true;
   }
   void set_paused(bool on) { paused_ = on; }
+  // The last picture handed over has not been pulled yet.
+  bool unread() {
+    std::lock_guard<std::mutex> lock(frame_mutex_);
+    return new_frame_;
+  }
+
+ private:
+  std::mutex read_mutex_;                  // one reader at a time; guards front_'s texels
+  std::shared_ptr<StagingTexture> front_;  // the picture being copied out
+  size_t words_ = 0;                       // texels of a picture (every buffer alike)
 };
 
 // Decoded sound. Chunks carry their time in the file and on the continuous timeline (which
@@ -347,6 +389,12 @@ struct FFmpegStream::Impl {
   bool running = false;
   int64_t clock_base = 0;
   steady::time_point t0 = steady::now(), play_since = steady::now();
+  // Following the engine time (µs): its value when the clock started and now; the sound starts
+  // in the update that starts the clock.
+  bool latched = false, start_sound = false;
+  uint64_t engine0 = 0, engine_now = 0;
+  int64_t v_waiting = -1;  // continuous time of the picture waiting for the clock, or -1
+  bool a_waiting = false;  // the sound queue is full
 
   std::thread demux_thread, video_thread, audio_thread;
 
@@ -357,6 +405,8 @@ struct FFmpegStream::Impl {
   int64_t clock() {
     const steady::time_point now = steady::now();
     if (!running) return clock_base;
+    if (self->follow_)
+      return latched ? clock_base + int64_t(engine_now - engine0) * 10 : clock_base;
     // The output's count is the clock until the last decoded sound has been handed to it.
     if (audio && audio->source() && !(a_finished && audio->drained())) {
       if (audio->clock_valid()) {
@@ -378,6 +428,7 @@ struct FFmpegStream::Impl {
     clock_base = clock();
     t0 = play_since = steady::now();
     running = on;
+    latched = false;
   }
   int64_t file_time(int64_t cont) const {
     int64_t base = 0;
@@ -406,6 +457,7 @@ struct FFmpegStream::Impl {
       v_end = a_end = 0;
       clock_base = t;
       t0 = play_since = steady::now();
+      latched = false;
     }
     if (audio) audio->begin(gen, t, keep);
     cv.notify_all();
@@ -430,6 +482,20 @@ struct FFmpegStream::Impl {
   void nap(std::unique_lock<std::mutex>& lk, int ms) {
     cv.wait_for(lk, std::chrono::milliseconds(ms));
   }
+
+  // Following the engine time: true once what is due at continuous time c has been decoded.
+  bool decoded_to(int64_t c) const {
+    if (ended || !running) return true;
+    // At the end of the data the frame waits for the stream to stop (or loop).
+    const bool done = (vindex < 0 || v_finished) && (aindex < 0 || a_finished);
+    if (done && c >= std::max(v_end, a_end)) return false;
+    // The picture showing at c has been handed over (the next one is decoded meanwhile).
+    const bool pictures = vindex < 0 || v_finished || v_end > c + kClockSlack;
+    const bool sound = aindex < 0 || !audio || !audio->source() || a_finished || a_waiting ||
+                       a_end >= c + 300 * kMs;
+    return pictures && sound;
+  }
+  void follow(uint64_t now);
 
   void demux_main();
   void video_main();
@@ -478,6 +544,7 @@ void FFmpegStream::Impl::end_of_data(std::unique_lock<std::mutex>& lk) {
     return;
   }
   ended = true;
+  cv.notify_all();
   start_clock(false);
   self->eos_ = true;
   self->paused_ = true;
@@ -589,18 +656,28 @@ void FFmpegStream::Impl::video_main() {
     sws = sws_getCachedContext(sws, fr->width, fr->height, AVPixelFormat(fr->format), out_w, out_h,
                                AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws) return true;
+    picture.resize(video->picture_words());
     uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(picture.data()), nullptr, nullptr, nullptr};
     int dst_stride[4] = {out_w * 4, 0, 0, 0};
-    picture.resize(video->picture_words());
     sws_scale(sws, fr->data, fr->linesize, 0, fr->height, dst, dst_stride);
     {
       std::unique_lock<std::mutex> lk(m);
       // The first picture after a seek shows at once; the others when the clock reaches them.
-      while (!first && !stop && g == gen && clock() < base + p) {
+      while (!first && !stop && g == gen && clock() + kClockSlack < base + p) {
+        if (v_waiting != base + p) {
+          v_waiting = base + p;
+          cv.notify_all();
+        }
         // Paused, only play, a seek or the end wakes it.
         const int64_t wait = running ? base + p - clock() : 1000 * kMs;
         nap(lk, int(std::clamp<int64_t>(wait / kMs, 1, running ? 10 : 1000)));
       }
+      v_waiting = -1;
+      // Playing in real time, a picture does not replace one not yet drawn before half its
+      // time has passed: pictures as frequent as the frames are not lost to jitter.
+      while (!first && !self->follow_ && running && !stop && g == gen &&
+             clock() < base + p + dur / 2 && video->unread())
+        nap(lk, 1);
       if (stop || g != gen) return false;
     }
     video->deliver(picture, uint64_t(p), uint64_t(p + dur));
@@ -727,7 +804,9 @@ void FFmpegStream::Impl::audio_main() {
       lk.unlock();
       const bool in = audio->push(c, g, !sink);
       lk.lock();
+      a_waiting = !in;
       if (in) return true;
+      cv.notify_all();
       nap(lk, 5);
     }
   };
@@ -814,6 +893,7 @@ void FFmpegStream::Impl::audio_main() {
       }
       std::lock_guard<std::mutex> lk(m);
       if (g == gen) a_end = std::max(a_end, base + next);
+      cv.notify_all();
     }
     if (end) {
       audio->finish(g);
@@ -840,10 +920,41 @@ FFmpegStream::~FFmpegStream() {
   close();
 }
 
+void FFmpegStream::Impl::follow(uint64_t now) {
+  bool start = false;
+  {
+    std::unique_lock<std::mutex> lk(m);
+    engine_now = now;
+    if (running && !latched) {
+      latched = true;
+      engine0 = now;
+      start = start_sound;
+      start_sound = false;
+    }
+    cv.notify_all();
+    const int64_t c = clock();
+    // A decoder that stalls this long is not waited for.
+    const steady::time_point give_up = steady::now() + std::chrono::seconds(5);
+    while (!stop && !decoded_to(c) && steady::now() < give_up)
+      cv.wait_for(lk, std::chrono::milliseconds(5));
+  }
+  if (start)
+    for (const std::shared_ptr<Audio>& a : self->get_audio()) a->play();
+}
+
 void FFmpegStream::close() {
   if (!impl_) return;
-  Impl& i = *impl_;
-  i.stop = true;
+  impl_->stop = true;
+  {
+    std::lock_guard<std::mutex> lk(impl_->m);
+    impl_->cv.notify_all();
+  }
+  std::unique_ptr<Impl> dead;
+  {
+    std::lock_guard<std::mutex> lk(impl_mutex_);
+    dead = std::move(impl_);
+  }
+  Impl& i = *dead;
   if (i.reader) i.reader->interrupt(true);
   {
     std::lock_guard<std::mutex> lk(i.m);
@@ -868,7 +979,7 @@ void FFmpegStream::close() {
   avcodec_free_context(&i.adec);
   avformat_close_input(&i.fmt);
   i.reader.reset();
-  impl_.reset();
+  dead.reset();
   source_.reset();
   enable_state_ = 0;
   paused_ = true;
@@ -921,7 +1032,10 @@ void refine_duration(AVFormatContext* fmt, int vindex, int64_t vstart, int64_t s
 bool FFmpegStream::open(std::shared_ptr<qar::Stream> source) {
   close();
   if (!source) QAR_THROW(std::runtime_error("no media stream"));
-  impl_ = std::make_unique<Impl>();
+  {
+    std::lock_guard<std::mutex> lk(impl_mutex_);
+    impl_ = std::make_unique<Impl>();
+  }
   Impl& i = *impl_;
   i.self = this;
   i.reader = std::make_unique<StreamReader>(source);
@@ -1063,6 +1177,9 @@ bool FFmpegStream::play() {
     paused_ = false;
     if (i.video) i.video->set_paused(false);
     i.cv.notify_all();
+    // Following the engine time, the sound starts with the clock, in the next update.
+    i.start_sound = follow_;
+    if (follow_) return true;
   }
   for (const std::shared_ptr<Audio>& a : get_audio()) a->play();
   return true;
@@ -1077,6 +1194,7 @@ void FFmpegStream::pause() {
   {
     std::lock_guard<std::mutex> lk(i.m);
     i.start_clock(false);
+    i.start_sound = false;
     paused_ = true;
     if (i.video) i.video->set_paused(true);
     i.cv.notify_all();
@@ -1166,7 +1284,20 @@ int64_t FFmpegStream::seek_frames(int64_t frames, int whence) {
 }
 
 void FFmpegStream::update(uint64_t now) {
+  if (follow_) {
+    std::lock_guard<std::mutex> lk(impl_mutex_);
+    if (impl_) impl_->follow(now);
+  }
   if (!video_off_) MultiMediaStream::update(now);
+}
+
+bool FFmpegStream::follow_engine_time(bool on) {
+  follow_ = on;
+  if (impl_) {
+    std::lock_guard<std::mutex> lk(impl_->m);
+    impl_->start_clock(impl_->running);
+  }
+  return true;
 }
 
 void FFmpegStream::disable_video(bool on) {

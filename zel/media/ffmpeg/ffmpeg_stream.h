@@ -13,6 +13,8 @@
 //  - the master clock: the played samples while sound plays, otherwise a steady clock that
 //    stands still while paused; without an audio driver (or when it cannot make a source) the
 //    file plays silently on the steady clock;
+//  - the engine-time clock for offline rendering (follow_engine_time): update() waits for the
+//    decoders, the sound starts in the frame the clock starts;
 //  - play / pause / stop / tell / seek (exact to the picture; a paused seek returns once the new
 //    picture is in the staging texture); frames counted from the video's frame rate;
 //  - seek generations: no data decoded before a seek reaches an output after it;
@@ -22,6 +24,7 @@
 #pragma once
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,7 @@ class FFmpegStream : public MultiMediaStream {
   // A disabled video keeps its last picture; disabled sound plays silently (the clock runs on).
   void disable_video(bool on) override;
   void disable_audio(bool on) override;
+  bool follow_engine_time(bool on) override;
 
   // The processing stages, named as the host's graph names them: "Source Filter", the splitter
   // chosen from the first bytes, "Null Render 1" with a picture, "Null Render 2" with sound.
@@ -61,8 +65,12 @@ class FFmpegStream : public MultiMediaStream {
  private:
   struct Impl;
   void close();
-  std::unique_ptr<Impl> impl_;  // replaced by open: never touched by the render thread
+  // Replaced by open and close under impl_mutex_, which update() holds when it follows the
+  // engine time (otherwise the render thread never touches it).
+  std::unique_ptr<Impl> impl_;
+  std::mutex impl_mutex_;
   std::atomic<bool> video_off_{false};
+  std::atomic<bool> follow_{false};
 };
 
 }  // namespace ffmpeg

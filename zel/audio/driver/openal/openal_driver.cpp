@@ -421,8 +421,23 @@ bool OpenALSource::queue(const void* data, int32_t bytes, double start) {
   const ALuint b = free_.back();
   al_bind bind(*dev_);
   alGetError();
-  alBufferData(b, al_format(desc_.bits_per_sample, desc_.channels), data, frames * frame_bytes_,
-               desc_.samples_per_sec);
+  if (desc_.channels == 1) {
+    // Mono would be panned to the centre, a few dB down on each side: both sides get every
+    // sample at its level instead.
+    const size_t n = size_t(frames) * size_t(frame_bytes_);
+    upmix_.resize(2 * n);
+    const auto* in = static_cast<const uint8_t*>(data);
+    const size_t w = size_t(frame_bytes_);
+    for (size_t i = 0; i < n; i += w) {
+      std::memcpy(&upmix_[2 * i], in + i, w);
+      std::memcpy(&upmix_[2 * i + w], in + i, w);
+    }
+    alBufferData(b, al_format(desc_.bits_per_sample, 2), upmix_.data(), ALsizei(2 * n),
+                 desc_.samples_per_sec);
+  } else {
+    alBufferData(b, al_format(desc_.bits_per_sample, desc_.channels), data, frames * frame_bytes_,
+                 desc_.samples_per_sec);
+  }
   if (alGetError() != AL_NO_ERROR) return false;
   alSourceQueueBuffers(source_, 1, &b);
   if (alGetError() != AL_NO_ERROR) return false;

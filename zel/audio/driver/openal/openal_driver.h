@@ -6,7 +6,8 @@
 //  - OpenALSource: one AL source with 7 buffers fed from its AudioStream's chunks by an
 //    "OpenAL updater thread" (priority 2, 10 ms poll); buffer times are the chunks' stream times;
 //    position() = the current buffer's start + AL_SAMPLE_OFFSET; the stream clock advances by
-//    the samples of every buffer played (delta_samples); a drained source restarts on new data.
+//    the samples of every buffer played (delta_samples); a drained source restarts on new data;
+//    mono is played as stereo with the sample on both sides, at its level.
 //  - Loopback mode (ALC_SOFT_loopback) for offline rendering: init_loopback() instead of init(),
 //    render_loopback() mixes on demand, pump() runs one updater round for every source on the
 //    caller's thread; sources made in this mode run no thread of their own.
@@ -141,6 +142,7 @@ class OpenALSource : public AudioSource, public std::enable_shared_from_this<Ope
   AudioStream* stream_ = nullptr;
   int64_t pending_played_ = 0;  // frames unqueued and not yet reported to the stream
   bool playing_ = false;
+  std::vector<uint8_t> upmix_;  // a mono buffer as stereo (mutex_)
   bool closing_ = false;
   int16_t volume_ = 100;
   std::shared_ptr<OpenALUpdater> updater_;
