@@ -31,6 +31,8 @@
 #include <cstring>
 #include <string>
 
+#include "zel/controls/webview/line_protocol.h"
+
 namespace {
 
 int g_fd = -1;
@@ -38,31 +40,8 @@ GtkWidget* g_window = nullptr;
 WebKitWebView* g_view = nullptr;
 std::string g_in;
 
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string unescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      ++i;
-      out += s[i] == 'n' ? '\n' : s[i];
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
+using zel::webview::escape;
+using zel::webview::unescape;
 
 void send_line(const std::string& line) {
   std::string l = line + "\n";

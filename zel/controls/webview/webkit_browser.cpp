@@ -17,6 +17,7 @@
 #include "qar/string.h"
 #include "qar/trace.h"
 #include "zel/controls/input_router.h"
+#include "zel/controls/webview/line_protocol.h"
 #include "zel/gui_dispatcher.h"
 #include "zel/plugins.h"
 
@@ -26,31 +27,8 @@ namespace zel {
 
 namespace {
 
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string unescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      ++i;
-      out += s[i] == 'n' ? '\n' : s[i];
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
+using zel::webview::escape;
+using zel::webview::unescape;
 
 // Splits "first rest" at the first blank.
 std::pair<std::string, std::string> split(const std::string& s) {
