@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "zel/engine.h"
-#include "zel/facet.h"
 #include "qar/stream.h"
 #include "zel/audio/audio_driver.h"
 #include "zel/context.h"
 #include "zel/controls/edit_control.h"
+#include "zel/engine.h"
+#include "zel/facet.h"
 #include "zel/il/load_image.h"
 #include "zel/media/mm_player.h"
 #include "zel/render_mng.h"

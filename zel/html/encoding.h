@@ -18,8 +18,9 @@ struct sniffed_encoding {
 // Picks the encoding from the document's first bytes, in this order: a byte-order mark (UTF-8,
 // UTF-16 and UTF-32, either byte order); the pattern of zero bytes of UTF-16 or UTF-32 text
 // without a mark; the encoding of an XML declaration; a meta element naming a charset in the first
-// 1024 bytes (left to the reader: empty name); bytes that are valid UTF-8 ("UTF-8"); else "windows-1251".
-// `size` may be any length; the more of the document it covers, the surer the UTF-8 test.
+// 1024 bytes (left to the reader: empty name); bytes that are valid UTF-8 ("UTF-8"); else
+// "windows-1251". `size` may be any length; the more of the document it covers, the surer the UTF-8
+// test.
 sniffed_encoding sniff_html_encoding(const uint8_t* data, size_t size);
 
 // Whether `data` is valid UTF-8 (a sequence cut off by the end of the data counts as valid).

@@ -10,20 +10,36 @@ namespace zel {
 
 MediaStream::~MediaStream() = default;
 
-bool MediaStream::is_play() const { return enable_state_ != 1 && !paused_; }
-int64_t MediaStream::size() const { return size_; }
-int64_t MediaStream::tell() { return 0; }
-int64_t MediaStream::seek(int64_t, int) { return 0; }
-int64_t MediaStream::size_frames() const { return size_frames_; }
-int64_t MediaStream::tell_frames() { return 0; }
-int64_t MediaStream::seek_frames(int64_t, int) { return 0; }
+bool MediaStream::is_play() const {
+  return enable_state_ != 1 && !paused_;
+}
+int64_t MediaStream::size() const {
+  return size_;
+}
+int64_t MediaStream::tell() {
+  return 0;
+}
+int64_t MediaStream::seek(int64_t, int) {
+  return 0;
+}
+int64_t MediaStream::size_frames() const {
+  return size_frames_;
+}
+int64_t MediaStream::tell_frames() {
+  return 0;
+}
+int64_t MediaStream::seek_frames(int64_t, int) {
+  return 0;
+}
 
 int64_t MediaStream::size_ms() const {
   const int64_t s = size();
   return s > 0 ? s / media_units_per_ms : s;
 }
 
-int64_t MediaStream::tell_ms() { return tell() / media_units_per_ms; }
+int64_t MediaStream::tell_ms() {
+  return tell() / media_units_per_ms;
+}
 
 int64_t MediaStream::seek_ms(int64_t ms, int whence) {
   constexpr int64_t lim = std::numeric_limits<int64_t>::max() / media_units_per_ms;
@@ -34,7 +50,9 @@ int64_t MediaStream::seek_ms(int64_t ms, int whence) {
 
 MediaSubStream::MediaSubStream(std::weak_ptr<MultiMediaStream> owner) : owner_(std::move(owner)) {}
 
-int MediaSubStream::get_type() const { return 0; }
+int MediaSubStream::get_type() const {
+  return 0;
+}
 
 std::shared_ptr<MediaSubStream> MediaSubStream::make_shared_pointer() {
   // The deleter owns a strong reference to the container: the substream lives as long as its
@@ -62,8 +80,9 @@ void AudioStream::delta_samples(int64_t n) {
     samples_played_ = played;
   }
   const int32_t rate = format_.samples_per_sec;
-  if (rate > 0) position_ = played * (media_units_per_second / rate) +
-                            (played * (media_units_per_second % rate)) / rate;
+  if (rate > 0)
+    position_ = played * (media_units_per_second / rate) +
+                (played * (media_units_per_second % rate)) / rate;
 }
 
 bool AudioStream::play() {
