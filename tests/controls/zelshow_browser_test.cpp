@@ -35,7 +35,7 @@ TEST(ZelshowBrowser, BundledPageShowsAndItsLinkLeadsOn) {
   const std::string show = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
   // The page's body colour is at (300, 500) of the scene, its link at (100, 340).
   const std::string run = "cd '" + dir.string() + "' && { " + show +
-                          " --controls --size 800x600 --frames 300 --out o 2>/dev/null;"
+                          " --controls --size 800x600 --frames 300 --out o >log 2>&1;"
                           " echo $? > rc; } &";
   ASSERT_EQ(std::system(run.c_str()), 0);
   // The newest frame written shows the bundled page inside the scene.
@@ -61,6 +61,12 @@ TEST(ZelshowBrowser, BundledPageShowsAndItsLinkLeadsOn) {
   rc >> status;
   EXPECT_EQ(status, 0);
   EXPECT_EQ(pixel(dir / "o" / "frame_000300.png", 300, 500), 0x4169E1u);
+  // Beside it, the Flash box: the movie's 200 x 150 in its background colour, and the version
+  // event the host received.
+  EXPECT_EQ(pixel(dir / "o" / "frame_000300.png", 520, 475), 0xFF8000u);
+  std::ifstream out(dir / "log");
+  const std::string log((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+  EXPECT_NE(log.find("not_the_true_version_flash 0 10"), std::string::npos) << log;
 }
 
 }  // namespace
