@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <clocale>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -211,10 +213,24 @@ TEST_F(EditControlTest, Numbers) {
     ctl_->set_text(r.text.c_str());
     EXPECT_EQ(ctl_->get_int(), r.want);
   }
-  ctl_->set_float(0.5f);
-  EXPECT_EQ(ctl_->text(), u"0.5");
-  ctl_->set_text(u"2.25e1x");
-  EXPECT_FLOAT_EQ(ctl_->get_float(), 22.5f);
+  // Numbers keep their '.' whatever the locale: also under a comma locale made for the test.
+  const std::string dir = std::string(ZEL_TEST_BINARY_DIR) + "/locales";
+  const bool comma = std::system(("mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
+                                  "/de_DE.UTF-8' >/dev/null 2>&1")
+                                     .c_str()) == 0;
+  setenv("LOCPATH", dir.c_str(), 1);
+  for (const char* loc : {"C", "de_DE.UTF-8"}) {
+    if (!std::setlocale(LC_ALL, loc)) {
+      EXPECT_FALSE(comma) << loc;
+      continue;
+    }
+    ctl_->set_float(0.5f);
+    EXPECT_EQ(ctl_->text(), u"0.5") << loc;
+    ctl_->set_text(u"2.25e1x");
+    EXPECT_FLOAT_EQ(ctl_->get_float(), 22.5f) << loc;
+  }
+  std::setlocale(LC_ALL, "C");
+  unsetenv("LOCPATH");
 }
 
 TEST_F(EditControlTest, SnapshotAndClampedColours) {
