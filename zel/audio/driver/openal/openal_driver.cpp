@@ -91,21 +91,19 @@ ALenum al_format(int32_t bits, int32_t channels) {
 // so a source nobody else holds ends (and stops this thread) when the round is over.
 class OpenALUpdater : public qar::ThreadOfControl {
  public:
-  explicit OpenALUpdater(std::weak_ptr<OpenALSource> s)
-      : ThreadOfControl("OpenAL updater thread"), source_(std::move(s)) {}
+  // The source stops and joins this thread before anything of it goes (its destructor's first
+  // step), so the thread holds no reference: the source always ends on its owner's thread,
+  // never here while its stream still points at it.
+  explicit OpenALUpdater(OpenALSource* s) : ThreadOfControl("OpenAL updater thread"), source_(s) {}
 
  protected:
   void thread_proc_impl() override {
     qar::thread_prior prio(2);
-    while (!wait_for_stop(10)) {
-      std::shared_ptr<OpenALSource> s = source_.lock();
-      if (!s) break;
-      qar::guarded([&] { s->update_round(); });
-    }
+    while (!wait_for_stop(10)) qar::guarded([&] { source_->update_round(); });
   }
 
  private:
-  std::weak_ptr<OpenALSource> source_;
+  OpenALSource* source_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -263,7 +261,7 @@ OpenALSource::~OpenALSource() {
 }
 
 void OpenALSource::start_thread() {
-  updater_ = std::make_shared<OpenALUpdater>(weak_from_this());
+  updater_ = std::make_shared<OpenALUpdater>(this);
   qar::ThreadOfControl::start(updater_);
 }
 

@@ -90,9 +90,11 @@ std::shared_ptr<void> start_sdl_audio() {
 // source only while refilling.
 class SDLRingUpdater : public qar::ThreadOfControl {
  public:
-  SDLRingUpdater(std::weak_ptr<SDLRingSource> s, std::shared_ptr<ring_state> r)
+  // The source stops and joins this thread first thing in its destructor, so the thread holds
+  // no reference: the source always ends on its owner's thread.
+  SDLRingUpdater(SDLRingSource* s, std::shared_ptr<ring_state> r)
       : ThreadOfControl("DS8AudioSource updater thread"),
-        source_(std::move(s)),
+        source_(s),
         ring_(std::move(r)) {}
 
   void kill() override {
@@ -115,14 +117,12 @@ class SDLRingUpdater : public qar::ThreadOfControl {
         if (ring_->stop) return;
         ring_->wake = false;
       }
-      std::shared_ptr<SDLRingSource> s = source_.lock();
-      if (!s) return;
-      qar::guarded([&] { s->refill(); });
+      qar::guarded([&] { source_->refill(); });
     }
   }
 
  private:
-  std::weak_ptr<SDLRingSource> source_;
+  SDLRingSource* source_;
   std::shared_ptr<ring_state> ring_;
 };
 
@@ -228,7 +228,7 @@ SDLRingSource::~SDLRingSource() {
 }
 
 void SDLRingSource::start_thread() {
-  updater_ = std::make_shared<SDLRingUpdater>(weak_from_this(), ring_);
+  updater_ = std::make_shared<SDLRingUpdater>(this, ring_);
   qar::ThreadOfControl::start(updater_);
 }
 
