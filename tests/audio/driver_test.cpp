@@ -145,7 +145,10 @@ TEST(AudioDrivers, RingUnderrunAndThrowingStream) {
   auto src = drv.create_source({2, 44100, 16});
   s.connect(src.get());
   ASSERT_TRUE(s.play());
-  std::this_thread::sleep_for(ms(700));
+  const auto end = std::chrono::steady_clock::now() + ms(5000);
+  while (s.samples_played() < 8820 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(ms(10));
+  std::this_thread::sleep_for(ms(100));  // and on past the stream's end
   EXPECT_EQ(src->position(), 2000000);
   EXPECT_TRUE(s.thrown);
   EXPECT_EQ(s.samples_played(), 8820);

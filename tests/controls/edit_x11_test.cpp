@@ -124,7 +124,7 @@ TEST(EditX11, TypingClicksClipboardAndHostKeys) {
   EXPECT_TRUE(pump_until([] { return output("xclip -o -selection clipboard") == "12"; }));
   ASSERT_EQ(run("(printf 345 | timeout 10 xclip -quiet -i -selection clipboard >/dev/null 2>&1 &)"),
             0);
-  usleep(300000);
+  ASSERT_TRUE(pump_until([] { return output("xclip -o -selection clipboard") == "345"; }));
   ASSERT_EQ(run("xdotool key End ctrl+v"), 0);
   EXPECT_TRUE(pump_until([&] { return digits->text() == u"12345"; }));
 
