@@ -201,6 +201,10 @@ int main(int argc, char** argv) {
         // The frame after the last file's end is not recorded.
         zelshow::Presentation* p = live.load();
         if (p && p->at_end()) return finish_show();
+        if (p) {
+          p->poll();
+          if (p->finished()) return finish_show();
+        }
       }
       shown.push_back(std::chrono::steady_clock::now());
       if (record && !zelshow::record_frame(dev, n)) {
@@ -257,7 +261,7 @@ int main(int argc, char** argv) {
         pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
         poll(p, 2, record ? 5 : 50);
         zel::gui::drain();
-        if (show) {
+        if (show && !record) {
           show->poll();
           if (show->finished()) finish_show();
         }

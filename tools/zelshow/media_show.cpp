@@ -128,7 +128,7 @@ class MediaShow : public Presentation {
   }
 
   bool finished() const override { return finished_; }
-  bool at_end() const override { return last_ && player_.is_eos(); }
+  bool at_end() const override { return finished_ || (last_ && player_.is_eos()); }
 
  private:
   void key(int32_t vk) {
@@ -162,8 +162,8 @@ class MediaShow : public Presentation {
   void next() {
     if (cur_ + 1 < opt_.files.size()) return open_item(cur_ + 1);
     if (opt_.loop) return open_item(0);
-    player_.close();
     finished_ = true;
+    player_.close();
   }
 
   void open_item(size_t i) {
@@ -239,7 +239,7 @@ class MediaShow : public Presentation {
   uint64_t picture_until_ = 0;
   size_t cur_ = 0;
   bool paused_ = false;
-  bool finished_ = false;
+  std::atomic<bool> finished_{false};
   std::atomic<bool> last_{false};
 };
 

@@ -52,7 +52,8 @@ class ShowMng : public zel::RenderMng {
 class Presentation {
  public:
   virtual ~Presentation() = default;
-  // Host thread, several times a second: moves the show on.
+  // Moves the show on: on the host thread several times a second, or, while recording, on the
+  // render thread after every frame, so that the show changes on the same frames in every run.
   virtual void poll() {}
   // True once the show has played to its end.
   virtual bool finished() const { return false; }
