@@ -123,12 +123,12 @@ bool shows(WebKitBrowser& f, int32_t x, int32_t y, uint32_t rgb) {
   return ok;
 }
 
-bool loads(WebKitBrowser& b, const std::u16string& url_end) {
+// Whether a page whose URL ends with `url_end` completes loading.
+bool loads(const std::u16string& url_end) {
   return pump_until([&] {
     return g_done_url.size() >= url_end.size() &&
            g_done_url.compare(g_done_url.size() - url_end.size(), url_end.size(), url_end) == 0;
   });
-  (void)b;
 }
 
 void write(const std::string& path, const std::string& text) {
@@ -177,7 +177,7 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   b->reg_download_begin_listener(nullptr, reinterpret_cast<void*>(&on_begin));
   const auto t0 = clk::now();
   ASSERT_TRUE(b->navigate(qar::to_u16(path_to_file_url(dir + "/first.html"))));
-  ASSERT_TRUE(loads(*b, u"/first.html"));
+  ASSERT_TRUE(loads(u"/first.html"));
   EXPECT_EQ(b->get_location_name(), u"Green");
   EXPECT_FALSE(b->get_busy());
   EXPECT_TRUE(shows(*b, 300, 150, 0x00FF00));
@@ -217,22 +217,22 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   g_done_url.clear();
   route(*b, wm_lbuttondown, 10, 10);
   route(*b, wm_lbuttonup, 10, 10);
-  ASSERT_TRUE(loads(*b, u"/second.html"));
+  ASSERT_TRUE(loads(u"/second.html"));
   EXPECT_EQ(b->get_location_name(), u"Second");
   EXPECT_TRUE(shows(*b, 300, 150, 0xFF0000));
   g_done_url.clear();
   EXPECT_TRUE(b->go_back());
-  EXPECT_TRUE(loads(*b, u"/first.html"));
+  EXPECT_TRUE(loads(u"/first.html"));
 
   // A page from a stream: its temporary file outlives the load (a reload still finds it).
   std::string html = page("Streamed", "#00ffff");
   g_done_url.clear();
   ASSERT_TRUE(b->navigate(std::make_shared<qar::MemoryStream>(html.data(), html.size())));
-  ASSERT_TRUE(loads(*b, u".html"));
+  ASSERT_TRUE(loads(u".html"));
   EXPECT_EQ(b->get_location_name(), u"Streamed");
   g_done_url.clear();
   EXPECT_TRUE(b->refresh());
-  ASSERT_TRUE(loads(*b, u".html"));
+  ASSERT_TRUE(loads(u".html"));
   EXPECT_EQ(b->get_location_name(), u"Streamed");
   EXPECT_TRUE(shows(*b, 300, 150, 0x00FFFF));
 
@@ -259,7 +259,7 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/p";
   g_done_url.clear();
   ASSERT_TRUE(b->navigate(qar::to_u16(url)));
-  EXPECT_TRUE(loads(*b, u"/p"));
+  EXPECT_TRUE(loads(u"/p"));
   EXPECT_EQ(b->get_location_name(), u"Served");
   EXPECT_TRUE(shows(*b, 300, 150, 0xFF00FF));
   shutdown(srv, SHUT_RDWR);
@@ -299,7 +299,7 @@ TEST(BrowserX11, PagesScriptsInputAndARestartedHelper) {
   g_done_url.clear();
   ASSERT_TRUE(b->navigate(qar::to_u16(path_to_file_url(dir + "/first.html"))));
   EXPECT_NE(b->helper_pid(), pid);
-  EXPECT_TRUE(loads(*b, u"/first.html"));
+  EXPECT_TRUE(loads(u"/first.html"));
   EXPECT_TRUE(shows(*b, 300, 150, 0x00FF00));
   // Missing files fail without a helper call.
   EXPECT_FALSE(b->navigate(u"file:///no/such/page.html"));

@@ -30,19 +30,22 @@ struct Op {
 Op K(int32_t vk, int mods = none) {
   return {vk, mods, {}};
 }
+Op C(int32_t vk, int mods = none) {  // with Ctrl
+  return {vk, mods | ctrl, {}};
+}
 Op T(std::u16string s) {
   return {0, none, std::move(s)};
 }
 
+// The clipboard holds `clip` before the keys and `want_clip` after them.
 struct Row {
   const char* name;
   uint32_t style;
   std::u16string text;
-  std::u16string clip;  // on the clipboard before
   std::vector<Op> ops;
   std::u16string want;
   size_t sel0, sel1;
-  std::u16string want_clip;
+  std::u16string clip = u"-", want_clip = clip;
 };
 
 std::u16string clip_text() {
@@ -55,109 +58,29 @@ std::u16string clip_text() {
 
 TEST(EditModel, KeysToTextAndSelection) {
   const Row rows[] = {
-      {"pair skipped",
-       65,
-       u"a\U0001D11Eb",
-       u"-",
-       {K(vk_left), K(vk_left), K(vk_delete)},
-       u"ab",
-       1,
-       1,
-       u"-"},
-      {"pair selected whole",
-       65,
-       u"a\U0001D11E",
-       u"-",
-       {K(vk_left, shift)},
-       u"a\U0001D11E",
-       1,
-       3,
-       u"-"},
-      {"CR LF one step",
-       97,
-       u"a\r\nb",
-       u"-",
-       {K(vk_left), K(vk_left), K(vk_back)},
-       u"\r\nb",
-       0,
-       0,
-       u"-"},
-      {"pieces joined into a pair",
-       65,
-       u"\xD800X\xDC00",
-       u"-",
-       {K(vk_left), K(vk_back)},
-       u"\xD800\xDC00",
-       0,
-       0,
-       u"-"},
-      {"backspace at 0", 65, u"ab", u"-", {K(vk_home), K(vk_back)}, u"ab", 0, 0, u"-"},
-      {"delete at end", 65, u"ab", u"-", {K(vk_delete)}, u"ab", 2, 2, u"-"},
-      {"digits typed", 73, u"", u"-", {T(u"a1b2")}, u"12", 2, 2, u"-"},
-      {"digits paste refused", 73, u"12", u"3x", {K('V', ctrl)}, u"12", 2, 2, u"3x"},
-      {"digits paste", 73, u"12", u"34", {K(vk_insert, shift)}, u"1234", 4, 4, u"34"},
-      {"password copy refused",
-       81,
-       u"secret",
-       u"-",
-       {K('A', ctrl), K('C', ctrl), K(vk_insert, ctrl)},
-       u"secret",
-       0,
-       6,
-       u"-"},
-      {"password cut refused",
-       81,
-       u"secret",
-       u"-",
-       {K('A', ctrl), K('X', ctrl)},
-       u"secret",
-       0,
-       6,
-       u"-"},
-      {"cut all", 65, u"hello", u"-", {K('A', ctrl), K(vk_delete, shift)}, u"", 0, 0, u"hello"},
-      {"copy word",
-       65,
-       u"one two",
-       u"-",
-       {K(vk_left, ctrl | shift), K('C', ctrl)},
-       u"one two",
-       4,
-       7,
-       u"two"},
-      {"word moves",
-       65,
-       u"one two three",
-       u"-",
-       {K(vk_left, ctrl), K(vk_left, ctrl), K(vk_right, ctrl)},
-       u"one two three",
-       8,
-       8,
-       u"-"},
-      {"enter single line", 65, u"a", u"-", {K(vk_return)}, u"a", 1, 1, u"-"},
-      {"enter multi-line", 97, u"a", u"-", {K(vk_return), T(u"b")}, u"a\r\nb", 4, 4, u"-"},
-      {"paste one line", 65, u"", u"x\ny", {K('V', ctrl)}, u"x", 1, 1, u"x\ny"},
-      {"paste multi-line", 97, u"", u"x\ny", {K('V', ctrl)}, u"x\r\ny", 4, 4, u"x\ny"},
-      {"up keeps column",
-       97,
-       u"ab\r\ncd",
-       u"-",
-       {K(vk_up), K(vk_end, shift)},
-       u"ab\r\ncd",
-       2,
-       2,
-       u"-"},
-      {"surrogates typed apart", 65, u"", u"-", {T(u"\U0001F600x")}, u"\U0001F600x", 3, 3, u"-"},
-      {"typed over selection",
-       65,
-       u"abc",
-       u"-",
-       {K(vk_home, shift), T(u"\u0416")},
-       u"\u0416",
-       1,
-       1,
-       u"-"},
-      {"no room without scroll", 1, u"", u"-", {T(u"abcd")}, u"abc", 3, 3, u"-"},
-      {"room with scroll", 65, u"", u"-", {T(u"abcd")}, u"abcd", 4, 4, u"-"},
+      {"pair skipped", 65, u"a\U0001D11Eb", {K(vk_left), K(vk_left), K(vk_delete)}, u"ab", 1, 1},
+      {"pair selected whole", 65, u"a\U0001D11E", {K(vk_left, shift)}, u"a\U0001D11E", 1, 3},
+      {"CR LF one step", 97, u"a\r\nb", {K(vk_left), K(vk_left), K(vk_back)}, u"\r\nb", 0, 0},
+      {"pieces joined", 65, u"\xD800X\xDC00", {K(vk_left), K(vk_back)}, u"\xD800\xDC00", 0, 0},
+      {"backspace at 0", 65, u"ab", {K(vk_home), K(vk_back)}, u"ab", 0, 0},
+      {"delete at end", 65, u"ab", {K(vk_delete)}, u"ab", 2, 2},
+      {"digits typed", 73, u"", {T(u"a1b2")}, u"12", 2, 2},
+      {"digits paste refused", 73, u"12", {C('V')}, u"12", 2, 2, u"3x"},
+      {"digits paste", 73, u"12", {K(vk_insert, shift)}, u"1234", 4, 4, u"34"},
+      {"no password copy", 81, u"pw", {C('A'), C('C'), C(vk_insert)}, u"pw", 0, 2},
+      {"no password cut", 81, u"secret", {C('A'), C('X')}, u"secret", 0, 6},
+      {"cut all", 65, u"hello", {C('A'), K(vk_delete, shift)}, u"", 0, 0, u"-", u"hello"},
+      {"copy word", 65, u"ab cd", {C(vk_left, shift), C('C')}, u"ab cd", 3, 5, u"-", u"cd"},
+      {"word moves", 65, u"ab cd ef", {C(vk_left), C(vk_left), C(vk_right)}, u"ab cd ef", 6, 6},
+      {"enter single line", 65, u"a", {K(vk_return)}, u"a", 1, 1},
+      {"enter multi-line", 97, u"a", {K(vk_return), T(u"b")}, u"a\r\nb", 4, 4},
+      {"paste one line", 65, u"", {C('V')}, u"x", 1, 1, u"x\ny"},
+      {"paste multi-line", 97, u"", {C('V')}, u"x\r\ny", 4, 4, u"x\ny"},
+      {"up keeps column", 97, u"ab\r\ncd", {K(vk_up), K(vk_end, shift)}, u"ab\r\ncd", 2, 2},
+      {"surrogates typed apart", 65, u"", {T(u"\U0001F600x")}, u"\U0001F600x", 3, 3},
+      {"typed over selection", 65, u"abc", {K(vk_home, shift), T(u"\u0416")}, u"\u0416", 1, 1},
+      {"no room without scroll", 1, u"", {T(u"abcd")}, u"abc", 3, 3},
+      {"room with scroll", 65, u"", {T(u"abcd")}, u"abcd", 4, 4},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
