@@ -65,10 +65,6 @@ uint32_t u32_at(const std::string& s, size_t at) {
   return v;
 }
 
-uint16_t u16_at(const std::string& s, size_t at) {
-  return uint16_t(uint8_t(s.at(at)) | (uint8_t(s.at(at + 1)) << 8));
-}
-
 bool run_capture(const std::string& command, std::string& out) {
   out.clear();
   std::string cmd = "timeout 20 " + command;

@@ -16,9 +16,8 @@ std::vector<uint8_t> make_picture(uint32_t format, int width, int height, int pi
 // (as the engine's conversion reads it); -1 when it is no PNG of the picture's size.
 int png_mismatches(const std::string& png, const std::vector<uint8_t>& px, uint32_t format,
                    int width, int height, int pitch);
-// Little-endian fields of a byte string.
+// A little-endian field of a byte string.
 uint32_t u32_at(const std::string& s, size_t at);
-uint16_t u16_at(const std::string& s, size_t at);
 
 // Runs a shell command with a time limit, giving its standard output; false on failure.
 bool run_capture(const std::string& command, std::string& out);

@@ -240,39 +240,21 @@ TEST_F(LocalClipboard, PicturesBecomeFaithfulPngAndBmp) {
   }
 }
 
-TEST_F(LocalClipboard, OpenCloseAndCopiesShareOneSession) {
-  Clipboard a(true);
-  ASSERT_TRUE(a);
-  {
-    Clipboard nested(true);  // the same thread joins the session
-    EXPECT_TRUE(nested);
-  }
-  EXPECT_TRUE(a);
-  Clipboard b(a);
-  EXPECT_TRUE(b);
-  Clipboard::set_timeout(50ms);
-  auto opens_elsewhere = [] {
-    bool ok = false;
-    std::thread([&] { ok = bool(Clipboard(true)); }).join();
-    return ok;
-  };
-  EXPECT_FALSE(opens_elsewhere()) << "another thread waits, then fails";
-  a.close();
-  EXPECT_FALSE(a);
-  EXPECT_TRUE(b) << "the copy still holds the session";
-  EXPECT_FALSE(opens_elsewhere());
-  b.close();
-  EXPECT_TRUE(opens_elsewhere()) << "free once the last holder closed";
-  Clipboard::set_timeout(2000ms);
-}
-
-// Another thread's session: an open waits for it up to the timeout, and a clipboard whose open
+// A session is the thread's: nested opens and copies join it and it lasts until its last holder
+// closes. Another thread's open waits for that up to the timeout, and a clipboard whose open
 // failed opens again for each later call.
-TEST_F(LocalClipboard, OpenWaitsForAnotherThreadsSession) {
+TEST_F(LocalClipboard, SessionsAreTheThreadsAndOthersWaitForThem) {
   std::atomic<bool> held{false}, release{false};
   std::thread holder([&] {
-    Clipboard c(true);
-    c.paste(u"from holder");
+    Clipboard a(true);
+    {
+      Clipboard nested(true);
+      EXPECT_TRUE(nested);
+    }
+    Clipboard b(a);
+    a.close();
+    EXPECT_TRUE(!a && b) << "the copy still holds the session";
+    b.paste(u"from holder");
     held = true;
     while (!release) std::this_thread::sleep_for(1ms);
   });
