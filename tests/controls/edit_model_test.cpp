@@ -116,9 +116,9 @@ class EditControlTest : public ::testing::Test {
     gui::detach();
     zelContext::uninit();
   }
-  void key(int32_t vk) {
+  void key(int32_t vk, int32_t message = wm_keydown) {
     key_event k;
-    k.field1 = wm_keydown;
+    k.field1 = message;
     k.field2 = vk;
     ctl_->route_input(k);
     gui::drain();
@@ -159,13 +159,7 @@ TEST_F(EditControlTest, Numbers) {
 TEST_F(EditControlTest, SnapshotAndClampedColours) {
   ctl_->set_text(u"ab");
   const char16_t* p = ctl_->get_text();
-  ctl_->route_input([] {
-    key_event k;
-    k.field1 = wm_char;
-    k.field2 = 'c';
-    return k;
-  }());
-  gui::drain();
+  key('c', wm_char);
   EXPECT_EQ(std::u16string(p), u"ab");  // typing leaves the snapshot alone
   EXPECT_EQ(ctl_->text(), u"abc");
   ctl_->set_bkg_color(0, 300, -1, 128);

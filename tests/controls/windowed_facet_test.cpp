@@ -39,7 +39,9 @@ uint32_t shown(const Facet& f, int32_t x, int32_t y) {
 
 }  // namespace
 
-TEST_F(Fixture, LatestFrameShownAfterUpdate) {
+// The latest frame is shown after an update; a resize keeps the overlap and clears the rest; an
+// empty size has no textures (and counts no frames), a huge one is capped.
+TEST_F(Fixture, FramesResizesAndSizeLimits) {
   auto f = std::make_shared<WindowedFacet>();
   f->set_size(5, 3);
   ASSERT_TRUE(f->get_texture());
@@ -51,22 +53,14 @@ TEST_F(Fixture, LatestFrameShownAfterUpdate) {
   fill(*f, 0x0000FF);
   f->update(0);
   EXPECT_EQ(shown(*f, 0, 0), 0x0000FFu);
-}
-
-TEST_F(Fixture, ResizeKeepsOverlapAndClearsTheRest) {
-  auto f = std::make_shared<WindowedFacet>();
-  f->set_size(2, 2);
   fill(*f, 0x123456);
-  f->set_size(3, 1);
+  f->set_size(7, 1);
   const auto px = f->bitmap_copy();
-  ASSERT_EQ(px.size(), 3u);
-  EXPECT_EQ(px[0] & 0xFFFFFF, 0x123456u);
-  EXPECT_EQ(px[2], 0u);
+  ASSERT_EQ(px.size(), 7u);
+  EXPECT_EQ(px[4] & 0xFFFFFF, 0x123456u);
+  EXPECT_EQ(px[5], 0u);
   EXPECT_EQ(shown(*f, 0, 0), 0x123456u);  // the first texture already holds the kept pixels
-}
-
-TEST_F(Fixture, EmptyAndHugeSizes) {
-  auto f = std::make_shared<WindowedFacet>();
+  const uint64_t frames = f->frame_count();
   struct Row {
     int32_t w, h, bw, bh;
     bool texture;
@@ -75,9 +69,9 @@ TEST_F(Fixture, EmptyAndHugeSizes) {
     f->set_size(r.w, r.h);
     EXPECT_EQ(f->bitmap_size(), std::make_pair(r.bw, r.bh));
     EXPECT_EQ(bool(f->get_texture()), r.texture);
-    fill(*f, 1);  // a frame with no textures is not counted
+    fill(*f, 1);
   }
-  EXPECT_EQ(f->frame_count(), 1u);
+  EXPECT_EQ(f->frame_count(), frames + 1);
 }
 
 // Painter, resizer, releaser and render thread at once (run under TSan by the stress label).
