@@ -113,17 +113,13 @@ TEST_F(LocalClipboard, BadInputLeavesClipboardUntouched) {
 TEST_F(LocalClipboard, GetIntoBufferFollowsWcsncpy) {
   ASSERT_TRUE(Clipboard().paste(u"0123456789"));
   Clipboard c;
-  char16_t small[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
-  ASSERT_TRUE(c.get(small, 4));
-  EXPECT_EQ(std::u16string(small, 6), u"0123##") << "4 units, no terminator, nothing beyond";
-  char16_t large[14];
-  std::fill(std::begin(large), std::end(large), u'#');
-  ASSERT_TRUE(c.get(large, 13));
-  EXPECT_EQ(std::u16string(large, 10), u"0123456789");
-  for (int i = 10; i < 13; ++i) EXPECT_EQ(large[i], 0) << "padded with zeros at " << i;
-  EXPECT_EQ(large[13], u'#');
+  std::u16string small(6, u'#'), large(14, u'#');
+  ASSERT_TRUE(c.get(&small[0], 4));
+  EXPECT_EQ(small, u"0123##") << "4 units, no terminator, nothing beyond";
+  ASSERT_TRUE(c.get(&large[0], 13));
+  EXPECT_EQ(large, std::u16string(u"0123456789\0\0\0#", 14)) << "padded with zeros to 13 units";
   EXPECT_FALSE(c.get(nullptr, 4));
-  EXPECT_FALSE(c.get(small, -1));
+  EXPECT_FALSE(c.get(&small[0], -1));
 }
 
 TEST_F(LocalClipboard, PastesOfDifferentKindsLiveTogether) {
@@ -181,9 +177,7 @@ TEST_F(LocalClipboard, HtmlIsWrappedWithOffsets) {
     EXPECT_EQ(w.substr(field(w, "EndFragment:")), c.tail);
     EXPECT_EQ(w.compare(field(w, "StartFragment:"), 20, "<!--StartFragment-->"), 0);
   }
-}
-
-TEST(HtmlWrap, RefusesTextTooLongForTheHeader) {
+  // Text too long for the header's eight digits is refused.
   std::string big(100000000, 'x');
   EXPECT_TRUE(zel::clip::wrap_html(big).empty());
   big.resize(1000);
@@ -278,13 +272,9 @@ TEST_F(LocalClipboard, SessionsAreTheThreadsAndOthersWaitForThem) {
   EXPECT_TRUE(mine.paste(u"retried"));
   EXPECT_FALSE(mine) << "paste opened and closed it for the call";
   EXPECT_TRUE(mine.get(text) && text == u"retried");
-}
-
-TEST_F(LocalClipboard, ShutdownStartsAfresh) {
-  ASSERT_TRUE(Clipboard().paste(u"before"));
+  // Shutdown starts afresh: a new local clipboard is empty.
   Clipboard::shutdown();
-  std::u16string text;
-  EXPECT_FALSE(Clipboard().get(text)) << "a new local clipboard is empty";
+  EXPECT_FALSE(Clipboard().get(text));
   ASSERT_TRUE(Clipboard().paste(u"after"));
   EXPECT_TRUE(Clipboard().get(text) && text == u"after");
 }
