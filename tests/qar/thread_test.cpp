@@ -24,12 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct add_msg : qar_message {
-  explicit add_msg(int32_t v) : qar_message(100) { param1 = v; }
-};
-std::shared_ptr<add_msg> msg(int32_t v, int32_t id = 100) {
-  auto m = std::make_shared<add_msg>(v);
-  m->id = id;
+std::shared_ptr<qar_message> msg(int32_t v, int32_t id = 100) {
+  auto m = std::make_shared<qar_message>(id);
+  m->param1 = v;
   return m;
 }
 template <class T>
