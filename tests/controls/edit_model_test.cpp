@@ -156,7 +156,7 @@ TEST_F(EditControlTest, Numbers) {
   unsetenv("LOCPATH");
 }
 
-TEST_F(EditControlTest, SnapshotAndClampedColours) {
+TEST_F(EditControlTest, SnapshotClampedColoursAndTextBeforeCreate) {
   ctl_->set_text(u"ab");
   const char16_t* p = ctl_->get_text();
   key('c', wm_char);
@@ -165,9 +165,7 @@ TEST_F(EditControlTest, SnapshotAndClampedColours) {
   ctl_->set_bkg_color(0, 300, -1, 128);
   gui::drain();
   EXPECT_EQ(ctl_->bitmap_copy()[0] & 0xFFFFFF, 0xFF0080u);
-}
-
-TEST_F(EditControlTest, TextSetBeforeCreateIsShown) {
+  // Text set before create is shown.
   auto e = std::make_shared<EditControlX11>();
   e->set_text(u"Wide text");
   ASSERT_TRUE(e->create(0, 0, 100, 24));

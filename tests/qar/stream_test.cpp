@@ -74,7 +74,7 @@ TEST(Stream, MemoryStreamReadsSeeksAndBounds) {
   EXPECT_EQ(qar::MemoryStream().read(&b, 1), 0);
 }
 
-TEST(Stream, FileStreamReadsAFileAndKnowsItsAbsolutePath) {
+TEST(Stream, FileStreamReadsAFileKnowsItsAbsolutePathAndFailsTraced) {
   auto dir = std::filesystem::temp_directory_path() / ("qar_stream_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   auto data = pattern(70000);
@@ -91,9 +91,7 @@ TEST(Stream, FileStreamReadsAFileAndKnowsItsAbsolutePath) {
   }
   std::filesystem::current_path(old);
   std::filesystem::remove_all(dir);
-}
-
-TEST(Stream, FileStreamFailures) {
+  // Missing files and folders fail, traced.
   std::vector<std::string> lines;
   qar::set_trace_sink([&](const std::string& l) { lines.push_back(l); });
   EXPECT_THROW(qar::FileStream("/nonexistent/zzz"), std::runtime_error);
