@@ -178,20 +178,6 @@ TEST(ThreadOfControl, AThreadThatEndsReleasesItsSenders) {
   qar::set_trace_sink(nullptr);
 }
 
-TEST(ThreadOfControl, TheThreadKeepsItsObjectAlive) {
-  std::weak_ptr<Worker> weak;
-  {
-    auto w = std::make_shared<Worker>("worker-owned");
-    weak = w;
-    ASSERT_TRUE(qar::ThreadOfControl::start(w));
-  }
-  auto found = qar::get_ThreadOfControlMng().get("worker-owned");
-  ASSERT_TRUE(found && found->send_message(msg(3)) == 6);
-  found->kill();
-  found.reset();
-  EXPECT_TRUE(gone(weak)) << "the thread drops the last reference";
-}
-
 // Counts the thread-local data torn down on threads that touched it (slowly, as a driver's
 // clean-up may be).
 std::atomic<int> g_tls_gone{0};
@@ -222,10 +208,13 @@ TEST(ThreadOfControl, TerminateAllWaitsForEveryThreadOfTheName) {
   for (int i = 0; i < 2; ++i) {
     auto w = std::make_shared<TlsWorker>("tls-worker");
     ASSERT_TRUE(qar::ThreadOfControl::start(w));
-    w->kill();
     std::weak_ptr<TlsWorker> weak = w;
-    w.reset();
-    EXPECT_TRUE(gone(weak));
+    w.reset();  // the running thread keeps its object alive
+    auto found = weak.lock();
+    ASSERT_TRUE(found && found->is_running());
+    found->kill();
+    found.reset();
+    EXPECT_TRUE(gone(weak)) << "the thread drops the last reference";
   }
   auto other = std::make_shared<TlsWorker>("other-worker");
   ASSERT_TRUE(qar::ThreadOfControl::start(other));
