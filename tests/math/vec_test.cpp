@@ -238,13 +238,6 @@ TEST(Matrix, InverseTimesMatrixIsIdentity) {
     mult(q, a, ai);
     EXPECT_TRUE(close_to(q, identity3(), 1e-5f)) << "case " << k;
   }
-  // A known inverse.
-  mat4 s, si;
-  s.set_scale(vec3(2, 4, 8));
-  s.set_translation(vec3(1, 2, 3));
-  invert(si, s);
-  EXPECT_TRUE(
-      close_to(si, mat4(0.5f, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 0.125f, 0, -0.5f, -0.5f, -0.375f, 1)));
   for (int k = 0; k < 50; ++k) {  // rigid motions: the cheap inverse is the full one
     vec3 axis = rng.vec(-1, 1);
     axis.normalize();
@@ -410,7 +403,7 @@ TEST(Quat, Trackball) {
   EXPECT_TRUE(close_to(q, quat(cross(axis, vec3(2, 0, 0.25f), vec3(0, 2, 0.25f)), kPi)));
 }
 
-TEST(Geometry, TriangleMeasures) {
+TEST(Geometry, TriangleMeasuresAndCircles) {
   vec3 a(0, 0, 0), b(4, 0, 0), c(0, 3, 0);
   EXPECT_FLOAT_EQ(nv_area(a, b, c), 6.0f);
   EXPECT_FLOAT_EQ(nv_perimeter(a, b, c), 12.0f);
@@ -424,15 +417,11 @@ TEST(Geometry, TriangleMeasures) {
   // Circumscribed: a right triangle's centre is the middle of the hypotenuse.
   EXPECT_NEAR(nv_find_circ_circle(center, a, b, c), 2.5f, 1e-5f);
   EXPECT_TRUE(close_to(center, vec3(2, 1.5f, 0)));
-}
-
-TEST(Geometry, CircumscribedCircle) {
-  vec3 center;
   zel_test::Rng rng(23);
   for (int k = 0; k < 100; ++k) {
-    vec3 a = rng.vec(-10, 10), b = rng.vec(-10, 10), c = rng.vec(-10, 10);
-    float r = nv_find_circ_circle(center, a, b, c);
-    for (const vec3& p : {a, b, c}) EXPECT_NEAR((p - center).norm(), r, 1e-2f * r);  // on it
+    const vec3 u = rng.vec(-10, 10), v = rng.vec(-10, 10), w = rng.vec(-10, 10);
+    const float r = nv_find_circ_circle(center, u, v, w);
+    for (const vec3& p : {u, v, w}) EXPECT_NEAR((p - center).norm(), r, 1e-2f * r);  // on it
   }
   // Collinear points (or one point thrice) have none: the smallest circle holding them.
   const struct {
