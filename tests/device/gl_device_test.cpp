@@ -1,4 +1,5 @@
-// Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server).
+// Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server); built
+// with ZEL_TEST_SOFT, the same cases on the software device (losses and names are OpenGL's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "device_test_util.h"
+#include "zel/3d/driver/soft/soft_device.h"
 #include "zel/context.h"
 #include "zel/font.h"
 #include "zel/pixel_convert.h"
@@ -21,14 +23,30 @@ namespace {
 
 constexpr int32_t W = 160, H = 120;
 
-class GLDeviceTest : public ::testing::Test {
+#ifdef ZEL_TEST_SOFT
+using Device = soft::SoftDevice;
+std::shared_ptr<Device> make_device() {
+  auto d = std::make_shared<Device>();
+  DeviceMode m;
+  m.width = W, m.height = H;
+  EXPECT_TRUE(d->init() && d->set_display(nullptr, m));
+  return d;
+}
+#else
+using Device = gl::GLDevice;
+std::shared_ptr<Device> make_device() {
+  return devtest::make_device(W, H);
+}
+#endif
+
+class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dev = devtest::make_device(W, H);
+    dev = make_device();
     if (!dev) GTEST_SKIP() << "no EGL device";
     devtest::set_screen_space(*dev, W, H);
   }
-  std::shared_ptr<gl::GLDevice> dev;
+  std::shared_ptr<Device> dev;
 
   std::shared_ptr<BitmapImage> frame() {
     auto f = dev->read_frame();
@@ -45,7 +63,7 @@ int channel_diff(uint32_t a, uint32_t b) {
 }
 
 // Every pixel takes the clear colour whatever the flag; components are masked to 8 bits.
-TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
+TEST_F(DeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
   ASSERT_TRUE(dev->begin_frame(true, 0x1FF, 0x10C, 0x222, 56));
   auto f = frame();
   ASSERT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(W, H));
@@ -53,7 +71,7 @@ TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
 }
 
 // 4 x 3 texels, each a different colour, scaled by 3: every texel covers 3 x 3 pixels.
-TEST_F(GLDeviceTest, PointSampledQuadCoversExactlyItsPixels) {
+TEST_F(DeviceTest, PointSampledQuadCoversExactlyItsPixels) {
   std::vector<uint32_t> px;
   for (int i = 0; i < 12; ++i)
     px.push_back(0xFF000000u | uint32_t(i * 20) << 16 | uint32_t(255 - i * 20));
@@ -73,7 +91,7 @@ TEST_F(GLDeviceTest, PointSampledQuadCoversExactlyItsPixels) {
     }
 }
 
-TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
+TEST_F(DeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
   auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0x80FF0000u));
   dev->begin_frame(false, 255, 0, 0, 255);
   ASSERT_TRUE(dev->begin_scene());
@@ -95,7 +113,7 @@ TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
   EXPECT_EQ(pixel(*frame(), 8, 8) & 0x00FFFFFFu, 0x00FF0000u);
 }
 
-TEST_F(GLDeviceTest, MaskStageMultipliesAlpha) {
+TEST_F(DeviceTest, MaskStageMultipliesAlpha) {
   auto green = make_argb_texture(*dev, 4, 1, std::vector<uint32_t>(4, 0xFF00FF00u));
   // A8 mask: opaque, half, clear, opaque.
   auto mask = dev->texture_manager()->create(u"", 4, 1, tt_a8, 0, 0, 1, 1.0f, 0);
@@ -135,7 +153,7 @@ const uint32_t kTextureFormats[] = {tt_p8,       tt_x1r5g5b5, tt_r5g6b5, tt_a1r5
                                     tt_x8r8g8b8, tt_a8r8g8b8, tt_a8,     tt_a4r4g4b4, tt_a8r3g3b2,
                                     tt_a8p8,     tt_a8l8,     tt_a4l4};
 
-TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
+TEST_F(DeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
   std::mt19937 rng(7);
   const int32_t w = 6, h = 3;
   for (uint32_t fmt : kTextureFormats) {
@@ -184,7 +202,7 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
   }
 }
 
-TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
+TEST_F(DeviceTest, TextureManagerSizesAndEdgeCases) {
   auto& tm = *dev->texture_manager();
   auto t = tm.create(u"", 100, 30, tt_a8r8g8b8, 1, 0, 0, 1.0f, 0);
   ASSERT_TRUE(t);
@@ -217,7 +235,7 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
 // A picture's texture reads back as the picture; two uniform halves shrunk to 2 x 1 keep their
 // colours, also when copied on into a 16-bit texture; a 1-bit picture loads through its palette
 // from a source rectangle off the byte boundary.
-TEST_F(GLDeviceTest, CreateFromImageScaledAndPalettedLoads) {
+TEST_F(DeviceTest, CreateFromImageScaledAndPalettedLoads) {
   auto img =
       devtest::picture(4, 2, [](int32_t x, int32_t y) { return 0xFF000000u | x * 60 << 8 | y; });
   auto t = dev->texture_manager()->create_from_image(u"", img, 1, 1.0f);
@@ -259,9 +277,11 @@ TEST_F(GLDeviceTest, CreateFromImageScaledAndPalettedLoads) {
       EXPECT_EQ(pixel(*back, x, y), (x + y) & 1 ? 0xFFFFFF00u : 0xFF0000FFu) << x << "," << y;
 }
 
-TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
+TEST_F(DeviceTest, RenderTargetComesOutTheRightWayUp) {
   auto target = dev->texture_manager()->create(u"", 64, 32, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
   ASSERT_TRUE(target);
+  // A new target is transparent.
+  EXPECT_EQ(devtest::pixels(*target->read_back(0, 0, 0, 0)), std::vector<uint32_t>(64 * 32, 0u));
   auto red = make_argb_texture(*dev, 8, 4, std::vector<uint32_t>(32, 0xFFFF0000u));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
@@ -302,7 +322,7 @@ TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
   EXPECT_EQ(pixel(*inner->read_back(0, 0, 1, 1), 0, 0), 0xFFFFFFFFu);
 }
 
-TEST_F(GLDeviceTest, PrimitivesAndLines) {
+TEST_F(DeviceTest, PrimitivesAndLines) {
   auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0xFFFFFFFFu));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
@@ -335,7 +355,7 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
 
 // With the screen-space projection and the world moved by (5, 0), the screen point (40, 30)
 // is the scene point (35, 30).
-TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
+TEST_F(DeviceTest, UnprojectionUndoesWorldAndProjection) {
   mat4 m;
   m(0, 3) = 5;
   dev->adjust(m);
@@ -345,8 +365,9 @@ TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
   EXPECT_NEAR(v.y, 30.0f, 1e-3);
 }
 
+#ifndef ZEL_TEST_SOFT
 // The notifications of a loss reaching the scene are checked by the render loop's test.
-TEST_F(GLDeviceTest, ForcedLossRestoresTheSamePixels) {
+TEST_F(DeviceTest, ForcedLossRestoresTheSamePixels) {
   std::vector<uint32_t> px;
   for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x0F0F0F));
   auto tex = make_argb_texture(*dev, 4, 4, px);
@@ -376,7 +397,7 @@ TEST_F(GLDeviceTest, ForcedLossRestoresTheSamePixels) {
   EXPECT_EQ(devtest::pixels(*frame()), devtest::pixels(*before));
 }
 
-TEST_F(GLDeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
+TEST_F(DeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
   dev->fail_next_resets(1000);
   dev->simulate_loss(150);
   dev->begin_frame(false, 0, 0, 0, 0);
@@ -403,5 +424,7 @@ TEST(DeviceFactory, NamesAndContext) {
   ctx.device.reset();
   ctx.env_driver.reset();
 }
+
+#endif
 
 }  // namespace
