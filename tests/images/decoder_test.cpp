@@ -121,8 +121,8 @@ std::vector<case_t> all_cases() {
 INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, PngFormats, ::testing::ValuesIn(all_cases()));
 
 // Tiny interlaced pictures (empty passes), an sRGB chunk (samples unchanged), grey read as an
-// alpha mask when asked (colour pictures unchanged by the request), decoding twice.
-TEST(PngDecoder, EmptyPassesSrgbAndAlphaMasks) {
+// alpha mask when asked (colour pictures unchanged by the request), decoding twice, and gamma.
+TEST(PngDecoder, EmptyPassesSrgbAlphaMasksAndGamma) {
   for (auto [w, h] : {std::pair{1, 1}, {2, 2}, {3, 1}, {1, 9}, {9, 3}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     expect_exact(random_png(PNG_COLOR_TYPE_RGB_ALPHA, 8, true, false, w, h));
@@ -140,10 +140,7 @@ TEST(PngDecoder, EmptyPassesSrgbAndAlphaMasks) {
   ASSERT_TRUE(dec);
   EXPECT_TRUE(dec->decode());
   EXPECT_FALSE(dec->decode());  // nothing the second time
-}
-
-// A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: v' = 255 (v / 255)^(1 / 2.2).
-TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
+  // A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: 255 (v / 255)^(1 / 2.2).
   png_spec s = random_png(PNG_COLOR_TYPE_RGB, 8, false, false, 16, 1);
   for (size_t i = 0; i < s.samples.size(); ++i) s.samples[i] = uint32_t(i / 3 * 17);
   s.gamma = 1.0;

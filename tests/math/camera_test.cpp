@@ -111,10 +111,6 @@ TEST(Camera, Rotations) {
   EXPECT_TRUE(close_to(f.get_view(), want, 1e-5f));
   EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
   EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
-  // A zero axis is no rotation.
-  Camera g;
-  g.rotate(vec3(0, 0, 0), 1.0f);
-  EXPECT_TRUE(close_to(g.get_view(), mat4(), 0.0f));
 }
 
 TEST(Camera, Projections) {
@@ -134,6 +130,4 @@ TEST(Camera, Projections) {
   vec4 q;
   mult(q, c.get_project(), vec4(22, 11, 11, 1));
   EXPECT_TRUE(zel_test::close_to(vec4(q.x / q.w, q.y / q.w, q.z / q.w, 1), vec4(1, 1, 1, 1)));
-  mult(q, c.get_project(), vec4(0, 0, 1, 1));
-  EXPECT_NEAR(q.z / q.w, 0.0f, 1e-6f);
 }
