@@ -1,4 +1,5 @@
-// Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server).
+// Headless pixel tests of the OpenGL device (Mesa llvmpipe through EGL, no X server); built
+// with ZEL_TEST_SOFT, the same cases on the software device (losses and names are OpenGL's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "device_test_util.h"
+#include "zel/3d/driver/soft/soft_device.h"
 #include "zel/context.h"
 #include "zel/font.h"
 #include "zel/pixel_convert.h"
@@ -21,14 +23,30 @@ namespace {
 
 constexpr int32_t W = 160, H = 120;
 
-class GLDeviceTest : public ::testing::Test {
+#ifdef ZEL_TEST_SOFT
+using Device = soft::SoftDevice;
+std::shared_ptr<Device> make_device() {
+  auto d = std::make_shared<Device>();
+  DeviceMode m;
+  m.width = W, m.height = H;
+  EXPECT_TRUE(d->init() && d->set_display(nullptr, m));
+  return d;
+}
+#else
+using Device = gl::GLDevice;
+std::shared_ptr<Device> make_device() {
+  return devtest::make_device(W, H);
+}
+#endif
+
+class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dev = devtest::make_device(W, H);
+    dev = make_device();
     if (!dev) GTEST_SKIP() << "no EGL device";
     devtest::set_screen_space(*dev, W, H);
   }
-  std::shared_ptr<gl::GLDevice> dev;
+  std::shared_ptr<Device> dev;
 
   std::shared_ptr<BitmapImage> frame() {
     auto f = dev->read_frame();
@@ -44,47 +62,36 @@ int channel_diff(uint32_t a, uint32_t b) {
   return m;
 }
 
-TEST_F(GLDeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
-  for (bool flag : {false, true}) {
-    ASSERT_TRUE(dev->begin_frame(flag, 255, 12, 34, 56));
-    auto f = frame();
-    ASSERT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(W, H));
-    EXPECT_EQ(devtest::pixels(*f), std::vector<uint32_t>(size_t(W * H), 0xFF0C2238u));
-    dev->end_frame();
-  }
-  // Components are masked to 8 bits.
-  dev->begin_frame(false, 0x1FF, 0x101, 0x2FE, 0);
-  EXPECT_EQ(pixel(*frame(), 5, 5), 0xFF01FE00u);
+// Every pixel takes the clear colour whatever the flag; components are masked to 8 bits.
+TEST_F(DeviceTest, ClearColourIsExactAndIgnoresTheFlag) {
+  ASSERT_TRUE(dev->begin_frame(true, 0x1FF, 0x10C, 0x222, 56));
+  auto f = frame();
+  ASSERT_EQ(std::make_pair(f->width(), f->height()), std::make_pair(W, H));
+  EXPECT_EQ(devtest::pixels(*f), std::vector<uint32_t>(size_t(W * H), 0xFF0C2238u));
 }
 
-TEST_F(GLDeviceTest, PointSampledQuadCoversExactlyItsPixels) {
-  // 4 x 3 texels, each a different colour.
+// 4 x 3 texels, each a different colour, scaled by 3: every texel covers 3 x 3 pixels.
+TEST_F(DeviceTest, PointSampledQuadCoversExactlyItsPixels) {
   std::vector<uint32_t> px;
   for (int i = 0; i < 12; ++i)
     px.push_back(0xFF000000u | uint32_t(i * 20) << 16 | uint32_t(255 - i * 20));
   auto tex = make_argb_texture(*dev, 4, 3, px);
   ASSERT_TRUE(tex);
-  EXPECT_EQ(tex->size(), std::make_pair(4, 4));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
   dev->begin_2D_mode();
-  draw_quad(*dev, tex, 10, 20, 4, 3);
-  // Scaled by 3: every texel covers 3 x 3 pixels.
   draw_quad(*dev, tex, 50, 40, 12, 9);
   dev->end_scene();
   auto f = frame();
-  for (int32_t y = 0; y < H; ++y) {
+  for (int32_t y = 0; y < H; ++y)
     for (int32_t x = 0; x < W; ++x) {
-      uint32_t want = 0xFF000000u;
-      if (x >= 10 && x < 14 && y >= 20 && y < 23) want = px[size_t((y - 20) * 4 + (x - 10))];
-      if (x >= 50 && x < 62 && y >= 40 && y < 49)
-        want = px[size_t((y - 40) / 3 * 4 + (x - 50) / 3)];
-      ASSERT_EQ(pixel(*f, x, y), want) << x << "," << y;
+      const bool in = x >= 50 && x < 62 && y >= 40 && y < 49;
+      ASSERT_EQ(pixel(*f, x, y), in ? px[size_t((y - 40) / 3 * 4 + (x - 50) / 3)] : 0xFF000000u)
+          << x << "," << y;
     }
-  }
 }
 
-TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
+TEST_F(DeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
   auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0x80FF0000u));
   dev->begin_frame(false, 255, 0, 0, 255);
   ASSERT_TRUE(dev->begin_scene());
@@ -106,7 +113,7 @@ TEST_F(GLDeviceTest, HalfAlphaBlendsHalfWayAndWritesTargetAlpha) {
   EXPECT_EQ(pixel(*frame(), 8, 8) & 0x00FFFFFFu, 0x00FF0000u);
 }
 
-TEST_F(GLDeviceTest, MaskStageMultipliesAlpha) {
+TEST_F(DeviceTest, MaskStageMultipliesAlpha) {
   auto green = make_argb_texture(*dev, 4, 1, std::vector<uint32_t>(4, 0xFF00FF00u));
   // A8 mask: opaque, half, clear, opaque.
   auto mask = dev->texture_manager()->create(u"", 4, 1, tt_a8, 0, 0, 1, 1.0f, 0);
@@ -146,7 +153,7 @@ const uint32_t kTextureFormats[] = {tt_p8,       tt_x1r5g5b5, tt_r5g6b5, tt_a1r5
                                     tt_x8r8g8b8, tt_a8r8g8b8, tt_a8,     tt_a4r4g4b4, tt_a8r3g3b2,
                                     tt_a8p8,     tt_a8l8,     tt_a4l4};
 
-TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
+TEST_F(DeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
   std::mt19937 rng(7);
   const int32_t w = 6, h = 3;
   for (uint32_t fmt : kTextureFormats) {
@@ -162,14 +169,13 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
     ASSERT_TRUE(tex->load_memory(src.data(), eTextureType(fmt), w, h, pitch, 0, 0, -1, -1));
 
     // Read back, every texel's alpha and, drawn without blending, the screen: what the format
-    // holds (ignored bits may be anything; X8R8G8B8 comes back as 24-bit RGB).
+    // holds (ignored bits may be anything; X8R8G8B8 comes back as 24-bit RGB). Then the last
+    // 2 x 1 texels of row 2 are written and drawn again (only the patch goes up).
     auto img = tex->read_back(0, 0, 0, 0);
     ASSERT_TRUE(img);
     ASSERT_EQ(std::make_pair(img->width(), img->height()), std::make_pair(w, h));
     const uint32_t back_fmt = fmt == tt_x8r8g8b8 ? uint32_t(bimage_r8g8b8) : fmt;
     ASSERT_EQ(uint32_t(img->type()), back_fmt);
-    // Drawn without blending, the colour reaches the screen as the format holds it; then the
-    // last 2 x 1 texels of row 2 are written and drawn again (only the patch goes up).
     for (int pass = 0; pass < 2; ++pass) {
       if (pass == 1) {
         for (int i = 0; i < 2 * bpp; ++i) src[size_t(2 * pitch + 4 * bpp + i)] = uint8_t(rng());
@@ -196,7 +202,7 @@ TEST_F(GLDeviceTest, EveryFormatUploadsDrawsAndReadsBack) {
   }
 }
 
-TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
+TEST_F(DeviceTest, TextureManagerSizesAndEdgeCases) {
   auto& tm = *dev->texture_manager();
   auto t = tm.create(u"", 100, 30, tt_a8r8g8b8, 1, 0, 0, 1.0f, 0);
   ASSERT_TRUE(t);
@@ -205,11 +211,11 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
   EXPECT_FALSE(t->set_real_width(200));  // past the texture: refused
   EXPECT_TRUE(t->set_real_width(128) && t->real_width() == 128);
   // Refused: empty or negative sizes, an unknown kind, a format textures cannot hold.
-  for (auto bad : {std::make_tuple(0, 10, tt_a8r8g8b8, 1), std::make_tuple(10, -1, tt_a8r8g8b8, 1),
-                   std::make_tuple(10, 10, tt_a8r8g8b8, 2),
-                   std::make_tuple(10, 10, eTextureType(bimage_cmyk), 1)})
-    EXPECT_FALSE(tm.create(u"", std::get<0>(bad), std::get<1>(bad), std::get<2>(bad),
-                           std::get<3>(bad), 0, 1, 1.0f, 0));
+  for (auto [w, h, format, kind] : {std::tuple{0, 10, tt_a8r8g8b8, 1},
+                                    {10, -1, tt_a8r8g8b8, 1},
+                                    {10, 10, tt_a8r8g8b8, 2},
+                                    {10, 10, eTextureType(bimage_cmyk), 1}})
+    EXPECT_FALSE(tm.create(u"", w, h, format, kind, 0, 1, 1.0f, 0));
   auto one = tm.create(u"", 1, 1, tt_x8r8g8b8, 0, 0, 1, 1.0f, 0);
   ASSERT_TRUE(one);
   EXPECT_EQ(one->size(), std::make_pair(1, 1));
@@ -227,8 +233,9 @@ TEST_F(GLDeviceTest, TextureManagerSizesAndEdgeCases) {
 }
 
 // A picture's texture reads back as the picture; two uniform halves shrunk to 2 x 1 keep their
-// colours, also when copied on into a 16-bit texture.
-TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
+// colours, also when copied on into a 16-bit texture; a 1-bit picture loads through its palette
+// from a source rectangle off the byte boundary.
+TEST_F(DeviceTest, CreateFromImageScaledAndPalettedLoads) {
   auto img =
       devtest::picture(4, 2, [](int32_t x, int32_t y) { return 0xFF000000u | x * 60 << 8 | y; });
   auto t = dev->texture_manager()->create_from_image(u"", img, 1, 1.0f);
@@ -247,11 +254,9 @@ TEST_F(GLDeviceTest, CreateFromImageAndScaledLoads) {
   uint16_t v[2];
   std::memcpy(v, copy->read_back(0, 0, 0, 0)->pixmap(0), 4);
   EXPECT_EQ(std::make_pair(v[0], v[1]), std::make_pair(uint16_t(0xF800), uint16_t(0x001F)));
-}
 
-TEST_F(GLDeviceTest, PalettedImagesLoadThroughTheirPalette) {
   // 1-bit picture, 10 x 3: row r has pixel x set when (x + r) is odd.
-  auto img = std::make_shared<BitmapImage>();
+  img = std::make_shared<BitmapImage>();
   ASSERT_TRUE(img->create(10, 3, bimage_p1));
   const uint8_t pal[6] = {0, 0, 255, 255, 255, 0};  // index 0 blue, 1 yellow (red, green, blue)
   std::memcpy(img->palette(), pal, 6);
@@ -261,20 +266,22 @@ TEST_F(GLDeviceTest, PalettedImagesLoadThroughTheirPalette) {
     for (int x = 0; x < 10; ++x)
       if ((x + r) & 1) row[x / 8] |= uint8_t(0x80 >> (x % 8));
   }
-  auto t = dev->texture_manager()->create(u"", 8, 2, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
-  // Source rectangle from column 3, row 1: not on a byte boundary.
-  qar::Rect s(3, 1, 10, 3), d(0, 0, 7, 2);
+  t = dev->texture_manager()->create(u"", 8, 2, tt_a8r8g8b8, 1, 0, 1, 1.0f, 0);
+  qar::Rect s(3, 1, 10, 3);
+  d = qar::Rect(0, 0, 7, 2);
   ASSERT_TRUE(t->load_image(img, &s, &d));
-  auto back = t->read_back(0, 0, 0, 0);
+  back = t->read_back(0, 0, 0, 0);
   ASSERT_TRUE(back && back->width() == 7);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 7; ++x)
       EXPECT_EQ(pixel(*back, x, y), (x + y) & 1 ? 0xFFFFFF00u : 0xFF0000FFu) << x << "," << y;
 }
 
-TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
+TEST_F(DeviceTest, RenderTargetComesOutTheRightWayUp) {
   auto target = dev->texture_manager()->create(u"", 64, 32, tt_a8r8g8b8, 0, 1, 1, 1.0f, 0);
   ASSERT_TRUE(target);
+  // A new target is transparent.
+  EXPECT_EQ(devtest::pixels(*target->read_back(0, 0, 0, 0)), std::vector<uint32_t>(64 * 32, 0u));
   auto red = make_argb_texture(*dev, 8, 4, std::vector<uint32_t>(32, 0xFFFF0000u));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
@@ -315,7 +322,7 @@ TEST_F(GLDeviceTest, RenderTargetComesOutTheRightWayUp) {
   EXPECT_EQ(pixel(*inner->read_back(0, 0, 1, 1), 0, 0), 0xFFFFFFFFu);
 }
 
-TEST_F(GLDeviceTest, PrimitivesAndLines) {
+TEST_F(DeviceTest, PrimitivesAndLines) {
   auto tex = make_argb_texture(*dev, 2, 2, std::vector<uint32_t>(4, 0xFFFFFFFFu));
   dev->begin_frame(false, 255, 0, 0, 0);
   ASSERT_TRUE(dev->begin_scene());
@@ -348,7 +355,7 @@ TEST_F(GLDeviceTest, PrimitivesAndLines) {
 
 // With the screen-space projection and the world moved by (5, 0), the screen point (40, 30)
 // is the scene point (35, 30).
-TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
+TEST_F(DeviceTest, UnprojectionUndoesWorldAndProjection) {
   mat4 m;
   m(0, 3) = 5;
   dev->adjust(m);
@@ -358,8 +365,9 @@ TEST_F(GLDeviceTest, UnprojectionUndoesWorldAndProjection) {
   EXPECT_NEAR(v.y, 30.0f, 1e-3);
 }
 
+#ifndef ZEL_TEST_SOFT
 // The notifications of a loss reaching the scene are checked by the render loop's test.
-TEST_F(GLDeviceTest, ForcedLossRestoresTheSamePixels) {
+TEST_F(DeviceTest, ForcedLossRestoresTheSamePixels) {
   std::vector<uint32_t> px;
   for (int i = 0; i < 16; ++i) px.push_back(0xFF000000u | uint32_t(i * 0x0F0F0F));
   auto tex = make_argb_texture(*dev, 4, 4, px);
@@ -389,7 +397,7 @@ TEST_F(GLDeviceTest, ForcedLossRestoresTheSamePixels) {
   EXPECT_EQ(devtest::pixels(*frame()), devtest::pixels(*before));
 }
 
-TEST_F(GLDeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
+TEST_F(DeviceTest, FailedResetsThrowLostAfterTheLimitButWaitingDoesNotCount) {
   dev->fail_next_resets(1000);
   dev->simulate_loss(150);
   dev->begin_frame(false, 0, 0, 0, 0);
@@ -416,5 +424,7 @@ TEST(DeviceFactory, NamesAndContext) {
   ctx.device.reset();
   ctx.env_driver.reset();
 }
+
+#endif
 
 }  // namespace

@@ -121,8 +121,8 @@ std::vector<case_t> all_cases() {
 INSTANTIATE_TEST_SUITE_P(AllColourTypesAndDepths, PngFormats, ::testing::ValuesIn(all_cases()));
 
 // Tiny interlaced pictures (empty passes), an sRGB chunk (samples unchanged), grey read as an
-// alpha mask when asked (colour pictures unchanged by the request), decoding twice.
-TEST(PngDecoder, EmptyPassesSrgbAndAlphaMasks) {
+// alpha mask when asked (colour pictures unchanged by the request), decoding twice, and gamma.
+TEST(PngDecoder, EmptyPassesSrgbAlphaMasksAndGamma) {
   for (auto [w, h] : {std::pair{1, 1}, {2, 2}, {3, 1}, {1, 9}, {9, 3}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     expect_exact(random_png(PNG_COLOR_TYPE_RGB_ALPHA, 8, true, false, w, h));
@@ -140,20 +140,16 @@ TEST(PngDecoder, EmptyPassesSrgbAndAlphaMasks) {
   ASSERT_TRUE(dec);
   EXPECT_TRUE(dec->decode());
   EXPECT_FALSE(dec->decode());  // nothing the second time
-}
-
-// A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: v' = 255 (v / 255)^(1 / 2.2).
-TEST(PngDecoder, LinearGammaIsCorrectedForTheScreen) {
+  // A linear picture (gAMA 1.0, no sRGB) is brought to the 2.2 screen: 255 (v / 255)^(1 / 2.2).
   png_spec s = random_png(PNG_COLOR_TYPE_RGB, 8, false, false, 16, 1);
   for (size_t i = 0; i < s.samples.size(); ++i) s.samples[i] = uint32_t(i / 3 * 17);
   s.gamma = 1.0;
   auto img = decode_bitmap(encode_png(s));
   ASSERT_TRUE(img);
   ASSERT_EQ(img->type(), zel::bimage_r8g8b8);
-  const uint8_t want[16] = {0,   74,  102, 123, 140, 155, 168, 180,
-                            192, 202, 212, 221, 230, 239, 247, 255};
   for (int x = 0; x < 16; ++x)
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(img->pixmap(0)[3 * x + c], want[x], 1) << x;
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(img->pixmap(0)[3 * x + c], 255 * std::pow(x / 15.0, 1 / 2.2), 1) << x;
 }
 
 // The encoder's pixel path: any engine pixel format in, 8-bit RGB or RGBA out.
@@ -378,43 +374,6 @@ TEST(DecoderChoice, ByFirstBytesNotByName) {
   }
   EXPECT_FALSE(ImageDecoder::create(nullptr, nullptr));
   EXPECT_NE(trace.all().find("no decoder"), std::string::npos);
-}
-
-// Corrupt, huge or unsupported pictures are refused (sizes before any allocation) and traced.
-TEST(BadInput, CorruptHugeAndUnsupportedAreRefused) {
-  const bytes png = sample_png();
-  bytes bad_idat = png, bad_ihdr = png, huge_jpg = sample_jpeg(), junk = {0xFF, 0xD8, 0xFF};
-  bad_idat[idat_offset(png) + 5] ^= 0x55;  // the chunk's CRC no longer matches
-  bad_ihdr[18] ^= 0x01;
-  const size_t sof = sof_size_offset(huge_jpg);
-  ASSERT_GT(sof, 0u);
-  for (size_t i = 0; i < 4; ++i) huge_jpg[sof + i] = i % 2 ? 0xE8 : 0xFD;  // 65000 x 65000
-  rng r(3);
-  for (int i = 0; i < 500; ++i) junk.push_back(uint8_t(r.next()));
-  jpeg_spec two;
-  two.components = 2, two.in_space = two.file_space = JCS_UNKNOWN;
-  two.samples = smooth_samples(two.width, two.height, 2);
-  const struct {
-    bytes file;
-    const char* trace;
-  } cases[] = {
-      {bad_idat, "PNG"},
-      {bad_ihdr, ""},
-      {with_png_size(png, 100000, 100000), "(catch)"},
-      {with_png_size(png, 60000, 60000), ""},  // each side allowed, the product not
-      {huge_jpg, "too large"},
-      {junk, "(catch)"},
-      {encode_jpeg(two), "unsupported"},
-  };
-  for (const auto& c : cases) {
-    TraceCapture trace;
-    EXPECT_FALSE(decode_bitmap(c.file)) << c.trace;
-    EXPECT_NE(trace.all().find(c.trace), std::string::npos) << c.trace;
-  }
-  // A header that claims more rows than the data holds opens, then fails to decode.
-  auto dec = ImageDecoder::create(stream_of(with_png_size(png, 32, 4000)), nullptr);
-  ASSERT_TRUE(dec && dec->info().height == 4000);
-  EXPECT_FALSE(dec->decode());
 }
 
 // A cut inside any scan's data is refused, whether the bytes FF D9 (end of image) follow the
@@ -845,8 +804,8 @@ TEST(Codecs, ExifOrientationTurnsJpegAndPngUpright) {
     }
 }
 
-// load_image names the reason and the format: files cut anywhere (every format), unknown,
-// unsupported, huge, corrupt, empty and missing ones.
+// load_image names the reason and the format, and the decoders trace it: files cut anywhere
+// (every format), unknown, unsupported, huge, corrupt, empty and missing ones.
 TEST(Codecs, LoadImageSaysWhy) {
   std::vector<uint8_t> rgba(8 * 6 * 4, 200);
   const std::string clip_bmp = zel::clip::encode_bmp(rgba.data(), 8, 6, 32, zel::bimage_r8g8b8);
@@ -860,26 +819,51 @@ TEST(Codecs, LoadImageSaysWhy) {
       {"PNG", sample_png()},
       {"PNG", sample_png(32, 16, true)},
   };
-  bytes huge_gif = animated_gif(), bad_gif = animated_gif();
+  const bytes png = sample_png();
+  bytes huge_gif = animated_gif(), bad_gif = animated_gif(), bad_idat = png, bad_ihdr = png,
+        huge_jpg = sample_jpeg(), junk = {0xFF, 0xD8, 0xFF};
   huge_gif[6] = huge_gif[7] = huge_gif[8] = huge_gif[9] = 0xFF;  // 65535 x 65535 screen
   bad_gif[13 + 12] = 0x3F;  // the first record is neither a frame, an extension nor the end
-  std::vector<std::tuple<bytes, load_error, std::string>> cases = {
-      {{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}, load_error::unsupported, "TIFF"},
-      {{'h', 'e', 'l', 'l', 'o'}, load_error::unsupported, "unknown"},
-      {huge_gif, load_error::too_large, "65535 x 65535"},
-      {bad_gif, load_error::corrupt, "GIF"},
-      {{}, load_error::truncated, "empty"}};
+  bad_idat[idat_offset(png) + 5] ^= 0x55;  // the chunk's CRC no longer matches
+  bad_ihdr[18] ^= 0x01;
+  const size_t sof = sof_size_offset(huge_jpg);
+  ASSERT_GT(sof, 0u);
+  for (size_t i = 0; i < 4; ++i) huge_jpg[sof + i] = i % 2 ? 0xE8 : 0xFD;  // 65000 x 65000
+  rng g(3);
+  for (int i = 0; i < 500; ++i) junk.push_back(uint8_t(g.next()));
+  jpeg_spec two;
+  two.components = 2, two.in_space = two.file_space = JCS_UNKNOWN;
+  two.samples = smooth_samples(two.width, two.height, 2);
+  // The file, the reason (none: not checked), and words of the message and of the trace.
+  std::vector<std::tuple<bytes, load_error, std::string, std::string>> cases = {
+      {{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}, load_error::unsupported, "TIFF", ""},
+      {{'h', 'e', 'l', 'l', 'o'}, load_error::unsupported, "unknown", ""},
+      {huge_gif, load_error::too_large, "65535 x 65535", ""},
+      {bad_gif, load_error::corrupt, "GIF", ""},
+      {{}, load_error::truncated, "empty", ""},
+      {bad_idat, load_error::corrupt, "PNG", "PNG"},
+      {bad_ihdr, load_error::corrupt, "PNG", ""},
+      {with_png_size(png, 100000, 100000), load_error::none, "PNG", "(catch)"},
+      // Each side allowed, the product not.
+      {with_png_size(png, 60000, 60000), load_error::too_large, "PNG", ""},
+      {huge_jpg, load_error::too_large, "JPEG", "too large"},
+      {junk, load_error::corrupt, "JPEG", "(catch)"},
+      {encode_jpeg(two), load_error::unsupported, "JPEG", "unsupported"},
+      // A whole file whose header claims more rows than its data holds.
+      {with_png_size(png, 32, 4000), load_error::corrupt, "PNG", ""}};
   for (const auto& [format, file] : whole)
     for (size_t keep : {size_t(20), size_t(33), file.size() / 2, file.size() - 30, file.size() - 1})
       // Only IEND's CRC, or the JPEG end marker after complete scans: every row is there.
       if (!(format[0] == 'P' || format[0] == 'J') || keep != file.size() - 1)
         cases.emplace_back(bytes(file.begin(), file.begin() + long(keep)), load_error::truncated,
-                           format);
-  for (const auto& [file, error, in_message] : cases) {
+                           format, "");
+  for (const auto& [file, error, in_message, in_trace] : cases) {
+    TraceCapture trace;
     auto r = load_image(stream_of(file));
     EXPECT_FALSE(r.image) << in_message << " of " << file.size();
-    EXPECT_EQ(r.error, error) << r.message;
+    EXPECT_TRUE(error == load_error::none || r.error == error) << r.message;
     EXPECT_NE(r.message.find(in_message), std::string::npos) << r.message;
+    EXPECT_NE(trace.all().find(in_trace), std::string::npos) << in_trace << " in " << trace.all();
   }
   auto r = load_image(std::string(ZEL_TEST_BINARY_DIR) + "/no such picture.png");
   EXPECT_EQ(r.error, load_error::missing);

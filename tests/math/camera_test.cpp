@@ -18,26 +18,25 @@ vec3 view_of(Camera& c, const vec3& p) {
 
 }  // namespace
 
+// A name gives one camera until it is destroyed; the old camera lives on with its owner, and a
+// new one is made under the name.
 TEST(Camera, Registry) {
   auto a = Camera::create_camera(u"cam test registry");
   ASSERT_TRUE(a && a->name() == u"cam test registry");
   EXPECT_EQ(Camera::create_camera(u"cam test registry"), a);
-  EXPECT_EQ(Camera::get_camera(u"cam test registry"), a);
   EXPECT_FALSE(Camera::get_camera(u"cam test none"));
   a->move(1, 2, 3);
   Camera::destroy_camera(u"cam test registry");
   EXPECT_FALSE(Camera::get_camera(u"cam test registry"));
-  // The old camera lives on with its owner; a new one is made under the name.
   a->get_view();
   EXPECT_EQ(a->position(), vec3(1, 2, 3));
   auto b = Camera::create_camera(u"cam test registry");
-  EXPECT_NE(a, b);
-  EXPECT_EQ(b->position(), vec3(0, 0, 0));
+  EXPECT_TRUE(b != a && b->position() == vec3(0, 0, 0));
   Camera::destroy_camera(u"cam test registry");
   Camera::destroy_camera(u"cam test registry");  // absent: nothing happens
 }
 
-TEST(Camera, MoveIsAppliedOnceOnDemand) {
+TEST(Camera, MovesAreAppliedOnceOnDemand) {
   Camera c;
   c.move(1, 0, 0);
   EXPECT_EQ(c.position(), vec3(0, 0, 0));  // pending
@@ -51,15 +50,12 @@ TEST(Camera, MoveIsAppliedOnceOnDemand) {
   c.move(vec3(0, 0, -5));
   c.move(0, 0, 1);
   EXPECT_TRUE(close_to(view_of(c, vec3(1, 0, 0)), vec3(0, 0, 4)));
-}
-
-TEST(Camera, DirectionalMoves) {
-  Camera c;
+  // Along the line of sight (+z), up and right (+x).
   c.move_forward_back(3);
   c.move_up_down(-2);
   c.move_right_left(4);
   c.get_view();
-  EXPECT_TRUE(close_to(c.position(), vec3(4, -2, 3)) && close_to(c.target(), vec3(4, -2, 4)));
+  EXPECT_TRUE(close_to(c.position(), vec3(5, -2, -1)) && close_to(c.target(), vec3(5, -2, 0)));
   // After pointing elsewhere from a position off the origin, "right" is still to the right of
   // the line of sight.
   Camera d;
@@ -115,10 +111,6 @@ TEST(Camera, Rotations) {
   EXPECT_TRUE(close_to(f.get_view(), want, 1e-5f));
   EXPECT_TRUE(close_to(f.position(), vec3(-10, 0, 0), 1e-5f));
   EXPECT_TRUE(close_to(f.up(), vec3(0, 0, 1), 1e-5f));
-  // A zero axis is no rotation.
-  Camera g;
-  g.rotate(vec3(0, 0, 0), 1.0f);
-  EXPECT_TRUE(close_to(g.get_view(), mat4(), 0.0f));
 }
 
 TEST(Camera, Projections) {
@@ -138,6 +130,4 @@ TEST(Camera, Projections) {
   vec4 q;
   mult(q, c.get_project(), vec4(22, 11, 11, 1));
   EXPECT_TRUE(zel_test::close_to(vec4(q.x / q.w, q.y / q.w, q.z / q.w, 1), vec4(1, 1, 1, 1)));
-  mult(q, c.get_project(), vec4(0, 0, 1, 1));
-  EXPECT_NEAR(q.z / q.w, 0.0f, 1e-6f);
 }
