@@ -38,7 +38,13 @@ void PNGDecoder::on_error(png_structp png, png_const_charp message) {
   png_longjmp(png, 1);
 }
 
-void PNGDecoder::on_warning(png_structp, png_const_charp) {}
+// libpng warns first of a size beyond the limits and then fails with a general IHDR error: the
+// warning is kept so that the failure can say the picture was too large.
+void PNGDecoder::on_warning(png_structp png, png_const_charp message) {
+  auto* self = static_cast<PNGDecoder*>(png_get_error_ptr(png));
+  if (self && message && std::strstr(message, "exceeds user limit"))
+    std::snprintf(self->warning_, sizeof(self->warning_), "%s", message);
+}
 
 void PNGDecoder::on_read(png_structp png, png_bytep data, size_t length) {
   auto* self = static_cast<PNGDecoder*>(png_get_io_ptr(png));
@@ -158,7 +164,7 @@ image_info PNGDecoder::open(const std::shared_ptr<qar::Stream>& stream,
 }
 
 void PNGDecoder::report_failure() const {
-  const std::string why = error_;
+  const std::string why = warning_[0] ? std::string(warning_) + "; " + error_ : error_;
   il::load_error kind = il::load_error::corrupt;
   if (why.find("data ends early") != std::string::npos)
     kind = il::load_error::truncated;

@@ -48,6 +48,7 @@ class PNGDecoder : public BitmapImageDecoder {
   int orientation_ = 1;  // from an eXIf chunk ahead of the pixels
   bool decoded_ = false;
   char error_[200] = {};
+  char warning_[200] = {};  // a size limit libpng warned of before failing
 };
 
 }  // namespace intenal
