@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,24 @@ inline fs::path fresh_dir(const std::string& name) {
 
 inline bool sh(const std::string& cmd) {
   return std::system(cmd.c_str()) == 0;
+}
+
+const std::string kShow = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
+
+struct Outcome {
+  int code;
+  std::string err;
+};
+
+// zelshow run in `dir` with `args`: its exit code and what it wrote on stderr.
+inline Outcome zelshow(const fs::path& dir, const std::string& args) {
+  const fs::path err = dir / "stderr.txt";
+  const int rc = std::system(("cd '" + dir.string() + "' && " + kShow + " " + args + " 2>'" +
+                              err.string() + "' >/dev/null")
+                                 .c_str());
+  std::stringstream ss;
+  ss << std::ifstream(err).rdbuf();
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ss.str()};
 }
 
 inline std::vector<uint8_t> slurp(const fs::path& p) {

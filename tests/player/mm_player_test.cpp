@@ -12,25 +12,15 @@
 #include "audio/wav_analysis.h"
 #include "media_util.h"
 #include "qar/stream.h"
-#include "qar/thread.h"
+#include "scene/scene_util.h"
 #include "zel/audio/audio_driver.h"
-#include "zel/context.h"
-#include "zel/facet.h"
-#include "zel/il/bitmap_image.h"
-#include "zel/layer.h"
 #include "zel/media/playables.h"
-#include "zel/render_mng.h"
 
 using namespace media_test;
+using scene_test::wait_for;
 using namespace std::chrono;
 
 namespace {
-
-class Host : public zel::RenderMng {
- public:
-  Host() : zel::RenderMng(u"Software") {}
-  void change_mode(const zel::DeviceMode&) override {}
-};
 
 fs::path clip() {
   static const fs::path p = [] {
@@ -44,13 +34,6 @@ fs::path clip() {
   return p;
 }
 
-template <class F>
-bool wait_for(F f, milliseconds limit = milliseconds(5000)) {
-  for (auto t0 = steady_clock::now(); !f(); std::this_thread::sleep_for(milliseconds(5)))
-    if (steady_clock::now() - t0 > limit) return false;
-  return true;
-}
-
 class Player : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,10 +41,8 @@ class Player : public ::testing::Test {
     zel::AudioDriver::start_driver(u"OpenAL");
   }
   void make_render() {
-    mng_ = std::make_shared<Host>();
-    zel::DeviceMode mode;
-    mode.width = 320, mode.height = 240, mode.depth = 32, mode.windowed = 1;
-    ASSERT_TRUE(mng_->init(u"Software", mode));
+    mng_ = std::make_shared<scene_test::Host>(u"Software");
+    ASSERT_TRUE(mng_->init(u"Software", scene_test::make_mode(320, 240)));
   }
   void start_render() {
     if (!mng_) make_render();
@@ -75,7 +56,7 @@ class Player : public ::testing::Test {
     mng_.reset();
     zel::zelContext::uninit();
   }
-  std::shared_ptr<Host> mng_;
+  std::shared_ptr<scene_test::Host> mng_;
   std::unique_ptr<zel::MMPlayer> player_ = std::make_unique<zel::MMPlayer>();
 };
 

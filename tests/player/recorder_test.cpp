@@ -11,13 +11,10 @@
 #include <memory>
 
 #include "media_util.h"
-#include "qar/thread.h"
+#include "scene/scene_util.h"
 #include "zel/audio/driver/openal/openal_driver.h"
-#include "zel/context.h"
 #include "zel/media/media_stream.h"
 #include "zel/media/recorder/video_file_recorder.h"
-#include "zel/render_device.h"
-#include "zel/render_mng.h"
 #include "zel/renderable.h"
 
 using namespace media_test;
@@ -27,12 +24,6 @@ using zel::recorder::VideoFileRecorder;
 namespace {
 
 constexpr int kFps = 25, kRate = 48000, kSeconds = 6;
-
-class Host : public zel::RenderMng {
- public:
-  Host() : zel::RenderMng(u"Software") {}
-  void change_mode(const zel::DeviceMode&) override {}
-};
 
 // The screen is white for the first frame of every second of engine time, black otherwise.
 class Flash : public zel::Updatable {
@@ -95,9 +86,8 @@ class Recorder : public ::testing::TestWithParam<Row> {};
 TEST_P(Recorder, FlashesAndBeepsStayWithinAFrameAndRecordingOutrunsRealTime) {
   const Row row = GetParam();
   const fs::path file = fresh_dir("recorder") / row.file;
-  auto mng = std::make_shared<Host>();
-  zel::DeviceMode mode;
-  mode.width = 160, mode.height = 120, mode.depth = 32, mode.windowed = 1;
+  auto mng = std::make_shared<scene_test::Host>(u"Software");
+  const zel::DeviceMode mode = scene_test::make_mode(160, 120);
   ASSERT_TRUE(mng->init(u"Software", mode));
   mng->set_fps(kFps);
   mng->set_fixed_step(true);

@@ -3,48 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <string>
 
 #include "images/codec_util.h"
+#include "player/media_util.h"
 #include "qar/stream.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"
 
-namespace fs = std::filesystem;
+using namespace media_test;
 
 namespace {
 
-const std::string kShow = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
-
-struct Outcome {
-  int code;
-  std::string err;
-};
-
 Outcome run(const std::string& args) {
-  const fs::path err = fs::path(ZEL_TEST_BINARY_DIR) / "zelshow_stderr.txt";
-  const int rc = std::system((kShow + " " + args + " 2>" + err.string() + " >/dev/null").c_str());
-  std::stringstream ss;
-  ss << std::ifstream(err).rdbuf();
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ss.str()};
+  return media_test::zelshow(ZEL_TEST_BINARY_DIR, args);
 }
 
 uint32_t rgb(const zel::BitmapImage& img, int x, int y) {
   const uint8_t* p = img.pixmap(y) + x * (img.type() == zel::bimage_r8g8b8 ? 3 : 4);
   return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-
-// An empty folder of that name in the build folder.
-fs::path fresh_dir(const char* name) {
-  fs::path d = fs::path(ZEL_TEST_BINARY_DIR) / name;
-  fs::remove_all(d);
-  fs::create_directories(d);
-  return d;
 }
 
 // Frame n written by zelshow into `dir`.
