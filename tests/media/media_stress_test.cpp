@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "../scene/scene_util.h"
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "zel/media/ffmpeg/ffmpeg_stream.h"
 #include "zel/media/playables.h"

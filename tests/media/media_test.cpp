@@ -8,13 +8,11 @@ extern "C" {
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <thread>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "soft_screen.h"
 #include "thread_guard.h"
@@ -44,11 +42,6 @@ class TestStream : public qar::MemoryStream {
 
 std::vector<uint8_t> bytes(const std::string& s) {
   return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-std::vector<uint8_t> file_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 // A software device's texture manager serves the video sources.
@@ -100,55 +93,34 @@ TEST(MediaReader, SniffReadAndSeekTable) {
   auto mem = [](std::string d, bool known = true, bool fails = false) {
     return std::make_shared<TestStream>(bytes(d), known, fails);
   };
+  auto sniff = [](R& r) { return int64_t(r.sniff()); };
+  auto read8 = [](R& r) {
+    uint8_t b[8];
+    return int64_t(r.read(b, 8));
+  };
   const std::string hundred(100, 'x');
   const Case cases[] = {
-      {"avi", mem(kRiffAvi), 0, [](R& r) { return int64_t(r.sniff()); }, 1},
-      {"wave", mem(kRiffWave), 0, [](R& r) { return int64_t(r.sniff()); }, 2},
-      {"other riff", mem(std::string("RIFF\x10\0\0\0CDXA\0\0\0\0\0\0\0\0", 20)), 0,
-       [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"short riff probes", mem(std::string("RIFF\0\0\0\0AVI ", 12)), 0,
-       [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"position restored", mem(hundred), 7, [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"short stream restored", mem("RIFFxx"), 2, [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"read error", mem(hundred, true, true), 0,
-       [](R& r) {
-         uint8_t b[8];
-         return int64_t(r.read(b, 8));
-       },
-       AVERROR(EIO)},
-      {"read at the end", mem(hundred), 100,
-       [](R& r) {
-         uint8_t b[8];
-         return int64_t(r.read(b, 8));
-       },
-       AVERROR_EOF},
+      {"avi", mem(kRiffAvi), 0, sniff, 1},
+      {"wave", mem(kRiffWave), 0, sniff, 2},
+      {"other riff", mem(std::string("RIFF\x10\0\0\0CDXA\0\0\0\0\0\0\0\0", 20)), 0, sniff, 0},
+      {"short riff probes", mem(std::string("RIFF\0\0\0\0AVI ", 12)), 0, sniff, 0},
+      {"position restored", mem(hundred), 7, sniff, 0},
+      {"short stream restored", mem("RIFFxx"), 2, sniff, 0},
+      {"read error", mem(hundred, true, true), 0, read8, AVERROR(EIO)},
+      {"read at the end", mem(hundred), 100, read8, AVERROR_EOF},
       {"seek -1", mem(hundred), 0, [](R& r) { return r.seek(-1, SEEK_SET); }, AVERROR(EINVAL)},
       {"seek size + 1", mem(hundred), 0, [](R& r) { return r.seek(101, SEEK_SET); },
        AVERROR(EINVAL)},
       {"seek size, then read", mem(hundred), 0,
-       [](R& r) {
-         uint8_t b[8];
-         return r.seek(100, SEEK_SET) == 100 ? int64_t(r.read(b, 8)) : -2;
-       },
-       AVERROR_EOF},
+       [&](R& r) { return r.seek(100, SEEK_SET) == 100 ? read8(r) : -2; }, AVERROR_EOF},
       {"seek from the end", mem(hundred), 50, [](R& r) { return r.seek(-10, SEEK_END); }, 90},
-      {"seek relative", mem(hundred), 0,
-       [](R& r) {
-         uint8_t b[5];
-         r.read(b, 5);
-         return r.seek(3, SEEK_CUR);
-       },
-       8},
+      {"seek relative", mem(hundred), 0, [&](R& r) { return read8(r), r.seek(-5, SEEK_CUR); }, 3},
       {"unknown length: size", mem(hundred, false), 0, [](R& r) { return r.seek(0, AVSEEK_SIZE); },
        AVERROR(ENOSYS)},
       {"unknown length: from the end", mem(hundred, false), 0,
        [](R& r) { return r.seek(-1, SEEK_END); }, AVERROR(ENOSYS)},
       {"unknown length: forward", mem(hundred, false), 0,
-       [](R& r) {
-         uint8_t b[4];
-         return r.seek(96, SEEK_SET) == 96 ? int64_t(r.read(b, 8)) : -2;
-       },
-       4},
+       [&](R& r) { return r.seek(96, SEEK_SET) == 96 ? read8(r) : -2; }, 4},
   };
   for (const Case& c : cases) {
     c.s->seek(c.start, 0);
@@ -340,7 +312,7 @@ TEST(MediaStream, DamagedFilesOpenPlaySeekAndCloseInTime) {
   const std::string wav = clip("damage.wav", "-f lavfi -i sine=d=0.5 -c:a pcm_s16le");
   std::vector<std::pair<std::string, std::vector<uint8_t>>> cases;
   for (const std::string& p : {mp4, avi, wav}) {
-    const std::vector<uint8_t> d = file_bytes(p);
+    const std::vector<uint8_t> d = slurp(p);
     ASSERT_GT(d.size(), 1000u) << p;
     cases.push_back({p + " cut in half", {d.begin(), d.begin() + d.size() / 2}});
     cases.push_back({p + " cut at 300", {d.begin(), d.begin() + 300}});

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "scene/scene_util.h"
 #include "zel/audio/audio_driver.h"

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "audio/wav_analysis.h"
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "scene/scene_util.h"
 #include "zel/audio/audio_driver.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "qar/string.h"
 #include "zel/context.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "scene/scene_util.h"
 #include "zel/audio/driver/openal/openal_driver.h"
 #include "zel/media/media_stream.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "audio/wav_analysis.h"
-#include "media_util.h"
+#include "media/media_util.h"
 
 using namespace media_test;
 

@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "audio/wav_analysis.h"
-#include "media_util.h"
+#include "media/media_util.h"
 
 using namespace media_test;
 

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "images/codec_util.h"
-#include "player/media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/decoder.h"
