@@ -7,9 +7,8 @@
 
 #include "images/codec_util.h"
 #include "media/media_util.h"
-#include "qar/stream.h"
 #include "zel/il/bitmap_image.h"
-#include "zel/il/decoder.h"
+#include "zel/il/load_image.h"
 
 using namespace media_test;
 
@@ -28,9 +27,7 @@ uint32_t rgb(const zel::BitmapImage& img, int x, int y) {
 std::shared_ptr<zel::BitmapImage> frame(const fs::path& dir, int n) {
   char name[32];
   std::snprintf(name, sizeof name, "frame_%06d.png", n);
-  auto s = qar::FileStream::open((dir / name).string());
-  auto dec = s ? zel::ImageDecoder::create(s, nullptr) : nullptr;
-  return dec ? std::dynamic_pointer_cast<zel::BitmapImage>(dec->decode()) : nullptr;
+  return zel::il::load_image((dir / name).string()).image;
 }
 
 // How many of every fourth pixel in each direction differ between two pictures.
