@@ -14,6 +14,7 @@ extern "C" {
 
 #include "media/media_util.h"
 #include "qar/stream.h"
+#include "scene/scene_util.h"
 #include "soft_screen.h"
 #include "thread_guard.h"
 #include "zel/context.h"
@@ -23,6 +24,7 @@ extern "C" {
 #include "zel/media/playables.h"
 
 using namespace media_test;
+using scene_test::near_rgb;
 using zel::ffmpeg::FFmpegStream;
 using zel::ffmpeg::StreamReader;
 
@@ -68,12 +70,6 @@ uint32_t centre(std::shared_ptr<zel::Texture> t) {
 }
 uint32_t centre(zel::Video& v) {
   return centre(v.get_texture());
-}
-
-bool near(uint32_t a, uint32_t b, int tol) {
-  for (int s : {0, 8, 16})
-    if (std::abs(int(a >> s & 0xFF) - int(b >> s & 0xFF)) > tol) return false;
-  return true;
 }
 
 const std::string kRiffAvi("RIFF\x10\0\0\0AVI LIST\0\0\0\0", 20);
@@ -169,19 +165,18 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
   ASSERT_TRUE(s);
   auto video = s->get_video().front();
   EXPECT_EQ(s->size_frames(), 25);
-  EXPECT_TRUE(near(centre(*video), colour(0), 8)) << std::hex << centre(*video);
+  EXPECT_TRUE(near_rgb(centre(*video), colour(0), 8)) << std::hex << centre(*video);
   const int ks[] = {0, 1, 11, 12, 13, 24};
   for (int k : ks) {
     EXPECT_EQ(s->seek_frames(k, 0), k);
     EXPECT_EQ(s->tell_frames(), k);
-    EXPECT_TRUE(near(centre(*video), colour(k), 8))
+    EXPECT_TRUE(near_rgb(centre(*video), colour(k), 8))
         << "frame " << k << std::hex << " got " << centre(*video);
   }
-  for (int i = 5; i >= 0; --i) {
-    const int k = ks[i];
-    s->seek_ms(k * 40, 0);
-    EXPECT_EQ(s->tell_frames(), k);
-    EXPECT_TRUE(near(centre(*video), colour(k), 8)) << "ms of frame " << k;
+  for (auto k = std::rbegin(ks); k != std::rend(ks); ++k) {
+    s->seek_ms(*k * 40, 0);
+    EXPECT_EQ(s->tell_frames(), *k);
+    EXPECT_TRUE(near_rgb(centre(*video), colour(*k), 8)) << "ms of frame " << *k;
   }
   // From the end (size + offset), clamped targets, and no overflow of huge milliseconds.
   s->seek(-400000, 2);
@@ -189,26 +184,26 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
   s->seek_frames(3, 0);
   s->seek(-1000000000, 1);
   EXPECT_EQ(s->tell(), 0);
-  EXPECT_TRUE(near(centre(*video), colour(0), 8));
+  EXPECT_TRUE(near_rgb(centre(*video), colour(0), 8));
   s->seek_ms(INT64_MAX, 0);
   EXPECT_EQ(s->tell(), s->size());
-  EXPECT_TRUE(near(centre(*video), colour(24), 8));
+  EXPECT_TRUE(near_rgb(centre(*video), colour(24), 8));
   // Pictures scaled to the rectangle asked for; -1 is the video's own size again.
   for (auto size : {std::make_pair(32, 24), std::make_pair(-1, -1)}) {
     s->set_rect(size.first, size.second);
     auto t = video->get_texture();
     EXPECT_EQ(t->real_width(), size.first < 0 ? 64 : size.first);
-    EXPECT_TRUE(near(centre(*video), colour(24), 8));
+    EXPECT_TRUE(near_rgb(centre(*video), colour(24), 8));
   }
   // The frame updates leave a disabled video's picture alone.
   auto tex = video->get_texture();
   s->disable_video(true);
   s->seek_frames(0, 0);
   s->update(0);
-  EXPECT_TRUE(near(centre(tex), colour(24), 8));
+  EXPECT_TRUE(near_rgb(centre(tex), colour(24), 8));
   s->disable_video(false);
   s->update(0);
-  EXPECT_TRUE(near(centre(tex), colour(0), 8));
+  EXPECT_TRUE(near_rgb(centre(tex), colour(0), 8));
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, ExactSeek,
