@@ -25,6 +25,7 @@ class SineStream : public zel::AudioStream {
   ~SineStream() override { connect(nullptr); }
 
   int16_t sample(int64_t frame, int ch) const {
+    if (on > 0 && frame % format_.samples_per_sec >= on * format_.samples_per_sec) return 0;
     const double v = amp_ * 32767 * std::sin(2 * M_PI * freq_ * frame / format_.samples_per_sec);
     return static_cast<int16_t>(std::lround(ch ? v * right_gain_ : v));
   }
@@ -43,6 +44,9 @@ class SineStream : public zel::AudioStream {
   }
   void flush() override {}
   int64_t seek(int64_t, int) override { return 0; }
+  // Sound only for the first `on` seconds of every second (0: throughout).
+  double on = 0;
+
   int64_t produced() {  // frames handed out
     std::lock_guard<std::mutex> lock(mutex_);
     return next_ / block_;
