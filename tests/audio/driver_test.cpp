@@ -115,12 +115,9 @@ TEST(AudioDrivers, RingSizesAndAttenuation) {
     EXPECT_EQ(s->ring_bytes(), r.bytes);
     EXPECT_EQ(s->step_frames(), r.step);
   }
-  struct {
-    int32_t v, att;
-  } att[] = {{100, 0}, {50, -693}, {0, -10000}, {150, 0}, {-3, -10000}};
-  for (auto a : att) {
-    drv.set_volume(a.v);
-    EXPECT_EQ(drv.attenuation(), a.att) << a.v;
+  for (auto [volume, att] : {std::pair{100, 0}, {50, -693}, {0, -10000}, {150, 0}, {-3, -10000}}) {
+    drv.set_volume(volume);
+    EXPECT_EQ(drv.attenuation(), att) << volume;
   }
 }
 

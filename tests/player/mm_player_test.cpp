@@ -67,12 +67,10 @@ TEST_F(Player, ClosedPlayerGivesNeutralValuesAndClampsTheVolume) {
   EXPECT_EQ(player_->get_video(0), nullptr);
   EXPECT_EQ(player_->get_size(), std::make_pair(0, 0));
   EXPECT_FALSE(player_->open(nullptr));
-  const struct {
-    int16_t set, stored, previous;
-  } rows[] = {{150, 100, 75}, {-3, 0, 100}, {40, 40, 0}};
-  for (auto r : rows) {
-    EXPECT_EQ(player_->volum(r.set), r.previous);
-    EXPECT_EQ(player_->volum(), r.stored);
+  // Set, stored, the one before.
+  for (auto [set, stored, previous] : {std::tuple{150, 100, 75}, {-3, 0, 100}, {40, 40, 0}}) {
+    EXPECT_EQ(player_->volum(int16_t(set)), previous);
+    EXPECT_EQ(player_->volum(), stored);
   }
 }
 

@@ -31,16 +31,12 @@ TEST(ZelshowMedia, HeadlessFramesShowTheClipAndTheWavHoldsItsTone) {
   const Outcome o = zelshow(dir, "--headless --frames 75 --out o --audio-out a.wav clip.mp4");
   ASSERT_EQ(o.code, 0) << o.err;
   // Decoded back through ffmpeg as grey: red 76, blue 29, lime 150 (BT.601 full range).
-  const struct {
-    int frame;
-    double luma;
-  } rows[] = {{12, 76}, {37, 29}, {62, 150}};
-  for (auto r : rows) {
+  for (auto [frame, luma] : {std::pair{12, 76.0}, {37, 29.0}, {62, 150.0}}) {
     char name[32];
-    std::snprintf(name, sizeof name, "o/frame_%06d.png", r.frame);
+    std::snprintf(name, sizeof name, "o/frame_%06d.png", frame);
     const decoded d = decode(dir / name);
     ASSERT_EQ(d.luma.size(), 1u) << name;
-    EXPECT_NEAR(d.luma[0], r.luma, 16) << name;
+    EXPECT_NEAR(d.luma[0], luma, 16) << name;
   }
   // 16-bit stereo at 48 kHz ("fmt " first, as OpenAL Soft writes it).
   const auto head = slurp(dir / "a.wav");

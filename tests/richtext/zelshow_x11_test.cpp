@@ -101,15 +101,12 @@ TEST(ZelshowX11, KeysWheelAndLinks) {
 
   const std::string top = settled_frame([](const std::string&) { return true; });
   ASSERT_FALSE(top.empty());
-  const struct {
-    const char* there;
-    const char* back;  // null: a mouse button
-  } moves[] = {{"End", "Home"}, {"Down", "Up"}, {"Next", "Prior"}, {"space", "Home"}};
-  for (const auto& m : moves) {
-    SCOPED_TRACE(m.there);
-    key(m.there);
+  for (auto [there, back] :
+       {std::pair{"End", "Home"}, {"Down", "Up"}, {"Next", "Prior"}, {"space", "Home"}}) {
+    SCOPED_TRACE(there);
+    key(there);
     EXPECT_NE(frame_other_than(top), top);
-    key(m.back);
+    key(back);
     EXPECT_EQ(frame_equal_to(top), top);
   }
   run("xdotool mousemove --window " + win + " 100 150 click 5");
