@@ -1,6 +1,6 @@
 // zelshow playing media as a user runs it: headless frames in the clip's colours with its tone
-// captured through OpenAL Soft's wave output, an offline recording decoded back, and one line
-// naming a file that cannot be played.
+// captured through OpenAL Soft's wave output, and an offline recording decoded back (a file that
+// cannot be played is among zelshow's bad inputs in the smoke test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -90,15 +90,6 @@ TEST(ZelshowMedia, RecordingFollowsTheEngineClock) {
       EXPECT_EQ(d.samples, first.samples);
     }
   }
-}
-
-TEST(ZelshowMedia, AFileThatCannotBePlayedIsNamedInOneLine) {
-  const fs::path dir = fresh_dir("zelshow_broken");
-  std::ofstream(dir / "broken.mp4") << std::string(4096, 'x');
-  const Outcome o = zelshow(dir, "--headless --frames 5 broken.mp4");
-  EXPECT_EQ(o.code, 2);
-  EXPECT_NE(o.err.find("broken.mp4"), std::string::npos) << o.err;
-  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
 }
 
 }  // namespace

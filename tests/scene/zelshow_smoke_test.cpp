@@ -1,5 +1,6 @@
 // zelshow as a user runs it: headless frames written as PNG files showing the demo scene, a
-// slideshow that shows the picture given, and one clear line for bad input.
+// slideshow that shows the picture given, and one clear line for bad input (pictures, media and
+// options).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,12 +89,14 @@ TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   const fs::path dir = fresh_dir("zelshow_bad");
   std::ofstream(dir / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n"
                                                       << std::string(40, '\x07');
+  std::ofstream(dir / "broken.mp4") << std::string(4096, 'x');
   // The decoders' own traces stay below the default level: the whole output is one line.
   const struct {
     std::string args, names;
     int code;
   } cases[] = {{"--headless --frames 2 " + (dir / "nothere.png").string(), "nothere.png", 2},
                {"--headless --frames 2 " + (dir / "broken.png").string(), "broken.png", 2},
+               {"--headless --frames 5 " + (dir / "broken.mp4").string(), "broken.mp4", 2},
                {"--size 12 --headless", "--size", 2},
                {"--device Nope --headless --frames 1", "render device", 1},
                {"--bogus", "--bogus", 2}};
