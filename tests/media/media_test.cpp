@@ -25,6 +25,7 @@ extern "C" {
 
 using namespace media_test;
 using scene_test::near_rgb;
+using scene_test::wait_for;
 using zel::ffmpeg::FFmpegStream;
 using zel::ffmpeg::StreamReader;
 
@@ -222,8 +223,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   int32_t n = -2;
   double start = -1;
   auto pop = [&] {
-    for (int i = 0; i < 200 && (n = -2, audio->pop_chunk(&data, &n, &start), n == -2); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    wait_for([&] { return n = -2, audio->pop_chunk(&data, &n, &start), n != -2; });
   };
   pop();
   ASSERT_GT(n, 0);
@@ -242,8 +242,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   s->seek_ms(100, 0);
   uint8_t six[6];
   uint64_t got = 0;
-  for (int i = 0; i < 200 && audio->read_data(six, 6, got) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(wait_for([&] { return audio->read_data(six, 6, got) == 0; }));
   audio->pop_chunk(&data, &n, &start);
   EXPECT_EQ(n, 8000 / 50 * 2 - 6);
   EXPECT_NEAR(start, 0.1 + 3 / 8000.0, 1e-4);
@@ -254,12 +253,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   // At the end: the rest, then -1.
   s->seek_ms(990, 0);
   std::vector<uint8_t> buf(4000);
-  int r = -2;
-  for (int i = 0; i < 400 && r != -1; ++i) {
-    r = audio->read_data(buf.data(), buf.size(), got);
-    if (r == -2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_EQ(r, -1);
+  EXPECT_TRUE(wait_for([&] { return audio->read_data(buf.data(), buf.size(), got) == -1; }));
 }
 
 TEST(MediaStream, SoundBecomesSixteenBitsAtMostTwoChannels) {
@@ -294,9 +288,7 @@ TEST(MediaStream, TheEndPausesOrLoops) {
     EXPECT_EQ(s->is_eos(), !loop);
     EXPECT_EQ(s->is_play(), loop);
     EXPECT_EQ(wraps > 0, loop);
-    if (!loop) {
-      EXPECT_EQ(s->tell(), s->size());
-    }
+    EXPECT_TRUE(loop || s->tell() == s->size());
   }
 }
 
