@@ -154,17 +154,13 @@ TEST(AudioDrivers, RingUnderrunAndThrowingStream) {
 }
 
 TEST(AudioDrivers, FactoryAndStartUp) {
-  struct {
-    std::u16string name;
-    const char* type;
-  } rows[] = {{u"OpenAL", "OpenAL"},
-              {u"DirectSound8", "DirectSound8"},
-              {u"xyz", "DirectSound8"},
-              {u"", ""}};
-  for (auto& r : rows) {
-    auto d = zel::AudioDriver::create_driver(r.name);
+  for (auto [name, type] : {std::pair{u"OpenAL", "OpenAL"},
+                            {u"DirectSound8", "DirectSound8"},
+                            {u"xyz", "DirectSound8"},
+                            {u"", ""}}) {
+    auto d = zel::AudioDriver::create_driver(name);
     EXPECT_EQ(zelContext::instance().audio_driver, d);
-    EXPECT_EQ(d ? qar::to_utf8(d->name()) : std::string(), r.type);
+    EXPECT_EQ(d ? qar::to_utf8(d->name()) : std::string(), type);
   }
   // The host's choice opens at start-up; one without an output is dropped, nothing thrown.
   for (const char* output : {"dummy", "no-such-output"}) {
