@@ -1,7 +1,7 @@
-// A real AudioStream for the driver tests: a 16-bit PCM sine (the right channel `right_gain`
-// times the left, so that swapped channels show), `seconds` long (endless for 0), handed out
-// as 20 ms chunks with stream times (pop_chunk) or as bytes (read_data, at most `max_read` a
-// call when given, so that reads split frames).
+// A real AudioStream for the driver and recorder tests: a 16-bit PCM sine (the right channel
+// `right_gain` times the left, so that swapped channels show; beeps when `on` is set),
+// `seconds` long (endless for 0), handed out as 20 ms chunks with stream times (pop_chunk) or
+// as bytes (read_data, at most `max_read` a call when given, so that reads split frames).
 #pragma once
 #include <cmath>
 #include <cstdlib>
