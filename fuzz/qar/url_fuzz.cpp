@@ -4,32 +4,21 @@
 // seconds counts as a failure.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "qar/url.h"
 
-namespace {
-
 constexpr size_t kLongInput = size_t(1) << 20;
 
-bool has_flag(int argc, char** argv, const char* prefix) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
-  return false;
-}
-
-}  // namespace
-
-// libFuzzer reads its flags after this returns; the defaults set here give way to the caller's.
+// libFuzzer reads its flags after this returns, and the last of a name wins: these defaults go
+// first, so that the caller's own flags override them.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   static char max_len[] = "-max_len=1048576";
   static char timeout[] = "-timeout=10";
   static std::vector<char*> args;
   args.assign(*argv, *argv + *argc);
-  if (!has_flag(*argc, *argv, "-max_len=")) args.push_back(max_len);
-  if (!has_flag(*argc, *argv, "-timeout=")) args.push_back(timeout);
+  args.insert(args.begin() + 1, {max_len, timeout});
   *argc = int(args.size());
   args.push_back(nullptr);
   *argv = args.data();

@@ -1,6 +1,7 @@
 // Writes seed movies for fuzz_swf into the folder given: plain, zlib and LZMA headers with
 // small, negative and 31-bit frame fields (made by the SWF tests' builder).
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "controls/swf_build.h"
@@ -20,11 +21,10 @@ int main(int argc, char** argv) {
   int n = 0;
   for (const auto& m : movies) {
     const auto bytes = swf_build::file(m);
-    const std::string path = std::string(argv[1]) + "/seed" + std::to_string(n++) + ".swf";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 1;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    std::ofstream f(std::string(argv[1]) + "/seed" + std::to_string(n++) + ".swf",
+                    std::ios::binary);
+    if (!f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())))
+      return 1;
   }
   return 0;
 }

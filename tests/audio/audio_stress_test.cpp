@@ -13,8 +13,7 @@ namespace {
 
 template <class Driver>
 void churn(int rounds) {
-  zel::audio_source_desc d;
-  d.channels = 2, d.samples_per_sec = 22050, d.bits_per_sample = 16;
+  const zel::audio_source_desc d{2, 22050, 16};
   for (int i = 0; i < rounds; ++i) {
     auto drv = std::make_shared<Driver>();
     ASSERT_TRUE(drv->init());
@@ -37,20 +36,12 @@ void churn(int rounds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     done = true;
     controls.join();
-    switch (i % 3) {
-      case 0:  // the stream goes first and detaches itself
-        stream.reset();
-        src.reset();
-        break;
-      case 1:  // the source goes first
-        src.reset();
-        stream.reset();
-        break;
-      default:  // the driver goes first: the source is stopped, then goes with the stream
-        drv.reset();
-        stream.reset();
-        src.reset();
-    }
+    // Turn by turn the stream goes first (and detaches itself), the source, or the driver (the
+    // source is stopped, then goes with the stream).
+    if (i % 3 == 1) src.reset();
+    if (i % 3 == 2) drv.reset();
+    stream.reset();
+    src.reset();
   }
 }
 

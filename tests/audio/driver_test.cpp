@@ -115,12 +115,9 @@ TEST(AudioDrivers, RingSizesAndAttenuation) {
     EXPECT_EQ(s->ring_bytes(), r.bytes);
     EXPECT_EQ(s->step_frames(), r.step);
   }
-  struct {
-    int32_t v, att;
-  } att[] = {{100, 0}, {50, -693}, {0, -10000}, {150, 0}, {-3, -10000}};
-  for (auto a : att) {
-    drv.set_volume(a.v);
-    EXPECT_EQ(drv.attenuation(), a.att) << a.v;
+  for (auto [volume, att] : {std::pair{100, 0}, {50, -693}, {0, -10000}, {150, 0}, {-3, -10000}}) {
+    drv.set_volume(volume);
+    EXPECT_EQ(drv.attenuation(), att) << volume;
   }
 }
 
@@ -157,17 +154,13 @@ TEST(AudioDrivers, RingUnderrunAndThrowingStream) {
 }
 
 TEST(AudioDrivers, FactoryAndStartUp) {
-  struct {
-    std::u16string name;
-    const char* type;
-  } rows[] = {{u"OpenAL", "OpenAL"},
-              {u"DirectSound8", "DirectSound8"},
-              {u"xyz", "DirectSound8"},
-              {u"", ""}};
-  for (auto& r : rows) {
-    auto d = zel::AudioDriver::create_driver(r.name);
+  for (auto [name, type] : {std::pair{u"OpenAL", "OpenAL"},
+                            {u"DirectSound8", "DirectSound8"},
+                            {u"xyz", "DirectSound8"},
+                            {u"", ""}}) {
+    auto d = zel::AudioDriver::create_driver(name);
     EXPECT_EQ(zelContext::instance().audio_driver, d);
-    EXPECT_EQ(d ? qar::to_utf8(d->name()) : std::string(), r.type);
+    EXPECT_EQ(d ? qar::to_utf8(d->name()) : std::string(), type);
   }
   // The host's choice opens at start-up; one without an output is dropped, nothing thrown.
   for (const char* output : {"dummy", "no-such-output"}) {

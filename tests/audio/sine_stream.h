@@ -1,7 +1,7 @@
-// A real AudioStream for the driver tests: a 16-bit PCM sine (the right channel `right_gain`
-// times the left, so that swapped channels show), `seconds` long (endless for 0), handed out
-// as 20 ms chunks with stream times (pop_chunk) or as bytes (read_data, at most `max_read` a
-// call when given, so that reads split frames).
+// A real AudioStream for the driver and recorder tests: a 16-bit PCM sine (the right channel
+// `right_gain` times the left, so that swapped channels show; beeps when `on` is set),
+// `seconds` long (endless for 0), handed out as 20 ms chunks with stream times (pop_chunk) or
+// as bytes (read_data, at most `max_read` a call when given, so that reads split frames).
 #pragma once
 #include <cmath>
 #include <cstdlib>
@@ -25,6 +25,7 @@ class SineStream : public zel::AudioStream {
   ~SineStream() override { connect(nullptr); }
 
   int16_t sample(int64_t frame, int ch) const {
+    if (on > 0 && frame % format_.samples_per_sec >= on * format_.samples_per_sec) return 0;
     const double v = amp_ * 32767 * std::sin(2 * M_PI * freq_ * frame / format_.samples_per_sec);
     return static_cast<int16_t>(std::lround(ch ? v * right_gain_ : v));
   }
@@ -43,6 +44,9 @@ class SineStream : public zel::AudioStream {
   }
   void flush() override {}
   int64_t seek(int64_t, int) override { return 0; }
+  // Sound only for the first `on` seconds of every second (0: throughout).
+  double on = 0;
+
   int64_t produced() {  // frames handed out
     std::lock_guard<std::mutex> lock(mutex_);
     return next_ / block_;

@@ -5,11 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
 #include "../scene/scene_util.h"
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "zel/media/ffmpeg/ffmpeg_stream.h"
 #include "zel/media/playables.h"
@@ -37,27 +38,16 @@ TEST_F(MediaStress, OpenPlaySeekPauseCloseWhileTheSceneIsDrawn) {
       ++opened;
       mng_->add_updatable(s);
       s->set_loop(rng() % 2);
+      // The last reopens the stream while the render thread walks its videos.
+      const std::function<void()> steps[] = {
+          [&] { s->play(); },
+          [&] { s->pause(); },
+          [&] { s->seek_ms(int64_t(rng() % 1200), 0); },
+          [&] { s->seek_frames(int64_t(rng() % 30), int(rng() % 3)); },
+          [&] { s->set_rect(int32_t(8 + rng() % 64), -1); },
+          [&] { s->open(qar::FileStream::open(clip)); }};
       for (int i = 0, n = int(rng() % 12); i < n; ++i) {
-        switch (rng() % 6) {
-          case 0:
-            s->play();
-            break;
-          case 1:
-            s->pause();
-            break;
-          case 2:
-            s->seek_ms(int64_t(rng() % 1200), 0);
-            break;
-          case 3:
-            s->seek_frames(int64_t(rng() % 30), int(rng() % 3));
-            break;
-          case 4:
-            s->set_rect(int32_t(8 + rng() % 64), -1);
-            break;
-          case 5:  // reopened while the render thread walks its videos
-            s->open(qar::FileStream::open(clip));
-            break;
-        }
+        steps[rng() % 6]();
         std::this_thread::sleep_for(milliseconds(rng() % 20));
       }
       if (rng() % 2) s->play();  // destroyed while it plays

@@ -8,14 +8,13 @@ extern "C" {
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <thread>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
+#include "scene/scene_util.h"
 #include "soft_screen.h"
 #include "thread_guard.h"
 #include "zel/context.h"
@@ -25,6 +24,8 @@ extern "C" {
 #include "zel/media/playables.h"
 
 using namespace media_test;
+using scene_test::near_rgb;
+using scene_test::wait_for;
 using zel::ffmpeg::FFmpegStream;
 using zel::ffmpeg::StreamReader;
 
@@ -44,11 +45,6 @@ class TestStream : public qar::MemoryStream {
 
 std::vector<uint8_t> bytes(const std::string& s) {
   return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-std::vector<uint8_t> file_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 // A software device's texture manager serves the video sources.
@@ -77,12 +73,6 @@ uint32_t centre(zel::Video& v) {
   return centre(v.get_texture());
 }
 
-bool near(uint32_t a, uint32_t b, int tol) {
-  for (int s : {0, 8, 16})
-    if (std::abs(int(a >> s & 0xFF) - int(b >> s & 0xFF)) > tol) return false;
-  return true;
-}
-
 const std::string kRiffAvi("RIFF\x10\0\0\0AVI LIST\0\0\0\0", 20);
 const std::string kRiffWave("RIFF\x10\0\0\0WAVEfmt \0\0\0\0", 20);
 
@@ -100,55 +90,34 @@ TEST(MediaReader, SniffReadAndSeekTable) {
   auto mem = [](std::string d, bool known = true, bool fails = false) {
     return std::make_shared<TestStream>(bytes(d), known, fails);
   };
+  auto sniff = [](R& r) { return int64_t(r.sniff()); };
+  auto read8 = [](R& r) {
+    uint8_t b[8];
+    return int64_t(r.read(b, 8));
+  };
   const std::string hundred(100, 'x');
   const Case cases[] = {
-      {"avi", mem(kRiffAvi), 0, [](R& r) { return int64_t(r.sniff()); }, 1},
-      {"wave", mem(kRiffWave), 0, [](R& r) { return int64_t(r.sniff()); }, 2},
-      {"other riff", mem(std::string("RIFF\x10\0\0\0CDXA\0\0\0\0\0\0\0\0", 20)), 0,
-       [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"short riff probes", mem(std::string("RIFF\0\0\0\0AVI ", 12)), 0,
-       [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"position restored", mem(hundred), 7, [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"short stream restored", mem("RIFFxx"), 2, [](R& r) { return int64_t(r.sniff()); }, 0},
-      {"read error", mem(hundred, true, true), 0,
-       [](R& r) {
-         uint8_t b[8];
-         return int64_t(r.read(b, 8));
-       },
-       AVERROR(EIO)},
-      {"read at the end", mem(hundred), 100,
-       [](R& r) {
-         uint8_t b[8];
-         return int64_t(r.read(b, 8));
-       },
-       AVERROR_EOF},
+      {"avi", mem(kRiffAvi), 0, sniff, 1},
+      {"wave", mem(kRiffWave), 0, sniff, 2},
+      {"other riff", mem(std::string("RIFF\x10\0\0\0CDXA\0\0\0\0\0\0\0\0", 20)), 0, sniff, 0},
+      {"short riff probes", mem(std::string("RIFF\0\0\0\0AVI ", 12)), 0, sniff, 0},
+      {"position restored", mem(hundred), 7, sniff, 0},
+      {"short stream restored", mem("RIFFxx"), 2, sniff, 0},
+      {"read error", mem(hundred, true, true), 0, read8, AVERROR(EIO)},
+      {"read at the end", mem(hundred), 100, read8, AVERROR_EOF},
       {"seek -1", mem(hundred), 0, [](R& r) { return r.seek(-1, SEEK_SET); }, AVERROR(EINVAL)},
       {"seek size + 1", mem(hundred), 0, [](R& r) { return r.seek(101, SEEK_SET); },
        AVERROR(EINVAL)},
       {"seek size, then read", mem(hundred), 0,
-       [](R& r) {
-         uint8_t b[8];
-         return r.seek(100, SEEK_SET) == 100 ? int64_t(r.read(b, 8)) : -2;
-       },
-       AVERROR_EOF},
+       [&](R& r) { return r.seek(100, SEEK_SET) == 100 ? read8(r) : -2; }, AVERROR_EOF},
       {"seek from the end", mem(hundred), 50, [](R& r) { return r.seek(-10, SEEK_END); }, 90},
-      {"seek relative", mem(hundred), 0,
-       [](R& r) {
-         uint8_t b[5];
-         r.read(b, 5);
-         return r.seek(3, SEEK_CUR);
-       },
-       8},
+      {"seek relative", mem(hundred), 0, [&](R& r) { return read8(r), r.seek(-5, SEEK_CUR); }, 3},
       {"unknown length: size", mem(hundred, false), 0, [](R& r) { return r.seek(0, AVSEEK_SIZE); },
        AVERROR(ENOSYS)},
       {"unknown length: from the end", mem(hundred, false), 0,
        [](R& r) { return r.seek(-1, SEEK_END); }, AVERROR(ENOSYS)},
       {"unknown length: forward", mem(hundred, false), 0,
-       [](R& r) {
-         uint8_t b[4];
-         return r.seek(96, SEEK_SET) == 96 ? int64_t(r.read(b, 8)) : -2;
-       },
-       4},
+       [&](R& r) { return r.seek(96, SEEK_SET) == 96 ? read8(r) : -2; }, 4},
   };
   for (const Case& c : cases) {
     c.s->seek(c.start, 0);
@@ -197,19 +166,18 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
   ASSERT_TRUE(s);
   auto video = s->get_video().front();
   EXPECT_EQ(s->size_frames(), 25);
-  EXPECT_TRUE(near(centre(*video), colour(0), 8)) << std::hex << centre(*video);
+  EXPECT_TRUE(near_rgb(centre(*video), colour(0), 8)) << std::hex << centre(*video);
   const int ks[] = {0, 1, 11, 12, 13, 24};
   for (int k : ks) {
     EXPECT_EQ(s->seek_frames(k, 0), k);
     EXPECT_EQ(s->tell_frames(), k);
-    EXPECT_TRUE(near(centre(*video), colour(k), 8))
+    EXPECT_TRUE(near_rgb(centre(*video), colour(k), 8))
         << "frame " << k << std::hex << " got " << centre(*video);
   }
-  for (int i = 5; i >= 0; --i) {
-    const int k = ks[i];
-    s->seek_ms(k * 40, 0);
-    EXPECT_EQ(s->tell_frames(), k);
-    EXPECT_TRUE(near(centre(*video), colour(k), 8)) << "ms of frame " << k;
+  for (auto k = std::rbegin(ks); k != std::rend(ks); ++k) {
+    s->seek_ms(*k * 40, 0);
+    EXPECT_EQ(s->tell_frames(), *k);
+    EXPECT_TRUE(near_rgb(centre(*video), colour(*k), 8)) << "ms of frame " << *k;
   }
   // From the end (size + offset), clamped targets, and no overflow of huge milliseconds.
   s->seek(-400000, 2);
@@ -217,26 +185,26 @@ TEST_P(ExactSeek, PausedSeeksShowTheFrameAndCountIt) {
   s->seek_frames(3, 0);
   s->seek(-1000000000, 1);
   EXPECT_EQ(s->tell(), 0);
-  EXPECT_TRUE(near(centre(*video), colour(0), 8));
+  EXPECT_TRUE(near_rgb(centre(*video), colour(0), 8));
   s->seek_ms(INT64_MAX, 0);
   EXPECT_EQ(s->tell(), s->size());
-  EXPECT_TRUE(near(centre(*video), colour(24), 8));
+  EXPECT_TRUE(near_rgb(centre(*video), colour(24), 8));
   // Pictures scaled to the rectangle asked for; -1 is the video's own size again.
   for (auto size : {std::make_pair(32, 24), std::make_pair(-1, -1)}) {
     s->set_rect(size.first, size.second);
     auto t = video->get_texture();
     EXPECT_EQ(t->real_width(), size.first < 0 ? 64 : size.first);
-    EXPECT_TRUE(near(centre(*video), colour(24), 8));
+    EXPECT_TRUE(near_rgb(centre(*video), colour(24), 8));
   }
   // The frame updates leave a disabled video's picture alone.
   auto tex = video->get_texture();
   s->disable_video(true);
   s->seek_frames(0, 0);
   s->update(0);
-  EXPECT_TRUE(near(centre(tex), colour(24), 8));
+  EXPECT_TRUE(near_rgb(centre(tex), colour(24), 8));
   s->disable_video(false);
   s->update(0);
-  EXPECT_TRUE(near(centre(tex), colour(0), 8));
+  EXPECT_TRUE(near_rgb(centre(tex), colour(0), 8));
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, ExactSeek,
@@ -255,8 +223,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   int32_t n = -2;
   double start = -1;
   auto pop = [&] {
-    for (int i = 0; i < 200 && (n = -2, audio->pop_chunk(&data, &n, &start), n == -2); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    wait_for([&] { return n = -2, audio->pop_chunk(&data, &n, &start), n != -2; });
   };
   pop();
   ASSERT_GT(n, 0);
@@ -275,8 +242,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   s->seek_ms(100, 0);
   uint8_t six[6];
   uint64_t got = 0;
-  for (int i = 0; i < 200 && audio->read_data(six, 6, got) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(wait_for([&] { return audio->read_data(six, 6, got) == 0; }));
   audio->pop_chunk(&data, &n, &start);
   EXPECT_EQ(n, 8000 / 50 * 2 - 6);
   EXPECT_NEAR(start, 0.1 + 3 / 8000.0, 1e-4);
@@ -287,12 +253,7 @@ TEST(MediaStream, SoundAfterASeekStartsAtTheTarget) {
   // At the end: the rest, then -1.
   s->seek_ms(990, 0);
   std::vector<uint8_t> buf(4000);
-  int r = -2;
-  for (int i = 0; i < 400 && r != -1; ++i) {
-    r = audio->read_data(buf.data(), buf.size(), got);
-    if (r == -2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_EQ(r, -1);
+  EXPECT_TRUE(wait_for([&] { return audio->read_data(buf.data(), buf.size(), got) == -1; }));
 }
 
 TEST(MediaStream, SoundBecomesSixteenBitsAtMostTwoChannels) {
@@ -327,9 +288,7 @@ TEST(MediaStream, TheEndPausesOrLoops) {
     EXPECT_EQ(s->is_eos(), !loop);
     EXPECT_EQ(s->is_play(), loop);
     EXPECT_EQ(wraps > 0, loop);
-    if (!loop) {
-      EXPECT_EQ(s->tell(), s->size());
-    }
+    EXPECT_TRUE(loop || s->tell() == s->size());
   }
 }
 
@@ -340,7 +299,7 @@ TEST(MediaStream, DamagedFilesOpenPlaySeekAndCloseInTime) {
   const std::string wav = clip("damage.wav", "-f lavfi -i sine=d=0.5 -c:a pcm_s16le");
   std::vector<std::pair<std::string, std::vector<uint8_t>>> cases;
   for (const std::string& p : {mp4, avi, wav}) {
-    const std::vector<uint8_t> d = file_bytes(p);
+    const std::vector<uint8_t> d = slurp(p);
     ASSERT_GT(d.size(), 1000u) << p;
     cases.push_back({p + " cut in half", {d.begin(), d.begin() + d.size() / 2}});
     cases.push_back({p + " cut at 300", {d.begin(), d.begin() + 300}});

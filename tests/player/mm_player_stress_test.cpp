@@ -5,24 +5,15 @@
 #include <chrono>
 #include <thread>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
-#include "qar/thread.h"
+#include "scene/scene_util.h"
 #include "zel/audio/audio_driver.h"
-#include "zel/context.h"
-#include "zel/layer.h"
 #include "zel/media/mm_player.h"
-#include "zel/render_mng.h"
 
 using namespace media_test;
 
 namespace {
-
-class Host : public zel::RenderMng {
- public:
-  Host() : zel::RenderMng(u"Software") {}
-  void change_mode(const zel::DeviceMode&) override {}
-};
 
 class PlayerChurn : public ::testing::TestWithParam<const char16_t*> {};
 
@@ -34,10 +25,8 @@ TEST_P(PlayerChurn, OpenPlaySeekPauseCloseAndDestroyMidPlay) {
                  clip.string() + "'"));
   zel::zelContext::instance();
   zel::AudioDriver::start_driver(GetParam());
-  auto mng = std::make_shared<Host>();
-  zel::DeviceMode mode;
-  mode.width = 160, mode.height = 120;
-  ASSERT_TRUE(mng->init(u"Software", mode));
+  auto mng = std::make_shared<scene_test::Host>(u"Software");
+  ASSERT_TRUE(mng->init(u"Software", scene_test::make_mode(160, 120)));
   ASSERT_TRUE(qar::ThreadOfControl::start(mng, true));
   mng->pause(true, true);  // the render thread has set its device up (the context's fields)
   mng->set_fps(100);

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "media_util.h"
+#include "media/media_util.h"
 #include "qar/stream.h"
 #include "qar/string.h"
 #include "zel/context.h"
@@ -35,24 +35,18 @@ TEST(QuickTime, LengthSeekSizeAndVolumeOfAClip) {
   ASSERT_NE(qt->get_facet(), nullptr);
   EXPECT_EQ(qt->get_facet()->get_size(), std::make_pair(96, 64));
 
-  struct Seek {
-    float to;
-    double expect;
-  } seeks[] = {{1.0f, 1.0}, {0.52f, 0.52}, {-3.0f, 0.0}, {99.0f, 2.0}};
-  for (const Seek& s : seeks) {
-    qt->position(s.to);
-    EXPECT_NEAR(qt->position(), s.expect, 0.05) << s.to;
+  for (auto [to, expect] : {std::pair{1.0f, 1.0}, {0.52f, 0.52}, {-3.0f, 0.0}, {99.0f, 2.0}}) {
+    qt->position(to);
+    EXPECT_NEAR(qt->position(), expect, 0.05) << to;
   }
   qt->position(1.5f);
   qt->stop();
   EXPECT_NEAR(qt->position(), 0.0, 0.001);
 
-  struct Volume {
-    float set, expect;
-  } volumes[] = {{0.5f, 0.5f}, {2.0f, 1.0f}, {-1.0f, 0.0f}, {0.254f, 0.25f}, {NAN, 0.25f}};
-  for (const Volume& v : volumes) {
-    qt->volume(v.set);
-    EXPECT_FLOAT_EQ(qt->volume(), v.expect) << v.set;
+  for (auto [set, expect] :
+       {std::pair{0.5f, 0.5f}, {2.0f, 1.0f}, {-1.0f, 0.0f}, {0.254f, 0.25f}, {NAN, 0.25f}}) {
+    qt->volume(set);
+    EXPECT_FLOAT_EQ(qt->volume(), expect) << set;
   }
   qt->close_movie();
   EXPECT_EQ(qt->position(), -1.0);
@@ -77,8 +71,6 @@ TEST(QuickTime, VrViewIsKeptInRange) {
     EXPECT_DOUBLE_EQ(qt->tilt_angle(), r.want_tilt);
     EXPECT_DOUBLE_EQ(qt->field_of_view(), r.want_fov);
   }
-  qt->set_node_id(7);
-  EXPECT_EQ(qt->get_node_id(), 7);
 }
 
 }  // namespace

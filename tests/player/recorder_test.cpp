@@ -10,14 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include "media_util.h"
-#include "qar/thread.h"
+#include "audio/sine_stream.h"
+#include "media/media_util.h"
+#include "scene/scene_util.h"
 #include "zel/audio/driver/openal/openal_driver.h"
-#include "zel/context.h"
 #include "zel/media/media_stream.h"
 #include "zel/media/recorder/video_file_recorder.h"
-#include "zel/render_device.h"
-#include "zel/render_mng.h"
 #include "zel/renderable.h"
 
 using namespace media_test;
@@ -27,12 +25,6 @@ using zel::recorder::VideoFileRecorder;
 namespace {
 
 constexpr int kFps = 25, kRate = 48000, kSeconds = 6;
-
-class Host : public zel::RenderMng {
- public:
-  Host() : zel::RenderMng(u"Software") {}
-  void change_mode(const zel::DeviceMode&) override {}
-};
 
 // The screen is white for the first frame of every second of engine time, black otherwise.
 class Flash : public zel::Updatable {
@@ -48,41 +40,6 @@ class Flash : public zel::Updatable {
   zel::RenderMng& mng_;
 };
 
-// Stereo sound with a 1 kHz beep for the first 50 ms of every second, handed out as a media
-// stream's 20 ms chunks.
-class Beeps : public zel::AudioStream {
- public:
-  Beeps() {
-    format_.type = 1, format_.format = 1, format_.channels = 2;
-    format_.samples_per_sec = kRate, format_.bits_per_sample = 16;
-    enable_state_ = 2;
-  }
-  int read_data(void* dst, uint64_t bytes, uint64_t& got) override {
-    got = bytes / 4 * 4;
-    fill(static_cast<int16_t*>(dst), int32_t(bytes / 4));
-    return got == bytes ? 0 : -2;
-  }
-  void pop_chunk(void** data, int32_t* bytes, double* start) override {
-    if (!data) return void(*bytes = -1);
-    if (start) *start = double(pos) / kRate;
-    *bytes = kRate / 50 * 4;
-    *data = std::malloc(size_t(*bytes));
-    fill(static_cast<int16_t*>(*data), kRate / 50);
-  }
-  void flush() override {}
-  int64_t seek(int64_t, int) override { return 0; }
-
-  int64_t pos = 0;
-  void fill(int16_t* out, int32_t frames) {
-    for (int32_t i = 0; i < frames; ++i, ++pos) {
-      const int64_t in_second = pos % kRate;
-      const double v =
-          in_second < kRate / 20 ? 0.5 * std::sin(2 * M_PI * 1000.0 * double(pos) / kRate) : 0;
-      out[2 * i] = out[2 * i + 1] = int16_t(std::lround(v * 32767));
-    }
-  }
-};
-
 struct Row {
   const char* file;
   const char* video_codec;
@@ -95,17 +52,21 @@ class Recorder : public ::testing::TestWithParam<Row> {};
 TEST_P(Recorder, FlashesAndBeepsStayWithinAFrameAndRecordingOutrunsRealTime) {
   const Row row = GetParam();
   const fs::path file = fresh_dir("recorder") / row.file;
-  auto mng = std::make_shared<Host>();
-  zel::DeviceMode mode;
-  mode.width = 160, mode.height = 120, mode.depth = 32, mode.windowed = 1;
+  auto mng = std::make_shared<scene_test::Host>(u"Software");
+  const zel::DeviceMode mode = scene_test::make_mode(160, 120);
   ASSERT_TRUE(mng->init(u"Software", mode));
   mng->set_fps(kFps);
   mng->set_fixed_step(true);
 
-  Beeps beeps;
+  // A 1 kHz beep for the first 50 ms of every second, handed out as 20 ms chunks.
+  zel_test::SineStream beeps(kRate, 2, 1000, 0.5, 0);
+  beeps.on = 0.05;
   zel::openal::OpenALDriver al;
   std::shared_ptr<zel::AudioSource> source;
-  VideoFileRecorder::AudioPull pull = [&](int16_t* pcm, int32_t n) { beeps.fill(pcm, n); };
+  VideoFileRecorder::AudioPull pull = [&](int16_t* pcm, int32_t n) {
+    uint64_t got;
+    beeps.read_data(pcm, uint64_t(n) * 4, got);
+  };
   if (row.loopback) {
     ASSERT_TRUE(al.init_loopback(kRate, 2));
     source = al.create_source({2, kRate, 16, 0, 0});

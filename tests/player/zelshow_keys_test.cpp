@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "audio/wav_analysis.h"
-#include "media_util.h"
+#include "media/media_util.h"
 
 using namespace media_test;
 
@@ -20,9 +20,8 @@ TEST(ZelshowKeys, PauseSkipsRestartAndVolume) {
                  " -f lavfi -i \"color=c=black:s=64x48:r=25:d=10,"
                  "geq=lum='20+20*floor(T)':cb=128:cr=128\" -f lavfi -i sine=r=48000:d=10"
                  " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest ramp.mp4"));
-  const std::string show = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
   const std::string script =
-      "cd '" + dir.string() + "' && { " + show +
+      "cd '" + dir.string() + "' && { " + kShow +
       " --size 160x120 --frames 200 --out o --audio-out a.wav ramp.mp4 2>err.txt & P=$!; "
       "W=$(timeout 20 xdotool search --sync --name '^zel$' | tail -1); "
       "xdotool windowfocus --sync $W; sleep 0.5; xdotool key space; sleep 1.6; "

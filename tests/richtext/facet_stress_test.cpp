@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "qar/stream.h"
@@ -34,33 +35,19 @@ TEST_F(RichFacetStress, HostCallsDuringFrames) {
   const std::string small = page(20), big = page(200);
   std::atomic<long> ops{0};
   const auto stop_at = steady_clock::now() + seconds(2);
+  const std::function<void(int)> steps[] = {
+      [&](int i) {
+        const std::string& s = i % 2 ? small : big;
+        f->open(std::make_shared<qar::MemoryStream>(s.data(), s.size()));
+      },
+      [&](int) { f->vertical().do_scroll(zel::scroll_info::page_forward, 1); },
+      [&](int) { f->goto_anchor(u"p15"); },
+      [&](int) { EXPECT_GE(f->get_media_height(), 0); },
+      [&](int) { f->get_link(20, 10); },
+      [&](int i) { f->set_size(200 + i % 100, 150); },
+      [&](int) { f->on_click(30, 30); }};
   auto host = [&](int seed) {
-    for (int i = seed; steady_clock::now() < stop_at; ++i, ++ops) {
-      switch (i % 7) {
-        case 0: {
-          const std::string& s = i % 2 ? small : big;
-          f->open(std::make_shared<qar::MemoryStream>(s.data(), s.size()));
-          break;
-        }
-        case 1:
-          f->vertical().do_scroll(zel::scroll_info::page_forward, 1);
-          break;
-        case 2:
-          f->goto_anchor(u"p15");
-          break;
-        case 3:
-          EXPECT_GE(f->get_media_height(), 0);
-          break;
-        case 4:
-          f->get_link(20, 10);
-          break;
-        case 5:
-          f->set_size(200 + i % 100, 150);
-          break;
-        default:
-          f->on_click(30, 30);
-      }
-    }
+    for (int i = seed; steady_clock::now() < stop_at; ++i, ++ops) steps[i % 7](i);
   };
   std::thread a(host, 0), b(host, 3);
   a.join();

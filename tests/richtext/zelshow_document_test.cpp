@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/html/text_streams.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/load_image.h"
 
@@ -69,14 +70,12 @@ TEST(ZelshowDocument, ShowsPagesAtEveryWidth) {
   // The same Cyrillic page in UTF-8 and in windows-1251 (named by its meta) looks the same.
   const fs::path dir = fs::path(ZEL_TEST_BINARY_DIR);
   const std::string body = "<p>Съешь же ещё этих мягких французских булок, да выпей чаю.</p>";
-  std::ofstream(dir / "utf8.html") << "<html><head><meta charset=\"utf-8\"></head><body>" << body;
-  std::ofstream(dir / "in1251.txt") << "<html><head><meta http-equiv=\"Content-Type\" "
-                                       "content=\"text/html; charset=windows-1251\">"
-                                    << "</head><body>" << body;
-  ASSERT_EQ(std::system(("iconv -f UTF-8 -t WINDOWS-1251 " + (dir / "in1251.txt").string() + " >" +
-                         (dir / "cp1251.html").string())
-                            .c_str()),
-            0);
+  const std::string head = "<html><head><meta ";
+  std::ofstream(dir / "utf8.html") << head << "charset=\"utf-8\"></head><body>" << body;
+  const std::string cp1251 =
+      "http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">";
+  std::ofstream(dir / "cp1251.html")
+      << zel_test::encode(head + cp1251 + "</head><body>" + body, "WINDOWS-1251");
   auto u8 = show((dir / "utf8.html").string(), "400x200");
   auto cp = show((dir / "cp1251.html").string(), "400x200");
   ASSERT_TRUE(u8 && cp);

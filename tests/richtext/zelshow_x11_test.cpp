@@ -12,20 +12,16 @@
 #include <string>
 #include <thread>
 
+#include "media/media_util.h"
 #include "zel/il/bitmap_image.h"
 #include "zel/il/load_image.h"
 
-namespace fs = std::filesystem;
+using namespace media_test;
 using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kShow = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
 const fs::path kDir = fs::path(ZEL_TEST_BINARY_DIR) / "zelshow_x11";
-
-int run(const std::string& cmd) {
-  return std::system(cmd.c_str());
-}
 
 std::string out(const std::string& cmd) {
   std::string s;
@@ -96,37 +92,34 @@ TEST(ZelshowX11, KeysWheelAndLinks) {
   ASSERT_FALSE(pid.empty());
   const std::string win = out("xdotool search --sync --name '^zel$' | head -1");
   ASSERT_FALSE(win.empty());
-  run("xdotool windowfocus --sync " + win);
-  auto key = [&](const char* k) { run("xdotool key --clearmodifiers " + std::string(k)); };
+  sh("xdotool windowfocus --sync " + win);
+  auto key = [&](const char* k) { sh("xdotool key --clearmodifiers " + std::string(k)); };
 
   const std::string top = settled_frame([](const std::string&) { return true; });
   ASSERT_FALSE(top.empty());
-  const struct {
-    const char* there;
-    const char* back;  // null: a mouse button
-  } moves[] = {{"End", "Home"}, {"Down", "Up"}, {"Next", "Prior"}, {"space", "Home"}};
-  for (const auto& m : moves) {
-    SCOPED_TRACE(m.there);
-    key(m.there);
+  for (auto [there, back] :
+       {std::pair{"End", "Home"}, {"Down", "Up"}, {"Next", "Prior"}, {"space", "Home"}}) {
+    SCOPED_TRACE(there);
+    key(there);
     EXPECT_NE(frame_other_than(top), top);
-    key(m.back);
+    key(back);
     EXPECT_EQ(frame_equal_to(top), top);
   }
-  run("xdotool mousemove --window " + win + " 100 150 click 5");
+  sh("xdotool mousemove --window " + win + " 100 150 click 5");
   EXPECT_NE(frame_other_than(top), top);
-  run("xdotool click 4");
+  sh("xdotool click 4");
   EXPECT_EQ(frame_equal_to(top), top);
 
   // The first line's in-page link, then the far section's link to b.html, then back.
-  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  sh("xdotool mousemove --window " + win + " 12 10 click 1");
   const std::string far = frame_other_than(top);
   EXPECT_NE(far, top);
-  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  sh("xdotool mousemove --window " + win + " 12 10 click 1");
   const std::string b = frame_other_than(far);
   EXPECT_NE(b, far);
   EXPECT_NE(b, top);
   // Another site's link is printed; Ctrl+C copies the page's text.
-  run("xdotool mousemove --window " + win + " 12 10 click 1");
+  sh("xdotool mousemove --window " + win + " 12 10 click 1");
   key("ctrl+c");
   std::string copied;
   for (int i = 0; i < 50 && copied.find("other words") == std::string::npos; ++i) {
@@ -138,8 +131,8 @@ TEST(ZelshowX11, KeysWheelAndLinks) {
   key("BackSpace");
   EXPECT_EQ(frame_equal_to(top), top);
 
-  run("kill -TERM " + pid);
-  for (int i = 0; i < 50 && run("kill -0 " + pid + " 2>/dev/null") == 0; ++i)
+  sh("kill -TERM " + pid);
+  for (int i = 0; i < 50 && sh("kill -0 " + pid + " 2>/dev/null"); ++i)
     std::this_thread::sleep_for(100ms);
   EXPECT_EQ(out("cat " + (kDir / "stdout").string()), "zelshow: link http://example.org/x");
 }

@@ -22,21 +22,13 @@ namespace {
 
 class SceneLoop : public SceneFixture {};
 
-// Waits up to `limit` for `done` to hold.
-template <class F>
-void wait_until(F done, seconds limit) {
-  for (auto t0 = steady_clock::now(); !done() && steady_clock::now() - t0 < limit;)
-    std::this_thread::sleep_for(milliseconds(5));
-}
-
-// Records every update time; optionally lingers in update or runs on_update.
+// Records every update time, and runs on_update inside the update.
 class Recorder : public zel::Updatable {
  public:
-  explicit Recorder(int linger_ms = 0) : linger_ms_(linger_ms) { register_updatable(); }
+  Recorder() { register_updatable(); }
   ~Recorder() override { unregister_updatable(); }
   void update(uint64_t t) override {
     inside = true;
-    std::this_thread::sleep_for(milliseconds(linger_ms_));
     {
       std::lock_guard<std::mutex> lk(m);
       times.push_back(t);
@@ -52,9 +44,6 @@ class Recorder : public zel::Updatable {
   std::function<void()> on_update;
   std::mutex m;
   std::vector<uint64_t> times;
-
- private:
-  int linger_ms_;
 };
 
 TEST_F(SceneLoop, StartsPausedPacesFramesAndLeavesPausesOutOfTheClock) {
@@ -101,7 +90,8 @@ TEST_F(SceneLoop, StartsPausedPacesFramesAndLeavesPausesOutOfTheClock) {
 
 TEST_F(SceneLoop, PauseWaitsForTheFrameToEndAndDoesNotBlockTheRenderThread) {
   start();
-  Recorder slow(120);
+  Recorder slow;
+  slow.on_update = [] { std::this_thread::sleep_for(milliseconds(120)); };
   mng_->set_fps(0);
   mng_->pause(false, false);
   for (int i = 0; i < 5; ++i) {
@@ -123,7 +113,7 @@ TEST_F(SceneLoop, PauseWaitsForTheFrameToEndAndDoesNotBlockTheRenderThread) {
   std::atomic<int> returned{0};
   slow.on_update = [&] { mng_->pause(true, true), ++returned; };
   mng_->pause(false, false);
-  wait_until([&] { return returned > 0; }, seconds(10));
+  wait_for([&] { return returned > 0; }, seconds(10));
   EXPECT_EQ(returned, 1);
   mng_->pause(true, true);
   EXPECT_TRUE(mng_->is_pause());
@@ -173,7 +163,7 @@ TEST_F(SceneLoop, DeviceLossNotificationsReachEveryFacet) {
   mng_->pause(false, false);
   ASSERT_TRUE(mng_->wait_frames(2, seconds(10)));
   gl->simulate_loss(2);
-  wait_until(
+  wait_for(
       [&] {
         return std::all_of(fs.begin(), fs.end(), [](auto& f) { return f->lost && f->restored; });
       },
@@ -192,8 +182,7 @@ TEST(SceneLoopNoDevice, AFailedDeviceEndsTheThreadAndReleasesWaiters) {
   auto mng = std::make_shared<Host>(u"NoSuchDevice");
   EXPECT_FALSE(mng->init(u"NoSuchDevice", make_mode(64, 64)));
   ASSERT_TRUE(qar::ThreadOfControl::start(mng, true));
-  wait_until([&] { return mng->has_ended(); }, seconds(10));
-  ASSERT_TRUE(mng->has_ended());
+  ASSERT_TRUE(wait_for([&] { return mng->has_ended(); }, seconds(10)));
   mng->pause(false, false);
   mng->pause(true, true);  // returns: no render thread to wait for
   EXPECT_FALSE(mng->wait_frames(1, milliseconds(100)));

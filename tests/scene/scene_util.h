@@ -2,9 +2,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "keep_mesa_loaded.h"
 #include "qar/thread.h"
@@ -64,6 +66,16 @@ inline uint32_t rgb_at(const zel::BitmapImage& img, int32_t x, int32_t y) {
 inline bool near_rgb(uint32_t got, uint32_t want, int tol) {
   for (int s : {0, 8, 16})
     if (std::abs(int(got >> s & 0xFF) - int(want >> s & 0xFF)) > tol) return false;
+  return true;
+}
+
+// Polls `done` until it holds or `limit` has passed; answers whether it held.
+template <class F>
+bool wait_for(F done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  for (auto t0 = std::chrono::steady_clock::now(); !done();) {
+    if (std::chrono::steady_clock::now() - t0 > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   return true;
 }
 

@@ -1,37 +1,22 @@
 // zelshow as a user runs it: headless frames written as PNG files showing the demo scene, a
-// slideshow that shows the picture given, and one clear line for bad input.
+// slideshow that shows the picture given, and one clear line for bad input (pictures, media and
+// options).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <string>
 
 #include "images/codec_util.h"
-#include "qar/stream.h"
+#include "media/media_util.h"
 #include "zel/il/bitmap_image.h"
-#include "zel/il/decoder.h"
+#include "zel/il/load_image.h"
 
-namespace fs = std::filesystem;
+using namespace media_test;
 
 namespace {
 
-const std::string kShow = std::string(ZEL_TEST_BINARY_DIR) + "/../../bin/zelshow";
-
-struct Outcome {
-  int code;
-  std::string err;
-};
-
 Outcome run(const std::string& args) {
-  const fs::path err = fs::path(ZEL_TEST_BINARY_DIR) / "zelshow_stderr.txt";
-  const int rc = std::system((kShow + " " + args + " 2>" + err.string() + " >/dev/null").c_str());
-  std::stringstream ss;
-  ss << std::ifstream(err).rdbuf();
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ss.str()};
+  return media_test::zelshow(ZEL_TEST_BINARY_DIR, args);
 }
 
 uint32_t rgb(const zel::BitmapImage& img, int x, int y) {
@@ -39,21 +24,11 @@ uint32_t rgb(const zel::BitmapImage& img, int x, int y) {
   return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-// An empty folder of that name in the build folder.
-fs::path fresh_dir(const char* name) {
-  fs::path d = fs::path(ZEL_TEST_BINARY_DIR) / name;
-  fs::remove_all(d);
-  fs::create_directories(d);
-  return d;
-}
-
 // Frame n written by zelshow into `dir`.
 std::shared_ptr<zel::BitmapImage> frame(const fs::path& dir, int n) {
   char name[32];
   std::snprintf(name, sizeof name, "frame_%06d.png", n);
-  auto s = qar::FileStream::open((dir / name).string());
-  auto dec = s ? zel::ImageDecoder::create(s, nullptr) : nullptr;
-  return dec ? std::dynamic_pointer_cast<zel::BitmapImage>(dec->decode()) : nullptr;
+  return zel::il::load_image((dir / name).string()).image;
 }
 
 // How many of every fourth pixel in each direction differ between two pictures.
@@ -114,12 +89,14 @@ TEST(ZelshowSmoke, BadInputGivesOneClearLine) {
   const fs::path dir = fresh_dir("zelshow_bad");
   std::ofstream(dir / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n"
                                                       << std::string(40, '\x07');
+  std::ofstream(dir / "broken.mp4") << std::string(4096, 'x');
   // The decoders' own traces stay below the default level: the whole output is one line.
   const struct {
     std::string args, names;
     int code;
   } cases[] = {{"--headless --frames 2 " + (dir / "nothere.png").string(), "nothere.png", 2},
                {"--headless --frames 2 " + (dir / "broken.png").string(), "broken.png", 2},
+               {"--headless --frames 5 " + (dir / "broken.mp4").string(), "broken.mp4", 2},
                {"--size 12 --headless", "--size", 2},
                {"--device Nope --headless --frames 1", "render device", 1},
                {"--bogus", "--bogus", 2}};

@@ -220,13 +220,10 @@ TEST(Unit, EmAndExFollowTheCurrentFont) {
 
 // combine copies only the fields the other description's mask gives.
 TEST(LogicalFont, CombineCopiesOnlyGivenFields) {
-  logical_font base(unit(12.0, unit::points), u"Arial", logical_font::fw_normal, 0);
-  base.mask = 12;  // as a default description would have
-  logical_font r = base;
-  r.combine(logical_font(3));
-  logical_font want(unit(12.0, unit::points), u"Arial", logical_font::fw_normal, 3);
-  want.mask = 12;
-  EXPECT_EQ(r, want);
+  logical_font base(unit(12.0, unit::points), u"Arial", logical_font::fw_normal, 0), want = base;
+  base.mask = want.mask = 12;  // as a default description would have
+  want.style = 3;
+  EXPECT_EQ(logical_font(base).combine(logical_font(3)), want);
   logical_font face_only;
   face_only.face = u"Courier New";
   face_only.mask = logical_font::face_set;

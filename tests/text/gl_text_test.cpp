@@ -1,5 +1,5 @@
 // Text drawn by the OpenGL device, headless: agreement with the software rasteriser, blending,
-// render targets, the atlas, and fonts outliving resets and the device.
+// the atlas, and fonts outliving resets and the device.
 #include <gtest/gtest.h>
 
 #include "device/device_test_util.h"
@@ -110,25 +110,6 @@ TEST_F(GLText, FontsSurviveAModeChangeAndTheDevice) {
   dev.reset();
   f->draw(u"abc", 3, 0, 0, nullptr);  // device gone: nothing happens
   EXPECT_GT(f->measure(u"abc", 3).first, 0);
-}
-
-TEST_F(GLText, TextIntoATextureLandsOnItsPixels) {
-  auto tex = dev->texture_manager()->create(u"", 200, 60, tt_a8r8g8b8, 1, 1, 1, 1.0f, 0);
-  ASSERT_TRUE(tex);
-  auto f = font(24);
-  const auto box = dev->calc_text(u"Hexagon", -1, f);
-  draw([&] {
-    render_target target(*dev, tex, 0, 0);
-    dev->begin_frame(false, 0, 0, 0, 0);  // clears the target
-    dev->render_text(u"Hexagon", -1, 9, 13, nullptr, f);
-  });
-  auto img = tex->read_back(0, 0, 0, 0);
-  ASSERT_TRUE(img);
-  const std::vector<uint32_t> px = devtest::pixels(*img);
-  const test::ink_box b = test::find_ink(px.data(), img->width(), img->height(), 0);
-  ASSERT_FALSE(b.empty());
-  EXPECT_TRUE(b.x0 >= 9 && b.y0 >= 13 && b.x1 <= 9 + box.first && b.y1 <= 13 + box.second);
-  EXPECT_EQ(test::colours(px.data(), px.size(), 0).max_g, 255);  // opaque white stems
 }
 
 namespace {
