@@ -297,7 +297,7 @@ std::shared_ptr<WebKitBrowser::Channel> WebKitBrowser::live_channel() {
   return ch;
 }
 
-std::optional<std::string> WebKitBrowser::call(const std::string& command, const std::string& arg) {
+std::optional<std::string> WebKitBrowser::ask(const std::string& command, const std::string& arg) {
   auto ch = channel();
   if (!ch) return std::nullopt;
   return ch->call(command, arg, call_timeout_.load());
@@ -352,10 +352,10 @@ bool WebKitBrowser::navigate(std::shared_ptr<qar::Stream> stream) {
 }
 
 bool WebKitBrowser::go_back() {
-  return call("back", {}).has_value();
+  return ask("back", {}).has_value();
 }
 bool WebKitBrowser::go_forward() {
-  return call("forward", {}).has_value();
+  return ask("forward", {}).has_value();
 }
 bool WebKitBrowser::go_home() {
   return navigate(u"about:blank");
@@ -365,27 +365,27 @@ bool WebKitBrowser::go_search() {
   return false;
 }
 bool WebKitBrowser::refresh() {
-  return call("reload", {}).has_value();
+  return ask("reload", {}).has_value();
 }
 bool WebKitBrowser::stop() {
-  return call("stop", {}).has_value();
+  return ask("stop", {}).has_value();
 }
 bool WebKitBrowser::get_busy() const {
   return busy_;
 }
 
 std::u16string WebKitBrowser::get_location_name() {
-  auto v = call("title", {});
+  auto v = ask("title", {});
   return v ? qar::to_u16(*v) : std::u16string();
 }
 
 std::u16string WebKitBrowser::get_location_url() {
-  auto v = call("url", {});
+  auto v = ask("url", {});
   return v ? qar::to_u16(*v) : std::u16string();
 }
 
 int32_t WebKitBrowser::exec_script(const std::u16string& script, std::u16string* result) {
-  auto v = call("script", qar::to_utf8(script));
+  auto v = ask("script", qar::to_utf8(script));
   if (!v) return -1;
   if (result) *result = qar::to_u16(*v);
   return 0;
@@ -394,7 +394,7 @@ int32_t WebKitBrowser::exec_script(const std::u16string& script, std::u16string*
 int64_t WebKitBrowser::snapshot_latency(uint32_t rgb, const std::u16string& script) {
   char hex[8];
   std::snprintf(hex, sizeof hex, "%06x", rgb & 0xFFFFFF);
-  auto v = call("snapshot", std::string(hex) + " " + qar::to_utf8(script));
+  auto v = ask("snapshot", std::string(hex) + " " + qar::to_utf8(script));
   return v ? std::strtoll(v->c_str(), nullptr, 10) : -1;
 }
 

@@ -70,7 +70,8 @@ class WebKitBrowser : public Browser, public WindowedFacet {
   std::shared_ptr<Channel> channel() const;
   // A running helper, started when there is none (or it died); null when it cannot be started.
   std::shared_ptr<Channel> live_channel();
-  std::optional<std::string> call(const std::string& command, const std::string& arg);
+  // One command to the helper and its answer; none when it failed or timed out.
+  std::optional<std::string> ask(const std::string& command, const std::string& arg);
   bool navigate_url(const std::string& url);
   // Reader thread: one event line of the helper.
   void on_event(const Channel* from, const std::string& name, const std::string& value);
