@@ -56,7 +56,7 @@ TEST(AudioDrivers, OpenALClockPositionClearDrain) {
   s.pause();
   const auto t0 = std::chrono::steady_clock::now();
   src->drain();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, ms(50));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, ms(400));  // not the 0.7 s queued
   s.play();
   src->drain();
   EXPECT_EQ(src->free_buffers(), OpenALSource::buffer_count);

@@ -59,17 +59,17 @@ TEST_F(HostileOwner, EndlessAtomListIsCutShort) {
   auto t = Clock::now();
   std::vector<std::string> names;
   ASSERT_TRUE(Clipboard().get_targets(names));
-  EXPECT_LT(seconds_since(t), 1.0);
+  EXPECT_LT(seconds_since(t), 3.0);
   EXPECT_EQ(names, (std::vector<std::string>{"TARGETS", "UTF8_STRING"}));
   t = Clock::now();
   for (int i = 0; i < 10; ++i) {
     std::u16string text;
     EXPECT_TRUE(Clipboard().get(text, 2000ms) && text == u"still here");
   }
-  EXPECT_LT(seconds_since(t), 1.0);
+  EXPECT_LT(seconds_since(t), 3.0);
   t = Clock::now();
   zelUninit();
-  EXPECT_LT(seconds_since(t), 2.0);
+  EXPECT_LT(seconds_since(t), 4.0);
   zelInit(nullptr);
 }
 
@@ -84,13 +84,14 @@ TEST_F(HostileOwner, IncrTransferIsBoundedByTheCallersTimeout) {
     const auto t = Clock::now();
     std::u16string text;
     EXPECT_FALSE(Clipboard().get(text, 1000ms));
-    EXPECT_LT(seconds_since(t), 1.6);
+    EXPECT_LT(seconds_since(t), 2.5);
     EXPECT_TRUE(Clipboard().paste(u"ours again"));
     EXPECT_TRUE(Clipboard().get(text, 1000ms) && text == u"ours again");
   }
 }
 
-// Shutdown while another thread waits on a trickling owner: both return within two seconds.
+// Shutdown while another thread waits on a trickling owner: both return long before the
+// reader's 30 s.
 TEST_F(HostileOwner, UninitDoesNotWaitForAReadInProgress) {
   Owner owner("trickle");
   ASSERT_TRUE(owner.ready());
@@ -103,9 +104,9 @@ TEST_F(HostileOwner, UninitDoesNotWaitForAReadInProgress) {
   });
   std::this_thread::sleep_for(300ms);
   zelUninit();
-  EXPECT_LT(seconds_since(t), 2.0);
+  EXPECT_LT(seconds_since(t), 5.0);
   reader.join();
-  EXPECT_LT(reader_done, 2.0);
+  EXPECT_LT(reader_done, 5.0);
   zelInit(nullptr);
 }
 
