@@ -44,6 +44,32 @@ enum : int32_t {
   wm_mouseleave = 0x2A3,
 };
 
+// Virtual key codes of key events (field2): letters and digits are their upper-case ASCII
+// codes, F1 to F24 run from 0x70.
+enum : int32_t {
+  vk_back = 0x08,
+  vk_tab = 0x09,
+  vk_return = 0x0D,
+  vk_shift = 0x10,
+  vk_control = 0x11,
+  vk_menu = 0x12,  // Alt
+  vk_pause = 0x13,
+  vk_capital = 0x14,  // Caps Lock
+  vk_escape = 0x1B,
+  vk_space = 0x20,
+  vk_prior = 0x21,
+  vk_next = 0x22,
+  vk_end = 0x23,
+  vk_home = 0x24,
+  vk_left = 0x25,
+  vk_up = 0x26,
+  vk_right = 0x27,
+  vk_down = 0x28,
+  vk_insert = 0x2D,
+  vk_delete = 0x2E,
+  vk_f1 = 0x70,
+};
+
 // Button and modifier flags of mouse events (field4).
 enum : int32_t {
   mk_lbutton = 0x1,

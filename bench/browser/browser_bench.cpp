@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,8 +72,11 @@ std::u16string recolour(uint32_t rgb) {
   return qar::to_u16(js);
 }
 
-// Ours: exec_script to texture. `cold`: a new helper and page for every measured change.
-void run_ours(benchmark::State& state, bool cold) {
+// Seconds from a recolour to seeing it, or a negative value when it was never seen.
+using recolour_fn = std::function<double(zel::WebKitBrowser&, uint32_t rgb)>;
+
+// Measures `seen` per iteration. `cold`: a new helper and page for every measured change.
+void run(benchmark::State& state, bool cold, const recolour_fn& seen, const char* never) {
   std::shared_ptr<zel::WebKitBrowser> b;
   std::vector<double> ms;
   size_t n = 0;
@@ -85,13 +89,11 @@ void run_ours(benchmark::State& state, bool cold) {
         return;
       }
     }
-    const uint32_t rgb = kColours[n++ % 4];
-    const auto t0 = clk::now();
-    if (b->exec_script(recolour(rgb)) != 0 || !wait_for(*b, rgb, 5)) {
-      state.SkipWithError("the colour never reached the texture");
+    const double t = seen(*b, kColours[n++ % 4]);
+    if (t < 0) {
+      state.SkipWithError(never);
       return;
     }
-    const double t = std::chrono::duration<double>(clk::now() - t0).count();
     state.SetIterationTime(t);
     ms.push_back(t * 1000);
   }
@@ -102,34 +104,27 @@ void run_ours(benchmark::State& state, bool cold) {
   }
 }
 
+// Ours: exec_script to texture.
+void run_ours(benchmark::State& state, bool cold) {
+  run(
+      state, cold,
+      [](zel::WebKitBrowser& b, uint32_t rgb) {
+        const auto t0 = clk::now();
+        if (b.exec_script(recolour(rgb)) != 0 || !wait_for(b, rgb, 5)) return -1.0;
+        return std::chrono::duration<double>(clk::now() - t0).count();
+      },
+      "the colour never reached the texture");
+}
+
 // The peer: the same change seen through webkit_web_view_get_snapshot.
 void run_peer(benchmark::State& state, bool cold) {
-  std::shared_ptr<zel::WebKitBrowser> b;
-  std::vector<double> ms;
-  size_t n = 0;
-  for (auto _ : state) {
-    if (cold || !b) {
-      b.reset();
-      b = loaded_browser();
-      if (!b) {
-        state.SkipWithError("no browser (DISPLAY, zel-webview)");
-        return;
-      }
-    }
-    const uint32_t rgb = kColours[n++ % 4];
-    const int64_t us = b->snapshot_latency(rgb, recolour(rgb));
-    if (us < 0) {
-      state.SkipWithError("the snapshot never showed the colour");
-      return;
-    }
-    state.SetIterationTime(double(us) / 1e6);
-    ms.push_back(double(us) / 1000);
-  }
-  std::sort(ms.begin(), ms.end());
-  if (!ms.empty()) {
-    state.counters["median_ms"] = ms[ms.size() / 2];
-    state.counters["max_ms"] = ms.back();
-  }
+  run(
+      state, cold,
+      [](zel::WebKitBrowser& b, uint32_t rgb) {
+        const int64_t us = b.snapshot_latency(rgb, recolour(rgb));
+        return us < 0 ? -1.0 : double(us) / 1e6;
+      },
+      "the snapshot never showed the colour");
 }
 
 void BM_ZelRecolourToTextureCold(benchmark::State& s) {

@@ -37,17 +37,6 @@ std::pair<std::string, std::string> split_anchor(const std::string& arg) {
   return {arg.substr(0, hash), arg.substr(hash + 1)};
 }
 
-enum : int32_t {
-  vk_back = 0x08,
-  vk_space = 0x20,
-  vk_prior = 0x21,
-  vk_next = 0x22,
-  vk_end = 0x23,
-  vk_home = 0x24,
-  vk_up = 0x26,
-  vk_down = 0x28,
-};
-
 class DocumentShow : public Presentation {
  public:
   DocumentShow(zel::RenderMng& mng, const Options& opt) {
@@ -80,26 +69,26 @@ class DocumentShow : public Presentation {
     auto& v = facet_->vertical();
     if (ev.get_id() == zel::key_event_id && ev.field1 == zel::wm_keydown) {
       switch (ev.field2) {
-        case vk_up:
+        case zel::vk_up:
           v.do_scroll(zel::scroll_info::step_back, 0);
           break;
-        case vk_down:
+        case zel::vk_down:
           v.do_scroll(zel::scroll_info::step_forward, 0);
           break;
-        case vk_prior:
+        case zel::vk_prior:
           v.do_scroll(zel::scroll_info::page_back, 1);
           break;
-        case vk_next:
-        case vk_space:
+        case zel::vk_next:
+        case zel::vk_space:
           v.do_scroll(zel::scroll_info::page_forward, 1);
           break;
-        case vk_home:
+        case zel::vk_home:
           v.do_scroll(zel::scroll_info::go_min, 0);
           break;
-        case vk_end:
+        case zel::vk_end:
           v.do_scroll(zel::scroll_info::go_max, 0);
           break;
-        case vk_back:
+        case zel::vk_back:
           back();
           break;
         case 'C':

@@ -34,15 +34,6 @@ namespace zelshow {
 
 namespace {
 
-// Virtual key codes of the keys the show answers.
-enum : int32_t {
-  vk_space = 0x20,
-  vk_home = 0x24,
-  vk_left = 0x25,
-  vk_up = 0x26,
-  vk_right = 0x27,
-  vk_down = 0x28
-};
 constexpr int32_t kLayer = 10;
 constexpr int32_t kRecordRate = 48000;
 
@@ -128,31 +119,31 @@ class MediaShow : public Presentation {
   }
 
   bool finished() const override { return finished_; }
-  bool at_end() const override { return finished_ || (last_ && player_.is_eos()); }
+  bool at_end() const override { return last_ && player_.is_eos(); }
 
  private:
   void key(int32_t vk) {
     if (!player_.is_open()) return;
     const int64_t pos = std::max<int64_t>(player_.position(), 0);
     switch (vk) {
-      case vk_space:
+      case zel::vk_space:
         paused_ = !paused_;
         paused_ ? player_.pause() : void(player_.play());
         break;
-      case vk_left:
+      case zel::vk_left:
         player_.seek(uint64_t(std::max<int64_t>(pos - 5000, 0)));
         break;
-      case vk_right: {
+      case zel::vk_right: {
         const int64_t d = player_.duration();
         player_.seek(uint64_t(d > 0 ? std::min(pos + 5000, d) : pos + 5000));
         break;
       }
-      case vk_home:
+      case zel::vk_home:
         player_.seek(0);
         break;
-      case vk_up:
-      case vk_down:
-        player_.volum(int16_t(std::clamp(player_.volum() + (vk == vk_up ? 10 : -10), 0, 100)));
+      case zel::vk_up:
+      case zel::vk_down:
+        player_.volum(int16_t(std::clamp(player_.volum() + (vk == zel::vk_up ? 10 : -10), 0, 100)));
         break;
       default:
         break;
@@ -162,8 +153,8 @@ class MediaShow : public Presentation {
   void next() {
     if (cur_ + 1 < opt_.files.size()) return open_item(cur_ + 1);
     if (opt_.loop) return open_item(0);
-    finished_ = true;
     player_.close();
+    finished_ = true;
   }
 
   void open_item(size_t i) {
@@ -239,7 +230,7 @@ class MediaShow : public Presentation {
   uint64_t picture_until_ = 0;
   size_t cur_ = 0;
   bool paused_ = false;
-  std::atomic<bool> finished_{false};
+  bool finished_ = false;
   std::atomic<bool> last_{false};
 };
 

@@ -57,8 +57,8 @@ class Presentation {
   virtual void poll() {}
   // True once the show has played to its end.
   virtual bool finished() const { return false; }
-  // Render thread, recording: true once the last file has played to its end, so that the
-  // recording ends on the same frame however fast the host polls.
+  // Render thread, recording: true once the last file has played to its end, so that the frame
+  // after it is not recorded.
   virtual bool at_end() const { return false; }
 };
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "zel/events.h"
+
 namespace zel {
 
 // Edit styles.
@@ -31,20 +33,6 @@ enum : uint32_t {
   es_autohscroll =
       64,  // scrolls sideways; without it a single line refuses text wider than the box
   es_autovscroll = 128,
-};
-
-// Windows virtual-key codes the model acts on.
-enum : int32_t {
-  vk_back = 0x08,
-  vk_return = 0x0D,
-  vk_end = 0x23,
-  vk_home = 0x24,
-  vk_left = 0x25,
-  vk_up = 0x26,
-  vk_right = 0x27,
-  vk_down = 0x28,
-  vk_insert = 0x2D,
-  vk_delete = 0x2E,
 };
 
 class EditModel {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "qar/stream.h"
+#include "zel/il/codecs/stream_util.h"
 
 namespace zel {
 
@@ -15,17 +16,6 @@ namespace {
 // The most body bytes a header needs: a RECT of 5 + 4 * 31 bits (17 bytes), the rate and the
 // frame count.
 constexpr size_t kBodyMax = 17 + 2 + 2;
-
-// Reads until `count` bytes or the end; returns the bytes read.
-size_t read_full(qar::Stream& s, uint8_t* out, size_t count) {
-  size_t got = 0;
-  while (got < count) {
-    const int64_t n = s.read(out + got, int64_t(count - got));
-    if (n <= 0) break;
-    got += size_t(n);
-  }
-  return got;
-}
 
 uint32_t le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -42,7 +32,7 @@ size_t inflate_body(qar::Stream& s, uint8_t* out) {
   int rc = Z_OK;
   while (z.avail_out > 0 && rc == Z_OK) {
     if (z.avail_in == 0) {
-      const size_t n = read_full(s, in, sizeof in);
+      const size_t n = codecs::read_fully(s, in, sizeof in);
       if (n == 0) break;
       z.next_in = in;
       z.avail_in = uInt(n);
@@ -72,7 +62,7 @@ size_t unlzma_body(qar::Stream& s, const uint8_t props[5], uint32_t in_left, uin
   while (z.avail_out > 0 && rc == LZMA_OK) {
     if (z.avail_in == 0) {
       const size_t want = in_left < sizeof in ? in_left : sizeof in;
-      const size_t n = read_full(s, in, want);
+      const size_t n = codecs::read_fully(s, in, want);
       if (n == 0) break;
       in_left -= uint32_t(n);
       z.next_in = in;
@@ -115,7 +105,7 @@ bool fail(std::string* why, const char* text) {
 
 bool read_swf_header(qar::Stream& stream, swf_header& header, std::string* why) {
   uint8_t head[8];
-  const size_t got = read_full(stream, head, sizeof head);
+  const size_t got = codecs::read_fully(stream, head, sizeof head);
   if (got >= 3 && (head[0] != 'F' && head[0] != 'C' && head[0] != 'Z'))
     return fail(why, "not a Flash movie (unknown signature)");
   if (got >= 3 && (head[1] != 'W' || head[2] != 'S'))
@@ -126,14 +116,14 @@ bool read_swf_header(qar::Stream& stream, swf_header& header, std::string* why) 
   size_t body_len = 0;
   switch (head[0]) {
     case 'F':
-      body_len = read_full(stream, body, kBodyMax);
+      body_len = codecs::read_fully(stream, body, kBodyMax);
       break;
     case 'C':
       body_len = inflate_body(stream, body);
       break;
     default: {
       uint8_t lz[9];
-      if (read_full(stream, lz, sizeof lz) < sizeof lz)
+      if (codecs::read_fully(stream, lz, sizeof lz) < sizeof lz)
         return fail(why, "file too short for the LZMA properties");
       body_len = unlzma_body(stream, lz + 4, le32(lz), body);
       break;

@@ -29,52 +29,52 @@ int32_t virtual_key(KeySym ks) {
   if (ks >= XK_a && ks <= XK_z) return int32_t('A' + (ks - XK_a));
   if (ks >= XK_A && ks <= XK_Z) return int32_t('A' + (ks - XK_A));
   if (ks >= XK_0 && ks <= XK_9) return int32_t('0' + (ks - XK_0));
-  if (ks >= XK_F1 && ks <= XK_F24) return int32_t(0x70 + (ks - XK_F1));
+  if (ks >= XK_F1 && ks <= XK_F24) return int32_t(vk_f1 + (ks - XK_F1));
   switch (ks) {
     case XK_BackSpace:
-      return 0x08;
+      return vk_back;
     case XK_Tab:
-      return 0x09;
+      return vk_tab;
     case XK_Return:
     case XK_KP_Enter:
-      return 0x0D;
+      return vk_return;
     case XK_Shift_L:
     case XK_Shift_R:
-      return 0x10;
+      return vk_shift;
     case XK_Control_L:
     case XK_Control_R:
-      return 0x11;
+      return vk_control;
     case XK_Alt_L:
     case XK_Alt_R:
-      return 0x12;
+      return vk_menu;
     case XK_Pause:
-      return 0x13;
+      return vk_pause;
     case XK_Caps_Lock:
-      return 0x14;
+      return vk_capital;
     case XK_Escape:
-      return 0x1B;
+      return vk_escape;
     case XK_space:
-      return 0x20;
+      return vk_space;
     case XK_Prior:
-      return 0x21;
+      return vk_prior;
     case XK_Next:
-      return 0x22;
+      return vk_next;
     case XK_End:
-      return 0x23;
+      return vk_end;
     case XK_Home:
-      return 0x24;
+      return vk_home;
     case XK_Left:
-      return 0x25;
+      return vk_left;
     case XK_Up:
-      return 0x26;
+      return vk_up;
     case XK_Right:
-      return 0x27;
+      return vk_right;
     case XK_Down:
-      return 0x28;
+      return vk_down;
     case XK_Insert:
-      return 0x2D;
+      return vk_insert;
     case XK_Delete:
-      return 0x2E;
+      return vk_delete;
     default:
       return 0;
   }
